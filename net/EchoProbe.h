@@ -1,0 +1,28 @@
+#pragma once
+
+#include "setup/RunTypes.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What an echo probe leaves behind; only the status is read by the sequencer.
+struct EchoReply {
+    quint32 address = 0; // who answered, host byte order
+    Long status = 0;     // 0 for an echo reply from the target
+    Long roundTripMs = 0;
+    QByteArray data;
+};
+
+// One ICMP echo request to an address with a 500 ms wait, and the start and stop
+// of the socket library around it.
+class EchoProbe {
+public:
+    virtual ~EchoProbe() = default;
+    // False when no probe can be made on this host.
+    virtual bool SocketsInitialize() = 0;
+    // 0 when the address answered; -1 when the address text does not convert;
+    // otherwise the status of the failed request.
+    virtual Long Ping(const QString& address, const QString& data, EchoReply& reply) = 0;
+    // False when the library did not stop cleanly.
+    virtual bool SocketsCleanup() = 0;
+};

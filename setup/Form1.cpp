@@ -1,0 +1,135 @@
+#include "setup/Form1.h"
+
+#include "setup/AppInfo.h"
+#include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
+
+Form1::Form1(const Form1Ports& ports)
+    : ui(ports)
+    , m_fields(ports.fields, *ports.status, *ports.SetupIP)
+    , m_setup(std::make_unique<SetupCommand>(*this))
+    , m_sequencer(std::make_unique<Sequencer>(*this))
+{
+}
+
+Form1::~Form1() = default;
+
+template <typename Handler> void Form1::entry(Handler&& handler)
+{
+    if (m_unloaded)
+        return;
+    try {
+        handler();
+    } catch (const Abandoned&) {
+        // The window was unloaded during a wait: nothing more of this handler runs.
+    }
+}
+
+void Form1::Form_Load()
+{
+    // Each step that fails is skipped and the next one performed.
+    const auto step = [](auto&& s) {
+        try {
+            s();
+        } catch (const RunTimeError&) {
+        }
+    };
+    step([&] { ui.frame->setTitle(kTitlePrefix + AppInfo::versionText()); });
+    for (int i = 0; i < EntryFields::kFieldCount; ++i)
+        step([&] { ui.fields[i]->setBackColor(FieldColour::Inactive); });
+    step([&] { ui.Timer1->setEnabled(false); });
+    step([&] { ui.Timer1->setInterval(kTickMs); });
+}
+
+void Form1::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    static const QString logout = QStringLiteral("logout\n");
+    try {
+        if (ui.wsClient->state() == SocketControl::Connected) {
+            ui.wsClient->sendData(logout);
+            ui.wsClient->close();
+        }
+        if (ui.wsMenuTelnet->state() == SocketControl::Connected) {
+            ui.wsMenuTelnet->sendData(logout);
+            ui.wsMenuTelnet->close();
+        }
+        if (ui.wsTest->state() == SocketControl::Connected)
+            ui.wsTest->close();
+    } catch (const RunTimeError&) {
+        // A failing logout ends the unload early; the program ends all the same.
+    }
+    ui.Timer1->setEnabled(false);
+    ui.frame->endProgram();
+}
+
+void Form1::cmdExit_Click()
+{
+    entry([&] { Form_Unload(); });
+}
+
+void Form1::SetupIP_Click()
+{
+    entry([&] { m_setup->run(); });
+}
+
+void Form1::Timer1_Timer()
+{
+    entry([&] { m_sequencer->tick(); });
+}
+
+void Form1::Text_Change(FieldId id)
+{
+    entry([&] { m_fields.Change(id); });
+}
+
+void Form1::Text_GotFocus(FieldId id)
+{
+    entry([&] { m_fields.GotFocus(id); });
+}
+
+void Form1::Text_LostFocus(FieldId id)
+{
+    entry([&] { m_fields.LostFocus(id); });
+}
+
+void Form1::lockWindow()
+{
+    ui.pointer->setPointer(MousePointer::Hourglass);
+    ui.SetupIP->setEnabled(false);
+    ui.cmdExit->setEnabled(false);
+}
+
+void Form1::unlockWindow()
+{
+    ui.pointer->setPointer(MousePointer::Default);
+    ui.SetupIP->setEnabled(true);
+    ui.cmdExit->setEnabled(true);
+}
+
+void Form1::waitUntil(const std::function<bool()>& done)
+{
+    ui.pump->waitUntil([&] { return m_unloaded || done(); });
+    if (m_unloaded)
+        throw Abandoned();
+}
+
+Flag Form1::ProbeTarget()
+{
+    return m_setup->ProbeTarget();
+}
+
+void Form1::SetBroadcastIP()
+{
+    // The broadcast route is not built yet: say so rather than leave the window locked.
+    ui.status->setSimpleText(QStringLiteral("Setup of 00-20-4a adaptors is not available in this build"));
+    unlockWindow();
+}
+
+void Form1::SetIPAddr()
+{
+    ui.status->setSimpleText(QStringLiteral("Setup of 00-80-a3 adaptors is not available in this build"));
+    unlockWindow();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "address/EntryFields.h"
+#include "net/EchoProbe.h"
+#include "net/HostCommand.h"
+#include "net/SocketControl.h"
+#include "setup/RunState.h"
+#include "setup/WindowPorts.h"
+
+#include <array>
+#include <memory>
+
+class SetupCommand;
+class Sequencer;
+
+// Everything the window's logic works through. The real window fills it with
+// its widgets and platform services; tests fill it with fakes.
+struct Form1Ports {
+    // Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3).
+    std::array<TextBox*, EntryFields::kFieldCount> fields{};
+    TextBox* Text5 = nullptr; // the transcript of the device conversation
+    StatusBar* status = nullptr;
+    Button* SetupIP = nullptr;
+    Button* cmdExit = nullptr;
+    Timer* Timer1 = nullptr;
+    Pointer* pointer = nullptr;
+    MessageBox* messageBox = nullptr;
+    EventPump* pump = nullptr;
+    Frame* frame = nullptr;
+    SocketControl* wsClient = nullptr;
+    SocketControl* wsMenuTelnet = nullptr;
+    SocketControl* wsBroadcast = nullptr;
+    SocketControl* wsTest = nullptr;
+    EchoProbe* probe = nullptr;
+    HostCommand* host = nullptr;
+};
+
+// The main window's logic: its run state, its event handlers and its
+// procedures. It sees the window only through Form1Ports. Each public event
+// handler is an entry point of the event loop: once the window is unloaded it
+// does nothing, and a wait abandoned by the unload ends it quietly.
+class Form1 {
+public:
+    inline static const QString kTitlePrefix = QStringLiteral("Ethernet Adaptor IP Configuration v");
+    static constexpr int kTickMs = 3000;
+
+    explicit Form1(const Form1Ports& ports);
+    ~Form1();
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // Events of the window and its controls.
+    void Form_Load();
+    void Form_Unload();
+    void cmdExit_Click();
+    void SetupIP_Click();
+    void Timer1_Timer();
+    void Text_Change(FieldId id);
+    void Text_GotFocus(FieldId id);
+    void Text_LostFocus(FieldId id);
+
+    [[nodiscard]] bool unloaded() const { return m_unloaded; }
+
+    // Shared by the procedures of the window.
+    RunState m;
+    const Form1Ports ui;
+    [[nodiscard]] TextBox& field(FieldId id) const { return m_fields.field(id); }
+    // Busy: hourglass, Setup and Exit disabled. Idle: the opposite.
+    void lockWindow();
+    void unlockWindow();
+    // Waits, handling events, until done() holds. Throws Abandoned when the
+    // window is unloaded meanwhile.
+    void waitUntil(const std::function<bool()>& done);
+    [[nodiscard]] Flag ProbeTarget();
+    void SetBroadcastIP();
+    void SetIPAddr();
+
+private:
+    template <typename Handler> void entry(Handler&& handler);
+
+    bool m_unloaded = false;
+    EntryFields m_fields;
+    std::unique_ptr<SetupCommand> m_setup;
+    std::unique_ptr<Sequencer> m_sequencer;
+};

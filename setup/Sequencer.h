@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+class Form1;
+
+// The timer-driven sequencer: each tick of Timer1 performs at most one step of
+// the phase in mTimerState (a probe, the stop of a probe cycle, or a step of a
+// device dialogue) and reports every outcome of a setup run.
+class Sequencer {
+public:
+    inline static const QString kAddressExists = QStringLiteral("IP address already exists");
+    inline static const QString kSetupFailed = QStringLiteral("Setup IP Address Failed.");
+    inline static const QString kSetupSucceeded =
+        QStringLiteral("Setup IP address is successful, reboot adaptor to take effect.");
+    inline static const QString kSocketsNotResponding =
+        QStringLiteral("Windows Sockets for 32 bit Windows ") + QStringLiteral("environments is not successfully responding.");
+    inline static const QString kCleanupFailed = QStringLiteral("Windows Sockets error occurred in Cleanup.");
+    inline static const QString kEchoData = QStringLiteral("Echo This");
+    static constexpr int kProbesPerCycle = 3;
+
+    explicit Sequencer(Form1& form)
+        : f(form)
+    {
+    }
+
+    // Timer1's tick.
+    void tick();
+
+private:
+    void probeStep();
+    void stopStep();
+    void socketsCleanup();
+    void launchArpDelete();
+
+    Form1& f;
+    bool m_inTick = false;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "setup/RunTypes.h"
+
+#include <QString>
+
+class Form1;
+
+// The Setup command: checks the typed addresses, locks the window, waits for
+// the pre-check to find the address silent, and hands over to the route of
+// the adaptor's MAC family.
+class SetupCommand {
+public:
+    inline static const QString kInProcess = QStringLiteral("Setup is in process ...");
+    inline static const QString kMacMessage =
+        QStringLiteral("Please enter right format MAC address which is on the back of adaptor");
+    inline static const QString kIpMessage =
+        QStringLiteral("Please enter right format IP address you want to assign to the adaptor");
+    inline static const QString kGatewayMessage =
+        QStringLiteral("Please enter right format Gateway address you want to assign to the adaptor");
+    inline static const QString kMaskMessage =
+        QStringLiteral("Please enter right format Subnet Mask you want to assign to the adaptor");
+    inline static const QString kFamilyMessage =
+        QStringLiteral("MAC address should be started with 00-20-4a or 00-80-a3");
+
+    explicit SetupCommand(Form1& form)
+        : f(form)
+    {
+    }
+
+    // SetupIP's Click.
+    void run();
+    // Arms the pre-check until its first probe has been counted; answers mProbeDone.
+    [[nodiscard]] Flag ProbeTarget();
+
+private:
+    // The four checks in their fixed order; false after showing the message of the first that fails.
+    bool checksPass();
+    Form1& f;
+};

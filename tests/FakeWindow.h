@@ -1,0 +1,381 @@
+#pragma once
+
+// Fakes of every port the window's logic uses, so that a whole setup run can be
+// driven by hand: the test fires timer ticks, scripts probe answers and reads
+// the status text, without a display and without waiting for real time.
+
+#include "setup/Form1.h"
+
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+class FakeWindow;
+
+class FakeTextBox : public TextBox {
+public:
+    FakeTextBox(FakeWindow& w, int position)
+        : m_window(w)
+        , m_position(position)
+    {
+    }
+    [[nodiscard]] QString text() const override { return m_text; }
+    void setText(const QString& text) override;
+    void setBackColor(FieldColour colour) override { m_colour = colour; }
+    void setFocus() override;
+    // Sets the text as a user would: raises Change only when it differs.
+    void type(const QString& text) { setText(text); }
+    // Sets the text without raising Change (a field filled before the test).
+    void fill(const QString& text) { m_text = text; }
+    [[nodiscard]] FieldColour colour() const { return m_colour; }
+
+private:
+    FakeWindow& m_window;
+    int m_position; // 0..17 for entry fields, -1 for the transcript
+    QString m_text;
+    FieldColour m_colour = FieldColour::Active; // not yet painted by the load
+};
+
+class FakeButton : public Button {
+public:
+    FakeButton(FakeWindow& w, int focusId)
+        : m_window(w)
+        , m_focusId(focusId)
+    {
+    }
+    [[nodiscard]] bool enabled() const override { return m_enabled; }
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    void setFocus() override;
+
+private:
+    FakeWindow& m_window;
+    int m_focusId;
+    bool m_enabled = true;
+};
+
+class FakeStatus : public StatusBar {
+public:
+    [[nodiscard]] QString simpleText() const override { return m_text; }
+    void setSimpleText(const QString& text) override
+    {
+        m_text = text;
+        history << text;
+    }
+    QStringList history;
+
+private:
+    QString m_text;
+};
+
+class FakeTimer : public Timer {
+public:
+    [[nodiscard]] bool enabled() const override { return m_enabled; }
+    void setEnabled(bool enabled) override
+    {
+        if (failOnEnable && enabled)
+            throw RunTimeError(RunTimeError::InvalidArgument);
+        // Enabling a running timer leaves its period running.
+        if (enabled && !m_enabled)
+            ++starts;
+        m_enabled = enabled;
+    }
+    [[nodiscard]] int interval() const override { return m_interval; }
+    void setInterval(int ms) override { m_interval = ms; }
+    int starts = 0;
+    bool failOnEnable = false;
+
+private:
+    bool m_enabled = true; // the stored layout is disabled; the load must switch it off
+    int m_interval = 0;
+};
+
+class FakePointer : public Pointer {
+public:
+    [[nodiscard]] MousePointer pointer() const override { return m_pointer; }
+    void setPointer(MousePointer p) override { m_pointer = p; }
+
+private:
+    MousePointer m_pointer = MousePointer::Default;
+};
+
+class FakeMessageBox : public MessageBox {
+public:
+    struct Shown {
+        QString text;
+        Buttons buttons;
+        Icon icon;
+        QString title;
+    };
+    int show(const QString& text, Buttons buttons, Icon icon, const QString& title) override
+    {
+        shown.push_back({text, buttons, icon, title});
+        if (answers.empty())
+            return buttons == YesNo ? No : Ok;
+        const int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::vector<Shown> shown;
+    std::deque<int> answers;
+};
+
+class FakeFrame : public Frame {
+public:
+    void setTitle(const QString& t) override { title = t; }
+    void endProgram() override { ++ended; }
+    QString title;
+    int ended = 0;
+};
+
+class FakeSocket : public SocketControl {
+public:
+    void setProtocol(Protocol p) override { protocol = p; }
+    void setRemoteHost(const QString& h) override { host = h; }
+    void setRemotePort(Long p) override { port = p; }
+    [[nodiscard]] int state() const override { return m_state; }
+    void connect() override
+    {
+        ++connects;
+        m_state = Connecting;
+    }
+    void close() override
+    {
+        ++closes;
+        m_state = Closed;
+    }
+    void sendData(const QString& data) override
+    {
+        if (failSend || m_state != Connected)
+            throw RunTimeError(RunTimeError::SocketWrongState);
+        sent << data;
+    }
+    QString getData() override
+    {
+        QString d = pending;
+        pending.clear();
+        return d;
+    }
+    [[nodiscard]] RunTimeError lastError() const override { return RunTimeError(RunTimeError::ConnectionRefused); }
+    void setState(int s) { m_state = s; }
+
+    Protocol protocol = Tcp;
+    QString host;
+    Long port = 0;
+    int connects = 0;
+    int closes = 0;
+    bool failSend = false;
+    QStringList sent;
+    QString pending;
+
+private:
+    int m_state = Closed;
+};
+
+// Echo probe whose answers the test scripts: answer(n) is the status of the
+// n-th probe (1-based) since the test began.
+class FakeProbe : public EchoProbe {
+public:
+    bool SocketsInitialize() override
+    {
+        ++initializations;
+        if (initFailures > 0) {
+            --initFailures;
+            return false;
+        }
+        ++open;
+        return true;
+    }
+    Long Ping(const QString& address, const QString& data, EchoReply& reply) override
+    {
+        pinged << address;
+        payloads << data;
+        reply.status = answer ? answer(pinged.size()) : 11010;
+        return reply.status;
+    }
+    bool SocketsCleanup() override
+    {
+        --open;
+        return cleanupOk;
+    }
+    std::function<Long(qsizetype)> answer;
+    int initFailures = 0;
+    int initializations = 0;
+    int open = 0;
+    bool cleanupOk = true;
+    QStringList pinged;
+    QStringList payloads;
+};
+
+class FakeHost : public HostCommand {
+public:
+    void launch(const QString& commandLine, int windowStyle) override
+    {
+        if (fail)
+            throw RunTimeError(RunTimeError::CommandNotStarted);
+        launched << commandLine;
+        styles << windowStyle;
+    }
+    QStringList launched;
+    QList<int> styles;
+    bool fail = false;
+};
+
+// Delivers timer ticks while a procedure waits: the fake event loop. Actions
+// scheduled for a tick run just before that tick is delivered.
+class FakePump : public EventPump {
+public:
+    explicit FakePump(FakeWindow& w)
+        : m_window(w)
+    {
+    }
+    void waitUntil(const std::function<bool()>& done) override;
+    int maxTicks = 1000;
+
+private:
+    FakeWindow& m_window;
+};
+
+class FakeWindow {
+public:
+    static constexpr int kNoFocus = -1;
+    static constexpr int kSetupFocus = 100;
+    static constexpr int kExitFocus = 101;
+
+    FakeWindow()
+        : SetupIP(*this, kSetupFocus)
+        , cmdExit(*this, kExitFocus)
+        , Text5(*this, -1)
+        , pump(*this)
+    {
+        Form1Ports p;
+        for (int i = 0; i < EntryFields::kFieldCount; ++i) {
+            fields.push_back(std::make_unique<FakeTextBox>(*this, i));
+            p.fields[i] = fields.back().get();
+        }
+        Text5.fill(QStringLiteral("Text5"));
+        p.Text5 = &Text5;
+        p.status = &status;
+        p.SetupIP = &SetupIP;
+        p.cmdExit = &cmdExit;
+        p.Timer1 = &timer;
+        p.pointer = &pointer;
+        p.messageBox = &messageBox;
+        p.pump = &pump;
+        p.frame = &frame;
+        p.wsClient = &wsClient;
+        p.wsMenuTelnet = &wsMenuTelnet;
+        p.wsBroadcast = &wsBroadcast;
+        p.wsTest = &wsTest;
+        p.probe = &probe;
+        p.host = &host;
+        form = std::make_unique<Form1>(p);
+        form->Form_Load();
+        // The layout's initial texts.
+        for (int i = 0; i < 4; ++i) {
+            field(3, i).fill(i < 3 ? QStringLiteral("255") : QStringLiteral("0"));
+            field(4, i).fill(QStringLiteral("0"));
+        }
+    }
+
+    FakeTextBox& field(int array, int index) { return *fields.at(EntryFields::position({array, index})); }
+
+    // Fills the four address rows without raising Change; "-" separates octets.
+    void fillAddresses(const QString& mac, const QString& ip, const QString& mask = QStringLiteral("255.255.255.0"),
+                       const QString& gateway = QStringLiteral("0.0.0.0"))
+    {
+        fillRow(1, mac.split(QLatin1Char('-')));
+        fillRow(2, ip.split(QLatin1Char('.')));
+        fillRow(3, mask.split(QLatin1Char('.')));
+        fillRow(4, gateway.split(QLatin1Char('.')));
+    }
+    void fillRow(int array, const QStringList& octets)
+    {
+        for (int i = 0; i < octets.size(); ++i)
+            field(array, i).fill(octets.at(i));
+    }
+
+    // One tick of Timer1, as the event loop would deliver it.
+    void tick()
+    {
+        ++ticks;
+        if (auto it = atTick.find(ticks); it != atTick.end())
+            it->second();
+        form->Timer1_Timer();
+    }
+
+    [[nodiscard]] bool locked() const
+    {
+        return pointer.pointer() == MousePointer::Hourglass && !SetupIP.enabled() && !cmdExit.enabled();
+    }
+    [[nodiscard]] bool idle() const
+    {
+        return pointer.pointer() == MousePointer::Default && SetupIP.enabled() && cmdExit.enabled();
+    }
+
+    void moveFocus(int to);
+
+    std::vector<std::unique_ptr<FakeTextBox>> fields;
+    FakeButton SetupIP;
+    FakeButton cmdExit;
+    FakeTextBox Text5;
+    FakeStatus status;
+    FakeTimer timer;
+    FakePointer pointer;
+    FakeMessageBox messageBox;
+    FakePump pump;
+    FakeFrame frame;
+    FakeSocket wsClient, wsMenuTelnet, wsBroadcast, wsTest;
+    FakeProbe probe;
+    FakeHost host;
+    std::unique_ptr<Form1> form;
+
+    int ticks = 0;
+    int focus = kNoFocus;
+    std::map<int, std::function<void()>> atTick;
+};
+
+inline void FakeTextBox::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    if (m_position >= 0)
+        m_window.form->Text_Change(EntryFields::idAt(m_position));
+}
+
+inline void FakeTextBox::setFocus()
+{
+    m_window.moveFocus(m_position);
+}
+
+inline void FakeButton::setFocus()
+{
+    m_window.moveFocus(m_focusId);
+}
+
+inline void FakeWindow::moveFocus(int to)
+{
+    if (to == focus)
+        return;
+    const int from = focus;
+    focus = to;
+    if (from >= 0 && from < EntryFields::kFieldCount)
+        form->Text_LostFocus(EntryFields::idAt(from));
+    if (to >= 0 && to < EntryFields::kFieldCount)
+        form->Text_GotFocus(EntryFields::idAt(to));
+}
+
+inline void FakePump::waitUntil(const std::function<bool()>& done)
+{
+    int delivered = 0;
+    while (!done()) {
+        if (!m_window.timer.enabled())
+            throw std::logic_error("the wait would never end: no timer and no event to deliver");
+        if (++delivered > maxTicks)
+            throw std::logic_error("the wait did not end within the tick limit");
+        m_window.tick();
+    }
+}

@@ -1,0 +1,81 @@
+#include "FakeWindow.h"
+
+#include <QTest>
+
+class TestLifecycle : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches a wrong title, fields not painted inactive, or a timer left
+    // running or at the wrong pace after the load.
+    void load()
+    {
+        FakeWindow w;
+        QCOMPARE(w.frame.title, QStringLiteral("Ethernet Adaptor IP Configuration v1.0.4"));
+        for (const auto& f : w.fields)
+            QCOMPARE(f->colour(), FieldColour::Inactive);
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.timer.interval(), 3000);
+        QCOMPARE(w.probe.initializations, 0);
+        QCOMPARE(w.status.simpleText(), QString());
+    }
+
+    // Catches a logout sent on the wrong socket, with the wrong bytes, or a
+    // sign-test connection that is sent anything.
+    void unload_data()
+    {
+        QTest::addColumn<int>("client");
+        QTest::addColumn<int>("menu");
+        QTest::addColumn<int>("test");
+        QTest::addColumn<QStringList>("clientSent");
+        QTest::addColumn<QStringList>("menuSent");
+        QTest::addColumn<QList<int>>("closes"); // client, menu, test
+        const QStringList logout{QStringLiteral("logout\n")};
+        QTest::newRow("idle_nothing_open") << 0 << 0 << 0 << QStringList() << QStringList() << QList<int>{0, 0, 0};
+        QTest::newRow("command_line_connected") << 7 << 0 << 0 << logout << QStringList() << QList<int>{1, 0, 0};
+        QTest::newRow("setup_menu_connected") << 0 << 7 << 0 << QStringList() << logout << QList<int>{0, 1, 0};
+        QTest::newRow("sign_test_connected") << 0 << 0 << 7 << QStringList() << QStringList() << QList<int>{0, 0, 1};
+        QTest::newRow("all_connected") << 7 << 7 << 7 << logout << logout << QList<int>{1, 1, 1};
+        QTest::newRow("connecting_left_alone") << 6 << 6 << 6 << QStringList() << QStringList() << QList<int>{0, 0, 0};
+    }
+    void unload()
+    {
+        QFETCH(int, client);
+        QFETCH(int, menu);
+        QFETCH(int, test);
+        QFETCH(QStringList, clientSent);
+        QFETCH(QStringList, menuSent);
+        QFETCH(QList<int>, closes);
+        FakeWindow w;
+        w.wsClient.setState(client);
+        w.wsMenuTelnet.setState(menu);
+        w.wsTest.setState(test);
+        w.form->cmdExit_Click();
+        QCOMPARE(w.wsClient.sent, clientSent);
+        QCOMPARE(w.wsMenuTelnet.sent, menuSent);
+        QCOMPARE(w.wsTest.sent, QStringList());
+        QCOMPARE(QList<int>({w.wsClient.closes, w.wsMenuTelnet.closes, w.wsTest.closes}), closes);
+        QCOMPARE(w.wsBroadcast.closes, 0);
+        QCOMPARE(w.frame.ended, 1);
+        QCOMPARE(w.host.launched, QStringList()); // no ARP clean-up at exit
+    }
+
+    // Catches an unload that stops halfway without ending the program when a
+    // logout cannot be sent.
+    void unloadEndsDespiteSendError()
+    {
+        FakeWindow w;
+        w.wsClient.setState(SocketControl::Connected);
+        w.wsClient.failSend = true;
+        w.wsTest.setState(SocketControl::Connected);
+        w.form->Form_Unload();
+        QCOMPARE(w.wsClient.closes, 0);
+        QCOMPARE(w.wsTest.closes, 0);
+        QCOMPARE(w.frame.ended, 1);
+        // A second close of the window does not run the unload again.
+        w.form->Form_Unload();
+        QCOMPARE(w.frame.ended, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLifecycle)
+#include "tst_lifecycle.moc"

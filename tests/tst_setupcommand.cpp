@@ -1,0 +1,171 @@
+#include "FakeWindow.h"
+#include "setup/SetupCommand.h"
+#include "setup/Sequencer.h"
+
+#include <QTest>
+
+namespace {
+constexpr Long kSilent = 11010; // a timed-out echo request
+}
+
+class TestSetupCommand : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches checks run in the wrong order, a wrong message, or a failed check
+    // that still locks the window or starts probing.
+    void failedCheck_data()
+    {
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("gateway");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("error_mac_short") << "00-80-a3-6-63-dd" << "10.0.0.5" << "255.255.255.0" << "0.0.0.0"
+                                         << SetupCommand::kMacMessage;
+        QTest::newRow("error_mac_and_ip_shows_mac") << "00-80-a3-zz-63-dd" << "10.0.0.255" << "255.255.255.0"
+                                                    << "0.0.0.0" << SetupCommand::kMacMessage;
+        QTest::newRow("error_ip_255") << "00-80-a3-61-63-dd" << "10.0.0.255" << "255.255.255.0" << "0.0.0.0"
+                                      << SetupCommand::kIpMessage;
+        QTest::newRow("error_gateway_and_mask_shows_gateway")
+            << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.256.255.0" << "0.0.0.255" << SetupCommand::kGatewayMessage;
+        QTest::newRow("error_mask_empty_third") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.255..0" << "0.0.0.0"
+                                                << SetupCommand::kMaskMessage;
+        QTest::newRow("error_mask_256") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.256.255.0" << "0.0.0.0"
+                                        << SetupCommand::kMaskMessage;
+    }
+    void failedCheck()
+    {
+        QFETCH(QString, mac);
+        QFETCH(QString, ip);
+        QFETCH(QString, mask);
+        QFETCH(QString, gateway);
+        QFETCH(QString, message);
+        FakeWindow w;
+        w.fillAddresses(mac, ip, mask, gateway);
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, message}));
+        QVERIFY(w.idle());
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.probe.pinged.size(), 0);
+        QCOMPARE(w.ticks, 0);
+    }
+
+    // Catches a pre-check that goes on after an answer, or a family decided
+    // before the pre-check has ended.
+    void answeringAddress()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
+        w.probe.answer = [](qsizetype) { return 0; };
+        int setupEnabledAtTick1 = -1;
+        w.atTick[2] = [&] { setupEnabledAtTick1 = w.SetupIP.enabled(); };
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, Sequencer::kAddressExists}));
+        QCOMPARE(setupEnabledAtTick1, 1); // unlocked by the first tick already
+        QCOMPARE(w.ticks, 2);
+        QCOMPARE(int(w.form->m.mPingCount), 1);
+        QCOMPARE(w.form->m.mProbeDone, kTrue);
+        QCOMPARE(w.probe.pinged, QStringList({"10.0.0.5"}));
+        QVERIFY(w.idle());
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.host.launched.size(), 0);
+    }
+
+    // Catches a window left locked, or a family message before the full
+    // pre-check, for a MAC of no known family.
+    void silentAddressUnknownFamily()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
+        int lockedDuringWait = 0;
+        w.atTick[3] = [&] { lockedDuringWait = w.locked(); };
+        w.form->SetupIP_Click();
+        QVERIFY(lockedDuringWait);
+        QCOMPARE(w.ticks, 4);
+        QCOMPARE(w.probe.pinged.size(), 3);
+        QCOMPARE(w.probe.payloads.value(0), QStringLiteral("Echo This"));
+        QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, SetupCommand::kFamilyMessage}));
+        QVERIFY(w.idle());
+        QCOMPARE(w.probe.open, 0); // every start of the library was matched by a stop
+    }
+
+    // Catches the address members not being filled, or stale values surviving
+    // from an earlier run.
+    void membersFilled()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
+        w.form->m.mHostBits = 24;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.form->m.mMacAddress, QStringLiteral("00204b1b2c3d"));
+        QCOMPARE(w.form->m.mIPAddress, QStringLiteral("192.168.1.20"));
+        QCOMPARE(w.form->m.mGateway, QStringLiteral("192.168.1.1"));
+        QCOMPARE(w.form->m.mSubnetMask, QStringLiteral("255.255.0.0"));
+        QCOMPARE(int(w.form->m.mHostBits), 16);
+
+        // A second press with a bad IP starts from emptied members.
+        w.field(2, 3).fill("255");
+        w.form->SetupIP_Click();
+        QCOMPARE(w.form->m.mIPAddress, QString());
+        QCOMPARE(w.form->m.mGateway, QString());
+        QCOMPARE(int(w.form->m.mHostBits), 8);
+    }
+
+    // Catches a pre-check that gives up, or never shows the box again, while
+    // the socket library cannot be started.
+    void socketLibraryFailsDuringPreCheck()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
+        w.probe.initFailures = 2;
+        QList<int> enabledDuringFailures;
+        w.atTick[2] = [&] { enabledDuringFailures << w.idle(); };
+        w.form->SetupIP_Click();
+        QCOMPARE(w.messageBox.shown.size(), size_t(2));
+        QCOMPARE(w.messageBox.shown[0].text,
+                 QStringLiteral("Windows Sockets for 32 bit Windows environments is not successfully responding."));
+        QCOMPARE(w.messageBox.shown[0].buttons, MessageBox::OkOnly);
+        QCOMPARE(w.messageBox.shown[0].icon, MessageBox::NoIcon);
+        QCOMPARE(w.messageBox.shown[0].title, QString()); // the application's own title
+        QCOMPARE(enabledDuringFailures, QList<int>({1}));
+        // Two failing ticks, then a normal silent cycle of three probes and a stop.
+        QCOMPARE(w.ticks, 6);
+        QCOMPARE(w.probe.pinged.size(), 3);
+        QCOMPARE(w.status.simpleText(), SetupCommand::kFamilyMessage);
+        QCOMPARE(w.timer.starts, 1); // re-arming never restarted the running period
+    }
+
+    // Catches an error inside the command that leaves the window locked or is
+    // reported without its tag.
+    void runTimeErrorIsReported()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
+        w.timer.failOnEnable = true;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.simpleText(), QStringLiteral("5 - Invalid procedure call or argument (SetupIP)"));
+        QVERIFY(w.idle());
+    }
+
+    // Catches a pre-check wait that goes on running steps after the window was
+    // closed during it.
+    void closeDuringPreCheck()
+    {
+        FakeWindow w;
+        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
+        w.atTick[2] = [&] { w.form->Form_Unload(); };
+        w.form->SetupIP_Click();
+        QCOMPARE(w.frame.ended, 1);
+        QCOMPARE(w.probe.pinged.size(), 1);
+        QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess}));
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.host.launched.size(), 0);
+        // Nothing handles events any more.
+        w.form->Timer1_Timer();
+        w.form->SetupIP_Click();
+        QCOMPARE(w.probe.pinged.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSetupCommand)
+#include "tst_setupcommand.moc"
