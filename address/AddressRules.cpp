@@ -4,8 +4,7 @@
 
 namespace AddressRules {
 
-QString trimSpaces(const QString& text)
-{
+QString trimSpaces(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text.at(first) == QLatin1Char(' '))
@@ -15,8 +14,7 @@ QString trimSpaces(const QString& text)
     return text.mid(first, last - first);
 }
 
-std::optional<double> numberValue(const QString& text)
-{
+std::optional<double> numberValue(const QString& text) {
     static const QRegularExpression plainDecimal(QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
     const QString t = trimSpaces(text);
     if (!plainDecimal.match(t).hasMatch())
@@ -28,13 +26,11 @@ std::optional<double> numberValue(const QString& text)
     return v;
 }
 
-bool isNumber(const QString& text)
-{
+bool isNumber(const QString& text) {
     return numberValue(text).has_value();
 }
 
-bool isHexDigit(QChar c)
-{
+bool isHexDigit(QChar c) {
     const char16_t u = c.unicode();
     return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f');
 }
@@ -42,8 +38,7 @@ bool isHexDigit(QChar c)
 namespace {
 
 // Every octet is a number whose value passes the bound.
-template <typename Bound> bool octetsPass(const QuadTexts& fields, Bound inBounds)
-{
+template <typename Bound> bool octetsPass(const QuadTexts& fields, Bound inBounds) {
     for (const QString& f : fields) {
         const auto v = numberValue(f);
         if (!v || !inBounds(*v))
@@ -52,8 +47,7 @@ template <typename Bound> bool octetsPass(const QuadTexts& fields, Bound inBound
     return true;
 }
 
-QString joinTrimmed(const QuadTexts& fields)
-{
+QString joinTrimmed(const QuadTexts& fields) {
     QStringList parts;
     for (const QString& f : fields)
         parts << trimSpaces(f);
@@ -61,8 +55,7 @@ QString joinTrimmed(const QuadTexts& fields)
 }
 
 // Whether a mask field reads as zero; nothing when it is not a number at all.
-std::optional<bool> readsAsZero(const QString& text)
-{
+std::optional<bool> readsAsZero(const QString& text) {
     const auto v = numberValue(text);
     if (!v)
         return std::nullopt;
@@ -71,8 +64,7 @@ std::optional<bool> readsAsZero(const QString& text)
 
 } // namespace
 
-bool CheckMacAddress(const MacTexts& fields, QString& mac)
-{
+bool CheckMacAddress(const MacTexts& fields, QString& mac) {
     for (const QString& f : fields) {
         if (trimSpaces(f).size() != 2)
             return false;
@@ -88,17 +80,15 @@ bool CheckMacAddress(const MacTexts& fields, QString& mac)
     return true;
 }
 
-bool CheckIPAddress(const QuadTexts& fields, QString& ip)
-{
+bool CheckIPAddress(const QuadTexts& fields, QString& ip) {
     if (!octetsPass(fields, [](double v) { return v >= 0 && v < 255; }))
         return false;
     ip = joinTrimmed(fields);
     return true;
 }
 
-bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway, QString& mask,
-                  Integer& hostBits)
-{
+bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
+                  QString& mask, Integer& hostBits) {
     const bool verdict = octetsPass(gatewayFields, [](double v) { return v < 255; });
     if (verdict)
         gateway = joinTrimmed(gatewayFields);
@@ -121,13 +111,11 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
     return verdict;
 }
 
-bool CheckSubnetMask(const QuadTexts& maskFields)
-{
+bool CheckSubnetMask(const QuadTexts& maskFields) {
     return octetsPass(maskFields, [](double v) { return v >= 0 && v <= 255; });
 }
 
-qint16 MacFamily(const QString& mac)
-{
+qint16 MacFamily(const QString& mac) {
     const QString prefix = mac.left(6);
     if (prefix == QLatin1String("00204a"))
         return kBroadcastFamily;

@@ -36,8 +36,8 @@ bool CheckMacAddress(const MacTexts& fields, QString& mac);
 bool CheckIPAddress(const QuadTexts& fields, QString& ip);
 // Every gateway octet v < 255, with no lower bound; fills gateway. Whatever the
 // verdict, derives mask (untrimmed) and hostBits from the mask fields.
-bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway, QString& mask,
-                  Integer& hostBits);
+bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
+                  QString& mask, Integer& hostBits);
 // Every mask octet 0 <= v <= 255.
 [[nodiscard]] bool CheckSubnetMask(const QuadTexts& maskFields);
 // 1 for 00204a..., 2 for 0080a3..., 0 otherwise; exact and case-sensitive.

@@ -15,17 +15,13 @@ constexpr std::array<int, 5> kArraySize{0, 6, 4, 4, 4};
 EntryFields::EntryFields(std::array<TextBox*, kFieldCount> fields, StatusBar& status, Button& setupIP)
     : m_fields(fields)
     , m_status(status)
-    , m_setupIP(setupIP)
-{
-}
+    , m_setupIP(setupIP) {}
 
-int EntryFields::position(FieldId id)
-{
+int EntryFields::position(FieldId id) {
     return kFirstPosition.at(id.array) + id.index;
 }
 
-FieldId EntryFields::idAt(int position)
-{
+FieldId EntryFields::idAt(int position) {
     for (int array = 4; array >= 1; --array) {
         if (position >= kFirstPosition[array])
             return {array, position - kFirstPosition[array]};
@@ -33,29 +29,25 @@ FieldId EntryFields::idAt(int position)
     return {};
 }
 
-TextBox& EntryFields::field(FieldId id) const
-{
+TextBox& EntryFields::field(FieldId id) const {
     return *m_fields.at(position(id));
 }
 
-template <typename Step> void EntryFields::step(Step&& s)
-{
+template <typename Step> void EntryFields::step(Step&& s) {
     try {
         s();
     } catch (const RunTimeError&) {
     }
 }
 
-void EntryFields::Change(FieldId id)
-{
+void EntryFields::Change(FieldId id) {
     if (id.array == 1)
         macChange(id.index);
     else
         quadChange(id);
 }
 
-void EntryFields::macChange(int index)
-{
+void EntryFields::macChange(int index) {
     TextBox& box = field({1, index});
     const QString t = trimSpaces(box.text());
     if (t.size() == 2) {
@@ -79,8 +71,8 @@ void EntryFields::macChange(int index)
         case 2: {
             const QString second = field({1, 1}).text();
             const QString third = t.toLower();
-            const bool ok = (second == QLatin1String("20") && third == QLatin1String("4a"))
-                || (second == QLatin1String("80") && third == QLatin1String("a3"));
+            const bool ok = (second == QLatin1String("20") && third == QLatin1String("4a")) ||
+                            (second == QLatin1String("80") && third == QLatin1String("a3"));
             if (ok) {
                 step([&] { m_status.setSimpleText(QString()); });
             } else {
@@ -106,8 +98,7 @@ void EntryFields::macChange(int index)
         moveFocusOn({1, index});
 }
 
-void EntryFields::quadChange(FieldId id)
-{
+void EntryFields::quadChange(FieldId id) {
     TextBox& box = field(id);
     if (box.text().contains(QLatin1Char('.'))) {
         step([&] { m_status.setSimpleText(kFormatMessage); });
@@ -134,8 +125,7 @@ void EntryFields::quadChange(FieldId id)
     moveFocusOn(id);
 }
 
-void EntryFields::moveFocusOn(FieldId id)
-{
+void EntryFields::moveFocusOn(FieldId id) {
     const bool last = id.index == kArraySize.at(id.array) - 1;
     if (!last) {
         step([&] { field({id.array, id.index + 1}).setFocus(); });
@@ -146,20 +136,17 @@ void EntryFields::moveFocusOn(FieldId id)
     }
 }
 
-void EntryFields::GotFocus(FieldId id)
-{
+void EntryFields::GotFocus(FieldId id) {
     for (TextBox* f : m_fields)
         step([&] { f->setBackColor(FieldColour::Inactive); });
     step([&] { field(id).setBackColor(FieldColour::Active); });
 }
 
-void EntryFields::LostFocus(FieldId)
-{
+void EntryFields::LostFocus(FieldId) {
     ClearFieldHighlight();
 }
 
-void EntryFields::ClearFieldHighlight()
-{
+void EntryFields::ClearFieldHighlight() {
     for (TextBox* f : m_fields)
         step([&] { f->setBackColor(FieldColour::Inactive); });
 }

@@ -15,7 +15,8 @@ public:
     static constexpr int kFieldCount = 18;
     inline static const QString kMacPrefixMessage =
         QStringLiteral("MAC address should be started with 00-20-4a or 00-80-a3");
-    inline static const QString kFormatMessage = QStringLiteral("Incorrect format - please enter right number");
+    inline static const QString kFormatMessage =
+        QStringLiteral("Incorrect format - please enter right number");
 
     // fields in the order Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3).
     EntryFields(std::array<TextBox*, kFieldCount> fields, StatusBar& status, Button& setupIP);

@@ -14,8 +14,8 @@ public:
     enum Protocol { Tcp = 0, Udp = 1 };
     enum State {
         Closed = 0,
-        Open = 1,        // UDP socket bound and ready to send
-        Connecting = 6,  // TCP connection attempt under way
+        Open = 1,       // UDP socket bound and ready to send
+        Connecting = 6, // TCP connection attempt under way
         Connected = 7,
         PeerClosing = 8, // the peer has closed its side
         Error = 9,       // the connection attempt failed or the connection broke

@@ -10,8 +10,7 @@ inline constexpr int kRevision = NETRIKA_VERSION_PATCH;
 inline const QString kTitle = QStringLiteral("Netrika");
 inline const QString kDescription = QStringLiteral("Ethernet adaptor IP address setup");
 // "1.0.4": each number in plain decimal.
-[[nodiscard]] inline QString versionText()
-{
+[[nodiscard]] inline QString versionText() {
     return QStringLiteral("%1.%2.%3").arg(kMajor).arg(kMinor).arg(kRevision);
 }
 } // namespace AppInfo

@@ -8,14 +8,11 @@ Form1::Form1(const Form1Ports& ports)
     : ui(ports)
     , m_fields(ports.fields, *ports.status, *ports.SetupIP)
     , m_setup(std::make_unique<SetupCommand>(*this))
-    , m_sequencer(std::make_unique<Sequencer>(*this))
-{
-}
+    , m_sequencer(std::make_unique<Sequencer>(*this)) {}
 
 Form1::~Form1() = default;
 
-template <typename Handler> void Form1::entry(Handler&& handler)
-{
+template <typename Handler> void Form1::entry(Handler&& handler) {
     if (m_unloaded)
         return;
     try {
@@ -25,8 +22,7 @@ template <typename Handler> void Form1::entry(Handler&& handler)
     }
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     // Each step that fails is skipped and the next one performed.
     const auto step = [](auto&& s) {
         try {
@@ -41,8 +37,7 @@ void Form1::Form_Load()
     step([&] { ui.Timer1->setInterval(kTickMs); });
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
@@ -65,71 +60,59 @@ void Form1::Form_Unload()
     ui.frame->endProgram();
 }
 
-void Form1::cmdExit_Click()
-{
+void Form1::cmdExit_Click() {
     entry([&] { Form_Unload(); });
 }
 
-void Form1::SetupIP_Click()
-{
+void Form1::SetupIP_Click() {
     entry([&] { m_setup->run(); });
 }
 
-void Form1::Timer1_Timer()
-{
+void Form1::Timer1_Timer() {
     entry([&] { m_sequencer->tick(); });
 }
 
-void Form1::Text_Change(FieldId id)
-{
+void Form1::Text_Change(FieldId id) {
     entry([&] { m_fields.Change(id); });
 }
 
-void Form1::Text_GotFocus(FieldId id)
-{
+void Form1::Text_GotFocus(FieldId id) {
     entry([&] { m_fields.GotFocus(id); });
 }
 
-void Form1::Text_LostFocus(FieldId id)
-{
+void Form1::Text_LostFocus(FieldId id) {
     entry([&] { m_fields.LostFocus(id); });
 }
 
-void Form1::lockWindow()
-{
+void Form1::lockWindow() {
     ui.pointer->setPointer(MousePointer::Hourglass);
     ui.SetupIP->setEnabled(false);
     ui.cmdExit->setEnabled(false);
 }
 
-void Form1::unlockWindow()
-{
+void Form1::unlockWindow() {
     ui.pointer->setPointer(MousePointer::Default);
     ui.SetupIP->setEnabled(true);
     ui.cmdExit->setEnabled(true);
 }
 
-void Form1::waitUntil(const std::function<bool()>& done)
-{
+void Form1::waitUntil(const std::function<bool()>& done) {
     ui.pump->waitUntil([&] { return m_unloaded || done(); });
     if (m_unloaded)
         throw Abandoned();
 }
 
-Flag Form1::ProbeTarget()
-{
+Flag Form1::ProbeTarget() {
     return m_setup->ProbeTarget();
 }
 
-void Form1::SetBroadcastIP()
-{
+void Form1::SetBroadcastIP() {
     // The broadcast route is not built yet: say so rather than leave the window locked.
     ui.status->setSimpleText(QStringLiteral("Setup of 00-20-4a adaptors is not available in this build"));
     unlockWindow();
 }
 
-void Form1::SetIPAddr()
-{
+void Form1::SetIPAddr() {
     ui.status->setSimpleText(QStringLiteral("Setup of 00-80-a3 adaptors is not available in this build"));
     unlockWindow();
 }

@@ -2,23 +2,17 @@
 
 RunTimeError::RunTimeError(Code code)
     : m_number(code)
-    , m_description(describe(code))
-{
-}
+    , m_description(describe(code)) {}
 
 RunTimeError::RunTimeError(int number, QString description)
     : m_number(number)
-    , m_description(std::move(description))
-{
-}
+    , m_description(std::move(description)) {}
 
-QString RunTimeError::report(const QString& tag) const
-{
+QString RunTimeError::report(const QString& tag) const {
     return QString::number(m_number) + QStringLiteral(" - ") + m_description + tag;
 }
 
-QString RunTimeError::describe(Code code)
-{
+QString RunTimeError::describe(Code code) {
     switch (code) {
     case InvalidArgument:
         return QStringLiteral("Invalid procedure call or argument");

@@ -22,15 +22,18 @@ class Integer {
 public:
     constexpr Integer() = default;
     Integer(long long value) { *this = value; } // NOLINT: used like a plain number
-    Integer& operator=(long long value)
-    {
+    Integer& operator=(long long value) {
         if (value < -32768 || value > 32767)
             throw RunTimeError(RunTimeError::Overflow);
         m_value = static_cast<std::int16_t>(value);
         return *this;
     }
-    [[nodiscard]] Integer operator+(long long rhs) const { return Integer(static_cast<long long>(m_value) + rhs); }
-    [[nodiscard]] Integer operator-(long long rhs) const { return Integer(static_cast<long long>(m_value) - rhs); }
+    [[nodiscard]] Integer operator+(long long rhs) const {
+        return Integer(static_cast<long long>(m_value) + rhs);
+    }
+    [[nodiscard]] Integer operator-(long long rhs) const {
+        return Integer(static_cast<long long>(m_value) - rhs);
+    }
     Integer& operator+=(long long rhs) { return *this = static_cast<long long>(m_value) + rhs; }
     operator std::int16_t() const { return m_value; } // NOLINT
 
@@ -50,7 +53,9 @@ public:
     void redim(Long upper, bool preserve);
 
 private:
-    [[nodiscard]] bool inBounds(Long index) const { return m_allocated && index >= 0 && index < m_items.size(); }
+    [[nodiscard]] bool inBounds(Long index) const {
+        return m_allocated && index >= 0 && index < m_items.size();
+    }
     bool m_allocated = false;
     QStringList m_items;
 };

@@ -2,8 +2,7 @@
 
 #include "setup/Form1.h"
 
-void Sequencer::tick()
-{
+void Sequencer::tick() {
     // The tick must not run again while one of its own message boxes is open.
     if (m_inTick)
         return;
@@ -26,13 +25,13 @@ void Sequencer::tick()
         }
     } catch (const RunTimeError& e) {
         // The timer keeps running: the same step is tried again on the next tick.
-        f.ui.status->setSimpleText(e.report(QStringLiteral(" (Timer, %1 %2)").arg(f.m.mTimerState).arg(f.m.mState)));
+        f.ui.status->setSimpleText(
+            e.report(QStringLiteral(" (Timer, %1 %2)").arg(f.m.mTimerState).arg(f.m.mState)));
         f.unlockWindow();
     }
 }
 
-void Sequencer::probeStep()
-{
+void Sequencer::probeStep() {
     if (!f.ui.probe->SocketsInitialize()) {
         f.ui.messageBox->show(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
         f.unlockWindow();
@@ -66,19 +65,16 @@ void Sequencer::probeStep()
     socketsCleanup();
 }
 
-void Sequencer::stopStep()
-{
+void Sequencer::stopStep() {
     f.ui.Timer1->setEnabled(false);
     f.m.mProbeDone = kTrue;
 }
 
-void Sequencer::socketsCleanup()
-{
+void Sequencer::socketsCleanup() {
     if (!f.ui.probe->SocketsCleanup())
         f.ui.messageBox->show(kCleanupFailed, MessageBox::OkOnly, MessageBox::Exclamation, QString());
 }
 
-void Sequencer::launchArpDelete()
-{
+void Sequencer::launchArpDelete() {
     f.ui.host->launch(QStringLiteral("arp -d ") + f.m.mIPAddress, HostCommand::kMinimizedFocus);
 }

@@ -14,15 +14,14 @@ public:
     inline static const QString kSetupSucceeded =
         QStringLiteral("Setup IP address is successful, reboot adaptor to take effect.");
     inline static const QString kSocketsNotResponding =
-        QStringLiteral("Windows Sockets for 32 bit Windows ") + QStringLiteral("environments is not successfully responding.");
+        QStringLiteral("Windows Sockets for 32 bit Windows ") +
+        QStringLiteral("environments is not successfully responding.");
     inline static const QString kCleanupFailed = QStringLiteral("Windows Sockets error occurred in Cleanup.");
     inline static const QString kEchoData = QStringLiteral("Echo This");
     static constexpr int kProbesPerCycle = 3;
 
     explicit Sequencer(Form1& form)
-        : f(form)
-    {
-    }
+        : f(form) {}
 
     // Timer1's tick.
     void tick();

@@ -4,8 +4,7 @@
 #include "setup/Form1.h"
 
 namespace {
-template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array)
-{
+template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array) {
     std::array<QString, N> out;
     for (std::size_t i = 0; i < N; ++i)
         out[i] = f.field({array, static_cast<int>(i)}).text();
@@ -13,8 +12,7 @@ template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array)
 }
 } // namespace
 
-void SetupCommand::run()
-{
+void SetupCommand::run() {
     try {
         f.ui.status->setSimpleText(kInProcess);
         f.m.mMacAddress.clear();
@@ -52,8 +50,7 @@ void SetupCommand::run()
     }
 }
 
-bool SetupCommand::checksPass()
-{
+bool SetupCommand::checksPass() {
     using namespace AddressRules;
     const QString* failure = nullptr;
     if (!CheckMacAddress(texts<6>(f, 1), f.m.mMacAddress))
@@ -69,8 +66,7 @@ bool SetupCommand::checksPass()
     return failure == nullptr;
 }
 
-Flag SetupCommand::ProbeTarget()
-{
+Flag SetupCommand::ProbeTarget() {
     if (f.m.mPingCount == 0) {
         f.m.mTimerState = RunState::kProbe;
         f.m.mProbeMode = RunState::kPreCheck;

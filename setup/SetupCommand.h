@@ -24,9 +24,7 @@ public:
         QStringLiteral("MAC address should be started with 00-20-4a or 00-80-a3");
 
     explicit SetupCommand(Form1& form)
-        : f(form)
-    {
-    }
+        : f(form) {}
 
     // SetupIP's Click.
     void run();

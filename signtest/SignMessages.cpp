@@ -2,8 +2,7 @@
 
 namespace {
 // Five NULs, SOH, "Z00", STX, the body, EOT.
-QString framed(const QString& body)
-{
+QString framed(const QString& body) {
     QString frame(5, QChar(0));
     frame += QChar(0x01);
     frame += QStringLiteral("Z00");
@@ -16,14 +15,13 @@ QString framed(const QString& body)
 
 namespace SignMessages {
 
-QString first()
-{
+QString first() {
     return framed(QStringLiteral("E$AAU0100FF00"));
 }
 
-QString second()
-{
-    return framed(QStringLiteral("AA") + QChar(0x1B) + QStringLiteral(" b") + QStringLiteral("IP Test Successful"));
+QString second() {
+    return framed(QStringLiteral("AA") + QChar(0x1B) + QStringLiteral(" b") +
+                  QStringLiteral("IP Test Successful"));
 }
 
 } // namespace SignMessages

@@ -19,9 +19,7 @@ class FakeTextBox : public TextBox {
 public:
     FakeTextBox(FakeWindow& w, int position)
         : m_window(w)
-        , m_position(position)
-    {
-    }
+        , m_position(position) {}
     [[nodiscard]] QString text() const override { return m_text; }
     void setText(const QString& text) override;
     void setBackColor(FieldColour colour) override { m_colour = colour; }
@@ -43,9 +41,7 @@ class FakeButton : public Button {
 public:
     FakeButton(FakeWindow& w, int focusId)
         : m_window(w)
-        , m_focusId(focusId)
-    {
-    }
+        , m_focusId(focusId) {}
     [[nodiscard]] bool enabled() const override { return m_enabled; }
     void setEnabled(bool enabled) override { m_enabled = enabled; }
     void setFocus() override;
@@ -59,8 +55,7 @@ private:
 class FakeStatus : public StatusBar {
 public:
     [[nodiscard]] QString simpleText() const override { return m_text; }
-    void setSimpleText(const QString& text) override
-    {
+    void setSimpleText(const QString& text) override {
         m_text = text;
         history << text;
     }
@@ -73,8 +68,7 @@ private:
 class FakeTimer : public Timer {
 public:
     [[nodiscard]] bool enabled() const override { return m_enabled; }
-    void setEnabled(bool enabled) override
-    {
+    void setEnabled(bool enabled) override {
         if (failOnEnable && enabled)
             throw RunTimeError(RunTimeError::InvalidArgument);
         // Enabling a running timer leaves its period running.
@@ -109,8 +103,7 @@ public:
         Icon icon;
         QString title;
     };
-    int show(const QString& text, Buttons buttons, Icon icon, const QString& title) override
-    {
+    int show(const QString& text, Buttons buttons, Icon icon, const QString& title) override {
         shown.push_back({text, buttons, icon, title});
         if (answers.empty())
             return buttons == YesNo ? No : Ok;
@@ -136,29 +129,27 @@ public:
     void setRemoteHost(const QString& h) override { host = h; }
     void setRemotePort(Long p) override { port = p; }
     [[nodiscard]] int state() const override { return m_state; }
-    void connect() override
-    {
+    void connect() override {
         ++connects;
         m_state = Connecting;
     }
-    void close() override
-    {
+    void close() override {
         ++closes;
         m_state = Closed;
     }
-    void sendData(const QString& data) override
-    {
+    void sendData(const QString& data) override {
         if (failSend || m_state != Connected)
             throw RunTimeError(RunTimeError::SocketWrongState);
         sent << data;
     }
-    QString getData() override
-    {
+    QString getData() override {
         QString d = pending;
         pending.clear();
         return d;
     }
-    [[nodiscard]] RunTimeError lastError() const override { return RunTimeError(RunTimeError::ConnectionRefused); }
+    [[nodiscard]] RunTimeError lastError() const override {
+        return RunTimeError(RunTimeError::ConnectionRefused);
+    }
     void setState(int s) { m_state = s; }
 
     Protocol protocol = Tcp;
@@ -178,8 +169,7 @@ private:
 // n-th probe (1-based) since the test began.
 class FakeProbe : public EchoProbe {
 public:
-    bool SocketsInitialize() override
-    {
+    bool SocketsInitialize() override {
         ++initializations;
         if (initFailures > 0) {
             --initFailures;
@@ -188,15 +178,13 @@ public:
         ++open;
         return true;
     }
-    Long Ping(const QString& address, const QString& data, EchoReply& reply) override
-    {
+    Long Ping(const QString& address, const QString& data, EchoReply& reply) override {
         pinged << address;
         payloads << data;
         reply.status = answer ? answer(pinged.size()) : 11010;
         return reply.status;
     }
-    bool SocketsCleanup() override
-    {
+    bool SocketsCleanup() override {
         --open;
         return cleanupOk;
     }
@@ -211,8 +199,7 @@ public:
 
 class FakeHost : public HostCommand {
 public:
-    void launch(const QString& commandLine, int windowStyle) override
-    {
+    void launch(const QString& commandLine, int windowStyle) override {
         if (fail)
             throw RunTimeError(RunTimeError::CommandNotStarted);
         launched << commandLine;
@@ -228,9 +215,7 @@ public:
 class FakePump : public EventPump {
 public:
     explicit FakePump(FakeWindow& w)
-        : m_window(w)
-    {
-    }
+        : m_window(w) {}
     void waitUntil(const std::function<bool()>& done) override;
     int maxTicks = 1000;
 
@@ -248,8 +233,7 @@ public:
         : SetupIP(*this, kSetupFocus)
         , cmdExit(*this, kExitFocus)
         , Text5(*this, -1)
-        , pump(*this)
-    {
+        , pump(*this) {
         Form1Ports p;
         for (int i = 0; i < EntryFields::kFieldCount; ++i) {
             fields.push_back(std::make_unique<FakeTextBox>(*this, i));
@@ -283,35 +267,31 @@ public:
     FakeTextBox& field(int array, int index) { return *fields.at(EntryFields::position({array, index})); }
 
     // Fills the four address rows without raising Change; "-" separates octets.
-    void fillAddresses(const QString& mac, const QString& ip, const QString& mask = QStringLiteral("255.255.255.0"),
-                       const QString& gateway = QStringLiteral("0.0.0.0"))
-    {
+    void fillAddresses(const QString& mac, const QString& ip,
+                       const QString& mask = QStringLiteral("255.255.255.0"),
+                       const QString& gateway = QStringLiteral("0.0.0.0")) {
         fillRow(1, mac.split(QLatin1Char('-')));
         fillRow(2, ip.split(QLatin1Char('.')));
         fillRow(3, mask.split(QLatin1Char('.')));
         fillRow(4, gateway.split(QLatin1Char('.')));
     }
-    void fillRow(int array, const QStringList& octets)
-    {
+    void fillRow(int array, const QStringList& octets) {
         for (int i = 0; i < octets.size(); ++i)
             field(array, i).fill(octets.at(i));
     }
 
     // One tick of Timer1, as the event loop would deliver it.
-    void tick()
-    {
+    void tick() {
         ++ticks;
         if (auto it = atTick.find(ticks); it != atTick.end())
             it->second();
         form->Timer1_Timer();
     }
 
-    [[nodiscard]] bool locked() const
-    {
+    [[nodiscard]] bool locked() const {
         return pointer.pointer() == MousePointer::Hourglass && !SetupIP.enabled() && !cmdExit.enabled();
     }
-    [[nodiscard]] bool idle() const
-    {
+    [[nodiscard]] bool idle() const {
         return pointer.pointer() == MousePointer::Default && SetupIP.enabled() && cmdExit.enabled();
     }
 
@@ -337,8 +317,7 @@ public:
     std::map<int, std::function<void()>> atTick;
 };
 
-inline void FakeTextBox::setText(const QString& text)
-{
+inline void FakeTextBox::setText(const QString& text) {
     if (text == m_text)
         return;
     m_text = text;
@@ -346,18 +325,15 @@ inline void FakeTextBox::setText(const QString& text)
         m_window.form->Text_Change(EntryFields::idAt(m_position));
 }
 
-inline void FakeTextBox::setFocus()
-{
+inline void FakeTextBox::setFocus() {
     m_window.moveFocus(m_position);
 }
 
-inline void FakeButton::setFocus()
-{
+inline void FakeButton::setFocus() {
     m_window.moveFocus(m_focusId);
 }
 
-inline void FakeWindow::moveFocus(int to)
-{
+inline void FakeWindow::moveFocus(int to) {
     if (to == focus)
         return;
     const int from = focus;
@@ -368,8 +344,7 @@ inline void FakeWindow::moveFocus(int to)
         form->Text_GotFocus(EntryFields::idAt(to));
 }
 
-inline void FakePump::waitUntil(const std::function<bool()>& done)
-{
+inline void FakePump::waitUntil(const std::function<bool()>& done) {
     int delivered = 0;
     while (!done()) {
         if (!m_window.timer.enabled())

@@ -5,13 +5,11 @@
 using namespace AddressRules;
 
 namespace {
-QuadTexts quad(const QString& dotted)
-{
+QuadTexts quad(const QString& dotted) {
     const QStringList p = dotted.split(QLatin1Char('|'));
     return {p.value(0), p.value(1), p.value(2), p.value(3)};
 }
-MacTexts mac(const QString& dashed)
-{
+MacTexts mac(const QString& dashed) {
     const QStringList p = dashed.split(QLatin1Char('|'));
     return {p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5)};
 }
@@ -23,8 +21,7 @@ class TestAddressRules : public QObject {
 private slots:
     // Catches a number test that is too lax (letters, lone signs, blanks only)
     // or too strict (signs, fractions, surrounding blanks).
-    void numberReading_data()
-    {
+    void numberReading_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("isNumber");
         QTest::addColumn<double>("value");
@@ -44,8 +41,7 @@ private slots:
         QTest::newRow("error_inner_blank") << "1 2" << false << 0.0;
         QTest::newRow("error_tab_is_not_a_blank") << "\t12" << false << 0.0;
     }
-    void numberReading()
-    {
+    void numberReading() {
         QFETCH(QString, text);
         QFETCH(bool, isNumber);
         QFETCH(double, value);
@@ -56,24 +52,31 @@ private slots:
 
     // Catches wrong length, hex-digit or case handling, and a MAC member left
     // half-built after a failure.
-    void checkMacAddress_data()
-    {
+    void checkMacAddress_data() {
         QTest::addColumn<QString>("fields");
         QTest::addColumn<QString>("before");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("after");
-        QTest::newRow("ok_mixed_case") << "00|20|4A|1b|2C|3d" << "" << true << "00204a1b2c3d";
-        QTest::newRow("ok_blanks_trimmed") << "00|80|a3| 1f |61|dd" << "" << true << "0080a31f61dd";
-        QTest::newRow("ok_appends_to_member") << "00|80|a3|61|63|dd" << "x" << true << "x0080a36163dd";
-        QTest::newRow("error_one_char_keeps_member") << "00|80|a3|6|63|dd" << "keep" << false << "keep";
-        QTest::newRow("error_three_chars_keeps_member") << "00|80|a3|616|63|dd" << "keep" << false << "keep";
-        QTest::newRow("error_empty_field") << "00|80|a3|61|63|" << "keep" << false << "keep";
-        QTest::newRow("error_first_char_not_hex_empties") << "00|80|a3|61|63|g1" << "keep" << false << "";
-        QTest::newRow("error_last_char_not_hex_empties") << "00|80|a3|1:|63|dd" << "keep" << false << "";
-        QTest::newRow("error_inner_blank_not_hex") << "0 |80|a3|61|63|dd" << "" << false << "";
+        QTest::newRow("ok_mixed_case") << "00|20|4A|1b|2C|3d"
+                                       << "" << true << "00204a1b2c3d";
+        QTest::newRow("ok_blanks_trimmed") << "00|80|a3| 1f |61|dd"
+                                           << "" << true << "0080a31f61dd";
+        QTest::newRow("ok_appends_to_member") << "00|80|a3|61|63|dd"
+                                              << "x" << true << "x0080a36163dd";
+        QTest::newRow("error_one_char_keeps_member") << "00|80|a3|6|63|dd"
+                                                     << "keep" << false << "keep";
+        QTest::newRow("error_three_chars_keeps_member") << "00|80|a3|616|63|dd"
+                                                        << "keep" << false << "keep";
+        QTest::newRow("error_empty_field") << "00|80|a3|61|63|"
+                                           << "keep" << false << "keep";
+        QTest::newRow("error_first_char_not_hex_empties") << "00|80|a3|61|63|g1"
+                                                          << "keep" << false << "";
+        QTest::newRow("error_last_char_not_hex_empties") << "00|80|a3|1:|63|dd"
+                                                         << "keep" << false << "";
+        QTest::newRow("error_inner_blank_not_hex") << "0 |80|a3|61|63|dd"
+                                                   << "" << false << "";
     }
-    void checkMacAddress()
-    {
+    void checkMacAddress() {
         QFETCH(QString, fields);
         QFETCH(QString, before);
         QFETCH(bool, ok);
@@ -85,8 +88,7 @@ private slots:
 
     // Catches off-by-one bounds (255 vs 254), missing lower bound, and joined
     // texts that are trimmed or reformatted wrongly.
-    void checkIPAddress_data()
-    {
+    void checkIPAddress_data() {
         QTest::addColumn<QString>("fields");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("joined");
@@ -99,8 +101,7 @@ private slots:
         QTest::newRow("error_empty") << "192||1|2" << false << "";
         QTest::newRow("error_letters") << "192|x|1|2" << false << "";
     }
-    void checkIPAddress()
-    {
+    void checkIPAddress() {
         QFETCH(QString, fields);
         QFETCH(bool, ok);
         QFETCH(QString, joined);
@@ -111,36 +112,48 @@ private slots:
 
     // Catches a gateway lower bound that should not exist, a mask derivation
     // that depends on the gateway verdict, and wrong host-bit rules.
-    void checkGateway_data()
-    {
+    void checkGateway_data() {
         QTest::addColumn<QString>("gateway");
         QTest::addColumn<QString>("mask");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("joinedGateway");
         QTest::addColumn<QString>("joinedMask");
         QTest::addColumn<int>("hostBits");
-        QTest::newRow("ok_zeros") << "0|0|0|0" << "255|255|255|0" << true << "0.0.0.0" << "255.255.255.0" << 8;
-        QTest::newRow("ok_gateway_negative_octet") << "-1|0|0|1" << "255|255|255|0" << true << "-1.0.0.1"
+        QTest::newRow("ok_zeros") << "0|0|0|0"
+                                  << "255|255|255|0" << true << "0.0.0.0"
+                                  << "255.255.255.0" << 8;
+        QTest::newRow("ok_gateway_negative_octet") << "-1|0|0|1"
+                                                   << "255|255|255|0" << true << "-1.0.0.1"
                                                    << "255.255.255.0" << 8;
-        QTest::newRow("ok_gateway_254") << "10|0|0|254" << "255|255|0|0" << true << "10.0.0.254" << "255.255.0.0"
-                                        << 16;
-        QTest::newRow("ok_mask_class_a") << "0|0|0|0" << "255|0|0|0" << true << "0.0.0.0" << "255.0.0.0" << 24;
-        QTest::newRow("ok_mask_128_keeps_reset") << "0|0|0|0" << "255|255|255|128" << true << "0.0.0.0"
+        QTest::newRow("ok_gateway_254") << "10|0|0|254"
+                                        << "255|255|0|0" << true << "10.0.0.254"
+                                        << "255.255.0.0" << 16;
+        QTest::newRow("ok_mask_class_a") << "0|0|0|0"
+                                         << "255|0|0|0" << true << "0.0.0.0"
+                                         << "255.0.0.0" << 24;
+        QTest::newRow("ok_mask_128_keeps_reset") << "0|0|0|0"
+                                                 << "255|255|255|128" << true << "0.0.0.0"
                                                  << "255.255.255.128" << 99;
-        QTest::newRow("ok_mask_noncontiguous") << "0|0|0|0" << "255|0|255|0" << true << "0.0.0.0" << "255.0.255.0"
-                                               << 24;
-        QTest::newRow("ok_mask_blank_kept") << "0|0|0|0" << "255|255| 7|0" << true << "0.0.0.0" << "255.255. 7.0"
-                                            << 8;
-        QTest::newRow("ok_mask_no_zero_keeps_reset") << "0|0|0|0" << "255|255|255|252" << true << "0.0.0.0"
+        QTest::newRow("ok_mask_noncontiguous") << "0|0|0|0"
+                                               << "255|0|255|0" << true << "0.0.0.0"
+                                               << "255.0.255.0" << 24;
+        QTest::newRow("ok_mask_blank_kept") << "0|0|0|0"
+                                            << "255|255| 7|0" << true << "0.0.0.0"
+                                            << "255.255. 7.0" << 8;
+        QTest::newRow("ok_mask_no_zero_keeps_reset") << "0|0|0|0"
+                                                     << "255|255|255|252" << true << "0.0.0.0"
                                                      << "255.255.255.252" << 99;
-        QTest::newRow("ok_mask_not_number_stops_derivation")
-            << "0|0|0|0" << "255|255||0" << true << "0.0.0.0" << "255.255..0" << 99;
-        QTest::newRow("error_gateway_255_mask_still_derived")
-            << "0|0|0|255" << "255|255|0|0" << false << "" << "255.255.0.0" << 16;
-        QTest::newRow("error_gateway_empty") << "0||0|0" << "255|0|0|0" << false << "" << "255.0.0.0" << 24;
+        QTest::newRow("ok_mask_not_number_stops_derivation") << "0|0|0|0"
+                                                             << "255|255||0" << true << "0.0.0.0"
+                                                             << "255.255..0" << 99;
+        QTest::newRow("error_gateway_255_mask_still_derived") << "0|0|0|255"
+                                                              << "255|255|0|0" << false << ""
+                                                              << "255.255.0.0" << 16;
+        QTest::newRow("error_gateway_empty") << "0||0|0"
+                                             << "255|0|0|0" << false << ""
+                                             << "255.0.0.0" << 24;
     }
-    void checkGateway()
-    {
+    void checkGateway() {
         QFETCH(QString, gateway);
         QFETCH(QString, mask);
         QFETCH(bool, ok);
@@ -157,8 +170,7 @@ private slots:
     }
 
     // Catches a mask bound that refuses 255 or accepts 256.
-    void checkSubnetMask_data()
-    {
+    void checkSubnetMask_data() {
         QTest::addColumn<QString>("mask");
         QTest::addColumn<bool>("ok");
         QTest::newRow("ok_all_255") << "255|255|255|255" << true;
@@ -167,8 +179,7 @@ private slots:
         QTest::newRow("error_negative") << "255|-1|0|0" << false;
         QTest::newRow("error_empty_third") << "255|255||0" << false;
     }
-    void checkSubnetMask()
-    {
+    void checkSubnetMask() {
         QFETCH(QString, mask);
         QFETCH(bool, ok);
         QCOMPARE(CheckSubnetMask(quad(mask)), ok);
@@ -176,8 +187,7 @@ private slots:
 
     // Catches a family test that is not exact (case, position) or that looks
     // beyond the first three octets.
-    void macFamily_data()
-    {
+    void macFamily_data() {
         QTest::addColumn<QString>("member");
         QTest::addColumn<int>("family");
         QTest::newRow("family1") << "00204a1b2c3d" << 1;
@@ -186,8 +196,7 @@ private slots:
         QTest::newRow("unknown_upper_case") << "00204A1b2c3d" << 0;
         QTest::newRow("unknown_empty") << "" << 0;
     }
-    void macFamily()
-    {
+    void macFamily() {
         QFETCH(QString, member);
         QFETCH(int, family);
         QCOMPARE(int(MacFamily(member)), family);

@@ -7,8 +7,7 @@ class TestLifecycle : public QObject {
 private slots:
     // Catches a wrong title, fields not painted inactive, or a timer left
     // running or at the wrong pace after the load.
-    void load()
-    {
+    void load() {
         FakeWindow w;
         QCOMPARE(w.frame.title, QStringLiteral("Ethernet Adaptor IP Configuration v1.0.4"));
         for (const auto& f : w.fields)
@@ -21,8 +20,7 @@ private slots:
 
     // Catches a logout sent on the wrong socket, with the wrong bytes, or a
     // sign-test connection that is sent anything.
-    void unload_data()
-    {
+    void unload_data() {
         QTest::addColumn<int>("client");
         QTest::addColumn<int>("menu");
         QTest::addColumn<int>("test");
@@ -30,15 +28,19 @@ private slots:
         QTest::addColumn<QStringList>("menuSent");
         QTest::addColumn<QList<int>>("closes"); // client, menu, test
         const QStringList logout{QStringLiteral("logout\n")};
-        QTest::newRow("idle_nothing_open") << 0 << 0 << 0 << QStringList() << QStringList() << QList<int>{0, 0, 0};
-        QTest::newRow("command_line_connected") << 7 << 0 << 0 << logout << QStringList() << QList<int>{1, 0, 0};
-        QTest::newRow("setup_menu_connected") << 0 << 7 << 0 << QStringList() << logout << QList<int>{0, 1, 0};
-        QTest::newRow("sign_test_connected") << 0 << 0 << 7 << QStringList() << QStringList() << QList<int>{0, 0, 1};
+        QTest::newRow("idle_nothing_open")
+            << 0 << 0 << 0 << QStringList() << QStringList() << QList<int>{0, 0, 0};
+        QTest::newRow("command_line_connected")
+            << 7 << 0 << 0 << logout << QStringList() << QList<int>{1, 0, 0};
+        QTest::newRow("setup_menu_connected")
+            << 0 << 7 << 0 << QStringList() << logout << QList<int>{0, 1, 0};
+        QTest::newRow("sign_test_connected")
+            << 0 << 0 << 7 << QStringList() << QStringList() << QList<int>{0, 0, 1};
         QTest::newRow("all_connected") << 7 << 7 << 7 << logout << logout << QList<int>{1, 1, 1};
-        QTest::newRow("connecting_left_alone") << 6 << 6 << 6 << QStringList() << QStringList() << QList<int>{0, 0, 0};
+        QTest::newRow("connecting_left_alone")
+            << 6 << 6 << 6 << QStringList() << QStringList() << QList<int>{0, 0, 0};
     }
-    void unload()
-    {
+    void unload() {
         QFETCH(int, client);
         QFETCH(int, menu);
         QFETCH(int, test);
@@ -61,8 +63,7 @@ private slots:
 
     // Catches an unload that stops halfway without ending the program when a
     // logout cannot be sent.
-    void unloadEndsDespiteSendError()
-    {
+    void unloadEndsDespiteSendError() {
         FakeWindow w;
         w.wsClient.setState(SocketControl::Connected);
         w.wsClient.failSend = true;

@@ -7,8 +7,7 @@ namespace {
 constexpr Long kSilent = 11010;
 
 // Arms a probe cycle the way the assignment procedures and the pre-check do.
-void arm(FakeWindow& w, Long mode)
-{
+void arm(FakeWindow& w, Long mode) {
     w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
     w.form->m.mPingCount = 0;
     w.form->m.mTimerState = RunState::kProbe;
@@ -19,8 +18,7 @@ void arm(FakeWindow& w, Long mode)
 }
 
 // Ticks until the cycle is done; answers the tick on which it became done.
-int runCycle(FakeWindow& w)
-{
+int runCycle(FakeWindow& w) {
     for (int t = 1; t <= 10; ++t) {
         w.tick();
         if (w.form->m.mProbeDone == kTrue)
@@ -35,8 +33,7 @@ class TestSequencer : public QObject {
 private slots:
     // Catches wrong durations, a report in the wrong mode, a missing or doubled
     // ARP clean-up, and a window left locked after a failed assignment.
-    void probeCycle_data()
-    {
+    void probeCycle_data() {
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("answerAt"); // 0: never answers
         QTest::addColumn<int>("doneTick");
@@ -44,16 +41,17 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("arpDelete");
         QTest::addColumn<bool>("unlocked");
-        QTest::newRow("precheck_answers_first") << 2 << 1 << 2 << 1 << Sequencer::kAddressExists << false << true;
-        QTest::newRow("precheck_answers_third") << 2 << 3 << 4 << 3 << Sequencer::kAddressExists << false << true;
+        QTest::newRow("precheck_answers_first")
+            << 2 << 1 << 2 << 1 << Sequencer::kAddressExists << false << true;
+        QTest::newRow("precheck_answers_third")
+            << 2 << 3 << 4 << 3 << Sequencer::kAddressExists << false << true;
         QTest::newRow("precheck_silent") << 2 << 0 << 4 << 3 << QString() << false << false;
         QTest::newRow("arp_silent_fails") << 1 << 0 << 4 << 3 << Sequencer::kSetupFailed << true << true;
         QTest::newRow("arp_answers_first") << 1 << 1 << 2 << 1 << QString() << false << false;
         QTest::newRow("datagram_answers_second") << 0 << 2 << 3 << 2 << QString() << false << false;
         QTest::newRow("datagram_silent_fails") << 0 << 0 << 4 << 3 << Sequencer::kSetupFailed << true << true;
     }
-    void probeCycle()
-    {
+    void probeCycle() {
         QFETCH(int, mode);
         QFETCH(int, answerAt);
         QFETCH(int, doneTick);
@@ -79,8 +77,7 @@ private slots:
 
     // Catches the failure status being shown one tick late (it belongs to the
     // third probe, the stop comes a tick later).
-    void failureShownOnThirdTick()
-    {
+    void failureShownOnThirdTick() {
         FakeWindow w;
         arm(w, RunState::kAfterArpBinding);
         w.tick();
@@ -94,8 +91,7 @@ private slots:
 
     // Catches a socket-library failure after an assignment that counts a
     // probe, keeps the window locked, or touches the status line.
-    void socketLibraryFailsAfterAssignment()
-    {
+    void socketLibraryFailsAfterAssignment() {
         FakeWindow w;
         arm(w, RunState::kAfterDatagram);
         w.status.setSimpleText(QStringLiteral("Setup is in process ..."));
@@ -115,8 +111,7 @@ private slots:
 
     // Catches a library stop failure that is not shown, or that changes the
     // probe's result.
-    void cleanupFailureWarns()
-    {
+    void cleanupFailureWarns() {
         FakeWindow w;
         w.probe.answer = [](qsizetype) { return 0; };
         w.probe.cleanupOk = false;
@@ -130,8 +125,7 @@ private slots:
 
     // Catches an error line in the wrong form, a stopped timer, or state numbers
     // changed by the failed step.
-    void errorInTickKeepsTimer()
-    {
+    void errorInTickKeepsTimer() {
         FakeWindow w;
         w.host.fail = true; // the clean-up command cannot be started
         arm(w, RunState::kAfterArpBinding);
@@ -146,14 +140,12 @@ private slots:
     }
 
     // Catches a tick that runs nested inside its own message box.
-    void tickNotReentered()
-    {
+    void tickNotReentered() {
         FakeWindow w;
         w.probe.initFailures = 2;
         struct NestedTick : FakeMessageBox {
             Form1* target = nullptr;
-            int show(const QString& t, Buttons b, Icon i, const QString& title) override
-            {
+            int show(const QString& t, Buttons b, Icon i, const QString& title) override {
                 target->Timer1_Timer(); // a tick falling due while the box is open
                 return FakeMessageBox::show(t, b, i, title);
             }

@@ -1,6 +1,6 @@
 #include "FakeWindow.h"
-#include "setup/SetupCommand.h"
 #include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
 
 #include <QTest>
 
@@ -13,28 +13,38 @@ class TestSetupCommand : public QObject {
 private slots:
     // Catches checks run in the wrong order, a wrong message, or a failed check
     // that still locks the window or starts probing.
-    void failedCheck_data()
-    {
+    void failedCheck_data() {
         QTest::addColumn<QString>("mac");
         QTest::addColumn<QString>("ip");
         QTest::addColumn<QString>("mask");
         QTest::addColumn<QString>("gateway");
         QTest::addColumn<QString>("message");
-        QTest::newRow("error_mac_short") << "00-80-a3-6-63-dd" << "10.0.0.5" << "255.255.255.0" << "0.0.0.0"
-                                         << SetupCommand::kMacMessage;
-        QTest::newRow("error_mac_and_ip_shows_mac") << "00-80-a3-zz-63-dd" << "10.0.0.255" << "255.255.255.0"
+        QTest::newRow("error_mac_short") << "00-80-a3-6-63-dd"
+                                         << "10.0.0.5"
+                                         << "255.255.255.0"
+                                         << "0.0.0.0" << SetupCommand::kMacMessage;
+        QTest::newRow("error_mac_and_ip_shows_mac") << "00-80-a3-zz-63-dd"
+                                                    << "10.0.0.255"
+                                                    << "255.255.255.0"
                                                     << "0.0.0.0" << SetupCommand::kMacMessage;
-        QTest::newRow("error_ip_255") << "00-80-a3-61-63-dd" << "10.0.0.255" << "255.255.255.0" << "0.0.0.0"
-                                      << SetupCommand::kIpMessage;
-        QTest::newRow("error_gateway_and_mask_shows_gateway")
-            << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.256.255.0" << "0.0.0.255" << SetupCommand::kGatewayMessage;
-        QTest::newRow("error_mask_empty_third") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.255..0" << "0.0.0.0"
-                                                << SetupCommand::kMaskMessage;
-        QTest::newRow("error_mask_256") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.256.255.0" << "0.0.0.0"
-                                        << SetupCommand::kMaskMessage;
+        QTest::newRow("error_ip_255") << "00-80-a3-61-63-dd"
+                                      << "10.0.0.255"
+                                      << "255.255.255.0"
+                                      << "0.0.0.0" << SetupCommand::kIpMessage;
+        QTest::newRow("error_gateway_and_mask_shows_gateway") << "00-80-a3-61-63-dd"
+                                                              << "10.0.0.5"
+                                                              << "255.256.255.0"
+                                                              << "0.0.0.255" << SetupCommand::kGatewayMessage;
+        QTest::newRow("error_mask_empty_third") << "00-80-a3-61-63-dd"
+                                                << "10.0.0.5"
+                                                << "255.255..0"
+                                                << "0.0.0.0" << SetupCommand::kMaskMessage;
+        QTest::newRow("error_mask_256") << "00-80-a3-61-63-dd"
+                                        << "10.0.0.5"
+                                        << "255.256.255.0"
+                                        << "0.0.0.0" << SetupCommand::kMaskMessage;
     }
-    void failedCheck()
-    {
+    void failedCheck() {
         QFETCH(QString, mac);
         QFETCH(QString, ip);
         QFETCH(QString, mask);
@@ -52,8 +62,7 @@ private slots:
 
     // Catches a pre-check that goes on after an answer, or a family decided
     // before the pre-check has ended.
-    void answeringAddress()
-    {
+    void answeringAddress() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.probe.answer = [](qsizetype) { return 0; };
@@ -73,8 +82,7 @@ private slots:
 
     // Catches a window left locked, or a family message before the full
     // pre-check, for a MAC of no known family.
-    void silentAddressUnknownFamily()
-    {
+    void silentAddressUnknownFamily() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
         int lockedDuringWait = 0;
@@ -91,8 +99,7 @@ private slots:
 
     // Catches the address members not being filled, or stale values surviving
     // from an earlier run.
-    void membersFilled()
-    {
+    void membersFilled() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
         w.form->m.mHostBits = 24;
@@ -113,8 +120,7 @@ private slots:
 
     // Catches a pre-check that gives up, or never shows the box again, while
     // the socket library cannot be started.
-    void socketLibraryFailsDuringPreCheck()
-    {
+    void socketLibraryFailsDuringPreCheck() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
         w.probe.initFailures = 2;
@@ -123,7 +129,8 @@ private slots:
         w.form->SetupIP_Click();
         QCOMPARE(w.messageBox.shown.size(), size_t(2));
         QCOMPARE(w.messageBox.shown[0].text,
-                 QStringLiteral("Windows Sockets for 32 bit Windows environments is not successfully responding."));
+                 QStringLiteral(
+                     "Windows Sockets for 32 bit Windows environments is not successfully responding."));
         QCOMPARE(w.messageBox.shown[0].buttons, MessageBox::OkOnly);
         QCOMPARE(w.messageBox.shown[0].icon, MessageBox::NoIcon);
         QCOMPARE(w.messageBox.shown[0].title, QString()); // the application's own title
@@ -137,8 +144,7 @@ private slots:
 
     // Catches an error inside the command that leaves the window locked or is
     // reported without its tag.
-    void runTimeErrorIsReported()
-    {
+    void runTimeErrorIsReported() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.timer.failOnEnable = true;
@@ -149,8 +155,7 @@ private slots:
 
     // Catches a pre-check wait that goes on running steps after the window was
     // closed during it.
-    void closeDuringPreCheck()
-    {
+    void closeDuringPreCheck() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
         w.atTick[2] = [&] { w.form->Form_Unload(); };

@@ -1,0 +1,319 @@
+#include "Form1Window.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+// The icons live in a static library: nothing references its resource
+// initialiser, so it is pulled in by hand (outside any namespace, as Qt requires).
+static void initWindowIcons() {
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace {
+
+// The layout is kept in twips (15 to the pixel at 96 dots per inch) so each
+// control's place reads as stored; a pixel value that is not whole is rounded to
+// the nearest pixel.
+constexpr int pixels(int twips) {
+    return (twips + 7) / 15;
+}
+
+QRect toPixels(const QRect& twips) {
+    return {pixels(twips.x()), pixels(twips.y()), pixels(twips.width()), pixels(twips.height())};
+}
+
+// Client area of the window, 6450 x 2955 twips.
+constexpr int clientWidth = pixels(6450);
+constexpr int clientHeight = pixels(2955);
+
+const QColor windowColour(192, 192, 255);
+const QColor dashColour(0, 0, 0);
+
+// Fallbacks for a palette whose window and base colours are the same: the
+// field with the focus must still stand out.
+const QColor fallbackInactive(212, 208, 200);
+const QColor fallbackActive(255, 255, 255);
+
+QFont sizedFont(const QString& family, qreal points, bool bold = false) {
+    QFont font(family);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QFont entryFont() {
+    return sizedFont(QStringLiteral("MS Sans Serif"), 9.75);
+}
+
+QFont dotFont() {
+    return sizedFont(QStringLiteral("Arial"), 9.75);
+}
+
+QFont statusFont() {
+    return sizedFont(QStringLiteral("MS Sans Serif"), 8.25, true);
+}
+
+// The designed fonts are not found on every desktop, and a stand-in is often
+// wider. Rather than let a caption or an octet be cut off, narrow the font and
+// then step its size down until the widest text the control shows fits.
+void fitFont(QWidget* widget, const QString& widest, int room) {
+    QFont font = widget->font();
+    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(widest) <= room; };
+    if (fits())
+        return;
+    font.setStretch(QFont::SemiCondensed);
+    for (qreal points = font.pointSizeF(); !fits() && points > 6.0; points -= 0.25)
+        font.setPointSizeF(points - 0.25);
+    widget->setFont(font);
+}
+
+// Room for text inside an entry field, after its frame and inner margins.
+int textRoom(QLineEdit* field) {
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+    const QRect contents = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+    constexpr int innerMargins = 2 * 2; // the line edit's own margins on either side
+    constexpr int caret = 1;
+    return contents.width() - innerMargins - caret;
+}
+
+struct EntryRow {
+    int array;
+    int count;
+    std::array<int, 6> lefts;
+    std::array<int, 6> tops;
+    int width;
+    std::array<const char*, 6> texts;
+    int maxLength;
+};
+
+} // namespace
+
+Form1Window::Form1Window(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    initWindowIcons();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Ethernet Adaptor IP Configuration"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/netrika-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/netrika-32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+
+    // Labels and dots inherit the window colour; the entry fields start in it too
+    // until the window's logic recolours them when it loads.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, windowColour);
+    pal.setColor(QPalette::Base, windowColour);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFixedSize(clientWidth, clientHeight);
+
+    buildCaptions();
+    buildEntries();
+    buildDots();
+    buildDashes();
+    buildButtons();
+    buildHiddenControls();
+    buildStatusBar();
+    setKeyboardOrder();
+}
+
+QLineEdit* Form1Window::entry(int position) const {
+    if (position < 0 || position >= entryCount)
+        return nullptr;
+    return m_entries[static_cast<std::size_t>(position)];
+}
+
+void Form1Window::setFieldColour(QLineEdit* field, FieldColour colour) {
+    if (field == nullptr)
+        return;
+    QPalette pal = field->palette();
+    pal.setColor(QPalette::Base, fieldColour(colour));
+    field->setPalette(pal);
+}
+
+QColor Form1Window::fieldColour(FieldColour colour) const {
+    // The desktop's colours, not the window's own light blue.
+    const QPalette desktop = QApplication::palette();
+    const QColor active = desktop.color(QPalette::Base);
+    QColor inactive = desktop.color(QPalette::Window);
+    if (inactive == active)
+        inactive = desktop.color(QPalette::Button);
+    if (inactive == active)
+        return colour == FieldColour::Active ? fallbackActive : fallbackInactive;
+    return colour == FieldColour::Active ? active : inactive;
+}
+
+QLabel* Form1Window::addLabel(const char* name, const QString& text, const QRect& twips) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setAutoFillBackground(true);
+    label->setGeometry(toPixels(twips));
+    fitFont(label, text, label->width());
+    return label;
+}
+
+QLineEdit* Form1Window::addEntry(const char* name, const QString& text, const QRect& twips, int maxLength) {
+    auto* field = new QLineEdit(this);
+    field->setObjectName(QLatin1String(name));
+    field->setFont(entryFont());
+    if (maxLength > 0)
+        field->setMaxLength(maxLength);
+    field->setText(text);
+    field->setGeometry(toPixels(twips));
+    fitFont(field, maxLength == 2 ? QStringLiteral("DD") : QStringLiteral("255"), textRoom(field));
+    return field;
+}
+
+void Form1Window::buildCaptions() {
+    QLabel* captions[] = {
+        addLabel("Label1", QStringLiteral("MAC Address (ex. 00-80-a3-61-63-dd)"), {315, 345, 2835, 270}),
+        addLabel("Label2", QStringLiteral("IP Address (ex. 201.23.12.82)"), {315, 770, 2670, 285}),
+        addLabel("Label3", QStringLiteral("Subnet Mask (ex. 255.255.255.0)"), {315, 1210, 2670, 285}),
+        addLabel("Label10", QStringLiteral("Gateway (ex. 201.23.12.2)"), {315, 1650, 2670, 285}),
+    };
+    // Where one caption had to be narrowed to fit, all four take its font.
+    const auto width = [](const QFont& font) {
+        return QFontMetrics(font).horizontalAdvance(QStringLiteral("Address"));
+    };
+    QFont smallest = captions[0]->font();
+    for (const QLabel* caption : captions) {
+        if (width(caption->font()) < width(smallest))
+            smallest = caption->font();
+    }
+    for (QLabel* caption : captions)
+        caption->setFont(smallest);
+}
+
+void Form1Window::buildEntries() {
+    // MAC: one octet per field, two hex digits at most. The mask and gateway
+    // rows start with a typical class C mask and no gateway.
+    const EntryRow rows[] = {
+        {1,
+         6,
+         {3240, 3765, 4275, 4800, 5310, 5835},
+         {330, 330, 330, 330, 330, 330},
+         400,
+         {"", "", "", "", "", ""},
+         2},
+        {2, 4, {3240, 3735, 4230, 4725}, {760, 760, 760, 760}, 360, {"", "", "", ""}, 0},
+        {3, 4, {3240, 3735, 4215, 4710}, {1190, 1185, 1185, 1185}, 360, {"255", "255", "255", "0"}, 0},
+        {4, 4, {3240, 3735, 4215, 4710}, {1620, 1620, 1620, 1620}, 360, {"0", "0", "0", "0"}, 0},
+    };
+    std::size_t position = 0;
+    for (const EntryRow& row : rows) {
+        for (std::size_t index = 0; index < static_cast<std::size_t>(row.count); ++index) {
+            const QByteArray name = QStringLiteral("Text%1_%2").arg(row.array).arg(index).toLatin1();
+            const QRect twips(row.lefts[index], row.tops[index], row.width, 260);
+            m_entries[position++] =
+                addEntry(name.constData(), QLatin1String(row.texts[index]), twips, row.maxLength);
+        }
+    }
+}
+
+void Form1Window::buildDots() {
+    struct Dot {
+        const char* name;
+        int left;
+        int top;
+    };
+    const Dot dots[] = {
+        {"Label4", 3645, 795},   {"Label5", 4140, 795},   {"Label6", 4635, 795},
+        {"Label7", 3645, 1215},  {"Label8", 4125, 1215},  {"Label9", 4605, 1215},
+        {"Label11", 3645, 1665}, {"Label12", 4125, 1665}, {"Label13", 4605, 1665},
+    };
+    for (const Dot& dot : dots)
+        addLabel(dot.name, QStringLiteral("."), {dot.left, dot.top, 90, 240})->setFont(dotFont());
+}
+
+void Form1Window::buildDashes() {
+    // The "-" marks between the MAC fields, one in each gap. Their array indexes
+    // do not follow their order on screen.
+    struct Dash {
+        const char* name;
+        int left;
+    };
+    const Dash dashes[] = {
+        {"Line1_0", 3675}, {"Line1_2", 4200}, {"Line1_1", 4710}, {"Line1_3", 5235}, {"Line1_4", 5745},
+    };
+    for (const Dash& dash : dashes) {
+        auto* line = new QFrame(this);
+        line->setObjectName(QLatin1String(dash.name));
+        line->setFrameShape(QFrame::NoFrame);
+        QPalette pal = line->palette();
+        pal.setColor(QPalette::Window, dashColour);
+        line->setPalette(pal);
+        line->setAutoFillBackground(true);
+        line->setGeometry(pixels(dash.left), pixels(435), pixels(60), 1);
+    }
+}
+
+void Form1Window::buildButtons() {
+    m_setup = new QPushButton(QStringLiteral("Setup"), this);
+    m_setup->setObjectName(QStringLiteral("SetupIP"));
+    m_setup->setGeometry(toPixels({3120, 2145, 1530, 405}));
+
+    // "&Exit": Alt+E clicks it while it is enabled.
+    m_exit = new QPushButton(QStringLiteral("&Exit"), this);
+    m_exit->setObjectName(QStringLiteral("cmdExit"));
+    m_exit->setGeometry(toPixels({4800, 2145, 1530, 405}));
+}
+
+void Form1Window::buildHiddenControls() {
+    // The connection log: its top edge reaches into the status bar's band, the
+    // rest lies below the client area. Tab leaves it rather than being typed into
+    // it, so the keys still reach the controls after it.
+    m_text5 = new QPlainTextEdit(QStringLiteral("Text5"), this);
+    m_text5->setObjectName(QStringLiteral("Text5"));
+    m_text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_text5->setTabChangesFocus(true);
+    m_text5->setGeometry(toPixels({300, 2820, 5970, 1455}));
+
+    // Sends the test message to the sign; wholly below the client area.
+    m_sendTest = new QPushButton(QStringLiteral("Send Test"), this);
+    m_sendTest->setObjectName(QStringLiteral("Command1"));
+    m_sendTest->setGeometry(toPixels({2835, 4395, 915, 345}));
+}
+
+void Form1Window::buildStatusBar() {
+    m_status = new QStatusBar(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setSizeGripEnabled(false);
+    m_status->setFont(statusFont());
+    // Opaque, in the desktop's colour, and above the connection log, so the
+    // strip of the log inside the bar's band is never drawn.
+    QPalette pal = m_status->palette();
+    pal.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
+    m_status->setPalette(pal);
+    m_status->setAutoFillBackground(true);
+    m_status->setGeometry(toPixels({0, 2625, 6450, 330}));
+    m_status->raise();
+}
+
+void Form1Window::setKeyboardOrder() {
+    QWidget* previous = nullptr;
+    const auto chain = [&previous](QWidget* next) {
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (QLineEdit* field : m_entries)
+        chain(field);
+    chain(m_setup);
+    chain(m_text5);
+    chain(m_sendTest);
+    chain(m_exit);
+}

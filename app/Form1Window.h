@@ -1,0 +1,60 @@
+#pragma once
+
+#include "setup/WindowPorts.h"
+
+#include <QColor>
+#include <QWidget>
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+
+// The tool's one window: the four rows of entry fields for the adaptor's MAC
+// address and the IP address, subnet mask and gateway to give it, the Setup and
+// Exit buttons, the status bar, and the connection log and "Send Test" button
+// that sit below the visible area. It only builds and exposes the controls; the
+// window's logic is wired to them elsewhere.
+class Form1Window : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1Window(QWidget* parent = nullptr);
+
+    // 0..17: Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3); nullptr outside that range.
+    [[nodiscard]] QLineEdit* entry(int position) const;
+    [[nodiscard]] QPlainTextEdit* text5() const { return m_text5; }
+    [[nodiscard]] QStatusBar* statusBar() const { return m_status; }
+    [[nodiscard]] QPushButton* setupButton() const { return m_setup; }
+    [[nodiscard]] QPushButton* exitButton() const { return m_exit; }
+    [[nodiscard]] QPushButton* sendTestButton() const { return m_sendTest; }
+
+    // Paints an entry field's background in the inactive or the active field colour.
+    void setFieldColour(QLineEdit* field, FieldColour colour);
+    // The two field colours always differ, so the field with the focus stands out.
+    [[nodiscard]] QColor fieldColour(FieldColour colour) const;
+
+    static constexpr int entryCount = 18;
+
+private:
+    void buildCaptions();
+    void buildEntries();
+    void buildDots();
+    void buildDashes();
+    void buildButtons();
+    void buildHiddenControls();
+    void buildStatusBar();
+    void setKeyboardOrder();
+
+    QLabel* addLabel(const char* name, const QString& text, const QRect& twips);
+    QLineEdit* addEntry(const char* name, const QString& text, const QRect& twips, int maxLength);
+
+    std::array<QLineEdit*, entryCount> m_entries{};
+    QPlainTextEdit* m_text5 = nullptr;
+    QStatusBar* m_status = nullptr;
+    QPushButton* m_setup = nullptr;
+    QPushButton* m_exit = nullptr;
+    QPushButton* m_sendTest = nullptr;
+};

@@ -1,0 +1,121 @@
+#include "app/QtPorts.h"
+
+#include "app/Form1Window.h"
+#include "setup/AppInfo.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+
+QString LineEditBox::text() const {
+    return m_edit.text();
+}
+
+void LineEditBox::setText(const QString& text) {
+    // QLineEdit raises textChanged at once, nested, only when the text differs.
+    m_edit.setText(text);
+}
+
+void LineEditBox::setBackColor(FieldColour colour) {
+    m_window.setFieldColour(&m_edit, colour);
+}
+
+void LineEditBox::setFocus() {
+    m_edit.setFocus(Qt::OtherFocusReason);
+}
+
+TranscriptBox::TranscriptBox(QPlainTextEdit& edit)
+    : m_edit(edit)
+    , m_text(edit.toPlainText()) {}
+
+void TranscriptBox::setText(const QString& text) {
+    m_text = text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_edit.setPlainText(shown);
+}
+
+void TranscriptBox::setFocus() {
+    m_edit.setFocus(Qt::OtherFocusReason);
+}
+
+bool PushButton::enabled() const {
+    return m_button.isEnabled();
+}
+
+void PushButton::setEnabled(bool enabled) {
+    m_button.setEnabled(enabled);
+}
+
+void PushButton::setFocus() {
+    m_button.setFocus(Qt::OtherFocusReason);
+}
+
+void StatusLine::setSimpleText(const QString& text) {
+    m_text = text;
+    m_bar.showMessage(text);
+}
+
+TickTimer::TickTimer(std::function<void()> onTick) {
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, std::move(onTick));
+}
+
+void TickTimer::setEnabled(bool enabled) {
+    if (!enabled)
+        m_timer.stop();
+    else if (!m_timer.isActive()) // a running period is left as it is
+        m_timer.start();
+}
+
+OverrideCursor::~OverrideCursor() {
+    if (m_pointer == MousePointer::Hourglass && qApp)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void OverrideCursor::setPointer(MousePointer pointer) {
+    if (pointer == m_pointer)
+        return;
+    if (pointer == MousePointer::Hourglass)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+    m_pointer = pointer;
+}
+
+int ModalMessageBox::show(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+    QMessageBox box(m_parent);
+    box.setWindowTitle(title.isEmpty() ? AppInfo::kTitle : title);
+    box.setText(text);
+    box.setIcon(icon == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if (buttons == YesNo)
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    else
+        box.setStandardButtons(QMessageBox::Ok);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Yes;
+    case QMessageBox::No:
+        return No;
+    default:
+        return Ok;
+    }
+}
+
+void EventLoopPump::waitUntil(const std::function<bool()>& done) {
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void WindowFrame::setTitle(const QString& title) {
+    m_window.setWindowTitle(title);
+}
+
+void WindowFrame::endProgram() {
+    m_window.hide();
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "net/EchoProbe.h"
+#include "net/HostCommand.h"
+#include "net/SocketControl.h"
+#include "setup/WindowPorts.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QWidget;
+class Form1Window;
+
+// The Qt side of the ports through which the window's logic sees the window.
+
+class LineEditBox : public TextBox {
+public:
+    LineEditBox(Form1Window& window, QLineEdit& edit)
+        : m_window(window)
+        , m_edit(edit) {}
+    [[nodiscard]] QString text() const override;
+    void setText(const QString& text) override;
+    void setBackColor(FieldColour colour) override;
+    void setFocus() override;
+
+private:
+    Form1Window& m_window;
+    QLineEdit& m_edit;
+};
+
+// The transcript box keeps its text exactly as written (carriage returns
+// included), so that what the logic reads back is what it wrote.
+class TranscriptBox : public TextBox {
+public:
+    explicit TranscriptBox(QPlainTextEdit& edit);
+    [[nodiscard]] QString text() const override { return m_text; }
+    void setText(const QString& text) override;
+    void setBackColor(FieldColour) override {}
+    void setFocus() override;
+
+private:
+    QPlainTextEdit& m_edit;
+    QString m_text;
+};
+
+class PushButton : public Button {
+public:
+    explicit PushButton(QPushButton& button)
+        : m_button(button) {}
+    [[nodiscard]] bool enabled() const override;
+    void setEnabled(bool enabled) override;
+    void setFocus() override;
+
+private:
+    QPushButton& m_button;
+};
+
+class StatusLine : public StatusBar {
+public:
+    explicit StatusLine(QStatusBar& bar)
+        : m_bar(bar) {}
+    [[nodiscard]] QString simpleText() const override { return m_text; }
+    void setSimpleText(const QString& text) override;
+
+private:
+    QStatusBar& m_bar;
+    QString m_text;
+};
+
+// A precise timer: the default coarse one drifts by several percent.
+class TickTimer : public Timer {
+public:
+    explicit TickTimer(std::function<void()> onTick);
+    [[nodiscard]] bool enabled() const override { return m_timer.isActive(); }
+    void setEnabled(bool enabled) override;
+    [[nodiscard]] int interval() const override { return m_timer.interval(); }
+    void setInterval(int milliseconds) override { m_timer.setInterval(milliseconds); }
+
+private:
+    QTimer m_timer;
+};
+
+class OverrideCursor : public Pointer {
+public:
+    ~OverrideCursor() override;
+    [[nodiscard]] MousePointer pointer() const override { return m_pointer; }
+    void setPointer(MousePointer pointer) override;
+
+private:
+    MousePointer m_pointer = MousePointer::Default;
+};
+
+class ModalMessageBox : public MessageBox {
+public:
+    explicit ModalMessageBox(QWidget* parent)
+        : m_parent(parent) {}
+    int show(const QString& text, Buttons buttons, Icon icon, const QString& title) override;
+
+private:
+    QPointer<QWidget> m_parent;
+};
+
+// Blocks in the event loop between checks: an idle wait costs no CPU.
+class EventLoopPump : public EventPump {
+public:
+    void waitUntil(const std::function<bool()>& done) override;
+};
+
+class WindowFrame : public Frame {
+public:
+    explicit WindowFrame(QWidget& window)
+        : m_window(window) {}
+    void setTitle(const QString& title) override;
+    void endProgram() override;
+
+private:
+    QWidget& m_window;
+};
+
+// Stand-ins until the network layer is in place: no socket is ever open, no
+// echo probe can be made, and no ARP command can be started.
+class IdleSocket : public SocketControl {
+public:
+    void setProtocol(Protocol) override {}
+    void setRemoteHost(const QString&) override {}
+    void setRemotePort(Long) override {}
+    [[nodiscard]] int state() const override { return Closed; }
+    void connect() override { throw RunTimeError(RunTimeError::SocketFailure); }
+    void close() override {}
+    void sendData(const QString&) override { throw RunTimeError(RunTimeError::SocketWrongState); }
+    QString getData() override { throw RunTimeError(RunTimeError::SocketWrongState); }
+    [[nodiscard]] RunTimeError lastError() const override {
+        return RunTimeError(RunTimeError::SocketFailure);
+    }
+};
+
+class NoEchoProbe : public EchoProbe {
+public:
+    bool SocketsInitialize() override { return false; }
+    Long Ping(const QString&, const QString&, EchoReply&) override { return -1; }
+    bool SocketsCleanup() override { return true; }
+};
+
+class NoHostCommand : public HostCommand {
+public:
+    void launch(const QString&, int) override { throw RunTimeError(RunTimeError::CommandNotStarted); }
+};

@@ -1,0 +1,87 @@
+#include "app/WindowBinding.h"
+
+#include "app/Form1Window.h"
+
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
+    : m_window(window) {
+    Form1Ports ports;
+    for (int i = 0; i < EntryFields::kFieldCount; ++i) {
+        m_fields.push_back(std::make_unique<LineEditBox>(window, *window.entry(i)));
+        ports.fields[i] = m_fields.back().get();
+    }
+    m_text5 = std::make_unique<TranscriptBox>(*window.text5());
+    m_status = std::make_unique<StatusLine>(*window.statusBar());
+    m_setupIP = std::make_unique<PushButton>(*window.setupButton());
+    m_cmdExit = std::make_unique<PushButton>(*window.exitButton());
+    m_timer = std::make_unique<TickTimer>([this] { m_form->Timer1_Timer(); });
+    m_messageBox = std::make_unique<ModalMessageBox>(&window);
+    m_frame = std::make_unique<WindowFrame>(window);
+
+    ports.Text5 = m_text5.get();
+    ports.status = m_status.get();
+    ports.SetupIP = m_setupIP.get();
+    ports.cmdExit = m_cmdExit.get();
+    ports.Timer1 = m_timer.get();
+    ports.pointer = &m_pointer;
+    ports.messageBox = services.messageBox ? services.messageBox : m_messageBox.get();
+    ports.pump = &m_pump;
+    ports.frame = m_frame.get();
+    ports.wsClient = services.wsClient ? services.wsClient : &m_idleSockets[0];
+    ports.wsMenuTelnet = services.wsMenuTelnet ? services.wsMenuTelnet : &m_idleSockets[1];
+    ports.wsBroadcast = services.wsBroadcast ? services.wsBroadcast : &m_idleSockets[2];
+    ports.wsTest = services.wsTest ? services.wsTest : &m_idleSockets[3];
+    ports.probe = services.probe ? services.probe : &m_noProbe;
+    ports.host = services.host ? services.host : &m_noHost;
+    m_form = std::make_unique<Form1>(ports);
+
+    for (int i = 0; i < EntryFields::kFieldCount; ++i) {
+        QLineEdit* edit = window.entry(i);
+        const FieldId id = EntryFields::idAt(i);
+        connect(edit, &QLineEdit::textChanged, this, [this, id] { m_form->Text_Change(id); });
+        edit->installEventFilter(this);
+    }
+    connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_form->SetupIP_Click(); });
+    connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_form->cmdExit_Click(); });
+    window.installEventFilter(this);
+
+    m_form->Form_Load();
+}
+
+WindowBinding::~WindowBinding() {
+    m_window.removeEventFilter(this);
+    for (int i = 0; i < EntryFields::kFieldCount; ++i)
+        m_window.entry(i)->removeEventFilter(this);
+}
+
+bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_window && event->type() == QEvent::Close) {
+        m_form->Form_Unload();
+        return false;
+    }
+    if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut)
+        return false;
+    for (int i = 0; i < EntryFields::kFieldCount; ++i) {
+        if (watched != m_window.entry(i))
+            continue;
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (event->type() == QEvent::FocusIn) {
+            // Coming back from another window (a message box, another
+            // program) to the same field is not a move of the focus.
+            if (m_focusedEntry == i)
+                return false;
+            m_focusedEntry = i;
+            m_form->Text_GotFocus(EntryFields::idAt(i));
+        } else {
+            if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+                return false;
+            m_focusedEntry = -1;
+            m_form->Text_LostFocus(EntryFields::idAt(i));
+        }
+    }
+    return false;
+}

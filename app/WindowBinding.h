@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/QtPorts.h"
+#include "setup/Form1.h"
+
+#include <QObject>
+#include <array>
+#include <memory>
+#include <vector>
+
+class Form1Window;
+
+// What the window uses of the host; each one left empty means the host's real one.
+struct WindowServices {
+    SocketControl* wsClient = nullptr;
+    SocketControl* wsMenuTelnet = nullptr;
+    SocketControl* wsBroadcast = nullptr;
+    SocketControl* wsTest = nullptr;
+    EchoProbe* probe = nullptr;
+    HostCommand* host = nullptr;
+    MessageBox* messageBox = nullptr;
+};
+
+// Puts the window's logic behind the real widgets: builds the Qt ports, hands
+// them to Form1, forwards every widget event to its handler, and loads the
+// window. It holds no rules of its own.
+class WindowBinding : public QObject {
+    Q_OBJECT
+public:
+    explicit WindowBinding(Form1Window& window, WindowServices services = {});
+    ~WindowBinding() override;
+
+    [[nodiscard]] Form1& form() { return *m_form; }
+    [[nodiscard]] Form1Window& window() { return m_window; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Form1Window& m_window;
+    std::vector<std::unique_ptr<LineEditBox>> m_fields;
+    std::unique_ptr<TranscriptBox> m_text5;
+    std::unique_ptr<StatusLine> m_status;
+    std::unique_ptr<PushButton> m_setupIP;
+    std::unique_ptr<PushButton> m_cmdExit;
+    std::unique_ptr<TickTimer> m_timer;
+    OverrideCursor m_pointer;
+    std::unique_ptr<ModalMessageBox> m_messageBox;
+    EventLoopPump m_pump;
+    std::unique_ptr<WindowFrame> m_frame;
+    IdleSocket m_idleSockets[4];
+    NoEchoProbe m_noProbe;
+    NoHostCommand m_noHost;
+    std::unique_ptr<Form1> m_form;
+    int m_focusedEntry = -1; // the entry field that holds the window's focus
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+// The real window with its logic bound, for tests that type into the real
+// widgets under the offscreen platform.
+
+#include "app/Form1Window.h"
+#include "app/WindowBinding.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTest>
+#include <memory>
+
+struct WindowFixture {
+    explicit WindowFixture(WindowServices services = {})
+        : window(std::make_unique<Form1Window>())
+        , binding(std::make_unique<WindowBinding>(*window, services)) {
+        window->show();
+        window->activateWindow();
+        ready = QTest::qWaitForWindowActive(window.get());
+    }
+
+    [[nodiscard]] QLineEdit* edit(const QString& name) const { return window->findChild<QLineEdit*>(name); }
+    [[nodiscard]] QString focusName() const {
+        QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QString();
+    }
+    [[nodiscard]] QString status() const { return binding->form().ui.status->simpleText(); }
+    // Sets a field's text as the layout or an earlier edit left it, without raising Change.
+    void preset(const QString& name, const QString& text) const {
+        QLineEdit* e = edit(name);
+        const QSignalBlocker block(e);
+        e->setText(text);
+    }
+    void presetStatus(const QString& text) const { binding->form().ui.status->setSimpleText(text); }
+    // Puts the focus into a field as a click would, then types each key into
+    // whichever widget has the focus by then. A leading "^" puts the caret at
+    // the start of the field first.
+    void typeInto(const QString& name, const QString& keys) const {
+        QLineEdit* e = edit(name);
+        e->setFocus(Qt::MouseFocusReason);
+        QString k = keys;
+        if (k.startsWith(QLatin1Char('^'))) {
+            e->home(false);
+            k.remove(0, 1);
+        } else {
+            e->end(false);
+        }
+        for (QChar c : k)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    [[nodiscard]] bool isActiveColour(QLineEdit* e) const {
+        return e->palette().color(QPalette::Base) == window->fieldColour(FieldColour::Active);
+    }
+
+    std::unique_ptr<Form1Window> window;
+    std::unique_ptr<WindowBinding> binding;
+    bool ready = false;
+};

@@ -1,0 +1,112 @@
+#include "FakeWindow.h"
+#include "WindowFixture.h"
+#include "setup/SetupCommand.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+void fillValid(WindowFixture& f, const QString& mac) {
+    const QStringList m = mac.split(QLatin1Char('-'));
+    for (int i = 0; i < 6; ++i)
+        f.preset(QStringLiteral("Text1_%1").arg(i), m.at(i));
+    const QStringList ip{"10", "0", "0", "5"};
+    for (int i = 0; i < 4; ++i)
+        f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+}
+} // namespace
+
+// The real window, real timer and real event loop, with a scripted echo probe
+// so that nothing leaves this machine.
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches a title not built from the version, or a timer left on at load.
+    void loadedWindow() {
+        WindowFixture f;
+        QVERIFY(f.ready);
+        QCOMPARE(f.window->windowTitle(), QStringLiteral("Ethernet Adaptor IP Configuration v1.0.4"));
+        QVERIFY(!f.binding->form().ui.Timer1->enabled());
+        QCOMPARE(f.binding->form().ui.Timer1->interval(), 3000);
+        QCOMPARE(f.status(), QString());
+    }
+
+    // Catches a wait that spins instead of letting ticks through, a window
+    // left locked, or a pre-check that does not end after three silent probes.
+    void preCheckWithRealEventLoop() {
+        FakeProbe probe;
+        WindowFixture f({.probe = &probe});
+        QVERIFY(f.ready);
+        fillValid(f, QStringLiteral("00-11-22-33-44-55"));
+        f.binding->form().ui.Timer1->setInterval(10);
+        bool lockedDuringWait = false;
+        QTimer::singleShot(5, f.window.get(), [&] {
+            lockedDuringWait = !f.window->setupButton()->isEnabled() &&
+                               !f.window->exitButton()->isEnabled() && QGuiApplication::overrideCursor() &&
+                               QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        });
+        QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QVERIFY(lockedDuringWait);
+        QCOMPARE(probe.pinged.size(), 3);
+        QCOMPARE(f.status(), SetupCommand::kFamilyMessage);
+        QVERIFY(f.window->setupButton()->isEnabled());
+        QVERIFY(f.window->exitButton()->isEnabled());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    // Catches a message box without the application's title when none is given.
+    void messageBoxDefaultTitle() {
+        FakeProbe probe;
+        probe.initFailures = 1;
+        probe.answer = [](qsizetype) { return 0; }; // then the address answers
+        WindowFixture f({.probe = &probe});
+        QVERIFY(f.ready);
+        fillValid(f, QStringLiteral("00-11-22-33-44-55"));
+        f.binding->form().ui.Timer1->setInterval(10);
+        QString title;
+        QString text;
+        std::function<void()> closeBox = [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                QTimer::singleShot(5, closeBox);
+                return;
+            }
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        };
+        QTimer::singleShot(5, closeBox);
+        QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QCOMPARE(title, QStringLiteral("Netrika"));
+        QVERIFY(text.startsWith(QStringLiteral("Windows Sockets for 32 bit")));
+        QCOMPARE(f.status(), QStringLiteral("IP address already exists"));
+    }
+
+    // Catches a close during a wait that lets the waiting procedure go on.
+    void closeDuringWaitAbandonsIt() {
+        FakeProbe probe;
+        WindowFixture f({.probe = &probe});
+        QVERIFY(f.ready);
+        fillValid(f, QStringLiteral("00-80-a3-61-63-dd"));
+        f.binding->form().ui.Timer1->setInterval(40);
+        QTimer::singleShot(60, f.window.get(), [&] { f.window->close(); });
+        QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QVERIFY(f.binding->form().unloaded());
+        QVERIFY(probe.pinged.size() < 3);
+        QCOMPARE(f.status(), SetupCommand::kInProcess);
+        QVERIFY(!f.binding->form().ui.Timer1->enabled());
+        QVERIFY(!f.window->isVisible());
+    }
+
+    // Catches an Exit button that does not end the program.
+    void exitEndsProgram() {
+        WindowFixture f;
+        QVERIFY(f.ready);
+        QTest::keyClick(f.window.get(), Qt::Key_E, Qt::AltModifier);
+        QTRY_VERIFY(f.binding->form().unloaded()); // the access key clicks on release, a moment later
+        QVERIFY(!f.window->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

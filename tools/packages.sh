@@ -1,0 +1,35 @@
+# Installs the Debian packages that building, running and testing need, but
+# only those that are missing, so that a second run costs nothing.
+# Sourced by tools/run.sh and tools/test.sh.
+
+netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2)
+
+netrika_install_packages() {
+    local missing=()
+    local p
+    for p in "${netrika_packages[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Configures (once) and builds the tree in build/.
+netrika_build() {
+    local top="$1"
+    shift
+    if [ ! -f "$top/build/CMakeCache.txt" ]; then
+        cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    fi
+    cmake --build "$top/build" -j"$(nproc)"
+}
