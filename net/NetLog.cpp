@@ -1,0 +1,3 @@
+#include "net/NetLog.h"
+
+Q_LOGGING_CATEGORY(lcNet, "netrika.net", QtWarningMsg)
