@@ -1,8 +1,5 @@
 #pragma once
 
-#include "net/EchoProbe.h"
-#include "net/HostCommand.h"
-#include "net/SocketControl.h"
 #include "setup/WindowPorts.h"
 
 #include <QObject>
@@ -81,6 +78,7 @@ public:
     void setEnabled(bool enabled) override;
     [[nodiscard]] int interval() const override { return m_timer.interval(); }
     void setInterval(int milliseconds) override { m_timer.setInterval(milliseconds); }
+    [[nodiscard]] int remainingMs() const { return m_timer.remainingTime(); }
 
 private:
     QTimer m_timer;
@@ -121,33 +119,4 @@ public:
 
 private:
     QWidget& m_window;
-};
-
-// Stand-ins until the network layer is in place: no socket is ever open, no
-// echo probe can be made, and no ARP command can be started.
-class IdleSocket : public SocketControl {
-public:
-    void setProtocol(Protocol) override {}
-    void setRemoteHost(const QString&) override {}
-    void setRemotePort(Long) override {}
-    [[nodiscard]] int state() const override { return Closed; }
-    void connect() override { throw RunTimeError(RunTimeError::SocketFailure); }
-    void close() override {}
-    void sendData(const QString&) override { throw RunTimeError(RunTimeError::SocketWrongState); }
-    QString getData() override { throw RunTimeError(RunTimeError::SocketWrongState); }
-    [[nodiscard]] RunTimeError lastError() const override {
-        return RunTimeError(RunTimeError::SocketFailure);
-    }
-};
-
-class NoEchoProbe : public EchoProbe {
-public:
-    bool SocketsInitialize() override { return false; }
-    Long Ping(const QString&, const QString&, EchoReply&) override { return -1; }
-    bool SocketsCleanup() override { return true; }
-};
-
-class NoHostCommand : public HostCommand {
-public:
-    void launch(const QString&, int) override { throw RunTimeError(RunTimeError::CommandNotStarted); }
 };

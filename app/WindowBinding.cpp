@@ -31,12 +31,12 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     ports.messageBox = services.messageBox ? services.messageBox : m_messageBox.get();
     ports.pump = &m_pump;
     ports.frame = m_frame.get();
-    ports.wsClient = services.wsClient ? services.wsClient : &m_idleSockets[0];
-    ports.wsMenuTelnet = services.wsMenuTelnet ? services.wsMenuTelnet : &m_idleSockets[1];
-    ports.wsBroadcast = services.wsBroadcast ? services.wsBroadcast : &m_idleSockets[2];
-    ports.wsTest = services.wsTest ? services.wsTest : &m_idleSockets[3];
-    ports.probe = services.probe ? services.probe : &m_noProbe;
-    ports.host = services.host ? services.host : &m_noHost;
+    ports.wsClient = services.wsClient ? services.wsClient : &m_wsClient;
+    ports.wsMenuTelnet = services.wsMenuTelnet ? services.wsMenuTelnet : &m_wsMenuTelnet;
+    ports.wsBroadcast = services.wsBroadcast ? services.wsBroadcast : &m_wsBroadcast;
+    ports.wsTest = services.wsTest ? services.wsTest : &m_wsTest;
+    ports.probe = services.probe ? services.probe : &m_probe;
+    ports.host = services.host ? services.host : &m_neighbours;
     m_form = std::make_unique<Form1>(ports);
 
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
@@ -47,6 +47,7 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     }
     connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_form->SetupIP_Click(); });
     connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_form->cmdExit_Click(); });
+    connect(window.sendTestButton(), &QPushButton::clicked, this, [this] { m_form->Command1_Click(); });
     window.installEventFilter(this);
 
     m_form->Form_Load();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/QtPorts.h"
+#include "net/IcmpEchoProbe.h"
+#include "net/NeighbourCommand.h"
+#include "net/QtSocketControl.h"
 #include "setup/Form1.h"
 
 #include <QObject>
@@ -48,9 +51,12 @@ private:
     std::unique_ptr<ModalMessageBox> m_messageBox;
     EventLoopPump m_pump;
     std::unique_ptr<WindowFrame> m_frame;
-    IdleSocket m_idleSockets[4];
-    NoEchoProbe m_noProbe;
-    NoHostCommand m_noHost;
+    QtSocketControl m_wsClient{SocketControl::Tcp};
+    QtSocketControl m_wsMenuTelnet{SocketControl::Tcp};
+    QtSocketControl m_wsBroadcast{SocketControl::Udp};
+    QtSocketControl m_wsTest{SocketControl::Tcp};
+    IcmpEchoProbe m_probe;
+    NeighbourCommand m_neighbours;
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

@@ -3,12 +3,16 @@
 #include "setup/AppInfo.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
+#include "signtest/SignTest.h"
 
 Form1::Form1(const Form1Ports& ports)
     : ui(ports)
     , m_fields(ports.fields, *ports.status, *ports.SetupIP)
     , m_setup(std::make_unique<SetupCommand>(*this))
-    , m_sequencer(std::make_unique<Sequencer>(*this)) {}
+    , m_sequencer(std::make_unique<Sequencer>(*this))
+    , m_signTest(std::make_unique<SignTest>(*this)) {
+    ui.wsTest->onSendComplete = [this] { wsTest_SendComplete(); };
+}
 
 Form1::~Form1() = default;
 
@@ -84,6 +88,14 @@ void Form1::Text_LostFocus(FieldId id) {
     entry([&] { m_fields.LostFocus(id); });
 }
 
+void Form1::Command1_Click() {
+    entry([&] { SendTest(); });
+}
+
+void Form1::wsTest_SendComplete() {
+    entry([&] { m_signTest->SendComplete(); });
+}
+
 void Form1::lockWindow() {
     ui.pointer->setPointer(MousePointer::Hourglass);
     ui.SetupIP->setEnabled(false);
@@ -100,6 +112,19 @@ void Form1::waitUntil(const std::function<bool()>& done) {
     ui.pump->waitUntil([&] { return m_unloaded || done(); });
     if (m_unloaded)
         throw Abandoned();
+}
+
+void Form1::waitForConnection(SocketControl& socket) {
+    if (socket.state() == SocketControl::Connected)
+        return;
+    ui.Text5->setText(QStringLiteral("Connecting"));
+    waitUntil([&] { return socket.state() != SocketControl::Connecting; });
+    if (socket.state() != SocketControl::Connected)
+        throw socket.lastError();
+}
+
+void Form1::SendTest() {
+    m_signTest->SendTest();
 }
 
 Flag Form1::ProbeTarget() {

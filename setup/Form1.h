@@ -12,6 +12,7 @@
 
 class SetupCommand;
 class Sequencer;
+class SignTest;
 
 // Everything the window's logic works through. The real window fills it with
 // its widgets and platform services; tests fill it with fakes.
@@ -58,6 +59,8 @@ public:
     void Text_Change(FieldId id);
     void Text_GotFocus(FieldId id);
     void Text_LostFocus(FieldId id);
+    void Command1_Click();
+    void wsTest_SendComplete();
 
     [[nodiscard]] bool unloaded() const { return m_unloaded; }
 
@@ -71,7 +74,12 @@ public:
     // Waits, handling events, until done() holds. Throws Abandoned when the
     // window is unloaded meanwhile.
     void waitUntil(const std::function<bool()>& done);
+    // Waits while a connection attempt is under way, showing "Connecting";
+    // throws the attempt's error when it fails instead of connecting.
+    void waitForConnection(SocketControl& socket);
     [[nodiscard]] Flag ProbeTarget();
+    void SendTest();
+    [[nodiscard]] Sequencer& sequencer() { return *m_sequencer; }
     void SetBroadcastIP();
     void SetIPAddr();
 
@@ -82,4 +90,5 @@ private:
     EntryFields m_fields;
     std::unique_ptr<SetupCommand> m_setup;
     std::unique_ptr<Sequencer> m_sequencer;
+    std::unique_ptr<SignTest> m_signTest;
 };

@@ -65,6 +65,16 @@ void Sequencer::probeStep() {
     socketsCleanup();
 }
 
+void Sequencer::closing(const std::function<void()>& cleanup) {
+    f.ui.Timer1->setEnabled(false);
+    f.ui.status->setSimpleText(kSetupSucceeded);
+    f.unlockWindow();
+    cleanup();
+    if (f.ui.messageBox->show(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) ==
+        MessageBox::Yes)
+        f.SendTest();
+}
+
 void Sequencer::stopStep() {
     f.ui.Timer1->setEnabled(false);
     f.m.mProbeDone = kTrue;

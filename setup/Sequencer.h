@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class Form1;
 
@@ -18,6 +19,10 @@ public:
         QStringLiteral("environments is not successfully responding.");
     inline static const QString kCleanupFailed = QStringLiteral("Windows Sockets error occurred in Cleanup.");
     inline static const QString kEchoData = QStringLiteral("Echo This");
+    inline static const QString kTestQuestion =
+        QStringLiteral("Do you want to send a test message to the sign? ") + QChar(10) +
+        QStringLiteral("(Before sending test message, you need reboot adaptor)");
+    inline static const QString kTestTitle = QStringLiteral("Test IP Address");
     static constexpr int kProbesPerCycle = 3;
 
     explicit Sequencer(Form1& form)
@@ -25,6 +30,9 @@ public:
 
     // Timer1's tick.
     void tick();
+    // The end of a successful dialogue: stop, report, unlock, the route's own
+    // clean-up, then offer the sign test.
+    void closing(const std::function<void()>& cleanup);
 
 private:
     void probeStep();

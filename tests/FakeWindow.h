@@ -181,7 +181,7 @@ public:
     Long Ping(const QString& address, const QString& data, EchoReply& reply) override {
         pinged << address;
         payloads << data;
-        reply.status = answer ? answer(pinged.size()) : 11010;
+        reply.status = answer ? answer(pinged.size()) : 1;
         return reply.status;
     }
     bool SocketsCleanup() override {
@@ -218,6 +218,8 @@ public:
         : m_window(w) {}
     void waitUntil(const std::function<bool()>& done) override;
     int maxTicks = 1000;
+    // Socket events and user input, delivered in order before any further tick.
+    std::deque<std::function<void()>> events;
 
 private:
     FakeWindow& m_window;
@@ -347,6 +349,12 @@ inline void FakeWindow::moveFocus(int to) {
 inline void FakePump::waitUntil(const std::function<bool()>& done) {
     int delivered = 0;
     while (!done()) {
+        if (!events.empty()) {
+            auto next = std::move(events.front());
+            events.pop_front();
+            next();
+            continue;
+        }
         if (!m_window.timer.enabled())
             throw std::logic_error("the wait would never end: no timer and no event to deliver");
         if (++delivered > maxTicks)

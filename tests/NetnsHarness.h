@@ -28,15 +28,13 @@ public:
         , m_device(QStringLiteral("nk-d-") + m_tag)
         , m_hostIf(QStringLiteral("nkh") + m_tag)
         , m_deviceIf(QStringLiteral("nkd") + m_tag)
-        , m_prefix(QStringLiteral("10.77.%1.").arg(subnet))
-    {
+        , m_prefix(QStringLiteral("10.77.%1.").arg(subnet)) {
         m_root = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
         m_ok = m_root >= 0 && setUp();
         if (!m_ok)
             tearDown();
     }
-    ~NetnsHarness()
-    {
+    ~NetnsHarness() {
         if (m_root >= 0) {
             ::setns(m_root, CLONE_NEWNET);
             ::close(m_root);
@@ -62,13 +60,13 @@ public:
     bool enterDevice() { return enter(m_device); }
 
     // Runs the ip tool; answers its standard output, or a null array on failure.
-    QByteArray ip(const QStringList& args)
-    {
+    QByteArray ip(const QStringList& args) {
         QProcess p;
         p.start(QStringLiteral("ip"), args);
         if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            m_error = QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')),
-                                                      QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
+            m_error = QStringLiteral("ip %1: %2")
+                          .arg(args.join(QLatin1Char(' ')),
+                               QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
             return {};
         }
         QByteArray out = p.readAllStandardOutput();
@@ -78,20 +76,19 @@ public:
     QByteArray ipIn(const QString& ns, const QStringList& args) { return ip(QStringList{"-n", ns} + args); }
 
 private:
-    bool setUp()
-    {
+    bool setUp() {
         const auto run = [this](const QStringList& args) { return !ip(args).isNull(); };
-        return run({"netns", "add", m_host}) && run({"netns", "add", m_device})
-            && run({"link", "add", m_hostIf, "netns", m_host, "type", "veth", "peer", "name", m_deviceIf, "netns",
-                    m_device})
-            && run({"-n", m_host, "link", "set", "lo", "up"}) && run({"-n", m_device, "link", "set", "lo", "up"})
-            && run({"-n", m_host, "addr", "add", hostAddress() + "/24", "brd", "+", "dev", m_hostIf})
-            && run({"-n", m_device, "addr", "add", deviceAddress() + "/24", "brd", "+", "dev", m_deviceIf})
-            && run({"-n", m_host, "link", "set", m_hostIf, "up"})
-            && run({"-n", m_device, "link", "set", m_deviceIf, "up"});
+        return run({"netns", "add", m_host}) && run({"netns", "add", m_device}) &&
+               run({"link", "add", m_hostIf, "netns", m_host, "type", "veth", "peer", "name", m_deviceIf,
+                    "netns", m_device}) &&
+               run({"-n", m_host, "link", "set", "lo", "up"}) &&
+               run({"-n", m_device, "link", "set", "lo", "up"}) &&
+               run({"-n", m_host, "addr", "add", hostAddress() + "/24", "brd", "+", "dev", m_hostIf}) &&
+               run({"-n", m_device, "addr", "add", deviceAddress() + "/24", "brd", "+", "dev", m_deviceIf}) &&
+               run({"-n", m_host, "link", "set", m_hostIf, "up"}) &&
+               run({"-n", m_device, "link", "set", m_deviceIf, "up"});
     }
-    void tearDown()
-    {
+    void tearDown() {
         const QString keep = m_error;
         for (const QString& ns : {m_host, m_device}) {
             QProcess p;
@@ -100,8 +97,7 @@ private:
         }
         m_error = keep;
     }
-    bool enter(const QString& ns)
-    {
+    bool enter(const QString& ns) {
         const QByteArray path = QStringLiteral("/run/netns/%1").arg(ns).toLocal8Bit();
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
@@ -120,11 +116,11 @@ private:
 
 // A test that needs namespaces fails under CI and is skipped elsewhere when
 // they cannot be made (not root, no iproute2).
-#define NETNS_REQUIRE(harness)                                                                                 \
-    do {                                                                                                       \
-        if (!(harness).ok()) {                                                                                 \
-            if (qEnvironmentVariable("CI") == QLatin1String("true"))                                           \
-                QFAIL(qPrintable(QStringLiteral("network namespaces are needed: ") + (harness).error()));      \
-            QSKIP(qPrintable(QStringLiteral("network namespaces unavailable: ") + (harness).error()));         \
-        }                                                                                                      \
+#define NETNS_REQUIRE(harness)                                                                               \
+    do {                                                                                                     \
+        if (!(harness).ok()) {                                                                               \
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))                                         \
+                QFAIL(qPrintable(QStringLiteral("network namespaces are needed: ") + (harness).error()));    \
+            QSKIP(qPrintable(QStringLiteral("network namespaces unavailable: ") + (harness).error()));       \
+        }                                                                                                    \
     } while (false)

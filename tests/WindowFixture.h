@@ -3,6 +3,7 @@
 // The real window with its logic bound, for tests that type into the real
 // widgets under the offscreen platform.
 
+#include "FakeWindow.h"
 #include "app/Form1Window.h"
 #include "app/WindowBinding.h"
 
@@ -16,9 +17,13 @@
 #include <memory>
 
 struct WindowFixture {
-    explicit WindowFixture(WindowServices services = {})
+    enum Network { FakeNetwork, RealNetwork };
+
+    // With FakeNetwork every service not given is a fake, so that nothing can
+    // leave this machine; RealNetwork is for tests inside their own namespaces.
+    explicit WindowFixture(WindowServices services = {}, Network network = FakeNetwork)
         : window(std::make_unique<Form1Window>())
-        , binding(std::make_unique<WindowBinding>(*window, services)) {
+        , binding(std::make_unique<WindowBinding>(*window, withFakes(services, network))) {
         window->show();
         window->activateWindow();
         ready = QTest::qWaitForWindowActive(window.get());
@@ -57,6 +62,25 @@ struct WindowFixture {
         return e->palette().color(QPalette::Base) == window->fieldColour(FieldColour::Active);
     }
 
+    WindowServices withFakes(WindowServices s, Network network) {
+        if (network == RealNetwork)
+            return s;
+        for (auto [given, fake] :
+             {std::pair{&s.wsClient, &fakeClient}, std::pair{&s.wsMenuTelnet, &fakeMenu},
+              std::pair{&s.wsBroadcast, &fakeBroadcast}, std::pair{&s.wsTest, &fakeTest}}) {
+            if (!*given)
+                *given = fake;
+        }
+        if (!s.probe)
+            s.probe = &fakeProbe;
+        if (!s.host)
+            s.host = &fakeHost;
+        return s;
+    }
+
+    FakeSocket fakeClient, fakeMenu, fakeBroadcast, fakeTest;
+    FakeProbe fakeProbe;
+    FakeHost fakeHost;
     std::unique_ptr<Form1Window> window;
     std::unique_ptr<WindowBinding> binding;
     bool ready = false;

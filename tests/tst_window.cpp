@@ -98,7 +98,24 @@ private slots:
         QVERIFY(!f.window->isVisible());
     }
 
+    // Catches a timer that restarts its period when enabled again while it
+    // runs: the pre-check arms it on every pass of its wait, and the first
+    // tick would then never come.
+    void enablingRunningTimerKeepsPeriod() {
+        int ticks = 0;
+        TickTimer timer([&] { ++ticks; });
+        timer.setInterval(10000);
+        timer.setEnabled(true);
+        QTest::qWait(150);
+        timer.setEnabled(true);
+        QVERIFY2(timer.remainingMs() <= 9900, qPrintable(QString::number(timer.remainingMs())));
+        timer.setEnabled(false);
+        QVERIFY(!timer.enabled());
+        QCOMPARE(ticks, 0);
+    }
+
     // Catches an Exit button that does not end the program.
+
     void exitEndsProgram() {
         WindowFixture f;
         QVERIFY(f.ready);

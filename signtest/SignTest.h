@@ -1,0 +1,20 @@
+#pragma once
+
+class Form1;
+
+// Puts the test text on the sign: connects to the sign's port at the new
+// address and hands it the two framed messages; the connection is closed once
+// they have been sent.
+class SignTest {
+public:
+    static constexpr int kSignPort = 3001;
+
+    explicit SignTest(Form1& form)
+        : f(form) {}
+    void SendTest();
+    // wsTest's SendComplete.
+    void SendComplete();
+
+private:
+    Form1& f;
+};

@@ -1,0 +1,137 @@
+#include "NetnsHarness.h"
+#include "net/IcmpEchoProbe.h"
+
+#include <QElapsedTimer>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+// Echo requests seen in the device namespace: the ICMP part of each one.
+struct Capture {
+    int fd = -1;
+    ~Capture() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QList<QByteArray> requests() {
+        QList<QByteArray> out;
+        unsigned char buf[1500];
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 50) > 0) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 20)
+                continue;
+            const size_t ihl = (buf[0] & 0x0f) * 4;
+            if (buf[ihl] == 8) // echo request
+                out << QByteArray(reinterpret_cast<char*>(buf) + ihl, n - ihl);
+        }
+        return out;
+    }
+};
+} // namespace
+
+class TestEchoProbe : public QObject {
+    Q_OBJECT
+    std::unique_ptr<NetnsHarness> h;
+    Capture capture;
+
+private slots:
+    void initTestCase() {
+        h = std::make_unique<NetnsHarness>(81);
+        if (!h->ok())
+            return;
+        QVERIFY(h->enterDevice());
+        capture.fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        QVERIFY(capture.fd >= 0);
+        QVERIFY(h->enterHost());
+    }
+    void init() {
+        // The conversion rows need no network; the rest do.
+        if (QByteArray(QTest::currentTestFunction()) != "convert")
+            NETNS_REQUIRE(*h);
+        capture.requests(); // drop what earlier tests left
+    }
+    void cleanupTestCase() { h.reset(); }
+
+    // Catches a conversion that is not the classic numbers-and-dots reading
+    // (octal, short forms) or that lets the all-ones address through.
+    void convert_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("address"); // empty: refused
+        QTest::newRow("ok_plain") << "192.168.1.20"
+                                  << "192.168.1.20";
+        QTest::newRow("ok_leading_zero_is_octal") << "192.168.07.1"
+                                                  << "192.168.7.1";
+        QTest::newRow("ok_octal_010_is_8") << "10.0.0.010"
+                                           << "10.0.0.8";
+        QTest::newRow("ok_short_form") << "10.1"
+                                       << "10.0.0.1";
+        QTest::newRow("error_octal_08") << "192.168.08.1"
+                                        << "";
+        QTest::newRow("error_octal_09") << "192.168.1.09"
+                                        << "";
+        QTest::newRow("error_all_ones") << "255.255.255.255"
+                                        << "";
+        QTest::newRow("error_empty") << ""
+                                     << "";
+        QTest::newRow("error_letters") << "host.example"
+                                       << "";
+        QTest::newRow("error_negative_octet") << "-1.0.0.1"
+                                              << "";
+    }
+    void convert() {
+        QFETCH(QString, text);
+        QFETCH(QString, address);
+        const auto a = IcmpEchoProbe::convert(text);
+        QCOMPARE(a.has_value(), !address.isEmpty());
+        if (a)
+            QCOMPARE(QHostAddress(*a).toString(), address);
+    }
+
+    // Catches a probe that reports an answer without one, a wrong payload, or a
+    // wait far shorter than the 500 ms the adaptor is given.
+    void answeringAndSilent_data() {
+        QTest::addColumn<QString>("who");
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("ok_device_answers") << "device" << true;
+        QTest::newRow("error_silent_address") << "silent" << false;
+    }
+    void answeringAndSilent() {
+        QFETCH(QString, who);
+        QFETCH(bool, answers);
+        const QString target = who == "device" ? h->deviceAddress() : h->silentAddress();
+        IcmpEchoProbe probe;
+        QVERIFY(probe.SocketsInitialize());
+        EchoReply reply;
+        QElapsedTimer clock;
+        clock.start();
+        const Long status = probe.Ping(target, QStringLiteral("Echo This"), reply);
+        const qint64 took = clock.elapsed();
+        QVERIFY(probe.SocketsCleanup());
+        QCOMPARE(status == 0, answers);
+        QCOMPARE(reply.status, status);
+        if (answers) {
+            QCOMPARE(reply.data, QByteArray("Echo This"));
+            QCOMPARE(QHostAddress(reply.address).toString(), target);
+            const auto seen = capture.requests();
+            QCOMPARE(seen.size(), 1);
+            QCOMPARE(seen.first().mid(8), QByteArray("Echo This")); // exactly 9 bytes, no terminator
+        } else {
+            QVERIFY2(took >= 450, qPrintable(QString::number(took)));
+        }
+    }
+
+    // Catches an unconvertible address that still sends a request.
+    void unconvertibleSendsNothing() {
+        IcmpEchoProbe probe;
+        EchoReply reply;
+        QCOMPARE(probe.Ping(QStringLiteral("10.77.81.08"), QStringLiteral("Echo This"), reply), -1);
+        QCOMPARE(probe.Ping(QStringLiteral("255.255.255.255"), QStringLiteral("Echo This"), reply), -1);
+        QCOMPARE(capture.requests().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEchoProbe)
+#include "tst_echoprobe.moc"

@@ -1,0 +1,53 @@
+#include "NetnsHarness.h"
+#include "WindowFixture.h"
+#include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
+
+// The Setup command's pre-check with the real window, the real event loop and
+// real echo probes, inside the test's own namespaces.
+class TestPreCheck : public QObject {
+    Q_OBJECT
+    std::unique_ptr<NetnsHarness> h;
+
+private slots:
+    void initTestCase() {
+        h = std::make_unique<NetnsHarness>(82);
+        if (h->ok())
+            QVERIFY(h->enterHost());
+    }
+    void init() { NETNS_REQUIRE(*h); }
+    void cleanupTestCase() { h.reset(); }
+
+    // Catches a pre-check that misses an answering address, or that reports a
+    // silent one as taken, over real ICMP.
+    void outcomes_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("error_address_answers") << "device" << Sequencer::kAddressExists;
+        QTest::newRow("ok_silent_then_unknown_family") << "silent" << SetupCommand::kFamilyMessage;
+    }
+    void outcomes() {
+        QFETCH(QString, target);
+        QFETCH(QString, status);
+        WindowFixture f({}, WindowFixture::RealNetwork);
+        QVERIFY(f.ready);
+        const QString ip = target == "device" ? h->deviceAddress() : h->silentAddress();
+        const QStringList mac{"00", "11", "22", "33", "44", "55"};
+        for (int i = 0; i < 6; ++i)
+            f.preset(QStringLiteral("Text1_%1").arg(i), mac.at(i));
+        f.typeInto(QStringLiteral("Text2_0"), QString());
+        for (const QString& octet : ip.split(QLatin1Char('.')))
+            QTest::keyClicks(QApplication::focusWidget(), octet.rightJustified(3, QLatin1Char('0')));
+        QCOMPARE(f.focusName(), QStringLiteral("Text3_0"));
+        f.binding->form().ui.Timer1->setInterval(50);
+        QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QCOMPARE(f.status(), status);
+        QVERIFY(f.window->setupButton()->isEnabled());
+        QVERIFY(f.window->exitButton()->isEnabled());
+        QCOMPARE(int(f.binding->form().m.mPingCount), target == "device" ? 1 : 3);
+        QCOMPARE(f.binding->form().m.mIPAddress, ip);
+    }
+};
+
+QTEST_MAIN(TestPreCheck)
+#include "tst_precheck.moc"

@@ -1,0 +1,198 @@
+#include "NetnsHarness.h"
+#include "net/QtSocketControl.h"
+
+#include <QNetworkDatagram>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+namespace {
+QString allBytes() {
+    QString s;
+    for (int c = 0; c < 256; ++c)
+        s += QChar(c);
+    return s;
+}
+} // namespace
+
+// The socket control over real sockets, between two namespaces of the test's own.
+class TestSocketControl : public QObject {
+    Q_OBJECT
+    std::unique_ptr<NetnsHarness> h;
+    std::unique_ptr<QTcpServer> server; // in the device namespace
+    std::unique_ptr<QUdpSocket> listener;
+
+    // The peer's end of the latest connection.
+    QTcpSocket* acceptPeer() {
+        if (!server->hasPendingConnections() && !server->waitForNewConnection(5000))
+            return nullptr;
+        return server->nextPendingConnection();
+    }
+
+private slots:
+    void initTestCase() {
+        h = std::make_unique<NetnsHarness>(80);
+        if (!h->ok())
+            return;
+        QVERIFY(h->enterDevice());
+        server = std::make_unique<QTcpServer>();
+        QVERIFY(server->listen(QHostAddress(h->deviceAddress()), 23));
+        listener = std::make_unique<QUdpSocket>();
+        QVERIFY(listener->bind(QHostAddress::AnyIPv4, 30718));
+        QVERIFY(h->enterHost());
+    }
+    void init() { NETNS_REQUIRE(*h); }
+    void cleanupTestCase() {
+        server.reset();
+        listener.reset();
+        h.reset();
+    }
+
+    // Catches bytes above 127 or NUL mangled by a text conversion, data split
+    // into several arrivals, or a missing send-complete event.
+    void tcpRoundTripLatin1() {
+        QtSocketControl ws;
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+        ws.setRemoteHost(h->deviceAddress());
+        ws.setRemotePort(23);
+        ws.connect();
+        QCOMPARE(ws.state(), int(SocketControl::Connecting));
+        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
+        QTcpSocket* peer = acceptPeer();
+        QVERIFY(peer);
+
+        int completes = 0;
+        ws.onSendComplete = [&] { ++completes; };
+        ws.sendData(allBytes());
+        QTRY_COMPARE(completes, 1);
+        QByteArray got;
+        QTRY_VERIFY((got += peer->readAll()).size() == 256);
+        for (int c = 0; c < 256; ++c)
+            QCOMPARE(quint8(got.at(c)), quint8(c));
+
+        QList<Long> arrivals;
+        ws.onDataArrival = [&](Long n) { arrivals << n; };
+        peer->write(allBytes().toLatin1());
+        QTRY_VERIFY(!arrivals.isEmpty());
+        QCOMPARE(ws.getData(), allBytes());
+        QCOMPARE(ws.getData(), QString());
+
+        int closes = 0;
+        ws.onClose = [&] { ++closes; };
+        peer->disconnectFromHost();
+        QTRY_COMPARE(closes, 1);
+        QVERIFY(ws.state() != SocketControl::Connected);
+        ws.close();
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+        QCOMPARE(closes, 1); // our own close is no event
+        delete peer;
+    }
+
+    // Catches a close that waits, raises the peer-close event, or loses a
+    // logout sent just before it.
+    void closeRightAfterSend() {
+        QtSocketControl ws;
+        ws.setRemoteHost(h->deviceAddress());
+        ws.setRemotePort(23);
+        ws.connect();
+        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
+        QTcpSocket* peer = acceptPeer();
+        QVERIFY(peer);
+        int closes = 0;
+        ws.onClose = [&] { ++closes; };
+        ws.sendData(QStringLiteral("logout\n"));
+        ws.close();
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+        QByteArray got;
+        QTRY_COMPARE(got += peer->readAll(), QByteArray("logout\n"));
+        QCOMPARE(closes, 0);
+        ws.close(); // harmless when closed
+        delete peer;
+    }
+
+    // Catches a failed attempt that looks like a pending one forever (the
+    // waits would hang), or reports the wrong cause.
+    void failedAttempts_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("error");
+        QTest::newRow("error_refused_port")
+            << "device" << 3001 << 10000 << int(RunTimeError::ConnectionRefused);
+        QTest::newRow("error_nobody_at_address")
+            << "silent" << 23 << 700 << int(RunTimeError::ConnectionTimedOut);
+        QTest::newRow("error_no_route") << "192.0.2.1" << 23 << 10000 << int(RunTimeError::HostUnreachable);
+    }
+    void failedAttempts() {
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, error);
+        QtSocketControl ws;
+        ws.setConnectTimeout(timeoutMs);
+        ws.setRemoteHost(host == "device"   ? h->deviceAddress()
+                         : host == "silent" ? h->silentAddress()
+                                            : host);
+        ws.setRemotePort(port);
+        ws.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(ws.state(), int(SocketControl::Error), 8000);
+        QCOMPARE(ws.lastError().number(), error);
+        QVERIFY_THROWS_EXCEPTION(RunTimeError, ws.sendData(QStringLiteral("x")));
+        ws.close();
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+    }
+
+    // Catches members that do not refuse a use in the wrong state.
+    void wrongState_data() {
+        QTest::addColumn<int>("action");
+        QTest::newRow("error_send_closed") << 0;
+        QTest::newRow("error_get_closed") << 1;
+        QTest::newRow("error_connect_twice") << 2;
+        QTest::newRow("error_connect_bad_host") << 3;
+    }
+    void wrongState() {
+        QFETCH(int, action);
+        QtSocketControl ws;
+        ws.setRemoteHost(action == 3 ? QStringLiteral("10.77.80.2; true") : h->deviceAddress());
+        ws.setRemotePort(23);
+        try {
+            if (action == 0)
+                ws.sendData(QStringLiteral("x"));
+            else if (action == 1)
+                (void)ws.getData();
+            else {
+                ws.connect();
+                ws.connect();
+            }
+            QFAIL("no run-time error");
+        } catch (const RunTimeError& e) {
+            QCOMPARE(e.number(),
+                     action == 3 ? int(RunTimeError::InvalidAddress) : int(RunTimeError::SocketWrongState));
+        }
+        ws.close();
+    }
+
+    // Catches a limited broadcast that follows the routing table and so never
+    // leaves a host that has no default route.
+    void broadcastWithoutDefaultRoute() {
+        QVERIFY(h->ipIn(h->hostNs(), {"route", "show", "default"}).trimmed().isEmpty());
+        QtSocketControl ws(SocketControl::Udp);
+        ws.setRemoteHost(QStringLiteral("255.255.255.255"));
+        ws.setRemotePort(30718);
+        QString datagram(3, QChar(0));
+        datagram += QChar(0xFC) + QStringLiteral("NE-TRIKA") + QString(2, QChar(0)) + QChar(0x2C) +
+                    QChar(0x3D) + QChar(10) + QChar(77) + QChar(80) + QChar(50);
+        QCOMPARE(datagram.size(), 20);
+        ws.sendData(datagram);
+        QCOMPARE(ws.state(), int(SocketControl::Open));
+        QTRY_VERIFY(listener->hasPendingDatagrams());
+        const QNetworkDatagram got = listener->receiveDatagram();
+        QCOMPARE(got.data(), datagram.toLatin1());
+        QCOMPARE(got.senderAddress(), QHostAddress(h->hostAddress()));
+        ws.close();
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSocketControl)
+#include "tst_socketcontrol.moc"
