@@ -1,8 +1,12 @@
 #include "setup/Form1.h"
 
+#include "net/Assignment.h"
 #include "setup/AppInfo.h"
+#include "setup/CommandLineDialogue.h"
+#include "setup/ReceivePath.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
+#include "setup/SetupMenuDialogue.h"
 #include "signtest/SignTest.h"
 
 Form1::Form1(const Form1Ports& ports)
@@ -10,8 +14,15 @@ Form1::Form1(const Form1Ports& ports)
     , m_fields(ports.fields, *ports.status, *ports.SetupIP)
     , m_setup(std::make_unique<SetupCommand>(*this))
     , m_sequencer(std::make_unique<Sequencer>(*this))
-    , m_signTest(std::make_unique<SignTest>(*this)) {
+    , m_signTest(std::make_unique<SignTest>(*this))
+    , m_receive(std::make_unique<ReceivePath>(*this))
+    , m_commandLine(std::make_unique<CommandLineDialogue>(*this))
+    , m_setupMenu(std::make_unique<SetupMenuDialogue>(*this))
+    , m_assignment(std::make_unique<Assignment>(*this)) {
     ui.wsTest->onSendComplete = [this] { wsTest_SendComplete(); };
+    ui.wsClient->onDataArrival = [this](Long) { wsClient_DataArrival(); };
+    ui.wsClient->onClose = [this] { wsClient_Close(); };
+    ui.wsMenuTelnet->onDataArrival = [this](Long) { wsMenuTelnet_DataArrival(); };
 }
 
 Form1::~Form1() = default;
@@ -96,7 +107,20 @@ void Form1::wsTest_SendComplete() {
     entry([&] { m_signTest->SendComplete(); });
 }
 
+void Form1::wsClient_DataArrival() {
+    entry([&] { m_receive->clientDataArrival(); });
+}
+
+void Form1::wsClient_Close() {
+    entry([&] { m_receive->clientClose(); });
+}
+
+void Form1::wsMenuTelnet_DataArrival() {
+    entry([&] { m_receive->menuDataArrival(); });
+}
+
 void Form1::lockWindow() {
+
     ui.pointer->setPointer(MousePointer::Hourglass);
     ui.SetupIP->setEnabled(false);
     ui.cmdExit->setEnabled(false);
@@ -132,12 +156,9 @@ Flag Form1::ProbeTarget() {
 }
 
 void Form1::SetBroadcastIP() {
-    // The broadcast route is not built yet: say so rather than leave the window locked.
-    ui.status->setSimpleText(QStringLiteral("Setup of 00-20-4a adaptors is not available in this build"));
-    unlockWindow();
+    m_assignment->SetBroadcastIP();
 }
 
 void Form1::SetIPAddr() {
-    ui.status->setSimpleText(QStringLiteral("Setup of 00-80-a3 adaptors is not available in this build"));
-    unlockWindow();
+    m_assignment->SetIPAddr();
 }

@@ -10,8 +10,12 @@
 #include <array>
 #include <memory>
 
+class Assignment;
+class CommandLineDialogue;
+class ReceivePath;
 class SetupCommand;
 class Sequencer;
+class SetupMenuDialogue;
 class SignTest;
 
 // Everything the window's logic works through. The real window fills it with
@@ -61,6 +65,9 @@ public:
     void Text_LostFocus(FieldId id);
     void Command1_Click();
     void wsTest_SendComplete();
+    void wsClient_DataArrival();
+    void wsClient_Close();
+    void wsMenuTelnet_DataArrival();
 
     [[nodiscard]] bool unloaded() const { return m_unloaded; }
 
@@ -80,6 +87,8 @@ public:
     [[nodiscard]] Flag ProbeTarget();
     void SendTest();
     [[nodiscard]] Sequencer& sequencer() { return *m_sequencer; }
+    [[nodiscard]] CommandLineDialogue& commandLine() { return *m_commandLine; }
+    [[nodiscard]] SetupMenuDialogue& setupMenu() { return *m_setupMenu; }
     void SetBroadcastIP();
     void SetIPAddr();
 
@@ -91,4 +100,8 @@ private:
     std::unique_ptr<SetupCommand> m_setup;
     std::unique_ptr<Sequencer> m_sequencer;
     std::unique_ptr<SignTest> m_signTest;
+    std::unique_ptr<ReceivePath> m_receive;
+    std::unique_ptr<CommandLineDialogue> m_commandLine;
+    std::unique_ptr<SetupMenuDialogue> m_setupMenu;
+    std::unique_ptr<Assignment> m_assignment;
 };

@@ -1,6 +1,8 @@
 #include "setup/Sequencer.h"
 
+#include "setup/CommandLineDialogue.h"
 #include "setup/Form1.h"
+#include "setup/SetupMenuDialogue.h"
 
 void Sequencer::tick() {
     // The tick must not run again while one of its own message boxes is open.
@@ -20,6 +22,13 @@ void Sequencer::tick() {
         case RunState::kStop:
             stopStep();
             break;
+        case RunState::kCommandLine:
+            f.commandLine().step();
+            break;
+        case RunState::kSetupMenu:
+            f.setupMenu().step();
+            break;
+
         default:
             break;
         }

@@ -132,14 +132,19 @@ public:
     void connect() override {
         ++connects;
         m_state = Connecting;
+        // The outcome of the attempt comes later, as an event of the loop.
+        if (connectOutcome >= 0 && events)
+            events->push_back([this] { m_state = connectOutcome; });
     }
     void close() override {
         ++closes;
         m_state = Closed;
     }
     void sendData(const QString& data) override {
-        if (failSend || m_state != Connected)
+        if (failSend || (protocol == Tcp && m_state != Connected))
             throw RunTimeError(RunTimeError::SocketWrongState);
+        if (protocol == Udp)
+            m_state = Open;
         sent << data;
     }
     QString getData() override {
@@ -158,6 +163,9 @@ public:
     int connects = 0;
     int closes = 0;
     bool failSend = false;
+    int connectOutcome = -1; // the state an attempt ends in; -1: it stays pending
+    std::deque<std::function<void()>>* events = nullptr;
+
     QStringList sent;
     QString pending;
 
@@ -251,7 +259,10 @@ public:
         p.messageBox = &messageBox;
         p.pump = &pump;
         p.frame = &frame;
+        for (FakeSocket* s : {&wsClient, &wsMenuTelnet, &wsBroadcast, &wsTest})
+            s->events = &pump.events;
         p.wsClient = &wsClient;
+
         p.wsMenuTelnet = &wsMenuTelnet;
         p.wsBroadcast = &wsBroadcast;
         p.wsTest = &wsTest;
@@ -290,7 +301,18 @@ public:
         form->Timer1_Timer();
     }
 
+    // The adaptor sends a chunk on the command-line or the setup-menu connection.
+    void clientSends(const QString& chunk) {
+        wsClient.pending += chunk;
+        form->wsClient_DataArrival();
+    }
+    void menuSends(const QString& chunk) {
+        wsMenuTelnet.pending += chunk;
+        form->wsMenuTelnet_DataArrival();
+    }
+
     [[nodiscard]] bool locked() const {
+
         return pointer.pointer() == MousePointer::Hourglass && !SetupIP.enabled() && !cmdExit.enabled();
     }
     [[nodiscard]] bool idle() const {

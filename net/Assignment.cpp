@@ -1,0 +1,103 @@
+#include "net/Assignment.h"
+
+#include "net/AssignmentDatagram.h"
+#include "setup/Form1.h"
+
+namespace {
+
+// Closes until the control reads closed; a control that never does is an
+// error rather than a hang.
+void closeFully(SocketControl& ws) {
+    for (int tries = 0; ws.state() != SocketControl::Closed; ++tries) {
+        if (tries == 100)
+            throw RunTimeError(RunTimeError::SocketWrongState);
+        ws.close();
+    }
+}
+
+QString dashed(const QString& mac) {
+    QStringList pairs;
+    for (int i = 0; i < 12; i += 2)
+        pairs << mac.mid(i, 2);
+    return pairs.join(QLatin1Char('-'));
+}
+
+} // namespace
+
+void Assignment::armProbe(long mode) {
+    f.m.mPingCount = 0;
+    f.m.mTimerState = RunState::kProbe;
+    f.m.mProbeDone = kFalse;
+    f.m.mProbeMode = static_cast<Long>(mode);
+    f.ui.Timer1->setEnabled(true);
+}
+
+void Assignment::SetBroadcastIP() {
+    try {
+        SocketControl& ws = *f.ui.wsBroadcast;
+        closeFully(ws);
+        ws.setProtocol(SocketControl::Udp);
+        ws.setRemotePort(AssignmentDatagram::kPort);
+        ws.setRemoteHost(AssignmentDatagram::kBroadcast);
+        // The fields as they stand now: they stay editable during the pre-check.
+        const QString datagram = AssignmentDatagram::build(
+            f.field({1, 4}).text(), f.field({1, 5}).text(),
+            {f.field({2, 0}).text(), f.field({2, 1}).text(), f.field({2, 2}).text(), f.field({2, 3}).text()});
+        try {
+            ws.sendData(datagram);
+        } catch (const RunTimeError&) {
+            // Not sent: the probe cycle finds the adaptor silent and says so.
+        }
+        armProbe(RunState::kAfterDatagram);
+        ws.close();
+
+        f.waitUntil([this] { return f.m.mProbeDone != kFalse; });
+        if (f.m.mPingResult != 0)
+            return;
+
+        SocketControl& menu = *f.ui.wsMenuTelnet;
+        closeFully(menu);
+        menu.setProtocol(SocketControl::Tcp);
+        menu.setRemotePort(kMenuPort);
+        menu.setRemoteHost(f.m.mIPAddress);
+        menu.connect();
+        // The dialogue's first step fails until the connection stands, and is tried again.
+        f.m.mState = 0;
+        f.m.mTimerState = RunState::kSetupMenu;
+        f.m.mMenuCount = 0;
+        f.ui.Timer1->setEnabled(true);
+    } catch (const RunTimeError& e) {
+        f.ui.status->setSimpleText(
+            e.report(QStringLiteral(" (SetBroadcastIP, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
+        f.unlockWindow();
+    }
+}
+
+void Assignment::SetIPAddr() {
+    try {
+        f.ui.host->launch(QStringLiteral("arp -s ") + f.m.mIPAddress + QLatin1Char(' ') +
+                              dashed(f.m.mMacAddress),
+                          HostCommand::kMinimizedFocus);
+        armProbe(RunState::kAfterArpBinding);
+        f.waitUntil([this] { return f.m.mProbeDone != kFalse; });
+        if (f.m.mPingResult != 0)
+            return;
+
+        SocketControl& ws = *f.ui.wsClient;
+        if (ws.state() != SocketControl::Closed)
+            ws.close();
+        ws.setRemoteHost(f.m.mIPAddress);
+        ws.setRemotePort(QStringLiteral("23").toInt());
+        ws.connect();
+        f.waitForConnection(ws);
+        f.ui.Text5->setText(QStringLiteral("Connected"));
+        f.m.mCounter = 0;
+        f.m.mTimerState = RunState::kCommandLine;
+        f.m.mState = 0;
+        f.ui.Timer1->setEnabled(true);
+    } catch (const RunTimeError& e) {
+        f.ui.status->setSimpleText(
+            e.report(QStringLiteral(" (SetIPAddr, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
+        f.unlockWindow();
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+class Form1;
+
+// The two routes by which an adaptor is handed its IP address. Each arms a
+// probe cycle, waits for it, and on an answer opens the adaptor's setup
+// connection and starts the dialogue on the following ticks.
+class Assignment {
+public:
+    static constexpr int kTelnetPort = 23;
+    static constexpr int kMenuPort = 9999;
+
+    explicit Assignment(Form1& form)
+        : f(form) {}
+    // Family 1: the broadcast datagram, then the setup menu.
+    void SetBroadcastIP();
+    // Family 2: a static neighbour entry on this host, then the command line.
+    void SetIPAddr();
+
+private:
+    void armProbe(long mode);
+    Form1& f;
+};

@@ -1,0 +1,204 @@
+#include "FakeWindow.h"
+#include "net/AssignmentDatagram.h"
+#include "setup/Sequencer.h"
+
+#include <QTest>
+
+namespace {
+constexpr Long kSilent = 1;
+
+// Pings 1-3 are the pre-check; the adaptor answers from ping `answersFrom` on (0: never).
+std::function<Long(qsizetype)> adaptorAnswersFrom(int answersFrom) {
+    return [answersFrom](qsizetype n) { return answersFrom && n >= answersFrom ? 0 : kSilent; };
+}
+} // namespace
+
+class TestAssignment : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches a datagram byte out of place, octets read from the wrong base,
+    // or case and blanks changing the bytes.
+    void datagram_data() {
+        QTest::addColumn<QString>("mac5");
+        QTest::addColumn<QString>("mac6");
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QByteArray>("tail"); // the six bytes after the header, in hex
+        QTest::newRow("ok_example") << "2C"
+                                    << "3d"
+                                    << "192.168.1.20" << QByteArray("2c3dc0a80114");
+        QTest::newRow("ok_lower_case_same") << "2c"
+                                            << "3D"
+                                            << "192.168.1.20" << QByteArray("2c3dc0a80114");
+        QTest::newRow("ok_leading_zero_decimal") << "00"
+                                                 << "ff"
+                                                 << "10.0.07.254" << QByteArray("00ff0a0007fe");
+        QTest::newRow("ok_blanks_trimmed") << " 1"
+                                           << "2 "
+                                           << " 1.2.3.4 " << QByteArray("010201020304");
+    }
+    void datagram() {
+        QFETCH(QString, mac5);
+        QFETCH(QString, mac6);
+        QFETCH(QString, ip);
+        QFETCH(QByteArray, tail);
+        const QStringList o = ip.split(QLatin1Char('.'));
+        const QByteArray d = AssignmentDatagram::build(mac5, mac6, {o[0], o[1], o[2], o[3]}).toLatin1();
+        QCOMPARE(d.size(), 20);
+        QCOMPARE(d.left(14).toHex(),
+                 QByteArray("000000fc") + QByteArray("NE-TRIKA").toHex() + QByteArray("0000"));
+        QCOMPARE(d.mid(14).toHex(), tail);
+    }
+
+    // Catches a field edited into nonsense being sent as some byte instead of failing.
+    void datagramRefuses_data() {
+        QTest::addColumn<QString>("mac5");
+        QTest::addColumn<QString>("ip0");
+        QTest::addColumn<int>("error");
+        QTest::newRow("error_ip_empty") << "2c"
+                                        << "" << int(RunTimeError::TypeMismatch);
+        QTest::newRow("error_ip_256") << "2c"
+                                      << "256" << int(RunTimeError::Overflow);
+        QTest::newRow("error_ip_negative") << "2c"
+                                           << "-1" << int(RunTimeError::Overflow);
+        QTest::newRow("error_mac_not_hex") << "g1"
+                                           << "10" << int(RunTimeError::TypeMismatch);
+        QTest::newRow("error_mac_empty") << ""
+                                         << "10" << int(RunTimeError::TypeMismatch);
+    }
+    void datagramRefuses() {
+        QFETCH(QString, mac5);
+        QFETCH(QString, ip0);
+        QFETCH(int, error);
+        try {
+            (void)AssignmentDatagram::build(mac5, QStringLiteral("3d"), {ip0, "0", "0", "1"});
+            QFAIL("built");
+        } catch (const RunTimeError& e) {
+            QCOMPARE(e.number(), error);
+        }
+    }
+
+    // Catches the broadcast route connecting before the probe cycle has
+    // stopped, to the wrong port, or leaving the datagram socket open.
+    void broadcastRouteStartsMenu() {
+        FakeWindow w;
+        w.fillAddresses("00-20-4a-1b-2C-3d", "192.168.1.20");
+        w.probe.answer = adaptorAnswersFrom(4);
+        w.wsBroadcast.setState(SocketControl::Open); // left open by something earlier
+        w.form->SetupIP_Click();
+        QCOMPARE(w.wsBroadcast.sent.size(), 1);
+        QCOMPARE(w.wsBroadcast.sent[0].toLatin1().mid(14).toHex(), QByteArray("2c3dc0a80114"));
+        QCOMPARE(w.wsBroadcast.protocol, SocketControl::Udp);
+        QCOMPARE(w.wsBroadcast.host, QStringLiteral("255.255.255.255"));
+        QCOMPARE(w.wsBroadcast.port, 30718);
+        QCOMPARE(w.wsBroadcast.state(), int(SocketControl::Closed));
+        // Pre-check: ticks 1-4; the adaptor answers on tick 5, the cycle stops on tick 6.
+        QCOMPARE(w.ticks, 6);
+        QCOMPARE(w.wsMenuTelnet.connects, 1);
+        QCOMPARE(w.wsMenuTelnet.host, QStringLiteral("192.168.1.20"));
+        QCOMPARE(w.wsMenuTelnet.port, 9999);
+        QCOMPARE(w.form->m.mTimerState, RunState::kSetupMenu);
+        QCOMPARE(w.form->m.mState, 0);
+        QCOMPARE(int(w.form->m.mMenuCount), 0);
+        QVERIFY(w.timer.enabled());
+        QVERIFY(w.locked());
+    }
+
+    // Catches a failed send that is reported instead of left to the probe cycle.
+    void broadcastSendFailureIgnored() {
+        FakeWindow w;
+        w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
+        w.wsBroadcast.failSend = true;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
+        QCOMPARE(w.host.launched, QStringList({"arp -d 192.168.1.20"}));
+        QCOMPARE(w.wsMenuTelnet.connects, 0);
+        QVERIFY(w.idle());
+    }
+
+    // Catches an IP field emptied during the pre-check being sent, or the
+    // error line lacking the procedure's tag and state numbers.
+    void broadcastFieldEditedDuringPreCheck() {
+        FakeWindow w;
+        w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
+        w.atTick[2] = [&] { w.field(2, 3).fill(QString()); };
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.simpleText(), QStringLiteral("13 - Type mismatch (SetBroadcastIP, 2,0)"));
+        QVERIFY(w.idle());
+        QCOMPARE(w.wsBroadcast.sent.size(), 0);
+    }
+
+    // Catches a wrong host command line, a connection made to a silent adaptor,
+    // or a missing clean-up of the host entry.
+    void arpRoute_data() {
+        QTest::addColumn<int>("answersFrom");
+        QTest::addColumn<int>("connectOutcome");
+        QTest::addColumn<QStringList>("launched");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("timerState");
+        QTest::addColumn<bool>("unlocked");
+        const QString set = QStringLiteral("arp -s 201.23.12.82 00-80-a3-61-63-dd");
+        const QString del = QStringLiteral("arp -d 201.23.12.82");
+        QTest::newRow("ok_answers_connects")
+            << 4 << int(SocketControl::Connected) << QStringList{set} << "Setup is in process ..."
+            << int(RunState::kCommandLine) << false;
+        QTest::newRow("error_silent_fails_and_cleans")
+            << 0 << -1 << QStringList{set, del} << Sequencer::kSetupFailed << int(RunState::kStop) << true;
+        QTest::newRow("error_connection_refused")
+            << 4 << int(SocketControl::Error) << QStringList{set}
+            << "1002 - Connection refused by the remote host (SetIPAddr, 2,0)" << int(RunState::kStop)
+            << true;
+    }
+    void arpRoute() {
+        QFETCH(int, answersFrom);
+        QFETCH(int, connectOutcome);
+        QFETCH(QStringList, launched);
+        QFETCH(QString, status);
+        QFETCH(int, timerState);
+        QFETCH(bool, unlocked);
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-DD", "201.23.12.82");
+        w.probe.answer = adaptorAnswersFrom(answersFrom);
+        w.wsClient.connectOutcome = connectOutcome;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.host.launched, launched);
+        QCOMPARE(w.status.simpleText(), status);
+        QCOMPARE(w.form->m.mTimerState, timerState);
+        QCOMPARE(w.idle(), unlocked);
+        QCOMPARE(w.wsClient.connects, answersFrom ? 1 : 0);
+        if (connectOutcome == SocketControl::Connected) {
+            QCOMPARE(w.Text5.text(), QStringLiteral("Connected"));
+            QCOMPARE(w.wsClient.host, QStringLiteral("201.23.12.82"));
+            QCOMPARE(w.wsClient.port, 23);
+            QCOMPARE(int(w.form->m.mCounter), 0);
+            QVERIFY(w.timer.enabled());
+        }
+    }
+
+    // Catches a connection from an earlier run that is reused rather than closed once.
+    void arpRouteClosesEarlierConnection() {
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
+        w.probe.answer = adaptorAnswersFrom(4);
+        w.wsClient.setState(SocketControl::Connected);
+        w.wsClient.connectOutcome = SocketControl::Connected;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.wsClient.closes, 1);
+        QCOMPARE(w.wsClient.connects, 1);
+    }
+
+    // Catches a host command that cannot be started being ignored, which would
+    // probe an adaptor that was never bound.
+    void arpCommandNotStarted() {
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
+        w.host.fail = true;
+        w.form->SetupIP_Click();
+        QCOMPARE(w.status.simpleText(),
+                 QStringLiteral("1005 - Command could not be started (SetIPAddr, 2,0)"));
+        QCOMPARE(w.probe.pinged.size(), 3); // the pre-check only
+        QVERIFY(w.idle());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAssignment)
+#include "tst_assignment.moc"

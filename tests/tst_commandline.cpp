@@ -1,0 +1,146 @@
+#include "FakeWindow.h"
+#include "setup/Sequencer.h"
+
+#include <QTest>
+
+namespace {
+// A command-line dialogue as the ARP route leaves it once connected.
+void startDialogue(FakeWindow& w) {
+    w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
+    w.form->m.mGateway = QStringLiteral("201.23.12.2");
+    w.form->m.mSubnetMask = QStringLiteral("255.255. 255.0");
+    w.wsClient.setState(SocketControl::Connected);
+    w.form->lockWindow();
+    w.form->m.mCounter = 0;
+    w.form->m.mTimerState = RunState::kCommandLine;
+    w.form->m.mState = 0;
+    w.timer.setEnabled(true);
+}
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches a wrong line, a carriage return, a step out of order, or a closing
+    // without the host entry's removal.
+    void smoothRun() {
+        FakeWindow w;
+        startDialogue(w);
+        const QStringList prompts{"Username> ", "Local_1> ",  "Password> ", "Local_1>> ",
+                                  "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
+                                  "Local_1>> ", "Local_1>> ", "Local_1>> "};
+        QList<Long> states;
+        for (const QString& p : prompts) {
+            w.clientSends(QStringLiteral("banner\r\n") + p);
+            w.tick();
+            states << w.form->m.mState;
+        }
+        QCOMPARE(states, QList<Long>({1, 2, 3, 4, 5, 10, 14, 15, 16, 6, 7}));
+        QCOMPARE(w.wsClient.sent,
+                 QStringList({"hello\n", "SET PRIVILEGED\n", "tundra\n", "CHANGE IPAddress 201.23.12.82\n",
+                              "CHANGE Gateway 201.23.12.2\n", "CHANGE Subnet Mask 255.255. 255.0\n",
+                              "CHANGE SPEED 9600\n", "CHANGE CHARSIZE 8\n", "CHANGE STOPBITS 1\n",
+                              "CHANGE PARITY NONE\n", "Logout\n"}));
+        QVERIFY(!w.wsClient.sent.join(QString()).contains(QChar(13)));
+        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QVERIFY(w.idle());
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.host.launched, QStringList({"arp -d 201.23.12.82"}));
+        QCOMPARE(w.messageBox.shown.size(), size_t(1));
+        QCOMPARE(w.messageBox.shown[0].title, QStringLiteral("Test IP Address"));
+        QCOMPARE(w.wsClient.closes, 0); // the adaptor ends the connection itself
+    }
+
+    // Catches prompt windows one character off, or a case-insensitive match.
+    void promptMatching_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<bool>("passes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ok_username") << 0 << "Welcome\r\nUsername> " << true << "Username> ";
+        QTest::newRow("error_username_no_space") << 0 << "Username>" << false << "";
+        QTest::newRow("error_username_lower") << 0 << "username> " << false << "";
+        QTest::newRow("ok_local_any_three_chars") << 1 << "Local_9>x" << true << "Local_";
+        QTest::newRow("ok_local_nine_window") << 1 << "hello\r\nLocal_1> " << true << "Local_";
+        QTest::newRow("error_local_ten_window") << 1 << "Local_1>> " << false << "";
+        QTest::newRow("ok_password") << 2 << "Password> " << true << "Password> ";
+        QTest::newRow("ok_privileged_prompt") << 3 << "xx\r\nLocal_1>> " << true << "Local_1>> ";
+        QTest::newRow("error_privileged_single_angle") << 3 << "xx\r\nLocal_1> " << false << "";
+        QTest::newRow("error_privileged_short_chunk") << 4 << "Local>> " << false << "";
+    }
+    void promptMatching() {
+        QFETCH(int, state);
+        QFETCH(QString, chunk);
+        QFETCH(bool, passes);
+        QFETCH(QString, shown);
+        FakeWindow w;
+        startDialogue(w);
+        w.form->m.mState = state;
+        w.Text5.fill(QStringLiteral("before"));
+        w.clientSends(chunk);
+        w.Text5.fill(QStringLiteral("before"));
+        w.tick();
+        QCOMPARE(w.wsClient.sent.size(), passes ? 1 : 0);
+        QCOMPARE(w.Text5.text(), passes ? shown : QStringLiteral("before"));
+        QCOMPARE(w.form->m.mState == state, !passes);
+    }
+
+    // Catches privileged steps that wait for new text: the same prompt still
+    // being the latest chunk lets the next command through at once.
+    void stalePromptPassesAgain() {
+        FakeWindow w;
+        startDialogue(w);
+        w.form->m.mState = 3;
+        w.clientSends(QStringLiteral("Local_1>> "));
+        w.tick();
+        w.tick();
+        w.tick();
+        QCOMPARE(w.form->m.mState, 10);
+        QCOMPARE(w.wsClient.sent.size(), 3);
+    }
+
+    // Catches a step that reads before anything arrived without reporting it,
+    // or that stops the timer or changes the step.
+    void nothingReceivedYet() {
+        FakeWindow w;
+        startDialogue(w);
+        w.tick();
+        QCOMPARE(w.status.simpleText(), QStringLiteral("9 - Subscript out of range (Timer, 1 0)"));
+        QVERIFY(w.idle());
+        QVERIFY(w.timer.enabled());
+        w.clientSends(QStringLiteral("Username> "));
+        w.tick();
+        QCOMPARE(w.form->m.mState, 1);
+    }
+
+    // Catches a failed send that still advances the step, so a line would be skipped.
+    void failedSendRepeatsLine() {
+        FakeWindow w;
+        startDialogue(w);
+        w.form->m.mState = 3;
+        w.clientSends(QStringLiteral("Local_1>> "));
+        w.wsClient.setState(SocketControl::Closed);
+        w.tick();
+        QCOMPARE(w.status.simpleText(),
+                 QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)"));
+        QCOMPARE(w.form->m.mState, 3);
+        w.wsClient.setState(SocketControl::Connected);
+        w.tick();
+        QCOMPARE(w.wsClient.sent, QStringList({"CHANGE IPAddress 201.23.12.82\n"}));
+    }
+
+    // Catches a chunk from before the reset being matched by the dialogue.
+    void chunkBeforeResetIsNeverRead() {
+        FakeWindow w;
+        startDialogue(w);
+        w.form->m.mCounter = 3;
+        w.clientSends(QStringLiteral("Username> ")); // stored at index 3
+        w.form->m.mCounter = 0;                      // the route resets on connecting
+        w.tick();
+        QVERIFY(w.status.simpleText().startsWith(QStringLiteral("9 - ")));
+        QCOMPARE(w.wsClient.sent.size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
