@@ -75,6 +75,7 @@ void QtSocketControl::connect() {
     m_peerClosed = false;
     m_tcp = std::make_unique<QTcpSocket>();
     QTcpSocket* s = m_tcp.get();
+    s->setReadBufferSize(kMaxChunk);
     QObject::connect(s, &QTcpSocket::connected, s, [this] { m_connectTimer.stop(); });
     QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
         if (onDataArrival)
@@ -193,5 +194,5 @@ void QtSocketControl::sendDatagram(const QByteArray& bytes) {
 QString QtSocketControl::getData() {
     if (m_protocol != Tcp || !m_tcp)
         throw RunTimeError(RunTimeError::SocketWrongState);
-    return QString::fromLatin1(m_tcp->readAll());
+    return QString::fromLatin1(m_tcp->read(kMaxChunk));
 }

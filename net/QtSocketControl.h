@@ -15,6 +15,9 @@ class QtSocketControl : public SocketControl {
 public:
     // How long a connection attempt may take before it counts as failed.
     static constexpr int kConnectTimeoutMs = 10000;
+    // The most one arrival hands over; the rest waits in the kernel (and the
+    // peer is slowed down) until it has been taken.
+    static constexpr qint64 kMaxChunk = 64 * 1024;
 
     explicit QtSocketControl(Protocol protocol = Tcp);
     ~QtSocketControl() override;

@@ -119,6 +119,13 @@ void Form1::wsMenuTelnet_DataArrival() {
     entry([&] { m_receive->menuDataArrival(); });
 }
 
+void Form1::appendTranscript(const QString& text) {
+    QString t = ui.Text5->text() + QStringLiteral("\r\n") + text;
+    if (t.size() > kTranscriptLimit)
+        t = t.right(kTranscriptLimit);
+    ui.Text5->setText(t);
+}
+
 void Form1::lockWindow() {
 
     ui.pointer->setPointer(MousePointer::Hourglass);

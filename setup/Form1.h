@@ -75,7 +75,13 @@ public:
     RunState m;
     const Form1Ports ui;
     [[nodiscard]] TextBox& field(FieldId id) const { return m_fields.field(id); }
+    // The transcript keeps at most this many of its latest characters, so a
+    // device that talks without end cannot fill the memory.
+    static constexpr qsizetype kTranscriptLimit = 64 * 1024;
+    // Extends the transcript by a line end and the text.
+    void appendTranscript(const QString& text);
     // Busy: hourglass, Setup and Exit disabled. Idle: the opposite.
+
     void lockWindow();
     void unlockWindow();
     // Waits, handling events, until done() holds. Throws Abandoned when the

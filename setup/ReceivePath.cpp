@@ -2,10 +2,6 @@
 
 #include "setup/Form1.h"
 
-namespace {
-const QString kLineEnd = QStringLiteral("\r\n");
-}
-
 void ReceivePath::clientDataArrival() {
     try {
         const Long n = f.m.mCounter;
@@ -26,12 +22,16 @@ void ReceivePath::menuDataArrival() {
         const QString s = f.ui.wsMenuTelnet->getData();
         if (f.m.mState != 0) {
             f.m.mMenuRecv.redim(f.m.mMenuCount, true);
+            // Only the latest chunk is ever read: an older one gives back its
+            // memory but keeps its place, so the count and indexes stand.
+            if (f.m.mMenuCount > 0)
+                f.m.mMenuRecv[Long(f.m.mMenuCount) - 1] = QString();
             f.m.mMenuRecv[f.m.mMenuCount] = s;
-            f.ui.Text5->setText(f.ui.Text5->text() + kLineEnd + s);
+            f.appendTranscript(s);
             f.m.mMenuCount += 1;
         } else {
             // Before the dialogue's first step: shown, not stored.
-            f.ui.Text5->setText(f.ui.Text5->text() + kLineEnd + s);
+            f.appendTranscript(s);
         }
     } catch (const RunTimeError&) {
     }

@@ -13,7 +13,7 @@ QString SetupMenuDialogue::latest() const {
 }
 
 void SetupMenuDialogue::append() {
-    f.ui.Text5->setText(f.ui.Text5->text() + kCrLf + latest());
+    f.appendTranscript(latest());
 }
 
 void SetupMenuDialogue::send(const QString& text) {

@@ -70,7 +70,24 @@ private slots:
         }
     }
 
+    // Catches a transcript or chunk store that grows without bound while a
+    // device talks without end.
+    void floodStaysBounded() {
+        FakeWindow w;
+        w.form->m.mState = 2;
+        const QString big(40000, QLatin1Char('x'));
+        for (int i = 0; i < 5; ++i)
+            w.menuSends(big + QString::number(i));
+        QCOMPARE(w.Text5.text().size(), Form1::kTranscriptLimit);
+        QVERIFY(w.Text5.text().endsWith(QStringLiteral("x4")));
+        QCOMPARE(int(w.form->m.mMenuCount), 5);
+        QCOMPARE(w.form->m.mMenuRecv.upperBound(), 4);
+        QCOMPARE(w.form->m.mMenuRecv.at(3), QString());
+        QCOMPARE(w.form->m.mMenuRecv.at(4), big + QStringLiteral("4"));
+    }
+
     // Catches a counter overflow that escapes the handler or loses what was stored.
+
     void menuCountOverflowIsQuiet() {
         FakeWindow w;
         w.form->m.mState = 2;

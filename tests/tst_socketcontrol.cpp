@@ -88,7 +88,33 @@ private slots:
         delete peer;
     }
 
+    // Catches an arrival that hands over an unbounded amount at once, or data
+    // left behind when the reader keeps up chunk by chunk.
+    void floodArrivesInBoundedChunks() {
+        QtSocketControl ws;
+        ws.setRemoteHost(h->deviceAddress());
+        ws.setRemotePort(23);
+        ws.connect();
+        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
+        QTcpSocket* peer = acceptPeer();
+        QVERIFY(peer);
+        qint64 total = 0;
+        qint64 largest = 0;
+        ws.onDataArrival = [&](Long) {
+            const qint64 n = ws.getData().size();
+            total += n;
+            largest = std::max(largest, n);
+        };
+        const QByteArray flood(1024 * 1024, '\0');
+        peer->write(flood);
+        QTRY_COMPARE_WITH_TIMEOUT(total, flood.size(), 10000);
+        QVERIFY(largest <= QtSocketControl::kMaxChunk);
+        ws.close();
+        delete peer;
+    }
+
     // Catches a close that waits, raises the peer-close event, or loses a
+
     // logout sent just before it.
     void closeRightAfterSend() {
         QtSocketControl ws;
