@@ -34,7 +34,10 @@ QString RunTimeError::describe(Code code) {
         return QStringLiteral("Command could not be started");
     case InvalidAddress:
         return QStringLiteral("Invalid address");
+    case NoAnswer:
+        return QStringLiteral("The adaptor has stopped answering");
     case SocketFailure:
+
         return QStringLiteral("Socket operation failed");
     }
     return QStringLiteral("Application-defined or object-defined error");

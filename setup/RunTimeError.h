@@ -20,6 +20,8 @@ public:
         CommandNotStarted = 1005,
         InvalidAddress = 1006,
         SocketFailure = 1007,
+        NoAnswer = 1008,
+
     };
 
     explicit RunTimeError(Code code);

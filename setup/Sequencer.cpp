@@ -22,13 +22,18 @@ void Sequencer::tick() {
         case RunState::kStop:
             stopStep();
             break;
-        case RunState::kCommandLine:
+        case RunState::kCommandLine: {
+            const Position before = position();
             f.commandLine().step();
+            watchProgress(before);
             break;
-        case RunState::kSetupMenu:
+        }
+        case RunState::kSetupMenu: {
+            const Position before = position();
             f.setupMenu().step();
+            watchProgress(before);
             break;
-
+        }
         default:
             break;
         }
@@ -40,7 +45,23 @@ void Sequencer::tick() {
     }
 }
 
+Sequencer::Position Sequencer::position() const {
+    return {f.m.mTimerState, f.m.mState, int(f.m.mCounter)};
+}
+
+void Sequencer::watchProgress(const Position& before) {
+    if (position() != before || !f.ui.Timer1->enabled()) {
+        m_stalledTicks = 0;
+        return;
+    }
+    // A prompt that never comes would otherwise leave the window locked for
+    // good: say so once, and let the user start again or leave.
+    if (++m_stalledTicks == kStallTicks)
+        throw RunTimeError(RunTimeError::NoAnswer);
+}
+
 void Sequencer::probeStep() {
+
     if (!f.ui.probe->SocketsInitialize()) {
         f.ui.messageBox->show(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
         f.unlockWindow();

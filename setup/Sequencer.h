@@ -1,6 +1,9 @@
 #pragma once
 
+#include "setup/RunTypes.h"
+
 #include <QString>
+
 #include <functional>
 
 class Form1;
@@ -24,6 +27,9 @@ public:
         QStringLiteral("(Before sending test message, you need reboot adaptor)");
     inline static const QString kTestTitle = QStringLiteral("Test IP Address");
     static constexpr int kProbesPerCycle = 3;
+    // Ticks a dialogue may wait for a prompt before the user is told and the
+    // window unlocked (the dialogue keeps listening all the same).
+    static constexpr int kStallTicks = 10;
 
     explicit Sequencer(Form1& form)
         : f(form) {}
@@ -39,7 +45,18 @@ private:
     void stopStep();
     void socketsCleanup();
     void launchArpDelete();
+    // Where the running dialogue stands.
+    struct Position {
+        Long timerState = -1;
+        Long state = -1;
+        int counter = -1;
+        friend bool operator==(const Position&, const Position&) = default;
+    };
+    [[nodiscard]] Position position() const;
+    // Counts dialogue ticks that made no progress; reports the stall once.
+    void watchProgress(const Position& before);
 
     Form1& f;
     bool m_inTick = false;
+    int m_stalledTicks = 0;
 };

@@ -129,7 +129,33 @@ private slots:
         QCOMPARE(w.wsClient.sent, QStringList({"CHANGE IPAddress 201.23.12.82\n"}));
     }
 
+    // Catches a prompt that never comes leaving the window locked for good (a
+    // wrong password, for one), or a stall reported more than once.
+    void stalledPromptUnlocksOnce() {
+        FakeWindow w;
+        startDialogue(w);
+        w.form->m.mState = 3;
+        w.clientSends(QStringLiteral("Invalid password\r\nLocal_1> "));
+        for (int t = 0; t < Sequencer::kStallTicks - 1; ++t)
+            w.tick();
+        QVERIFY(w.locked());
+        w.tick();
+        QCOMPARE(w.status.simpleText(),
+                 QStringLiteral("1008 - The adaptor has stopped answering (Timer, 1 3)"));
+        QVERIFY(w.idle());
+        QVERIFY(w.timer.enabled()); // still listening for the prompt
+        w.status.setSimpleText(QString());
+        for (int t = 0; t < Sequencer::kStallTicks; ++t)
+            w.tick();
+        QCOMPARE(w.status.simpleText(), QString());
+        // The prompt comes after all: the dialogue goes on.
+        w.clientSends(QStringLiteral("Local_1>> "));
+        w.tick();
+        QCOMPARE(w.form->m.mState, 4);
+    }
+
     // Catches a chunk from before the reset being matched by the dialogue.
+
     void chunkBeforeResetIsNeverRead() {
         FakeWindow w;
         startDialogue(w);
