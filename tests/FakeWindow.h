@@ -239,7 +239,8 @@ public:
     static constexpr int kSetupFocus = 100;
     static constexpr int kExitFocus = 101;
 
-    FakeWindow()
+    // A real echo probe may stand in for the scripted one (inside a namespace).
+    explicit FakeWindow(EchoProbe* realProbe = nullptr)
         : SetupIP(*this, kSetupFocus)
         , cmdExit(*this, kExitFocus)
         , Text5(*this, -1)
@@ -266,7 +267,8 @@ public:
         p.wsMenuTelnet = &wsMenuTelnet;
         p.wsBroadcast = &wsBroadcast;
         p.wsTest = &wsTest;
-        p.probe = &probe;
+        p.probe = realProbe ? realProbe : &probe;
+
         p.host = &host;
         form = std::make_unique<Form1>(p);
         form->Form_Load();

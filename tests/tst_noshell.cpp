@@ -1,0 +1,111 @@
+#include "FakeWindow.h"
+#include "WindowFixture.h"
+#include "net/NeighbourCommand.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+
+// What a user types never reaches a command interpreter: the program starts
+// no processes at all, and only checked values reach the neighbour table.
+class TestNoShell : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches a way into a command interpreter added anywhere in the program.
+    void programStartsNoProcesses() {
+        static const QRegularExpression forbidden(QStringLiteral(
+            R"(\b(system|popen|execl|execlp|execle|execv|execvp|execvpe|posix_spawnp?|fork)\s*\(|QProcess|/bin/sh)"));
+        int files = 0;
+        for (const char* folder : {"app", "setup", "address", "net", "signtest"}) {
+            QDirIterator it(QStringLiteral(NETRIKA_SOURCE_DIR "/") + QLatin1String(folder), {"*.cpp", "*.h"},
+                            QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                QFile f(it.next());
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QString text = QString::fromUtf8(f.readAll());
+                const auto m = forbidden.match(text);
+                QVERIFY2(!m.hasMatch(), qPrintable(f.fileName() + QStringLiteral(": ") + m.captured(0)));
+                ++files;
+            }
+        }
+        QVERIFY(files > 20);
+    }
+
+    // Catches field texts with shell metacharacters getting past the checks
+    // into a host command line.
+    void metacharactersNeverLaunched_data() {
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QString>("ip");
+        QTest::newRow("error_semicolon_in_mac") << "00-80-a3-;r-63-dd"
+                                                << "10.0.0.5";
+        QTest::newRow("error_backtick_in_mac") << "00-80-a3-61-`x-dd"
+                                               << "10.0.0.5";
+        QTest::newRow("error_dollar_in_ip") << "00-80-a3-61-63-dd"
+                                            << "10.0.$(x).5";
+        QTest::newRow("error_pipe_in_ip") << "00-80-a3-61-63-dd"
+                                          << "10.0.0.5|id";
+        QTest::newRow("error_newline_in_ip") << "00-80-a3-61-63-dd"
+                                             << "10.0.0.5\nrm";
+        QTest::newRow("error_ampersand_in_ip") << "00-80-a3-61-63-dd"
+                                               << "10&&1.0.0.5";
+    }
+    void metacharactersNeverLaunched() {
+        QFETCH(QString, mac);
+        QFETCH(QString, ip);
+        FakeWindow w;
+        w.fillAddresses(mac, ip);
+        w.form->SetupIP_Click();
+        QCOMPARE(w.host.launched, QStringList());
+        QCOMPARE(w.probe.pinged, QStringList());
+        QVERIFY(w.idle());
+    }
+
+    // Catches a text that passes the checks yet is no plain address (a sign
+    // in front) being carried out on the neighbour table instead of refused.
+    void oddButCheckedTextIsRefusedByTheTable() {
+        FakeWindow w;
+        w.fillAddresses("00-80-a3-61-63-dd", "+10.0.0.5");
+        w.form->SetupIP_Click();
+        QCOMPARE(w.host.launched, QStringList({"arp -s +10.0.0.5 00-80-a3-61-63-dd", "arp -d +10.0.0.5"}));
+        QVERIFY(!NeighbourCommand::parse(w.host.launched.at(0)).has_value());
+        QVERIFY(!NeighbourCommand::parse(w.host.launched.at(1)).has_value());
+    }
+
+    // Catches the entry fields keeping metacharacters that a user types.
+    void typedMetacharactersAreEmptied_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("mac_fourth_semicolon") << "Text1_3"
+                                              << "a;"
+                                              << "";
+        QTest::newRow("mac_second_backtick") << "Text1_1"
+                                             << "`x"
+                                             << "";
+        QTest::newRow("ip_dollar") << "Text2_0"
+                                   << "$"
+                                   << "";
+        QTest::newRow("ip_digits_then_pipe") << "Text2_1"
+                                             << "1|"
+                                             << "";
+        QTest::newRow("gateway_ampersand") << "Text4_2"
+                                           << "&"
+                                           << "";
+        QTest::newRow("mask_quote") << "Text3_3"
+                                    << "'"
+                                    << "";
+    }
+    void typedMetacharactersAreEmptied() {
+        QFETCH(QString, field);
+        QFETCH(QString, keys);
+        QFETCH(QString, text);
+        WindowFixture f;
+        QVERIFY(f.ready);
+        f.preset(field, QString());
+        f.typeInto(field, keys);
+        QCOMPARE(f.edit(field)->text(), text);
+    }
+};
+
+QTEST_MAIN(TestNoShell)
+#include "tst_noshell.moc"
