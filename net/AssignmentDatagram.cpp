@@ -9,7 +9,7 @@
 namespace {
 
 QChar hexByte(const QString& text) {
-    static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]+$"));
+    static const QRegularExpression hex(QStringLiteral("\\A[0-9A-Fa-f]+\\z"));
     const QString t = AddressRules::trimSpaces(text);
     if (!hex.match(t).hasMatch())
         throw RunTimeError(RunTimeError::TypeMismatch);

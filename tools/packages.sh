@@ -2,7 +2,10 @@
 # only those that are missing, so that a second run costs nothing.
 # Sourced by tools/run.sh and tools/test.sh.
 
-netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2)
+netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping)
+# Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
+# libclang-rt-14-dev.
+netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 
 netrika_install_packages() {
     local missing=()
@@ -24,12 +27,17 @@ netrika_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures (once) and builds the tree in build/.
+# Configures build/ once, then builds the given targets (everything when none).
 netrika_build() {
     local top="$1"
     shift
     if [ ! -f "$top/build/CMakeCache.txt" ]; then
-        cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+        cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     fi
-    cmake --build "$top/build" -j"$(nproc)"
+    local targets=()
+    local t
+    for t in "$@"; do
+        targets+=(--target "$t")
+    done
+    cmake --build "$top/build" -j"$(nproc)" "${targets[@]}"
 }

@@ -1,0 +1,66 @@
+#pragma once
+
+// The adaptor simulator running in the device namespace of a NetnsHarness,
+// with its recording read back as JSON.
+
+#include "NetnsHarness.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+class SimulatorProcess {
+public:
+    SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {}) {
+        QStringList args{"netns",       "exec", h.deviceNs(),      QStringLiteral(SIM_PATH),
+                         "--interface", h.deviceInterface(), "--mac", mac,
+                         "--record",    m_dir.path()};
+        for (const QString& m : misbehave)
+            args << "--misbehave" << m;
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("ip"), args);
+        m_ready = m_process.waitForStarted(5000);
+        while (m_ready && !m_output.contains("ready\n")) {
+            if (!m_process.waitForReadyRead(10000)) {
+                m_ready = false;
+                break;
+            }
+            m_output += m_process.readAllStandardOutput();
+        }
+    }
+    ~SimulatorProcess() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+    [[nodiscard]] bool ready() const { return m_ready; }
+    [[nodiscard]] QJsonObject summary() const {
+        QFile f(m_dir.filePath(QStringLiteral("summary.json")));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    // Everything received on connections to one port, in the order they came.
+    [[nodiscard]] QByteArray received(int port) const {
+        QByteArray all;
+        for (const QJsonValue& c : summary().value(QStringLiteral("connections")).toArray()) {
+            if (c.toObject().value(QStringLiteral("port")).toInt() == port)
+                all += QByteArray::fromHex(c.toObject().value(QStringLiteral("received")).toString().toLatin1());
+        }
+        return all;
+    }
+    [[nodiscard]] QJsonObject config() const { return summary().value(QStringLiteral("config")).toObject(); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+    bool m_ready = false;
+};
