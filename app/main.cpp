@@ -8,6 +8,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(AppInfo::kTitle);
     QCoreApplication::setApplicationVersion(AppInfo::versionText());
+    QGuiApplication::setDesktopFileName(QStringLiteral("netrika"));
 
     Form1Window window;
     WindowBinding binding(window);

@@ -28,7 +28,9 @@ struct Bench {
         statuses = std::make_unique<QSignalSpy>(f->window->statusBar(), &QStatusBar::messageChanged);
         f->binding->form().ui.Timer1->setInterval(tickMs);
     }
-    [[nodiscard]] QString address(int host) const { return h.hostAddress().section('.', 0, 2) + "." + QString::number(host); }
+    [[nodiscard]] QString address(int host) const {
+        return h.hostAddress().section('.', 0, 2) + "." + QString::number(host);
+    }
     // Types the four rows as a technician would, one keystroke at a time.
     void type(const QString& mac, const QString& ip, const QString& gateway) {
         f->typeInto(QStringLiteral("Text1_0"), QString(mac).remove(QLatin1Char('-')));
@@ -67,11 +69,11 @@ struct Bench {
     std::unique_ptr<QSignalSpy> statuses;
 };
 
-#define BENCH_REQUIRE(b)                                                                                       \
-    do {                                                                                                       \
-        NETNS_REQUIRE((b).h);                                                                                  \
-        QVERIFY2((b).sim && (b).sim->ready(), "the simulator did not start");                                  \
-        QVERIFY((b).f && (b).f->ready);                                                                        \
+#define BENCH_REQUIRE(b)                                                                                     \
+    do {                                                                                                     \
+        NETNS_REQUIRE((b).h);                                                                                \
+        QVERIFY2((b).sim && (b).sim->ready(), "the simulator did not start");                                \
+        QVERIFY((b).f && (b).f->ready);                                                                      \
     } while (false)
 
 QByteArray signBytes() {
@@ -97,11 +99,12 @@ private slots:
         // The dialogue has started: the host's entry for the address stands meanwhile.
         QCOMPARE(b.f->binding->form().m.mTimerState, RunState::kCommandLine);
         QCOMPARE(b.permanentEntries(ip),
-                 QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT").arg(ip, b.h.hostInterface())}));
+                 QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT")
+                                  .arg(ip, b.h.hostInterface())}));
 
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(), QStringLiteral("IP Test Successful"),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
+                                  QStringLiteral("IP Test Successful"), 10000);
         QCOMPARE(b.sim->received(23),
                  QByteArray("hello\nSET PRIVILEGED\ntundra\nCHANGE IPAddress ") + ip.toLatin1() +
                      "\nCHANGE Gateway " + gateway.toLatin1() +
@@ -131,8 +134,8 @@ private slots:
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         QCOMPARE(b.f->binding->form().m.mTimerState, RunState::kSetupMenu);
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(), QStringLiteral("IP Test Successful"),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
+                                  QStringLiteral("IP Test Successful"), 10000);
         QByteArray expected = "\r\n0\n\r\n\r\n\r\n\r\ny";
         for (const QString& octet : gateway.split('.'))
             expected += octet.toLatin1() + "\r\n";
@@ -181,8 +184,8 @@ private slots:
         // Pre-check (4 ticks), probe after the binding (at least 2), eleven dialogue steps.
         QVERIFY2(clock.elapsed() >= 16 * Form1::kTickMs, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(b.sim->received(23).endsWith("CHANGE PARITY NONE\nLogout\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(), QStringLiteral("IP Test Successful"),
-                                  15000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
+                                  QStringLiteral("IP Test Successful"), 15000);
     }
 
     // Catches a refused sign port reported as success or as a hang.
@@ -198,7 +201,48 @@ private slots:
         QVERIFY(b.f->window->setupButton()->isEnabled());
     }
 
+    // Catches a misbehaving adaptor that leaves the window locked, crashes the
+    // program, or ends in a false success.
+    void misbehavingAdaptor_data() {
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QString>("misbehave");
+        QTest::addColumn<QString>("status"); // what the status line ends with
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("error_wrong_password") << kFamily2Mac << "wrong-password"
+                                              << "(Timer, 1 3)" << false;
+        QTest::newRow("error_password_prompt_never_comes") << kFamily2Mac << "no-prompt:Password"
+                                                           << "(Timer, 1 2)" << false;
+        QTest::newRow("error_closes_mid_dialogue") << kFamily2Mac << "close-mid"
+                                                   << "(Timer, 1 3)" << false;
+        QTest::newRow("error_menu_closes_mid_dialogue") << kFamily1Mac << "close-mid"
+                                                        << "(Timer, 3 3)" << false;
+        QTest::newRow("ok_flood_with_nul_bytes") << kFamily1Mac << "flood:20"
+                                                 << "" << true;
+    }
+    void misbehavingAdaptor() {
+        QFETCH(QString, mac);
+        QFETCH(QString, misbehave);
+        QFETCH(QString, status);
+        QFETCH(bool, succeeds);
+        Bench b(91, mac, QStringList{misbehave});
+        BENCH_REQUIRE(b);
+        b.type(mac, b.address(50), b.address(254));
+        QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
+        if (succeeds) {
+            QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
+            QVERIFY(b.f->binding->form().ui.Text5->text().size() <= Form1::kTranscriptLimit);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(b.f->status().endsWith(status), 30000);
+        QVERIFY(!b.shown(Sequencer::kSetupSucceeded));
+        // The window is the user's again: Exit and a new Setup work.
+        QVERIFY(b.f->window->setupButton()->isEnabled());
+        QVERIFY(b.f->window->exitButton()->isEnabled());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
     // Catches a close of the window during a dialogue that does not log out of
+
     // the adaptor's command line.
     void closeDuringDialogue() {
         Bench b(89, kFamily2Mac);

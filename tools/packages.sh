@@ -6,6 +6,9 @@ netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev 
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
+# The package check (tools/package.sh): a display without a screen, a way to
+# type into the window, and the tools that read packages and capabilities.
+netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file)
 
 netrika_install_packages() {
     local missing=()
