@@ -55,8 +55,22 @@ void PushButton::setFocus() {
     m_button.setFocus(Qt::OtherFocusReason);
 }
 
+StatusLine::StatusLine(QStatusBar& bar)
+    : m_bar(bar)
+    , m_designed(bar.font()) {}
+
 void StatusLine::setSimpleText(const QString& text) {
     m_text = text;
+    constexpr int margins = 12; // the bar's own left and right padding
+    const int room = m_bar.width() - margins;
+    QFont font = m_designed;
+    if (QFontMetrics(font).horizontalAdvance(text) > room) {
+        font.setStretch(QFont::SemiCondensed);
+        while (QFontMetrics(font).horizontalAdvance(text) > room && font.pointSizeF() > 6.0)
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+    }
+    m_bar.setFont(font);
+    m_bar.setToolTip(text);
     m_bar.showMessage(text);
 }
 

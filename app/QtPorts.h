@@ -2,7 +2,9 @@
 
 #include "setup/WindowPorts.h"
 
+#include <QFont>
 #include <QObject>
+
 #include <QPointer>
 #include <QTimer>
 #include <functional>
@@ -60,13 +62,15 @@ private:
 
 class StatusLine : public StatusBar {
 public:
-    explicit StatusLine(QStatusBar& bar)
-        : m_bar(bar) {}
+    explicit StatusLine(QStatusBar& bar);
     [[nodiscard]] QString simpleText() const override { return m_text; }
+    // A message wider than the bar is shown in a narrower, smaller font
+    // rather than cut off; the whole text is also the bar's tooltip.
     void setSimpleText(const QString& text) override;
 
 private:
     QStatusBar& m_bar;
+    QFont m_designed;
     QString m_text;
 };
 

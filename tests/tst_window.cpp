@@ -114,6 +114,27 @@ private slots:
         QCOMPARE(ticks, 0);
     }
 
+    // Catches the longest messages being cut off at the window's edge.
+    void longStatusFits_data() {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("gateway_message") << SetupCommand::kGatewayMessage;
+        QTest::newRow("mac_message") << SetupCommand::kMacMessage;
+        QTest::newRow("success_message")
+            << QStringLiteral("Setup IP address is successful, reboot adaptor to take effect.");
+        QTest::newRow("short_message") << QStringLiteral("IP address already exists");
+    }
+    void longStatusFits() {
+        QFETCH(QString, message);
+        WindowFixture f;
+        QVERIFY(f.ready);
+        f.binding->form().ui.status->setSimpleText(message);
+        QStatusBar* bar = f.window->statusBar();
+        QCOMPARE(bar->currentMessage(), message);
+        QVERIFY(QFontMetrics(bar->font()).horizontalAdvance(message) <= bar->width() - 12);
+        QVERIFY(bar->font().pointSizeF() >= 6.0);
+        QCOMPARE(bar->font().bold(), true);
+    }
+
     // Catches an Exit button that does not end the program.
 
     void exitEndsProgram() {

@@ -69,7 +69,7 @@ user="netrika-check"
 xvfb_pid=""
 app_pid=""
 cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+    pkill -x -u "$user" netrika 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     ip netns del "$host" 2>/dev/null || true
     ip netns del "$device" 2>/dev/null || true
@@ -104,19 +104,27 @@ echos() { ip netns exec "$device" nstat -az IcmpInEchos | awk '/IcmpInEchos/ {pr
 # Types a MAC and an address into the window and presses Setup, as a user would.
 setup_run() {
     local ip_keys="$1"
-    as_user /usr/bin/netrika >/dev/null 2>&1 &
+    as_user /usr/bin/netrika >>"$work/netrika.log" 2>&1 &
     app_pid=$!
     local wid
     wid="$(as_user timeout 20 xdotool search --sync --name "^Ethernet Adaptor IP Configuration v1\.0\.4$" | head -n 1)"
     [ -n "$wid" ] || return 1
-    as_user xdotool windowfocus --sync "$wid"
-    as_user xdotool type --delay 40 "0080a36163dd$ip_keys"
+    # Without a window manager the window takes the keyboard only once it is
+    # mapped and given the focus: wait for both before typing.
+    as_user xdotool windowmap --sync "$wid" windowfocus --sync "$wid"
+    sleep 1
+    as_user xdotool windowfocus --sync "$wid" type --delay 40 "0080a36163dd$ip_keys"
     # The Setup button, in the middle.
     as_user xdotool mousemove --window "$wid" 233 156 click 1
 }
 stop_app() {
-    kill "$app_pid" 2>/dev/null || true
+    # $app_pid is the shell around the program: end the program itself.
+    pkill -x -u "$user" netrika 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+        pgrep -x -u "$user" netrika >/dev/null || break
+        sleep 0.1
+    done
     app_pid=""
 }
 
@@ -140,6 +148,7 @@ for _ in $(seq 40); do
     sleep 0.5
 done
 check "a normal user's ARP route makes the neighbour entry (CAP_NET_ADMIN)" test "$found" = yes
+[ "$found" = yes ] || { ip -n "$host" neigh show; sed 's/^/netrika: /' "$work/netrika.log"; }
 stop_app
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
