@@ -24,11 +24,12 @@ QString dashed(const QString& mac) {
 
 } // namespace
 
-void Assignment::armProbe(long mode) {
+void Assignment::armProbe(Long mode) {
     f.m.mPingCount = 0;
     f.m.mTimerState = RunState::kProbe;
     f.m.mProbeDone = kFalse;
-    f.m.mProbeMode = static_cast<Long>(mode);
+    f.m.mProbeMode = mode;
+
     f.ui.Timer1->setEnabled(true);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "setup/RunTypes.h"
+
 class Form1;
 
 // The two routes by which an adaptor is handed its IP address. Each arms a
@@ -18,6 +20,7 @@ public:
     void SetIPAddr();
 
 private:
-    void armProbe(long mode);
+    void armProbe(Long mode);
+
     Form1& f;
 };

@@ -29,6 +29,17 @@ class TestSocketControl : public QObject {
         return server->nextPendingConnection();
     }
 
+    // Connects the control to the listener in the device namespace and hands
+    // back the listener's end.
+    void connectPair(QtSocketControl& ws, std::unique_ptr<QTcpSocket>& peer) {
+        ws.setRemoteHost(h->deviceAddress());
+        ws.setRemotePort(23);
+        ws.connect();
+        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
+        peer.reset(acceptPeer());
+        QVERIFY(peer);
+    }
+
 private slots:
     void initTestCase() {
         h = std::make_unique<NetnsHarness>(80);
@@ -58,10 +69,11 @@ private slots:
         ws.connect();
         QCOMPARE(ws.state(), int(SocketControl::Connecting));
         QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
-        QTcpSocket* peer = acceptPeer();
+        std::unique_ptr<QTcpSocket> peer(acceptPeer());
         QVERIFY(peer);
 
         int completes = 0;
+
         ws.onSendComplete = [&] { ++completes; };
         ws.sendData(allBytes());
         QTRY_COMPARE(completes, 1);
@@ -85,19 +97,16 @@ private slots:
         ws.close();
         QCOMPARE(ws.state(), int(SocketControl::Closed));
         QCOMPARE(closes, 1); // our own close is no event
-        delete peer;
     }
 
     // Catches an arrival that hands over an unbounded amount at once, or data
     // left behind when the reader keeps up chunk by chunk.
     void floodArrivesInBoundedChunks() {
         QtSocketControl ws;
-        ws.setRemoteHost(h->deviceAddress());
-        ws.setRemotePort(23);
-        ws.connect();
-        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
-        QTcpSocket* peer = acceptPeer();
-        QVERIFY(peer);
+        std::unique_ptr<QTcpSocket> peer;
+        connectPair(ws, peer);
+        if (QTest::currentTestFailed())
+            return;
         qint64 total = 0;
         qint64 largest = 0;
         ws.onDataArrival = [&](Long) {
@@ -110,20 +119,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(total, flood.size(), 10000);
         QVERIFY(largest <= QtSocketControl::kMaxChunk);
         ws.close();
-        delete peer;
     }
 
     // Catches a close that waits, raises the peer-close event, or loses a
-
     // logout sent just before it.
     void closeRightAfterSend() {
         QtSocketControl ws;
-        ws.setRemoteHost(h->deviceAddress());
-        ws.setRemotePort(23);
-        ws.connect();
-        QTRY_COMPARE(ws.state(), int(SocketControl::Connected));
-        QTcpSocket* peer = acceptPeer();
-        QVERIFY(peer);
+        std::unique_ptr<QTcpSocket> peer;
+        connectPair(ws, peer);
+        if (QTest::currentTestFailed())
+            return;
         int closes = 0;
         ws.onClose = [&] { ++closes; };
         ws.sendData(QStringLiteral("logout\n"));
@@ -133,7 +138,6 @@ private slots:
         QTRY_COMPARE(got += peer->readAll(), QByteArray("logout\n"));
         QCOMPARE(closes, 0);
         ws.close(); // harmless when closed
-        delete peer;
     }
 
     // Catches a failed attempt that looks like a pending one forever (the
