@@ -8,7 +8,8 @@
 #include <QPushButton>
 
 WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
-    : m_window(window) {
+    : m_window(window)
+    , m_helper(services.helperProgram.isEmpty() ? NetHelper::defaultProgram() : services.helperProgram) {
     Form1Ports ports;
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
         m_fields.push_back(std::make_unique<LineEditBox>(window, *window.entry(i)));

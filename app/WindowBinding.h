@@ -3,6 +3,7 @@
 #include "app/QtPorts.h"
 #include "net/IcmpEchoProbe.h"
 #include "net/NeighbourCommand.h"
+#include "net/NetHelper.h"
 #include "net/QtSocketControl.h"
 #include "setup/Form1.h"
 
@@ -22,6 +23,8 @@ struct WindowServices {
     EchoProbe* probe = nullptr;
     HostCommand* host = nullptr;
     MessageBox* messageBox = nullptr;
+    // The network helper behind the real probe and host command; empty: the installed one.
+    QString helperProgram{};
 };
 
 // Puts the window's logic behind the real widgets: builds the Qt ports, hands
@@ -55,8 +58,9 @@ private:
     QtSocketControl m_wsMenuTelnet{SocketControl::Tcp};
     QtSocketControl m_wsBroadcast{SocketControl::Udp};
     QtSocketControl m_wsTest{SocketControl::Tcp};
-    IcmpEchoProbe m_probe;
-    NeighbourCommand m_neighbours;
+    NetHelper m_helper;
+    IcmpEchoProbe m_probe{m_helper};
+    NeighbourCommand m_neighbours{m_helper};
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

@@ -9,7 +9,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
 netrika_install_packages xvfb
-netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run netrika-adaptor-sim
+netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run netrika-adaptor-sim netrika-net-helper
 runs="${1:-9}"
 bin="$top/build/bench"
 

@@ -5,9 +5,10 @@
 #include <QString>
 #include <optional>
 
-// The echo probe over an ICMP socket of the host: an unprivileged datagram
-// ICMP socket where the host allows it (net.ipv4.ping_group_range), else a raw
-// one, which needs CAP_NET_RAW.
+class NetHelper;
+
+// The echo probe, sent by the network helper: the window itself holds no
+// capability to open an ICMP socket.
 class IcmpEchoProbe : public EchoProbe {
 public:
     // Statuses of a request that got no echo reply from the target.
@@ -16,11 +17,17 @@ public:
         NotConverted = -1,
         TimedOut = 1,    // no echo reply within the wait
         Unreachable = 2, // the network said the target cannot be reached
-        SendFailed = 3,  // the request could not be sent at all
+        SendFailed = 3,  // the request could not be sent, or was refused
     };
     static constexpr int kTimeoutMs = 500;
+    // The only data the helper sends.
+    static constexpr const char* kData = "Echo This";
 
-    // False, with the reason on standard error, when no ICMP socket can be opened.
+    explicit IcmpEchoProbe(NetHelper& helper)
+        : m_helper(helper) {}
+
+    // False, with the reason on standard error, when the helper cannot be
+    // started or cannot send echo requests.
     bool SocketsInitialize() override;
     Long Ping(const QString& address, const QString& data, EchoReply& reply) override;
     bool SocketsCleanup() override { return true; }
@@ -31,6 +38,6 @@ public:
     [[nodiscard]] static std::optional<quint32> convert(const QString& address);
 
 private:
-    [[nodiscard]] static int openSocket(bool& datagram, int& error);
-    quint16 m_sequence = 0;
+    NetHelper& m_helper;
+    bool m_warned = false;
 };

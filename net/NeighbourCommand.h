@@ -7,17 +7,21 @@
 #include <array>
 #include <optional>
 
+class NetHelper;
+
 // Carries out the ARP route's two command lines, "arp -s <ip> <mac>" and
-// "arp -d <ip>", directly on the host's neighbour table over rtnetlink: no
-// shell and no external tool ever sees the text. The static entry is made on
-// the interface that routes to the address, so the probes that follow reach
-// the adaptor by its MAC before it has an address of its own.
+// "arp -d <ip>", on the host's neighbour table through the network helper: no
+// shell and no external tool ever sees the text. The helper makes the static
+// entry on the interface that reaches the address directly, so the probes that
+// follow reach the adaptor by its MAC before it has an address of its own, and
+// removes only entries that it made itself.
 //
 // A line that is not exactly one of the two forms is refused with
 // RunTimeError(CommandNotStarted). Anything that goes wrong once the line is
-// understood (no route, an address behind a gateway, a missing CAP_NET_ADMIN,
-// a kernel error) is written to standard error and otherwise goes unnoticed:
-// the adaptor then stays silent and the probe cycle reports the failure.
+// understood (no route, an address behind a gateway or in use, a missing
+// helper or capability, a kernel error) is written to standard error and
+// otherwise goes unnoticed: the adaptor then stays silent and the probe cycle
+// reports the failure.
 class NeighbourCommand : public HostCommand {
 public:
     struct ArpRequest {
@@ -37,7 +41,14 @@ public:
     // refusal, why (when given) says what was wrong.
     [[nodiscard]] static std::optional<ArpRequest> parse(const QString& commandLine, QString* why = nullptr);
 
-    // Returns as soon as the kernel has answered (at most about a second).
-    // The window style is ignored: nothing here opens a window.
+    explicit NeighbourCommand(NetHelper& helper)
+        : m_helper(helper) {}
+
+    // Returns as soon as the helper has answered: at once for a removal, after
+    // its 500 ms ARP check for a new entry. The window style is ignored:
+    // nothing here opens a window.
     void launch(const QString& commandLine, int windowStyle) override;
+
+private:
+    NetHelper& m_helper;
 };

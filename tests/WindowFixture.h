@@ -63,8 +63,11 @@ struct WindowFixture {
     }
 
     WindowServices withFakes(WindowServices s, Network network) {
-        if (network == RealNetwork)
+        if (network == RealNetwork) {
+            if (s.helperProgram.isEmpty())
+                s.helperProgram = QStringLiteral(NETRIKA_HELPER);
             return s;
+        }
         for (auto [given, fake] :
              {std::pair{&s.wsClient, &fakeClient}, std::pair{&s.wsMenuTelnet, &fakeMenu},
               std::pair{&s.wsBroadcast, &fakeBroadcast}, std::pair{&s.wsTest, &fakeTest}}) {

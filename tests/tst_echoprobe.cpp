@@ -1,5 +1,6 @@
 #include "NetnsHarness.h"
 #include "net/IcmpEchoProbe.h"
+#include "net/NetHelper.h"
 
 #include <QElapsedTimer>
 
@@ -102,7 +103,8 @@ private slots:
         QFETCH(QString, who);
         QFETCH(bool, answers);
         const QString target = who == "device" ? h->deviceAddress() : h->silentAddress();
-        IcmpEchoProbe probe;
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        IcmpEchoProbe probe(helper);
         QVERIFY(probe.SocketsInitialize());
         EchoReply reply;
         QElapsedTimer clock;
@@ -125,7 +127,8 @@ private slots:
 
     // Catches an unconvertible address that still sends a request.
     void unconvertibleSendsNothing() {
-        IcmpEchoProbe probe;
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        IcmpEchoProbe probe(helper);
         EchoReply reply;
         QCOMPARE(probe.Ping(QStringLiteral("10.77.81.08"), QStringLiteral("Echo This"), reply), -1);
         QCOMPARE(probe.Ping(QStringLiteral("255.255.255.255"), QStringLiteral("Echo This"), reply), -1);

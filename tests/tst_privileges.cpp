@@ -1,75 +1,94 @@
 #include "FakeWindow.h"
 #include "NetnsHarness.h"
 #include "net/IcmpEchoProbe.h"
+#include "net/NetHelper.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <linux/capability.h>
-#include <sys/syscall.h>
+#include <sys/prctl.h>
 #include <thread>
 
-namespace {
-// Drops one capability from the calling thread only; the rest of the test keeps it.
-bool dropInThisThread(int capability) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    data[CAP_TO_INDEX(capability)].effective &= ~CAP_TO_MASK(capability);
-    return ::syscall(SYS_capset, &header, data) == 0;
-}
-} // namespace
-
-// Without the capability to open an ICMP socket, the user must see the
-// socket-library failure, never a false answer either way.
+// The window holds no capability: without a usable network helper the user
+// sees the socket-library failure, never a false answer either way, and
+// standard error says what to do.
 class TestPrivileges : public QObject {
     Q_OBJECT
+    QTemporaryDir dir;
+
+    // A helper that the user may not run (outside the group), one that is not
+    // there, and one that runs without CAP_NET_RAW.
+    void cases() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("dropRaw");
+        QTest::addColumn<QString>("reason");
+        const QString copy = dir.filePath(QStringLiteral("netrika-net-helper"));
+        if (!QFile::exists(copy)) {
+            QFile::copy(QStringLiteral(NETRIKA_HELPER), copy);
+            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        }
+        QTest::newRow("error_outside_group")
+            << copy << false << R"(group "netrika" may run it.*sudo adduser \$USER netrika, then log out)";
+        QTest::newRow("error_helper_missing") << dir.filePath(QStringLiteral("missing")) << false << "Reinstall";
+        QTest::newRow("error_helper_without_raw")
+            << QStringLiteral(NETRIKA_HELPER) << true << R"(lacks the capability CAP_NET_RAW.*setcap cap_net_raw)";
+    }
+
+    // Runs f in a thread of its own inside the host namespace, where the helper
+    // it starts inherits a bounding set without CAP_NET_RAW when asked.
+    template <typename F> void inHost(NetnsHarness& h, bool dropRaw, F f) {
+        bool ready = false;
+        std::thread worker([&] {
+            ready = h.enterHost() && (!dropRaw || ::prctl(PR_CAPBSET_DROP, CAP_NET_RAW, 0, 0, 0) == 0);
+            if (ready)
+                f();
+        });
+        worker.join();
+        QVERIFY2(ready, qPrintable(h.error()));
+    }
+
 private slots:
+    void echoWithoutHelper_data() { cases(); }
     // Catches a probe that answers 0 (address taken / adaptor answering) when
-    // it could not send anything, or a reason that does not name the capability.
-    void echoWithoutRawCapability() {
+    // it could not send anything, or a reason that does not say what to do.
+    void echoWithoutHelper() {
+        QFETCH(QString, program);
+        QFETCH(bool, dropRaw);
+        QFETCH(QString, reason);
         NetnsHarness h(83);
         NETNS_REQUIRE(h);
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("CAP_NET_RAW.*setcap cap_net_raw\\+ep")));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("echo probe not sent")));
-        bool entered = false;
-        bool dropped = false;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(reason));
         bool initialized = true;
         Long status = 0;
-        std::thread worker([&] {
-            entered = h.enterHost();
-            dropped = entered && dropInThisThread(CAP_NET_RAW);
-            if (!dropped)
-                return;
-            IcmpEchoProbe probe;
+        inHost(h, dropRaw, [&] {
+            NetHelper helper(program);
+            IcmpEchoProbe probe(helper);
             initialized = probe.SocketsInitialize();
             EchoReply reply;
             status = probe.Ping(h.deviceAddress(), QStringLiteral("Echo This"), reply);
         });
-        worker.join();
-        QVERIFY2(entered, qPrintable(h.error()));
-        QVERIFY(dropped);
         QVERIFY(!initialized);
         QVERIFY(status != 0);
     }
 
+    void preCheckWithoutHelper_data() { cases(); }
     // Catches a pre-check that reports "IP address already exists" for an
     // answering address it could not probe, instead of the failure box.
-    void preCheckWithoutRawCapability() {
+    void preCheckWithoutHelper() {
+        QFETCH(QString, program);
+        QFETCH(bool, dropRaw);
+        QFETCH(QString, reason);
         NetnsHarness h(84);
         NETNS_REQUIRE(h);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("CAP_NET_RAW")));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("CAP_NET_RAW")));
-        bool dropped = false;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(reason));
         QStringList statuses;
         size_t boxes = 0;
-        std::thread worker([&] {
-            dropped = h.enterHost() && dropInThisThread(CAP_NET_RAW);
-            if (!dropped)
-                return;
-            IcmpEchoProbe probe;
+        inHost(h, dropRaw, [&] {
+            NetHelper helper(program);
+            IcmpEchoProbe probe(helper);
             FakeWindow w(&probe);
             w.fillAddresses(QStringLiteral("00-80-a3-61-63-dd"), h.deviceAddress());
             w.atTick[3] = [&] { w.form->Form_Unload(); }; // the user gives up and closes the window
@@ -77,8 +96,6 @@ private slots:
             statuses = w.status.history;
             boxes = w.messageBox.shown.size();
         });
-        worker.join();
-        QVERIFY(dropped);
         QCOMPARE(boxes, size_t(2));
         QVERIFY(!statuses.contains(Sequencer::kAddressExists));
         QCOMPARE(statuses, QStringList({SetupCommand::kInProcess}));

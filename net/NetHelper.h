@@ -1,0 +1,55 @@
+#pragma once
+
+#include "net/helper/HelperProtocol.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <sys/types.h>
+
+// The front end's side of the network helper, the one small program that holds
+// the capabilities for echo probes, ARP probes and neighbour entries. It is
+// started on first use with an argument vector and an empty environment, never
+// through a shell, and runs in the network namespace of the thread that starts
+// it. Closing our end of its socket makes it remove the entries it made and exit.
+class NetHelper {
+public:
+    // Each answer comes well within this: a probe waits 500 ms, the kernel a second at most.
+    static constexpr int kAnswerTimeMs = 3000;
+    static constexpr const char* kGroup = "netrika";
+
+    explicit NetHelper(QString program = defaultProgram());
+    ~NetHelper();
+    NetHelper(const NetHelper&) = delete;
+    NetHelper& operator=(const NetHelper&) = delete;
+
+    // Starts the helper unless it runs. False when it cannot be started; why is
+    // said once on standard error, naming the group and the command that help.
+    bool start();
+    // What the running helper said it can do: "echo", "arp", "neigh".
+    [[nodiscard]] bool can(const QString& ability) const { return m_abilities.contains(ability); }
+    // One request and the helper's answer line ("ok ...", "refused ...",
+    // "failed ..."); nothing when it cannot be started or did not answer in
+    // time, in which case it is stopped.
+    std::optional<QString> ask(const helper::Request& request);
+    // Closes our end and waits for the helper to clean up and exit.
+    void stop();
+
+    [[nodiscard]] const QString& program() const { return m_program; }
+    [[nodiscard]] pid_t pid() const { return m_pid; }
+
+    // Beside the running program (a build tree), else in the installed
+    // location relative to it (/usr/bin/netrika: /usr/libexec/netrika/).
+    [[nodiscard]] static QString defaultProgram();
+
+private:
+    [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs);
+    void warnOnce(const QString& text);
+
+    QString m_program;
+    int m_fd = -1;
+    pid_t m_pid = -1;
+    QStringList m_abilities;
+    QByteArray m_pending;
+    bool m_warned = false;
+};

@@ -1,0 +1,157 @@
+#include "net/helper/HelperProtocol.h"
+
+#include <cstdio>
+
+namespace helper {
+namespace {
+
+[[nodiscard]] std::optional<std::uint32_t> parseAddress(std::string_view text) {
+    std::uint32_t address = 0;
+    int octets = 0;
+    std::size_t at = 0;
+    while (octets < 4) {
+        std::size_t digits = 0;
+        std::uint32_t value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+            value = value * 10 + std::uint32_t(text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        address = address << 8 | value;
+        if (++octets < 4) {
+            if (at >= text.size() || text[at] != '.')
+                return std::nullopt;
+            ++at;
+        }
+    }
+    if (at != text.size())
+        return std::nullopt;
+    return address;
+}
+
+[[nodiscard]] int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+[[nodiscard]] std::optional<Mac> parseMac(std::string_view text) {
+    if (text.size() != 17)
+        return std::nullopt;
+    Mac mac{};
+    for (std::size_t pair = 0; pair < 6; ++pair) {
+        const int high = hexValue(text[pair * 3]);
+        const int low = hexValue(text[pair * 3 + 1]);
+        if (high < 0 || low < 0 || (pair < 5 && text[pair * 3 + 2] != ':'))
+            return std::nullopt;
+        mac[pair] = std::uint8_t(high << 4 | low);
+    }
+    return mac;
+}
+
+struct Verb {
+    std::string_view word;
+    Request::Kind kind;
+    bool withMac;
+};
+constexpr Verb kVerbs[] = {{"echo", Request::Echo, false},
+                           {"arp-probe", Request::ArpProbe, false},
+                           {"neigh-add", Request::NeighAdd, true},
+                           {"neigh-del", Request::NeighDel, false}};
+
+} // namespace
+
+std::optional<Request> parseRequest(std::string_view line, std::string* why) {
+    const auto refuse = [why](const char* reason) -> std::optional<Request> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    if (line.size() > kMaxLine)
+        return refuse("request too long");
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return refuse("expected a request word and an address");
+    const std::string_view word = line.substr(0, space);
+    const Verb* verb = nullptr;
+    for (const Verb& v : kVerbs)
+        if (v.word == word)
+            verb = &v;
+    if (!verb)
+        return refuse("unknown request");
+    std::string_view rest = line.substr(space + 1);
+    std::string_view macPart;
+    if (verb->withMac) {
+        const std::size_t second = rest.find(' ');
+        if (second == std::string_view::npos)
+            return refuse("expected an address and a MAC");
+        macPart = rest.substr(second + 1);
+        rest = rest.substr(0, second);
+    }
+    Request request;
+    request.kind = verb->kind;
+    const auto address = parseAddress(rest);
+    if (!address)
+        return refuse("the address is not four decimal octets 0-255");
+    request.address = *address;
+    if (verb->withMac) {
+        const auto mac = parseMac(macPart);
+        if (!mac)
+            return refuse("the MAC is not six hexadecimal pairs joined by ':'");
+        request.mac = *mac;
+    }
+    return request;
+}
+
+std::string formatRequest(const Request& request) {
+    std::string line(kVerbs[request.kind].word);
+    line += ' ';
+    line += addressText(request.address);
+    if (request.kind == Request::NeighAdd) {
+        line += ' ';
+        line += macText(request.mac);
+    }
+    return line;
+}
+
+std::string addressText(std::uint32_t a) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xff, (a >> 8) & 0xff, a & 0xff);
+    return text;
+}
+
+std::string macText(const Mac& m) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    return text;
+}
+
+std::string_view refusedAddress(std::uint32_t a) {
+    if (a == 0xffffffffu)
+        return "the broadcast address";
+    if (a >> 24 == 0)
+        return "an unspecified address (0.0.0.0/8)";
+    if (a >> 24 == 127)
+        return "a loopback address";
+    if (a >> 28 == 0xe)
+        return "a multicast address";
+    if (a >> 28 == 0xf)
+        return "a reserved address (240.0.0.0/4)";
+    return {};
+}
+
+std::string_view refusedMac(const Mac& m) {
+    if (m[0] & 1)
+        return "a multicast or broadcast MAC";
+    if (m == Mac{})
+        return "the all-zeros MAC";
+    return {};
+}
+
+} // namespace helper
