@@ -12,6 +12,9 @@ namespace {
     while (octets < 4) {
         std::size_t digits = 0;
         std::uint32_t value = 0;
+        // "010" would be read as ten by some and as eight by others: one spelling only.
+        if (at + 1 < text.size() && text[at] == '0' && text[at + 1] >= '0' && text[at + 1] <= '9')
+            return std::nullopt;
         while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
             value = value * 10 + std::uint32_t(text[at] - '0');
             ++at;

@@ -200,7 +200,7 @@ int directInterface(Netlink& nl, std::uint32_t address, std::string& why) {
     std::vector<char> m;
     const int error = nl.exchange(RTM_GETROUTE, NLM_F_REQUEST, &query, sizeof query, address, nullptr, &m);
     if (error != 0 || m.size() < NLMSG_LENGTH(sizeof(rtmsg))) {
-        why = "this host has no route to it";
+        why = "not reached by any route of this host";
         return 0;
     }
     rtmsg route{};

@@ -1,0 +1,217 @@
+#include "NetnsHarness.h"
+#include "net/NetHelper.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+using helper::Request;
+Q_DECLARE_METATYPE(Request)
+
+namespace {
+constexpr int kSubnet = 85;
+const QString kPrefix = QStringLiteral("10.77.85.");
+const helper::Mac kAdaptor{0x00, 0x80, 0xa3, 0x61, 0x63, 0xdd};
+
+Request at(Request::Kind kind, const QString& address, helper::Mac mac = kAdaptor) {
+    const auto request = helper::parseRequest("echo " + address.toStdString());
+    return {kind, request ? request->address : 0, mac};
+}
+} // namespace
+
+// The network helper as the only privileged code: what it refuses before any
+// packet or kernel request, how often it probes, what it leaves behind and
+// which capabilities it holds in force.
+class TestNetHelper : public QObject {
+    Q_OBJECT
+    std::unique_ptr<NetnsHarness> h;
+    QString deviceMac;
+
+    QStringList entries(const QString& address) {
+        QStringList lines;
+        const QByteArray out = h->ipIn(h->hostNs(), {"-4", "neigh", "show", address});
+        for (const QString& line : QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            lines << line.simplified();
+        return lines;
+    }
+
+private slots:
+    void initTestCase() {
+        h = std::make_unique<NetnsHarness>(kSubnet);
+        if (!h->ok())
+            return;
+        QVERIFY(!h->ipIn(h->hostNs(), {"route", "add", "10.99.0.0/16", "via", h->deviceAddress()}).isNull());
+        const QString link = QString::fromLatin1(h->ipIn(h->deviceNs(), {"-o", "link", "show", h->deviceInterface()}));
+        deviceMac = QRegularExpression(QStringLiteral("link/ether (\\S+)")).match(link).captured(1);
+        QVERIFY(h->enterHost());
+    }
+    void init() {
+        if (QByteArray(QTest::currentTestFunction()).startsWith("parse"))
+            return;
+        NETNS_REQUIRE(*h);
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "flush", "dev", h->hostInterface(), "nud", "all"}).isNull());
+    }
+    void cleanupTestCase() { h.reset(); }
+
+    // Catches a request carried out that could disturb a live host or the
+    // network (an address in use, one beyond a gateway, a group or broadcast
+    // address, a MAC no adaptor has), a refusal that does not say why, and a
+    // probe answered wrongly.
+    void requests_data() {
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<QStringList>("before"); // an entry for .50 made by someone else
+        QTest::addColumn<QString>("answer");     // pattern for the whole answer
+        QTest::addColumn<QString>("after");      // the .50 entry left, "" none, "-" not looked at
+        const QString e50 = kPrefix + "50";
+        const QStringList none;
+        const QStringList permanent{"lladdr", "02:00:00:00:00:01", "nud", "permanent"};
+        const QString keptPermanent = e50 + " dev %1 lladdr 02:00:00:00:00:01 PERMANENT";
+        QTest::newRow("ok_echo_answered") << at(Request::Echo, kPrefix + "2") << none
+                                          << "ok answered \\d+ 4563686f2054686973" << "-";
+        QTest::newRow("ok_echo_silent") << at(Request::Echo, kPrefix + "99") << none << "ok silent" << "-";
+        QTest::newRow("ok_arp_answered") << at(Request::ArpProbe, kPrefix + "2") << none << "ok answered %2"
+                                         << "-";
+        QTest::newRow("ok_arp_silent") << at(Request::ArpProbe, kPrefix + "99") << none << "ok silent" << "-";
+        QTest::newRow("ok_neigh_add") << at(Request::NeighAdd, e50) << none << "ok added %1"
+                                      << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT";
+        QTest::newRow("error_loopback") << at(Request::Echo, "127.0.0.1") << none << "refused .* loopback address"
+                                        << "-";
+        QTest::newRow("error_multicast") << at(Request::ArpProbe, "224.0.0.251") << none
+                                         << "refused .* multicast address" << "-";
+        QTest::newRow("error_broadcast") << at(Request::Echo, "255.255.255.255") << none
+                                         << "refused .* the broadcast address" << "-";
+        QTest::newRow("error_subnet_broadcast") << at(Request::NeighAdd, kPrefix + "255") << none
+                                                << "refused .* a broadcast address" << "-";
+        QTest::newRow("error_unspecified") << at(Request::Echo, "0.0.0.0") << none << "refused .* unspecified address \\(0.0.0.0/8\\)"
+                                           << "-";
+        QTest::newRow("error_reserved") << at(Request::Echo, "240.0.0.1") << none << "refused .* reserved address \\(240.0.0.0/4\\)" << "-";
+        QTest::newRow("error_via_gateway") << at(Request::Echo, "10.99.1.5") << none
+                                           << "refused .* only through a gateway, not on a segment of this host" << "-";
+        QTest::newRow("error_arp_via_gateway") << at(Request::ArpProbe, "10.99.1.5") << none
+                                               << "refused .* only through a gateway, not on a segment of this host" << "-";
+        QTest::newRow("error_no_route") << at(Request::NeighAdd, "192.0.2.10") << none << "refused .* not reached by any route of this host"
+                                        << "-";
+        QTest::newRow("error_own_address") << at(Request::NeighAdd, kPrefix + "1") << none
+                                           << "refused .* this host itself" << "-";
+        QTest::newRow("error_mac_multicast") << at(Request::NeighAdd, e50, {0x01, 0x00, 0x5e, 0, 0, 0xfb}) << none
+                                             << "refused .* multicast or broadcast MAC" << "";
+        QTest::newRow("error_mac_broadcast") << at(Request::NeighAdd, e50, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff})
+                                             << none << "refused .* multicast or broadcast MAC" << "";
+        QTest::newRow("error_mac_zero") << at(Request::NeighAdd, e50, {}) << none << "refused .* all-zeros MAC"
+                                        << "";
+        QTest::newRow("error_address_answers_arp") << at(Request::NeighAdd, kPrefix + "2") << none
+                                                   << "refused .* in use: %2 answers ARP for it" << "-";
+        QTest::newRow("error_reachable_entry")
+            << at(Request::NeighAdd, e50) << QStringList{"lladdr", "02:00:00:00:00:01", "nud", "reachable"}
+            << "refused .* reachable entry for it" << e50 + " dev %1 lladdr 02:00:00:00:00:01 REACHABLE";
+        QTest::newRow("error_foreign_permanent") << at(Request::NeighAdd, e50) << permanent
+                                                 << "refused .* did not make" << keptPermanent;
+        QTest::newRow("error_delete_foreign") << at(Request::NeighDel, e50) << permanent
+                                              << "refused .* no entry that this helper made" << keptPermanent;
+    }
+    void requests() {
+        QFETCH(Request, request);
+        QFETCH(QStringList, before);
+        QFETCH(QString, answer);
+        QFETCH(QString, after);
+        const QString e50 = kPrefix + "50";
+        if (!before.isEmpty())
+            QVERIFY(!h->ipIn(h->hostNs(), QStringList{"neigh", "add", e50, "dev", h->hostInterface()} + before)
+                         .isNull());
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        const auto got = helper.ask(request);
+        QVERIFY(got.has_value());
+        const QRegularExpression pattern(
+            QRegularExpression::anchoredPattern(QString(answer).replace("%1", h->hostInterface()).replace("%2", deviceMac)));
+        QVERIFY2(pattern.match(*got).hasMatch(), qPrintable(*got));
+        if (after != QLatin1String("-"))
+            QCOMPARE(entries(e50), after.isEmpty() ? QStringList() : QStringList{QString(after).replace("%1", h->hostInterface())});
+    }
+
+    // Catches a helper that lets a front end flood the link with probes.
+    void probeFloodIsRateLimited() {
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        int answered = 0;
+        int limited = 0;
+        for (int i = 0; i < 12; ++i) {
+            const auto got = helper.ask(at(i % 2 ? Request::Echo : Request::ArpProbe, kPrefix + "2"));
+            QVERIFY(got.has_value());
+            answered += got->startsWith(QLatin1String("ok answered"));
+            limited += got->contains(QLatin1String("too many probes"));
+        }
+        QCOMPARE(answered + limited, 12);
+        QVERIFY2(answered <= 5, qPrintable(QString::number(answered)));
+    }
+
+    // Catches entries left on the host when the front end goes away (closes,
+    // crashes), an entry that someone replaced since being removed with them,
+    // and a helper that outlives its front end.
+    void frontEndGoneLeavesNothing() {
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        QCOMPARE(helper.ask(at(Request::NeighAdd, kPrefix + "50")).value_or(QString()).left(8), "ok added");
+        QTest::qWait(300); // a probe token for the next binding
+        QCOMPARE(helper.ask(at(Request::NeighAdd, kPrefix + "51")).value_or(QString()).left(8), "ok added");
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "replace", kPrefix + "51", "dev", h->hostInterface(), "lladdr",
+                                      "02:00:00:00:00:02", "nud", "permanent"})
+                     .isNull());
+        const pid_t pid = helper.pid();
+        helper.stop();
+        QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
+        QCOMPARE(entries(kPrefix + "50"), QStringList());
+        QCOMPARE(entries(kPrefix + "51"),
+                 QStringList{kPrefix + "51 dev " + h->hostInterface() + " lladdr 02:00:00:00:00:02 PERMANENT"});
+    }
+
+    // Catches a helper that keeps capabilities in force between requests, or
+    // any capability besides the two it needs, or one it could pass on.
+    void holdsNothingInForce() {
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        QVERIFY(helper.start());
+        QVERIFY(helper.can("echo") && helper.can("arp") && helper.can("neigh"));
+        QFile status(QStringLiteral("/proc/%1/status").arg(helper.pid()));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLatin1(status.readAll());
+        for (const char* line : {"CapInh:\t0000000000000000", "CapPrm:\t0000000000003000",
+                                 "CapEff:\t0000000000000000", "CapAmb:\t0000000000000000", "NoNewPrivs:\t1"})
+            QVERIFY2(text.contains(QLatin1String(line)), line);
+    }
+
+    // Catches a request reader that takes more than the one strict form of
+    // each request, and a formatter the reader does not read back.
+    void parseRequest_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("ok_echo") << "echo 10.77.85.2" << true;
+        QTest::newRow("ok_arp_probe") << "arp-probe 0.255.0.255" << true;
+        QTest::newRow("ok_neigh_add") << "neigh-add 10.77.85.50 00:80:a3:61:63:dd" << true;
+        QTest::newRow("ok_neigh_del") << "neigh-del 10.77.85.50" << true;
+        QTest::newRow("error_upper_case_verb") << "ECHO 10.77.85.2" << false;
+        QTest::newRow("error_double_space") << "echo  10.77.85.2" << false;
+        QTest::newRow("error_trailing_space") << "echo 10.77.85.2 " << false;
+        QTest::newRow("error_four_digit_octet") << "echo 10.77.85.0002" << false;
+        QTest::newRow("error_octet_256") << "echo 10.77.85.256" << false;
+        QTest::newRow("error_short_form") << "echo 10.1" << false;
+        QTest::newRow("error_leading_zero") << "echo 10.077.85.2" << false;
+        QTest::newRow("error_sign") << "echo +10.77.85.2" << false;
+        QTest::newRow("error_mac_dashes") << "neigh-add 10.77.85.50 00-80-a3-61-63-dd" << false;
+        QTest::newRow("error_mac_missing") << "neigh-add 10.77.85.50" << false;
+        QTest::newRow("error_mac_on_delete") << "neigh-del 10.77.85.50 00:80:a3:61:63:dd" << false;
+        QTest::newRow("error_nul") << QString::fromLatin1("echo 10.77.85.2\0", 16) << false;
+        QTest::newRow("error_too_long") << "neigh-add 10.77.85.50 00:80:a3:61:63:dd" + QString(30, ' ') << false;
+        QTest::newRow("error_empty") << "" << false;
+    }
+    void parseRequest() {
+        QFETCH(QString, line);
+        QFETCH(bool, accepted);
+        const std::string text = line.toStdString();
+        std::string why;
+        const auto request = helper::parseRequest(text, &why);
+        QCOMPARE(request.has_value(), accepted);
+        if (request)
+            QCOMPARE(QString::fromStdString(helper::formatRequest(*request)), line);
+        else
+            QVERIFY(!why.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetHelper)
+#include "tst_nethelper.moc"
