@@ -192,6 +192,7 @@ private slots:
         QTest::newRow("error_short_form") << "echo 10.1" << false;
         QTest::newRow("error_leading_zero") << "echo 10.077.85.2" << false;
         QTest::newRow("error_sign") << "echo +10.77.85.2" << false;
+        QTest::newRow("error_mac_upper_case") << "neigh-add 10.77.85.50 00:80:A3:61:63:DD" << false;
         QTest::newRow("error_mac_dashes") << "neigh-add 10.77.85.50 00-80-a3-61-63-dd" << false;
         QTest::newRow("error_mac_missing") << "neigh-add 10.77.85.50" << false;
         QTest::newRow("error_mac_on_delete") << "neigh-del 10.77.85.50 00:80:a3:61:63:dd" << false;

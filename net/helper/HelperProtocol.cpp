@@ -39,9 +39,7 @@ namespace {
         return c - '0';
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return -1; // lower case only, as written by formatRequest
 }
 
 [[nodiscard]] std::optional<Mac> parseMac(std::string_view text) {

@@ -40,7 +40,7 @@ struct Request {
 
 // Reads one request line, without its line feed. Strict: one space between
 // fields, dotted decimal addresses (one to three digits an octet, no sign, no
-// leading zero), MACs as six hexadecimal pairs joined by ':'. On refusal, why says
+// leading zero), MACs as six lower-case hexadecimal pairs joined by ':'. On refusal, why says
 // what was wrong.
 [[nodiscard]] std::optional<Request> parseRequest(std::string_view line, std::string* why = nullptr);
 // The line parseRequest reads back as the same request.

@@ -32,10 +32,11 @@ check "depends on the Qt platform plugins" grep -q "qt6-qpa-plugins" <<<"$(field
 check "depends on the Qt libraries found in the binary" grep -q "libqt6widgets6" <<<"$(field Depends)"
 check "depends on setcap" grep -q "libcap2-bin" <<<"$(field Depends)"
 check "holds the program" has /usr/bin/netrika
+check "holds the network helper" has /usr/libexec/netrika/netrika-net-helper
 check "holds the desktop entry" has /usr/share/applications/netrika.desktop
 check "holds the 16 px icon" has /usr/share/icons/hicolor/16x16/apps/netrika.png
 check "holds the 32 px icon" has /usr/share/icons/hicolor/32x32/apps/netrika.png
-check "holds nothing else of ours" test "$(grep -c -E '^/usr/(bin|share/(applications|icons))/.*[^/]$' <<<"$contents")" = 4
+check "holds nothing else of ours" test "$(grep -c -E '^/usr/(bin|libexec|share/(applications|icons))/.*[^/]$' <<<"$contents")" = 5
 check "holds no test tool" bash -c '! grep -q adaptor-sim <<<"$1"' _ "$contents"
 work="$(mktemp -d)"
 dpkg-deb -x "$deb" "$work/root"
@@ -47,7 +48,10 @@ check "desktop entry: icon" grep -qx "Icon=netrika" "$desktop"
 check "desktop entry: category Network" grep -qx "Categories=Network;" "$desktop"
 check "icons are 16 and 32 px" bash -c 'file "$1" | grep -q "16 x 16" && file "$2" | grep -q "32 x 32"' _ \
     "$work/root/usr/share/icons/hicolor/16x16/apps/netrika.png" "$work/root/usr/share/icons/hicolor/32x32/apps/netrika.png"
-check "postinst gives the capabilities" grep -q "setcap cap_net_raw,cap_net_admin+ep /usr/bin/netrika" "$work/control/postinst"
+check "postinst gives the capabilities to the helper" bash -c 'grep -q "^helper=/usr/libexec/netrika/netrika-net-helper$" "$1" && grep -q "setcap cap_net_raw,cap_net_admin+ep \"\$helper\"" "$1"' _ "$work/control/postinst"
+check "postinst gives no capability to the window" bash -c '! grep -q "/usr/bin/netrika" "$1"' _ "$work/control/postinst"
+check "postinst makes the group and the helper's mode" bash -c 'grep -q "addgroup --system --quiet netrika" "$1" && grep -q "dpkg-statoverride --update --add root netrika 0750" "$1"' _ "$work/control/postinst"
+check "depends on adduser for the group" grep -q "adduser" <<<"$(field Depends)"
 record="$(readelf -p .netrika.version "$work/root/usr/bin/netrika" 2>/dev/null || true)"
 check "version record: description" grep -q "FileDescription=Ethernet adaptor IP address setup" <<<"$record"
 check "version record: 1.00.0004" grep -q "FileVersion=1.00.0004" <<<"$record"
@@ -66,10 +70,13 @@ host="nk-ph-$tag"
 device="nk-pd-$tag"
 display=":$((90 + tag % 9))"
 user="netrika-check"
+outsider="netrika-outsider"
+helper=/usr/libexec/netrika/netrika-net-helper
 xvfb_pid=""
 app_pid=""
 cleanup() {
     pkill -x -u "$user" netrika 2>/dev/null || true
+    pkill -x -u "$outsider" netrika 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     ip netns del "$host" 2>/dev/null || true
     ip netns del "$device" 2>/dev/null || true
@@ -82,10 +89,15 @@ trap cleanup EXIT INT TERM
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(readlink -f "$deb")" >/dev/null
 check "installs" test -x /usr/bin/netrika
-caps="$(getcap /usr/bin/netrika)"
-check "installed program holds cap_net_admin and cap_net_raw" grep -Eq "cap_net_admin,cap_net_raw[+=]ep" <<<"$caps"
+check "the window holds no capability" test -z "$(getcap /usr/bin/netrika)"
+check "the helper holds cap_net_admin and cap_net_raw" grep -Eq "cap_net_admin,cap_net_raw[+=]ep" <<<"$(getcap "$helper")"
+check "no other file of the package holds a capability" test "$(dpkg -L netrika | xargs getcap 2>/dev/null | grep -c .)" = 1
+check "the group netrika exists" getent group netrika
+check "the helper is root:netrika, mode 0750" test "$(stat -c '%a %U %G' "$helper")" = "750 root netrika"
 
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+id "$outsider" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$outsider"
+usermod -a -G netrika "$user"
 ip netns add "$host"
 ip netns add "$device"
 ip link add "nkph$tag" netns "$host" type veth peer name "nkpd$tag" netns "$device"
@@ -98,7 +110,9 @@ Xvfb "$display" -ac -nolisten tcp -screen 0 640x480x24 >/dev/null 2>&1 &
 xvfb_pid=$!
 sleep 1
 
-as_user() { ip netns exec "$host" setpriv --reuid="$user" --regid="$user" --clear-groups env DISPLAY="$display" HOME=/tmp "$@"; }
+# A technician in the group netrika, and a user outside it.
+as_user() { ip netns exec "$host" setpriv --reuid="$user" --regid="$user" --init-groups env DISPLAY="$display" HOME=/tmp "$@"; }
+as_outsider() { ip netns exec "$host" setpriv --reuid="$outsider" --regid="$outsider" --init-groups env DISPLAY="$display" HOME=/tmp "$@"; }
 echos() { ip netns exec "$device" nstat -az IcmpInEchos | awk '/IcmpInEchos/ {print $2}'; }
 
 # Types a MAC and an address into the window and presses Setup, as a user would.
@@ -133,7 +147,7 @@ before="$(echos)"
 check "window opens for a normal user, with its versioned title" setup_run "010077120002"
 sleep 4
 after="$(echos)"
-check "a normal user's pre-check sends echo requests (CAP_NET_RAW)" test "$((after - before))" -ge 1
+check "a technician's pre-check sends echo requests (through the helper)" test "$((after - before))" -ge 1
 check "an answering address gets no neighbour entry" bash -c '! ip -n "$1" neigh show 10.77.120.2 | grep -q PERMANENT' _ "$host"
 stop_app
 
@@ -147,13 +161,64 @@ for _ in $(seq 40); do
     fi
     sleep 0.5
 done
-check "a normal user's ARP route makes the neighbour entry (CAP_NET_ADMIN)" test "$found" = yes
+check "a technician's ARP route makes the neighbour entry (through the helper)" test "$found" = yes
 [ "$found" = yes ] || { ip -n "$host" neigh show; sed 's/^/netrika: /' "$work/netrika.log"; }
+# Killed in the middle of its run: the helper still removes what it made.
 stop_app
+gone=no
+for _ in $(seq 30); do
+    ip -n "$host" neigh show 10.77.120.99 | grep -q PERMANENT || { gone=yes; break; }
+    sleep 0.1
+done
+check "a killed window leaves no neighbour entry behind" test "$gone" = yes
+check "no helper outlives its window" bash -c '! pgrep -x netrika-net-hel'
+
+# A user outside the group: the socket-library box, no probe, and a message
+# that names the group and the command.
+before="$(echos)"
+as_outsider /usr/bin/netrika >"$work/outsider.log" 2>&1 &
+app_pid=$!
+wid="$(as_outsider timeout 20 xdotool search --sync --name "^Ethernet Adaptor IP Configuration v1\.0\.4$" | head -n 1)"
+if [ -n "$wid" ]; then
+    as_outsider xdotool windowmap --sync "$wid" windowfocus --sync "$wid"
+    sleep 1
+    as_outsider xdotool windowfocus --sync "$wid" type --delay 40 "0080a36163dd010077120002"
+    as_outsider xdotool mousemove --window "$wid" 233 156 click 1
+fi
+box="$(as_outsider timeout 15 xdotool search --sync --name "^Netrika$" | head -n 1 || true)"
+check "outside the group: the socket-library message box" test -n "$box"
+check "outside the group: standard error names the group and the command" \
+    bash -c 'grep -q "group \"netrika\"" "$1" && grep -q "sudo adduser \$USER netrika" "$1"' _ "$work/outsider.log"
+check "outside the group: no echo request is sent, so no false answer" test "$(echos)" = "$before"
+sed 's/^/outsider: /' "$work/outsider.log"
+pkill -x -u "$outsider" netrika 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+
+# A Qt plugin of the user's own, loaded into the window, runs with nothing.
+plugins="$(mktemp -d)"
+chmod 755 "$plugins"
+cmake -S "$(dirname "$0")/capprobe" -B "$plugins" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$plugins" >/dev/null
+chmod -R a+rX "$plugins"
+out="$(mktemp -d)"
+chmod 777 "$out"
+as_user env QT_PLUGIN_PATH="$plugins/plugins" QT_QPA_GENERIC_PLUGINS=capprobe CAPPROBE_OUT="$out/caps" \
+    timeout 10 /usr/bin/netrika >/dev/null 2>&1 &
+app_pid=$!
+for _ in $(seq 50); do [ -s "$out/caps" ] && break; sleep 0.2; done
+pkill -x -u "$user" netrika 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+check "a user's plugin is loaded into the window" test -s "$out/caps"
+check "a user's plugin runs with no capability in force" grep -qx "CapEff:	0000000000000000" "$out/caps"
+check "a user's plugin runs with no capability it could raise" grep -qx "CapPrm:	0000000000000000" "$out/caps"
+sed 's/^/capprobe: /' "$out/caps" || true
+rm -rf "$plugins" "$out"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
 leftover=""
-for f in /usr/bin/netrika /usr/share/applications/netrika.desktop /usr/share/icons/hicolor/16x16/apps/netrika.png \
+for f in /usr/bin/netrika "$helper" /usr/share/applications/netrika.desktop /usr/share/icons/hicolor/16x16/apps/netrika.png \
     /usr/share/icons/hicolor/32x32/apps/netrika.png; do
     [ -e "$f" ] && leftover="$leftover $f"
 done
