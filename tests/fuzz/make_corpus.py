@@ -94,3 +94,12 @@ write("entryfields", "edited_while_waiting", script(0b00000010, *family1, "=", "
 write("entryfields", "typing_mistakes",
       script(0b01001101, "a0", "a0x", "b21", "b8", "b80", "cA3", "d6", "dg", "g12.", "h1a", "i-12", "j007",
              "k256", "k25", "l", ">c", ">s", "o 12", "p+9", "q-", "r254"))
+
+# --- the network helper's requests: one line each, as the front end writes them ---
+write("helperrequest", "ok_echo", "echo 10.77.85.2")
+write("helperrequest", "ok_arp_probe", "arp-probe 192.168.1.20")
+write("helperrequest", "ok_neigh_add", "neigh-add 10.1.2.3 00:80:a3:61:63:dd")
+write("helperrequest", "ok_neigh_del", "neigh-del 10.1.2.3")
+write("helperrequest", "error_dashes", "neigh-add 10.1.2.3 00-80-a3-61-63-dd")
+write("helperrequest", "error_leading_zero", "echo 010.1.2.3")
+write("helperrequest", "error_mac_upper_case", "neigh-add 10.1.2.3 00:80:a3:6D:63:dd")
