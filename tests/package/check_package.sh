@@ -171,6 +171,7 @@ for _ in $(seq 30); do
     sleep 0.1
 done
 check "a killed window leaves no neighbour entry behind" test "$gone" = yes
+for _ in $(seq 30); do pgrep -x netrika-net-hel >/dev/null || break; sleep 0.1; done
 check "no helper outlives its window" bash -c '! pgrep -x netrika-net-hel'
 
 # A user outside the group: the socket-library box, no probe, and a message
@@ -185,7 +186,9 @@ if [ -n "$wid" ]; then
     as_outsider xdotool windowfocus --sync "$wid" type --delay 40 "0080a36163dd010077120002"
     as_outsider xdotool mousemove --window "$wid" 233 156 click 1
 fi
-box="$(as_outsider timeout 15 xdotool search --sync --name "^Netrika$" | head -n 1 || true)"
+# The first probe tick comes 3 s after Setup.
+for _ in $(seq 100); do grep -q "sudo adduser" "$work/outsider.log" && break; sleep 0.1; done
+box="$(as_outsider timeout 15 xdotool search --sync --onlyvisible --name "^Netrika$" | head -n 1 || true)"
 check "outside the group: the socket-library message box" test -n "$box"
 check "outside the group: standard error names the group and the command" \
     bash -c 'grep -q "group \"netrika\"" "$1" && grep -q "sudo adduser \$USER netrika" "$1"' _ "$work/outsider.log"
