@@ -330,6 +330,8 @@ std::string echo(std::uint32_t target, std::uint16_t sequence) {
             p += ihl;
             n -= ihl;
         }
+        if (n < 8)
+            return false;
         const bool ours = (datagram || (p[4] << 8 | p[5]) == id) && (p[6] << 8 | p[7]) == sequence;
         if (p[0] == ICMP_ECHOREPLY && ours && from == target) {
             const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
