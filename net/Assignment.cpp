@@ -2,6 +2,7 @@
 
 #include "net/AssignmentDatagram.h"
 #include "setup/Form1.h"
+#include "setup/Sequencer.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ void Assignment::SetBroadcastIP() {
         f.m.mState = 0;
         f.m.mTimerState = RunState::kSetupMenu;
         f.m.mMenuCount = 0;
+        f.sequencer().dialogueStarting();
         f.ui.Timer1->setEnabled(true);
     } catch (const RunTimeError& e) {
         f.ui.status->setSimpleText(
@@ -79,6 +81,7 @@ void Assignment::SetIPAddr() {
         f.ui.host->launch(QStringLiteral("arp -s ") + f.m.mIPAddress + QLatin1Char(' ') +
                               dashed(f.m.mMacAddress),
                           HostCommand::kMinimizedFocus);
+        f.neighbourEntryMade();
         armProbe(RunState::kAfterArpBinding);
         f.waitUntil([this] { return f.m.mProbeDone != kFalse; });
         if (f.m.mPingResult != 0)
@@ -95,10 +98,12 @@ void Assignment::SetIPAddr() {
         f.m.mCounter = 0;
         f.m.mTimerState = RunState::kCommandLine;
         f.m.mState = 0;
+        f.sequencer().dialogueStarting();
         f.ui.Timer1->setEnabled(true);
     } catch (const RunTimeError& e) {
         f.ui.status->setSimpleText(
             e.report(QStringLiteral(" (SetIPAddr, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
         f.unlockWindow();
+        f.releaseLeftoverEntry();
     }
 }

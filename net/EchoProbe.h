@@ -25,4 +25,10 @@ public:
     virtual Long Ping(const QString& address, const QString& data, EchoReply& reply) = 0;
     // False when the library did not stop cleanly.
     virtual bool SocketsCleanup() = 0;
+    // Asks the link who has the address, without claiming it: 0 when a host
+    // answered, otherwise as Ping. A host without this answers "no reply".
+    virtual Long ArpProbe(const QString& address) {
+        Q_UNUSED(address)
+        return 1;
+    }
 };

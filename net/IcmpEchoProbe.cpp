@@ -30,6 +30,31 @@ bool IcmpEchoProbe::SocketsInitialize() {
     return false;
 }
 
+Long IcmpEchoProbe::ArpProbe(const QString& address) {
+    const auto target = convert(address);
+    if (!target)
+        return NotConverted;
+    if (!m_helper.start() || !m_helper.can(QStringLiteral("arp"))) {
+        if (!std::exchange(m_warnedArp, true))
+            qCWarning(lcNet).noquote()
+                << QStringLiteral("the check that an address is free uses echo requests only: the network "
+                                  "helper cannot send ARP probes, so a host that drops echo requests is not "
+                                  "found. Give it CAP_NET_RAW with: setcap cap_net_raw,cap_net_admin+ep %1")
+                       .arg(m_helper.program());
+        return SendFailed;
+    }
+    const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});
+    if (!answer)
+        return SendFailed;
+    if (answer->startsWith(QLatin1String("ok answered"))) {
+        qCInfo(lcNet).noquote() << address << QStringLiteral("is claimed by") << answer->mid(12);
+        return Answered;
+    }
+    if (answer->startsWith(QLatin1String("failed")))
+        qCWarning(lcNet).noquote() << QStringLiteral("ARP probe of %1: %2").arg(address, *answer);
+    return answer->startsWith(QLatin1String("ok")) ? TimedOut : SendFailed;
+}
+
 Long IcmpEchoProbe::Ping(const QString& address, const QString& data, EchoReply& reply) {
     reply = EchoReply{};
     const auto target = convert(address);

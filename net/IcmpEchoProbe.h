@@ -31,6 +31,9 @@ public:
     bool SocketsInitialize() override;
     Long Ping(const QString& address, const QString& data, EchoReply& reply) override;
     bool SocketsCleanup() override { return true; }
+    // Through the helper; where it cannot send ARP probes, the pre-check is
+    // echo-only and standard error says so once.
+    Long ArpProbe(const QString& address) override;
 
     // The address in host byte order as the classic numbers-and-dots reading
     // gives it (octal for a leading zero, hex for 0x, short forms); nothing for
@@ -40,4 +43,5 @@ public:
 private:
     NetHelper& m_helper;
     bool m_warned = false;
+    bool m_warnedArp = false;
 };

@@ -73,6 +73,9 @@ void QtSocketControl::connect() {
 
     m_failed = false;
     m_peerClosed = false;
+    // What a wait reports if the attempt ends in anything but a connection
+    // and no error names the cause: the peer took it and closed it at once.
+    m_lastError = RunTimeError(RunTimeError::ConnectionClosed);
     m_tcp = std::make_unique<QTcpSocket>();
     QTcpSocket* s = m_tcp.get();
     s->setReadBufferSize(kMaxChunk);

@@ -76,7 +76,7 @@ void CommandLineDialogue::step() {
         // for the address is no longer needed.
         f.sequencer().closing([this] {
             f.m.mState = 7;
-            f.ui.host->launch(QStringLiteral("arp -d ") + f.m.mIPAddress, HostCommand::kMinimizedFocus);
+            f.releaseNeighbourEntry();
         });
         return;
     }

@@ -71,6 +71,7 @@ void Form1::Form_Unload() {
     } catch (const RunTimeError&) {
         // A failing logout ends the unload early; the program ends all the same.
     }
+    releaseLeftoverEntry();
     ui.Timer1->setEnabled(false);
     ui.frame->endProgram();
 }
@@ -152,6 +153,22 @@ void Form1::waitForConnection(SocketControl& socket) {
     waitUntil([&] { return socket.state() != SocketControl::Connecting; });
     if (socket.state() != SocketControl::Connected)
         throw socket.lastError();
+}
+
+void Form1::releaseNeighbourEntry() {
+    m_boundAddress.clear();
+    ui.host->launch(QStringLiteral("arp -d ") + m.mIPAddress, HostCommand::kMinimizedFocus);
+}
+
+void Form1::releaseLeftoverEntry() {
+    if (m_boundAddress.isEmpty())
+        return;
+    const QString address = std::exchange(m_boundAddress, QString());
+    try {
+        ui.host->launch(QStringLiteral("arp -d ") + address, HostCommand::kMinimizedFocus);
+    } catch (const RunTimeError&) {
+        // The line was accepted once with this address; a refusal now changes nothing.
+    }
 }
 
 void Form1::SendTest() {

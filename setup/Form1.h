@@ -98,10 +98,19 @@ public:
     void SetBroadcastIP();
     void SetIPAddr();
 
+    // The ARP route's static neighbour entry. SetIPAddr notes it once made;
+    // the route's own ends remove it with "arp -d " and mIPAddress; a run that
+    // ends any other way (an error, the window closed, a new Setup) has its
+    // leftover entry removed too, so that it never hides a host later.
+    void neighbourEntryMade() { m_boundAddress = m.mIPAddress; }
+    void releaseNeighbourEntry();
+    void releaseLeftoverEntry();
+
 private:
     template <typename Handler> void entry(Handler&& handler);
 
     bool m_unloaded = false;
+    QString m_boundAddress; // the address of an entry made and not yet removed
     EntryFields m_fields;
     std::unique_ptr<SetupCommand> m_setup;
     std::unique_ptr<Sequencer> m_sequencer;

@@ -34,6 +34,8 @@ QString RunTimeError::describe(Code code) {
         return QStringLiteral("Command could not be started");
     case InvalidAddress:
         return QStringLiteral("Invalid address");
+    case ConnectionClosed:
+        return QStringLiteral("Connection closed by the remote host");
     case NoAnswer:
         return QStringLiteral("The adaptor has stopped answering");
     case SocketFailure:

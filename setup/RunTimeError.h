@@ -21,6 +21,7 @@ public:
         InvalidAddress = 1006,
         SocketFailure = 1007,
         NoAnswer = 1008,
+        ConnectionClosed = 1009,
 
     };
 

@@ -5,15 +5,11 @@
 #include "setup/SetupMenuDialogue.h"
 
 void Sequencer::tick() {
-    // The tick must not run again while one of its own message boxes is open.
-    if (m_inTick)
+    // No tick while one of the tick's own message boxes is open. Only the box
+    // is guarded: a sign test that waits for its connection after the closing
+    // question must not hold up the ticks of a new run started meanwhile.
+    if (m_boxOpen)
         return;
-    m_inTick = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{m_inTick};
-
     try {
         switch (f.m.mTimerState) {
         case RunState::kProbe:
@@ -29,6 +25,12 @@ void Sequencer::tick() {
             break;
         }
         case RunState::kSetupMenu: {
+            // A connection to the menu that failed can never carry the
+            // dialogue: say why once and end the run.
+            if (f.ui.wsMenuTelnet->state() == SocketControl::Error) {
+                f.ui.Timer1->setEnabled(false);
+                throw f.ui.wsMenuTelnet->lastError();
+            }
             const Position before = position();
             f.setupMenu().step();
             watchProgress(before);
@@ -63,7 +65,7 @@ void Sequencer::watchProgress(const Position& before) {
 void Sequencer::probeStep() {
 
     if (!f.ui.probe->SocketsInitialize()) {
-        f.ui.messageBox->show(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
+        showBox(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
         f.unlockWindow();
         f.m.mTimerState = RunState::kStop;
         f.m.mPingResult = -1;
@@ -72,6 +74,11 @@ void Sequencer::probeStep() {
 
     EchoReply reply;
     f.m.mPingResult = f.ui.probe->Ping(f.m.mIPAddress, kEchoData, reply);
+    // A host that drops echo requests still answers ARP for its address: in
+    // the pre-check that answer counts as the echo's would.
+    if (f.m.mPingResult != 0 && f.m.mProbeMode == RunState::kPreCheck &&
+        f.ui.probe->ArpProbe(f.m.mIPAddress) == 0)
+        f.m.mPingResult = 0;
     try {
         f.m.mPingCount += 1;
         if (f.m.mPingResult == 0) {
@@ -100,8 +107,7 @@ void Sequencer::closing(const std::function<void()>& cleanup) {
     f.ui.status->setSimpleText(kSetupSucceeded);
     f.unlockWindow();
     cleanup();
-    if (f.ui.messageBox->show(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) ==
-        MessageBox::Yes)
+    if (showBox(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) == MessageBox::Yes)
         f.SendTest();
 }
 
@@ -112,9 +118,19 @@ void Sequencer::stopStep() {
 
 void Sequencer::socketsCleanup() {
     if (!f.ui.probe->SocketsCleanup())
-        f.ui.messageBox->show(kCleanupFailed, MessageBox::OkOnly, MessageBox::Exclamation, QString());
+        showBox(kCleanupFailed, MessageBox::OkOnly, MessageBox::Exclamation, QString());
+}
+
+int Sequencer::showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon,
+                       const QString& title) {
+    m_boxOpen = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{m_boxOpen};
+    return f.ui.messageBox->show(text, buttons, icon, title);
 }
 
 void Sequencer::launchArpDelete() {
-    f.ui.host->launch(QStringLiteral("arp -d ") + f.m.mIPAddress, HostCommand::kMinimizedFocus);
+    f.releaseNeighbourEntry();
 }

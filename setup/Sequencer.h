@@ -1,6 +1,7 @@
 #pragma once
 
 #include "setup/RunTypes.h"
+#include "setup/WindowPorts.h"
 
 #include <QString>
 
@@ -39,11 +40,15 @@ public:
     // The end of a successful dialogue: stop, report, unlock, the route's own
     // clean-up, then offer the sign test.
     void closing(const std::function<void()>& cleanup);
+    // A dialogue starts: its ticks without progress are counted from zero.
+    void dialogueStarting() { m_stalledTicks = 0; }
 
 private:
     void probeStep();
     void stopStep();
     void socketsCleanup();
+    // A message box of the tick's own; no tick runs while it is open.
+    int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon, const QString& title);
     void launchArpDelete();
     // Where the running dialogue stands.
     struct Position {
@@ -57,6 +62,6 @@ private:
     void watchProgress(const Position& before);
 
     Form1& f;
-    bool m_inTick = false;
+    bool m_boxOpen = false;
     int m_stalledTicks = 0;
 };

@@ -15,6 +15,8 @@ template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array)
 void SetupCommand::run() {
     try {
         f.ui.status->setSimpleText(kInProcess);
+        // A dialogue abandoned by this new run leaves no entry behind.
+        f.releaseLeftoverEntry();
         f.m.mMacAddress.clear();
         f.m.mIPAddress.clear();
         f.m.mGateway.clear();

@@ -152,9 +152,7 @@ public:
         pending.clear();
         return d;
     }
-    [[nodiscard]] RunTimeError lastError() const override {
-        return RunTimeError(RunTimeError::ConnectionRefused);
-    }
+    [[nodiscard]] RunTimeError lastError() const override { return RunTimeError(failure); }
     void setState(int s) { m_state = s; }
 
     Protocol protocol = Tcp;
@@ -164,6 +162,7 @@ public:
     int closes = 0;
     bool failSend = false;
     int connectOutcome = -1; // the state an attempt ends in; -1: it stays pending
+    RunTimeError::Code failure = RunTimeError::ConnectionRefused; // why a failed attempt failed
     std::deque<std::function<void()>>* events = nullptr;
 
     QStringList sent;
@@ -196,7 +195,13 @@ public:
         --open;
         return cleanupOk;
     }
+    Long ArpProbe(const QString& address) override {
+        arped << address;
+        return arpAnswer ? arpAnswer(arped.size()) : 1;
+    }
     std::function<Long(qsizetype)> answer;
+    std::function<Long(qsizetype)> arpAnswer; // the n-th ARP probe's status; none: silent
+    QStringList arped;
     int initFailures = 0;
     int initializations = 0;
     int open = 0;
@@ -228,6 +233,8 @@ public:
     int maxTicks = 1000;
     // Socket events and user input, delivered in order before any further tick.
     std::deque<std::function<void()>> events;
+    // Called before each delivery, to let a test slip events in (out of order).
+    std::function<void()> refill;
 
 private:
     FakeWindow& m_window;
@@ -373,6 +380,8 @@ inline void FakeWindow::moveFocus(int to) {
 inline void FakePump::waitUntil(const std::function<bool()>& done) {
     int delivered = 0;
     while (!done()) {
+        if (refill)
+            refill();
         if (!events.empty()) {
             auto next = std::move(events.front());
             events.pop_front();

@@ -144,7 +144,7 @@ private slots:
         QTest::newRow("error_silent_fails_and_cleans")
             << 0 << -1 << QStringList{set, del} << Sequencer::kSetupFailed << int(RunState::kStop) << true;
         QTest::newRow("error_connection_refused")
-            << 4 << int(SocketControl::Error) << QStringList{set}
+            << 4 << int(SocketControl::Error) << QStringList{set, del}
             << "1002 - Connection refused by the remote host (SetIPAddr, 2,0)" << int(RunState::kStop)
             << true;
     }

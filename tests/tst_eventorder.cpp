@@ -1,0 +1,313 @@
+#include "FakeWindow.h"
+#include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
+
+#include <QTest>
+#include <random>
+
+namespace {
+const QString kAddress = QStringLiteral("10.0.0.5");
+const QString kArpMac = QStringLiteral("00-80-a3-61-63-dd");
+const QString kMenuMac = QStringLiteral("00-20-4a-61-63-dd");
+
+// The prompt the adaptor shows at each step of either dialogue.
+QString commandPrompt(Long state) {
+    switch (state) {
+    case 0:
+        return QStringLiteral("Username> ");
+    case 1:
+        return QStringLiteral("Local_1> ");
+    case 2:
+        return QStringLiteral("Password> ");
+    default:
+        return QStringLiteral("Local_1>> ");
+    }
+}
+QString menuPrompt(Long state) {
+    switch (state) {
+    case 2:
+        return QStringLiteral("1 Channel 1\r\n9 Save and exit\r\nYour choice ? ");
+    case 4:
+        return QStringLiteral("Set Gateway IP Address (N) ");
+    case 5:
+        return QStringLiteral("Netmask: Number of Bits for Host Part (0=default) (16) ");
+    case 6:
+    case 9:
+        return QStringLiteral("Your choice ? ");
+    default:
+        return QStringLiteral("(000) ");
+    }
+}
+
+// Delivers what is queued, as the event loop would between user actions.
+void deliverEvents(FakeWindow& w) {
+    while (!w.pump.events.empty()) {
+        auto next = std::move(w.pump.events.front());
+        w.pump.events.pop_front();
+        next();
+    }
+}
+
+// A run of the ARP route up to its dialogue: the pre-check finds the address
+// free, the adaptor answers once bound, and port 23 takes the connection.
+void startArpRun(FakeWindow& w, Long answersAt) {
+    w.probe.answer = [answersAt](qsizetype n) { return n == answersAt ? Long(0) : Long(1); };
+    w.wsClient.connectOutcome = SocketControl::Connected;
+    w.form->SetupIP_Click();
+}
+
+// The command-line dialogue as far as its closing question.
+void finishCommandLine(FakeWindow& w) {
+    for (int i = 0; i < 11 && w.timer.enabled(); ++i) {
+        w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
+        w.tick();
+    }
+}
+} // namespace
+
+// Whatever order the user, the timer and the network deliver their events in,
+// the window is never left locked with nothing running that could unlock it,
+// and the host is never left with the ARP route's entry.
+class TestEventOrder : public QObject {
+    Q_OBJECT
+private slots:
+    // Catches the closing's re-entry guard still held while the sign test
+    // waits for its connection: the ticks of a Setup pressed meanwhile would
+    // all return at once and the window would stay locked for good.
+    void setupWhileSignTestWaits() {
+        FakeWindow w;
+        w.fillAddresses(kArpMac, kAddress);
+        w.pump.maxTicks = 50;
+        w.messageBox.answers = {MessageBox::Yes};
+        startArpRun(w, 4); // later probes stay silent: the second run fails after its binding
+        // While the sign test waits for port 3001, the user presses Setup; the
+        // sign's port refuses once that run is over.
+        w.pump.events.push_back([&] {
+            w.form->SetupIP_Click();
+            w.wsTest.setState(SocketControl::Error);
+        });
+        try {
+            finishCommandLine(w);
+        } catch (const std::exception& e) {
+            QFAIL(e.what()); // the new run's wait never ended
+        }
+        QVERIFY(w.status.history.contains(Sequencer::kSetupFailed));
+        QCOMPARE(w.status.simpleText(), QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
+        QVERIFY(w.idle());
+    }
+
+    // Catches a count of ticks without progress carried from one run into the
+    // next: the second stalled run never told, or told early.
+    void everyStalledRunIsReported_data() {
+        QTest::addColumn<int>("firstStall");
+        QTest::newRow("after_a_reported_stall") << Sequencer::kStallTicks;
+        QTest::newRow("after_a_partial_stall") << 5;
+    }
+    void everyStalledRunIsReported() {
+        QFETCH(int, firstStall);
+        FakeWindow w;
+        w.fillAddresses(kArpMac, kAddress);
+        w.probe.answer = [](qsizetype n) { return n == 4 || n == 8 ? Long(0) : Long(1); };
+        w.wsClient.connectOutcome = SocketControl::Connected;
+        const QString stalled = RunTimeError(RunTimeError::NoAnswer).report(QStringLiteral(" (Timer, 1 0)"));
+        for (int run = 0; run < 2; ++run) {
+            w.form->SetupIP_Click();
+            QCOMPARE(w.form->m.mTimerState, Long(RunState::kCommandLine));
+            const int stall = run == 0 ? firstStall : Sequencer::kStallTicks;
+            w.clientSends(QStringLiteral("banner, and no prompt after it"));
+            for (int t = 1; t <= stall; ++t) {
+                w.tick();
+                QCOMPARE(w.status.simpleText() == stalled, t == Sequencer::kStallTicks);
+            }
+            w.form->unlockWindow(); // a partial stall: the user gets to Setup another way in the test
+        }
+    }
+
+    // Catches a setup menu whose connection can never stand reported as a
+    // wrong connection state on every tick, with the window left to it.
+    void failedMenuConnectionEndsTheRun_data() {
+        QTest::addColumn<int>("failure");
+        QTest::newRow("error_refused") << int(RunTimeError::ConnectionRefused);
+        QTest::newRow("error_timed_out") << int(RunTimeError::ConnectionTimedOut);
+        QTest::newRow("error_unreachable") << int(RunTimeError::HostUnreachable);
+    }
+    void failedMenuConnectionEndsTheRun() {
+        QFETCH(int, failure);
+        FakeWindow w;
+        w.fillAddresses(kMenuMac, kAddress);
+        w.probe.answer = [](qsizetype n) { return n == 4 ? Long(0) : Long(1); };
+        w.wsMenuTelnet.connectOutcome = SocketControl::Error;
+        w.wsMenuTelnet.failure = RunTimeError::Code(failure);
+        w.form->SetupIP_Click();
+        deliverEvents(w);
+        for (int t = 0; t < 3 && w.timer.enabled(); ++t)
+            w.tick();
+        const QString report = RunTimeError(RunTimeError::Code(failure)).report(QStringLiteral(" (Timer, 3 0)"));
+        QCOMPARE(w.status.history.count(report), 1);
+        QCOMPARE(w.status.simpleText(), report);
+        QVERIFY(!w.timer.enabled());
+        QVERIFY(w.idle());
+    }
+
+    // Catches the ARP route's permanent entry outliving a run that ends other
+    // than by its own clean-up, and an entry removed twice.
+    void noEntryLeftBehind_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QStringList>("launched");
+        const QString set = "arp -s " + kAddress + " " + kArpMac;
+        const QString del = "arp -d " + kAddress;
+        QTest::newRow("error_port_23_refused") << "refused" << QStringList{set, del};
+        QTest::newRow("window_closed_in_dialogue") << "close" << QStringList{set, del};
+        QTest::newRow("new_setup_in_dialogue") << "setup" << QStringList{set, del};
+        QTest::newRow("ok_own_clean_up_once") << "smooth" << QStringList{set, del};
+    }
+    void noEntryLeftBehind() {
+        QFETCH(QString, ending);
+        QFETCH(QStringList, launched);
+        FakeWindow w;
+        w.fillAddresses(kArpMac, kAddress);
+        // The second run's pre-check finds the address taken and ends there.
+        w.probe.answer = [](qsizetype n) { return n == 4 || n == 5 ? Long(0) : Long(1); };
+        w.wsClient.connectOutcome = ending == "refused" ? SocketControl::Error : SocketControl::Connected;
+        w.form->SetupIP_Click();
+        if (ending == "close") {
+            w.tick();
+            w.form->Form_Unload();
+        } else if (ending == "setup") {
+            for (int t = 0; t < Sequencer::kStallTicks; ++t)
+                w.tick();
+            QVERIFY(w.idle());
+            w.form->SetupIP_Click();
+            QCOMPARE(w.status.simpleText(), Sequencer::kAddressExists);
+        } else if (ending == "smooth") {
+            finishCommandLine(w);
+            QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+            w.form->Form_Unload();
+        }
+        QCOMPARE(w.host.launched, launched);
+    }
+
+    // Catches any order of clicks, ticks, connection outcomes, chunks and
+    // answers that leaves the window locked while no timer runs (nothing can
+    // ever unlock it then), a wait that never ends, or an entry left on the
+    // host. Each seed is one random interleaving from typed values to the end.
+    void anyEventOrderLeavesAWayOut() {
+        constexpr int kSeeds = 400;
+        for (int seed = 1; seed <= kSeeds; ++seed) {
+            const QString failure = runOneOrder(quint32(seed));
+            QVERIFY2(failure.isEmpty(), qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(failure)));
+        }
+        // The orders must reach the ends that matter: closings and sign tests.
+        QVERIFY2(s_succeeded >= 10 && s_signTests >= 100,
+                 qPrintable(QStringLiteral("%1 closings, %2 sign tests").arg(s_succeeded).arg(s_signTests)));
+    }
+
+private:
+    inline static int s_succeeded = 0;
+    inline static int s_signTests = 0;
+
+    static QString runOneOrder(quint32 seed) {
+        std::mt19937 rng(seed);
+        const auto chance = [&rng](int percent) { return int(rng() % 100) < percent; };
+        FakeWindow w;
+        w.fillAddresses(chance(60) ? kArpMac : kMenuMac, kAddress);
+        w.pump.maxTicks = 200;
+        w.probe.answer = [&](qsizetype) { return chance(35) ? Long(0) : Long(1); };
+        w.probe.arpAnswer = [&](qsizetype) { return chance(5) ? Long(0) : Long(1); };
+        w.probe.initFailures = chance(10) ? 1 : 0;
+        // A connection attempt ends a few events later, not after everything queued.
+        std::deque<std::function<void()>> outcomes;
+        w.pump.refill = [&] {
+            while (!outcomes.empty()) {
+                const auto at = std::min<std::size_t>(rng() % 4, w.pump.events.size());
+                w.pump.events.insert(w.pump.events.begin() + std::ptrdiff_t(at), std::move(outcomes.front()));
+                outcomes.pop_front();
+            }
+        };
+        for (FakeSocket* s : {&w.wsClient, &w.wsMenuTelnet, &w.wsTest}) {
+            s->events = &outcomes;
+            s->connectOutcome = chance(85) ? SocketControl::Connected : SocketControl::Error;
+            s->failure = chance(50) ? RunTimeError::ConnectionRefused : RunTimeError::ConnectionTimedOut;
+        }
+        for (int i = 0; i < 8; ++i)
+            w.messageBox.answers.push_back(chance(80) ? MessageBox::Yes : MessageBox::No);
+
+        // What the user, the timer and the adaptor do, in a random order. The
+        // actions run in that order, whether between waits or inside them.
+        const auto act = [&w, chance](int kind) {
+            switch (kind) {
+            case 0:
+                if (w.SetupIP.enabled())
+                    w.form->SetupIP_Click();
+                break;
+            case 1:
+                if (w.cmdExit.enabled() && chance(10))
+                    w.form->cmdExit_Click();
+                break;
+            case 2:
+                if (chance(20))
+                    w.form->Command1_Click();
+                break;
+            case 3:
+            case 4:
+            case 5:
+                if (w.timer.enabled())
+                    w.tick();
+                break;
+            case 6:
+            case 7:
+                if (w.wsClient.state() == SocketControl::Connected)
+                    w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
+                if (w.wsMenuTelnet.state() == SocketControl::Connected)
+                    w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.form->m.mState));
+                break;
+            case 8:
+                if (w.wsClient.state() == SocketControl::Connected && chance(30)) {
+                    w.wsClient.setState(SocketControl::PeerClosing);
+                    w.form->wsClient_Close();
+                } else if (w.wsClient.state() == SocketControl::Connected) {
+                    w.clientSends(QStringLiteral("noise\r\n"));
+                }
+                break;
+            default:
+                if (w.wsTest.state() == SocketControl::Connected)
+                    w.form->wsTest_SendComplete();
+                break;
+            }
+        };
+        for (int i = 0; i < 160; ++i)
+            w.pump.events.push_back([act, kind = int(rng() % 10)] { act(kind); });
+        try {
+            w.form->SetupIP_Click();
+            for (w.pump.refill(); !w.pump.events.empty(); w.pump.refill()) {
+                auto next = std::move(w.pump.events.front());
+                w.pump.events.pop_front();
+                next();
+                // Between events no wait is pending: a locked window needs a running timer.
+                if (w.locked() && !w.timer.enabled())
+                    return QStringLiteral("locked with no timer running (status \"%1\")").arg(w.status.simpleText());
+            }
+            // Time passes with nobody touching anything.
+            for (int t = 0; t < 40 && w.timer.enabled(); ++t) {
+                w.tick();
+                w.pump.refill();
+                deliverEvents(w);
+            }
+            if (w.locked() && !w.timer.enabled())
+                return QStringLiteral("locked at the end (status \"%1\")").arg(w.status.simpleText());
+            w.form->Form_Unload();
+        } catch (const std::exception& e) {
+            return QString::fromLatin1(e.what());
+        }
+        s_succeeded += w.status.history.contains(Sequencer::kSetupSucceeded);
+        s_signTests += w.wsTest.connects > 0;
+        // Every entry made is removed again, the last one included.
+        const qsizetype made = w.host.launched.filter(QStringLiteral("arp -s ")).size();
+        if (made > 0 && !w.host.launched.last().startsWith(QLatin1String("arp -d ")))
+            return QStringLiteral("entry left behind: %1").arg(w.host.launched.join(QStringLiteral("; ")));
+        return {};
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEventOrder)
+#include "tst_eventorder.moc"
