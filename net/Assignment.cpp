@@ -41,6 +41,7 @@ void Assignment::SetBroadcastIP() {
         ws.setProtocol(SocketControl::Udp);
         ws.setRemotePort(AssignmentDatagram::kPort);
         ws.setRemoteHost(AssignmentDatagram::kBroadcast);
+        ws.setBroadcastScope(f.m.mIPAddress);
         // The fields as they stand now: they stay editable during the pre-check.
         const QString datagram = AssignmentDatagram::build(
             f.field({1, 4}).text(), f.field({1, 5}).text(),

@@ -166,20 +166,32 @@ void QtSocketControl::sendDatagram(const QByteArray& bytes) {
         return;
     }
     // The limited broadcast follows the routing table on Linux: with no default
-    // route it would fail, and with several interfaces leave by one only. The
-    // adaptor may sit on any segment, so it goes out of each one that can carry it.
-    int sent = 0;
+    // route it would fail, and with several interfaces leave by one only. It
+    // goes out of each segment whose subnet holds the address being assigned:
+    // the datagram names the adaptor by two MAC octets only, so a stranger's
+    // adaptor on another network (Wi-Fi, a VPN) could take it too. Where no
+    // segment has that subnet, the adaptor may sit on any: every one gets it.
+    QList<QNetworkInterface> candidates;
+    QList<QNetworkInterface> inScope;
     for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
         const auto flags = nic.flags();
         if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::CanBroadcast) ||
             (flags & QNetworkInterface::IsLoopBack))
             continue;
         const auto entries = nic.addressEntries();
-        const bool hasIPv4 = std::any_of(entries.begin(), entries.end(), [](const QNetworkAddressEntry& e) {
+        const auto isIPv4 = [](const QNetworkAddressEntry& e) {
             return e.ip().protocol() == QAbstractSocket::IPv4Protocol;
-        });
-        if (!hasIPv4)
+        };
+        if (!std::any_of(entries.begin(), entries.end(), isIPv4))
             continue;
+        candidates << nic;
+        if (std::any_of(entries.begin(), entries.end(), [&](const QNetworkAddressEntry& e) {
+                return isIPv4(e) && !m_scope.isNull() && m_scope.isInSubnet(e.ip(), e.prefixLength());
+            }))
+            inScope << nic;
+    }
+    int sent = 0;
+    for (const QNetworkInterface& nic : inScope.isEmpty() ? candidates : inScope) {
         QNetworkDatagram datagram(bytes, to, static_cast<quint16>(m_port));
         datagram.setInterfaceIndex(static_cast<uint>(nic.index()));
         if (m_udp->writeDatagram(datagram) == bytes.size())

@@ -31,6 +31,7 @@ public:
     void sendData(const QString& data) override;
     QString getData() override;
     [[nodiscard]] RunTimeError lastError() const override { return m_lastError; }
+    void setBroadcastScope(const QString& address) override { m_scope = QHostAddress(address); }
 
     // For tests: how long a connection attempt may take.
     void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
@@ -50,4 +51,5 @@ private:
     bool m_peerClosed = false; // the peer ended the connection
     int m_connectTimeoutMs = kConnectTimeoutMs;
     RunTimeError m_lastError{RunTimeError::SocketFailure};
+    QHostAddress m_scope;
 };

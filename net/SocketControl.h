@@ -36,6 +36,9 @@ public:
     virtual QString getData() = 0;
     // Why the latest connection attempt failed, for the error line of a waiting procedure.
     [[nodiscard]] virtual RunTimeError lastError() const = 0;
+    // Where a datagram to the broadcast address may go: the segments whose
+    // subnet holds this address. Empty: every segment.
+    virtual void setBroadcastScope(const QString& address) { Q_UNUSED(address) }
 
     std::function<void(Long bytesTotal)> onDataArrival;
     std::function<void()> onClose;

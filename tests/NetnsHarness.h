@@ -10,7 +10,10 @@
 // the program talks to it from "host".
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -30,6 +33,7 @@ public:
         , m_deviceIf(QStringLiteral("nkd") + m_tag)
         , m_prefix(QStringLiteral("10.77.%1.").arg(subnet)) {
         m_root = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        sweepStale();
         m_ok = m_root >= 0 && setUp();
         if (!m_ok)
             tearDown();
@@ -74,6 +78,20 @@ public:
     }
     // The same, inside one of the two namespaces.
     QByteArray ipIn(const QString& ns, const QStringList& args) { return ip(QStringList{"-n", ns} + args); }
+
+    // A test process that was killed (a time-out, a crash) leaves its
+    // namespaces behind: remove those whose process is gone.
+    static void sweepStale() {
+        static const QRegularExpression ours(QStringLiteral("^nk-(h|d|ph|pd)-(\\d+)$"));
+        for (const QString& ns : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files)) {
+            const auto m = ours.match(ns);
+            if (!m.hasMatch() || QFile::exists(QStringLiteral("/proc/") + m.captured(2)))
+                continue;
+            QProcess p;
+            p.start(QStringLiteral("ip"), {"netns", "del", ns});
+            p.waitForFinished(10000);
+        }
+    }
 
 private:
     bool setUp() {

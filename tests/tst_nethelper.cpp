@@ -175,6 +175,18 @@ private slots:
             QVERIFY2(text.contains(QLatin1String(line)), line);
     }
 
+    // Catches namespaces of a killed test run piling up: a new harness
+    // removes those whose process is gone, and leaves the living ones.
+    void staleNamespacesAreSwept() {
+        QFile maxPid(QStringLiteral("/proc/sys/kernel/pid_max"));
+        QVERIFY(maxPid.open(QIODevice::ReadOnly));
+        const QString stale = QStringLiteral("nk-d-%1").arg(maxPid.readAll().trimmed().toLongLong() + 1);
+        QVERIFY2(!h->ip({"netns", "add", stale}).isNull(), qPrintable(h->error()));
+        NetnsHarness::sweepStale(); // as each harness does first
+        QVERIFY(!QFile::exists(QStringLiteral("/run/netns/") + stale));
+        QVERIFY(QFile::exists(QStringLiteral("/run/netns/") + h->hostNs()));
+    }
+
     // Catches a request reader that takes more than the one strict form of
     // each request, and a formatter the reader does not read back.
     void parseRequest_data() {

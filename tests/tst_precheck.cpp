@@ -18,17 +18,24 @@ private slots:
     void init() { NETNS_REQUIRE(*h); }
     void cleanupTestCase() { h.reset(); }
 
-    // Catches a pre-check that misses an answering address, or that reports a
-    // silent one as taken, over real ICMP.
+    // Catches a pre-check that misses an answering address (a host whose
+    // firewall drops echo requests still answers ARP), or that reports a
+    // silent one as taken, over real ICMP and ARP.
     void outcomes_data() {
         QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("dropsEchoes");
         QTest::addColumn<QString>("status");
-        QTest::newRow("error_address_answers") << "device" << Sequencer::kAddressExists;
-        QTest::newRow("ok_silent_then_unknown_family") << "silent" << SetupCommand::kFamilyMessage;
+        QTest::newRow("error_address_answers") << "device" << false << Sequencer::kAddressExists;
+        QTest::newRow("error_firewalled_host_answers_arp") << "device" << true << Sequencer::kAddressExists;
+        QTest::newRow("ok_silent_then_unknown_family") << "silent" << false << SetupCommand::kFamilyMessage;
     }
     void outcomes() {
         QFETCH(QString, target);
+        QFETCH(bool, dropsEchoes);
         QFETCH(QString, status);
+        const QString ignore = QStringLiteral("net.ipv4.icmp_echo_ignore_all=%1").arg(dropsEchoes ? 1 : 0);
+        QVERIFY2(!h->ip({"netns", "exec", h->deviceNs(), "sysctl", "-q", "-w", ignore}).isNull(),
+                 qPrintable(h->error()));
         WindowFixture f({}, WindowFixture::RealNetwork);
         QVERIFY(f.ready);
         const QString ip = target == "device" ? h->deviceAddress() : h->silentAddress();

@@ -50,6 +50,14 @@ private slots:
         QVERIFY(server->listen(QHostAddress(h->deviceAddress()), 23));
         listener = std::make_unique<QUdpSocket>();
         QVERIFY(listener->bind(QHostAddress::AnyIPv4, 30718));
+        // A second segment of the host's, 10.88.80.0/24, where no adaptor listens.
+        const QString other = QStringLiteral("nkx%1").arg(::getpid());
+        const QString end = QStringLiteral("nky%1").arg(::getpid());
+        for (const QStringList& args :
+             {QStringList{"link", "add", other, "type", "veth", "peer", "name", end},
+              QStringList{"addr", "add", "10.88.80.1/24", "brd", "+", "dev", other},
+              QStringList{"link", "set", other, "up"}, QStringList{"link", "set", end, "up"}})
+            QVERIFY2(!h->ipIn(h->hostNs(), args).isNull(), qPrintable(h->error()));
         QVERIFY(h->enterHost());
     }
     void init() { NETNS_REQUIRE(*h); }
@@ -172,6 +180,26 @@ private slots:
         QCOMPARE(ws.state(), int(SocketControl::Closed));
     }
 
+    // Catches a connection that is taken and closed at once reported with
+    // the cause of the attempt before it.
+    void everyAttemptHasItsOwnCause() {
+        QtSocketControl ws;
+        ws.setRemoteHost(h->deviceAddress());
+        ws.setRemotePort(3001);
+        ws.connect();
+        QTRY_COMPARE(ws.state(), int(SocketControl::Error));
+        QCOMPARE(ws.lastError().number(), int(RunTimeError::ConnectionRefused));
+        ws.close();
+        ws.setRemotePort(23);
+        ws.connect();
+        std::unique_ptr<QTcpSocket> peer(acceptPeer());
+        QVERIFY(peer);
+        peer->abort();
+        QTRY_VERIFY(ws.state() != SocketControl::Connecting && ws.state() != SocketControl::Connected);
+        QCOMPARE(ws.lastError().number(), int(RunTimeError::ConnectionClosed));
+        ws.close();
+    }
+
     // Catches members that do not refuse a use in the wrong state.
     void wrongState_data() {
         QTest::addColumn<int>("action");
@@ -203,10 +231,24 @@ private slots:
     }
 
     // Catches a limited broadcast that follows the routing table and so never
-    // leaves a host that has no default route.
+    // leaves a host that has no default route, and one sent onto a segment
+    // whose subnet does not hold the address being assigned while another does.
+    void broadcastWithoutDefaultRoute_data() {
+        QTest::addColumn<QString>("scope");
+        QTest::addColumn<bool>("reachesAdaptor");
+        QTest::newRow("ok_no_scope_every_segment") << "" << true;
+        QTest::newRow("ok_scope_on_adaptor_segment") << "10.77.80.50" << true;
+        QTest::newRow("ok_scope_on_no_segment_every_segment") << "192.0.2.7" << true;
+        QTest::newRow("error_scope_on_other_segment_only_there") << "10.88.80.50" << false;
+    }
     void broadcastWithoutDefaultRoute() {
+        QFETCH(QString, scope);
+        QFETCH(bool, reachesAdaptor);
         QVERIFY(h->ipIn(h->hostNs(), {"route", "show", "default"}).trimmed().isEmpty());
+        while (listener->hasPendingDatagrams())
+            listener->receiveDatagram();
         QtSocketControl ws(SocketControl::Udp);
+        ws.setBroadcastScope(scope);
         ws.setRemoteHost(QStringLiteral("255.255.255.255"));
         ws.setRemotePort(30718);
         QString datagram(3, QChar(0));
@@ -215,6 +257,11 @@ private slots:
         QCOMPARE(datagram.size(), 20);
         ws.sendData(datagram);
         QCOMPARE(ws.state(), int(SocketControl::Open));
+        if (!reachesAdaptor) {
+            QTest::qWait(300);
+            QVERIFY(!listener->hasPendingDatagrams());
+            return;
+        }
         QTRY_VERIFY(listener->hasPendingDatagrams());
         const QNetworkDatagram got = listener->receiveDatagram();
         QCOMPARE(got.data(), datagram.toLatin1());
