@@ -1,7 +1,7 @@
 #include "address/EntryFields.h"
 
 #include "address/AddressRules.h"
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 #include <cmath>
 

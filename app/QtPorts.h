@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/WindowPorts.h"
+#include "base/WindowPorts.h"
 
 #include <QFont>
 #include <QObject>

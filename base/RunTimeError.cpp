@@ -1,4 +1,4 @@
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 RunTimeError::RunTimeError(Code code)
     : m_number(code)

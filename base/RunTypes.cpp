@@ -1,4 +1,4 @@
-#include "setup/RunTypes.h"
+#include "base/RunTypes.h"
 
 Long StringArray::upperBound() const {
     if (!m_allocated)

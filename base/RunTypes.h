@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 #include <QString>
 #include <QStringList>

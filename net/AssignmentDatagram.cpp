@@ -1,7 +1,7 @@
 #include "net/AssignmentDatagram.h"
 
 #include "address/AddressRules.h"
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 #include <QRegularExpression>
 #include <cmath>

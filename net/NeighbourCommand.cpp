@@ -2,7 +2,7 @@
 
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/RunTypes.h"
+#include "base/RunTypes.h"
 
 #include <QString>
 #include <functional>

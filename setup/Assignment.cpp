@@ -1,4 +1,4 @@
-#include "net/Assignment.h"
+#include "setup/Assignment.h"
 
 #include "net/AssignmentDatagram.h"
 #include "setup/Form1.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/RunTypes.h"
+#include "base/RunTypes.h"
 
 class Form1;
 

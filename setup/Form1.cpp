@@ -1,6 +1,6 @@
 #include "setup/Form1.h"
 
-#include "net/Assignment.h"
+#include "setup/Assignment.h"
 #include "setup/AppInfo.h"
 #include "setup/CommandLineDialogue.h"
 #include "setup/ReceivePath.h"

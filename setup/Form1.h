@@ -5,7 +5,7 @@
 #include "net/HostCommand.h"
 #include "net/SocketControl.h"
 #include "setup/RunState.h"
-#include "setup/WindowPorts.h"
+#include "base/WindowPorts.h"
 
 #include <array>
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "setup/RunTypes.h"
-#include "setup/WindowPorts.h"
+#include "base/RunTypes.h"
+#include "base/WindowPorts.h"
 
 #include <QString>
 

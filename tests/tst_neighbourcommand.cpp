@@ -1,7 +1,7 @@
 #include "NetnsHarness.h"
 #include "net/NeighbourCommand.h"
 #include "net/NetHelper.h"
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 
 #include <QDir>
 #include <QFile>

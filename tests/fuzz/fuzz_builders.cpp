@@ -7,7 +7,7 @@
 #include "FuzzInput.h"
 #include "Oracles.h"
 #include "net/AssignmentDatagram.h"
-#include "setup/RunTimeError.h"
+#include "base/RunTimeError.h"
 #include "signtest/SignMessages.h"
 
 #include <array>
