@@ -74,18 +74,6 @@ void StatusLine::setSimpleText(const QString& text) {
     m_bar.showMessage(text);
 }
 
-TickTimer::TickTimer(std::function<void()> onTick) {
-    m_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, std::move(onTick));
-}
-
-void TickTimer::setEnabled(bool enabled) {
-    if (!enabled)
-        m_timer.stop();
-    else if (!m_timer.isActive()) // a running period is left as it is
-        m_timer.start();
-}
-
 OverrideCursor::~OverrideCursor() {
     if (m_pointer == MousePointer::Hourglass && qApp)
         QGuiApplication::restoreOverrideCursor();
@@ -118,11 +106,6 @@ int ModalMessageBox::show(const QString& text, Buttons buttons, Icon icon, const
     default:
         return Ok;
     }
-}
-
-void EventLoopPump::waitUntil(const std::function<bool()>& done) {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 void WindowFrame::setTitle(const QString& title) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/CorePorts.h"
 #include "base/WindowPorts.h"
 
 #include <QFont>
@@ -74,20 +75,6 @@ private:
     QString m_text;
 };
 
-// A precise timer: the default coarse one drifts by several percent.
-class TickTimer : public Timer {
-public:
-    explicit TickTimer(std::function<void()> onTick);
-    [[nodiscard]] bool enabled() const override { return m_timer.isActive(); }
-    void setEnabled(bool enabled) override;
-    [[nodiscard]] int interval() const override { return m_timer.interval(); }
-    void setInterval(int milliseconds) override { m_timer.setInterval(milliseconds); }
-    [[nodiscard]] int remainingMs() const { return m_timer.remainingTime(); }
-
-private:
-    QTimer m_timer;
-};
-
 class OverrideCursor : public Pointer {
 public:
     ~OverrideCursor() override;
@@ -106,12 +93,6 @@ public:
 
 private:
     QPointer<QWidget> m_parent;
-};
-
-// Blocks in the event loop between checks: an idle wait costs no CPU.
-class EventLoopPump : public EventPump {
-public:
-    void waitUntil(const std::function<bool()>& done) override;
 };
 
 class WindowFrame : public Frame {

@@ -58,6 +58,24 @@ public:
     }
     [[nodiscard]] QJsonObject config() const { return summary().value(QStringLiteral("config")).toObject(); }
 
+    // What a smooth command-line dialogue sends to port 23.
+    [[nodiscard]] static QByteArray commandLineBytes(const QString& ip, const QString& gateway) {
+        return QByteArray("hello\nSET PRIVILEGED\ntundra\nCHANGE IPAddress ") + ip.toLatin1() +
+               "\nCHANGE Gateway " + gateway.toLatin1() +
+               "\nCHANGE Subnet Mask 255.255.255.0\nCHANGE SPEED 9600\nCHANGE CHARSIZE 8\n"
+               "CHANGE STOPBITS 1\nCHANGE PARITY NONE\nLogout\n";
+    }
+    // What a smooth setup-menu dialogue sends to port 9999, for a /24 mask.
+    [[nodiscard]] static QByteArray setupMenuBytes(const QString& gateway) {
+        QByteArray expected = "\r\n0\n\r\n\r\n\r\n\r\ny";
+        for (const QString& octet : gateway.split('.'))
+            expected += octet.toLatin1() + "\r\n";
+        expected += "8\r\n\r\n1\r\n9600\r\n4C\r\n\r\n03001\r\n";
+        for (int i = 0; i < 12; ++i)
+            expected += "\r\n";
+        return expected + "9\r\n";
+    }
+
 private:
     QTemporaryDir m_dir;
     QProcess m_process;

@@ -105,11 +105,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
                                   QStringLiteral("IP Test Successful"), 10000);
-        QCOMPARE(b.sim->received(23),
-                 QByteArray("hello\nSET PRIVILEGED\ntundra\nCHANGE IPAddress ") + ip.toLatin1() +
-                     "\nCHANGE Gateway " + gateway.toLatin1() +
-                     "\nCHANGE Subnet Mask 255.255.255.0\nCHANGE SPEED 9600\nCHANGE CHARSIZE 8\n"
-                     "CHANGE STOPBITS 1\nCHANGE PARITY NONE\nLogout\n");
+        QCOMPARE(b.sim->received(23), SimulatorProcess::commandLineBytes(ip, gateway));
         QCOMPARE(b.sim->received(3001), signBytes());
         const QJsonObject config = b.sim->config();
         QCOMPARE(config.value("ip").toString(), ip);
@@ -136,14 +132,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
                                   QStringLiteral("IP Test Successful"), 10000);
-        QByteArray expected = "\r\n0\n\r\n\r\n\r\n\r\ny";
-        for (const QString& octet : gateway.split('.'))
-            expected += octet.toLatin1() + "\r\n";
-        expected += "8\r\n\r\n1\r\n9600\r\n4C\r\n\r\n03001\r\n";
-        for (int i = 0; i < 12; ++i)
-            expected += "\r\n";
-        expected += "9\r\n";
-        QCOMPARE(b.sim->received(9999), expected);
+        QCOMPARE(b.sim->received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QCOMPARE(b.sim->received(3001), signBytes());
         const QJsonObject datagram = b.sim->summary().value("datagrams").toArray().first().toObject();
         QVERIFY(datagram.value("accepted").toBool());

@@ -18,6 +18,9 @@ private slots:
         QTest::newRow("net") << "net" << QStringList{"base", "address", "net"};
         QTest::newRow("setup") << "setup" << QStringList{"base", "address", "net", "setup", "signtest"};
         QTest::newRow("signtest") << "signtest" << QStringList{"base", "address", "net", "setup", "signtest"};
+        // The two front ends stand side by side on top, and never lean on each other.
+        QTest::newRow("app") << "app" << QStringList{"base", "address", "net", "setup", "signtest", "app"};
+        QTest::newRow("cli") << "cli" << QStringList{"base", "address", "net", "setup", "signtest", "cli"};
     }
     void includesRunDownwards() {
         QFETCH(QString, folder);

@@ -6,7 +6,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
 netrika_install_packages "${netrika_package_test_packages[@]}"
-netrika_build "$top" netrika netrika-net-helper
+netrika_build "$top" netrika netrika-cli netrika-net-helper netrika_man_pages
 (cd "$top/build" && cpack -G DEB >/dev/null)
 deb="$(ls "$top"/build/netrika_*.deb | head -n 1)"
 echo "package: $deb"

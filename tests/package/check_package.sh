@@ -33,10 +33,12 @@ check "depends on the Qt libraries found in the binary" grep -q "libqt6widgets6"
 check "depends on setcap" grep -q "libcap2-bin" <<<"$(field Depends)"
 check "holds the program" has /usr/bin/netrika
 check "holds the network helper" has /usr/libexec/netrika/netrika-net-helper
+check "holds the command line" has /usr/bin/netrika-cli
+check "holds the manual pages" bash -c 'grep -qx /usr/share/man/man1/netrika.1.gz <<<"$1" && grep -qx /usr/share/man/man1/netrika-cli.1.gz <<<"$1"' _ "$contents"
 check "holds the desktop entry" has /usr/share/applications/netrika.desktop
 check "holds the 16 px icon" has /usr/share/icons/hicolor/16x16/apps/netrika.png
 check "holds the 32 px icon" has /usr/share/icons/hicolor/32x32/apps/netrika.png
-check "holds nothing else of ours" test "$(grep -c -E '^/usr/(bin|libexec|share/(applications|icons))/.*[^/]$' <<<"$contents")" = 5
+check "holds nothing else of ours" test "$(grep -c -E '^/usr/(bin|libexec|share/(applications|icons))/.*[^/]$' <<<"$contents")" = 6
 check "holds no test tool" bash -c '! grep -q adaptor-sim <<<"$1"' _ "$contents"
 work="$(mktemp -d)"
 dpkg-deb -x "$deb" "$work/root"
@@ -90,6 +92,9 @@ trap cleanup EXIT INT TERM
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(readlink -f "$deb")" >/dev/null
 check "installs" test -x /usr/bin/netrika
 check "the window holds no capability" test -z "$(getcap /usr/bin/netrika)"
+check "the command line holds no capability" test -z "$(getcap /usr/bin/netrika-cli)"
+check "the command line links no GUI library" bash -c '! ldd /usr/bin/netrika-cli | grep -Eq "libQt6(Gui|Widgets)"'
+check "the command line starts with no display" bash -c 'env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/netrika-cli --version | grep -qx "netrika-cli 1.0.4"'
 check "the helper holds cap_net_admin and cap_net_raw" grep -Eq "cap_net_admin,cap_net_raw[+=]ep" <<<"$(getcap "$helper")"
 check "no other file of the package holds a capability" test "$(dpkg -L netrika | xargs getcap 2>/dev/null | grep -c .)" = 1
 check "the group netrika exists" getent group netrika
@@ -221,7 +226,7 @@ rm -rf "$plugins" "$out"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
 leftover=""
-for f in /usr/bin/netrika "$helper" /usr/share/applications/netrika.desktop /usr/share/icons/hicolor/16x16/apps/netrika.png \
+for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" /usr/share/applications/netrika.desktop /usr/share/icons/hicolor/16x16/apps/netrika.png \
     /usr/share/icons/hicolor/32x32/apps/netrika.png; do
     [ -e "$f" ] && leftover="$leftover $f"
 done

@@ -1,0 +1,210 @@
+#include "cli/CliRun.h"
+
+#include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
+
+#include <QRegularExpression>
+
+class CliRun::Text : public TextBox {
+public:
+    [[nodiscard]] QString text() const override { return m_text; }
+    void setText(const QString& text) override { m_text = text; }
+    void setBackColor(FieldColour) override {}
+    void setFocus() override {}
+
+private:
+    QString m_text;
+};
+
+class CliRun::Status : public StatusBar {
+public:
+    explicit Status(CliRun& run)
+        : m_run(run) {}
+    [[nodiscard]] QString simpleText() const override { return m_text; }
+    void setSimpleText(const QString& text) override {
+        if (text != m_text && !text.isEmpty())
+            m_run.print(text);
+        if (text == Sequencer::kSetupSucceeded && !m_run.m_sinceSuccess.isValid()) {
+            m_run.m_sinceSuccess.start();
+            m_run.m_wake.start(kLogoutWaitMs);
+        }
+        m_text = text;
+        history << text;
+    }
+    QStringList history;
+
+private:
+    CliRun& m_run;
+    QString m_text;
+};
+
+class CliRun::Switch : public Button {
+public:
+    [[nodiscard]] bool enabled() const override { return m_enabled; }
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    void setFocus() override {}
+
+private:
+    bool m_enabled = true;
+};
+
+class CliRun::Pointer : public ::Pointer {
+public:
+    [[nodiscard]] MousePointer pointer() const override { return m_pointer; }
+    void setPointer(MousePointer pointer) override { m_pointer = pointer; }
+
+private:
+    MousePointer m_pointer = MousePointer::Default;
+};
+
+// Prints the box's text and answers as the command line says: the test
+// question with --sign-test Yes, otherwise No; every other box OK.
+class CliRun::Box : public MessageBox {
+public:
+    explicit Box(CliRun& run)
+        : m_run(run) {}
+    int show(const QString& text, Buttons buttons, Icon, const QString&) override {
+        m_run.print(QString(text).replace(QChar(10), QChar(' ')));
+        if (buttons == YesNo)
+            return m_run.m_request.signTest ? Yes : No;
+        return Ok;
+    }
+
+private:
+    CliRun& m_run;
+};
+
+class CliRun::End : public Frame {
+public:
+    void setTitle(const QString&) override {}
+    void endProgram() override {}
+};
+
+std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString& ip, const QString& mask,
+                                               const QString& gateway, bool signTest, QString* why) {
+    const auto refuse = [why](const QString& reason) -> std::optional<SetupRequest> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    static const QRegularExpression macForm(
+        QStringLiteral("^[0-9A-Fa-f]{2}([-:]?)[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
+    if (!macForm.match(mac).hasMatch())
+        return refuse(QStringLiteral("--mac %1: six hexadecimal pairs, joined by '-', ':' or nothing").arg(mac));
+    SetupRequest r;
+    const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':'));
+    for (int i = 0; i < 6; ++i)
+        r.mac[i] = digits.mid(i * 2, 2);
+    const auto quad = [&](const char* option, const QString& text, std::array<QString, 4>& out) {
+        const QStringList octets = text.split(QLatin1Char('.'));
+        if (octets.size() != 4)
+            return false;
+        for (int i = 0; i < 4; ++i)
+            out[i] = octets.at(i);
+        Q_UNUSED(option)
+        return true;
+    };
+    if (!quad("--ip", ip, r.ip))
+        return refuse(QStringLiteral("--ip %1: a dotted quad").arg(ip));
+    if (!quad("--mask", mask, r.mask))
+        return refuse(QStringLiteral("--mask %1: a dotted quad").arg(mask));
+    if (!quad("--gateway", gateway, r.gateway))
+        return refuse(QStringLiteral("--gateway %1: a dotted quad").arg(gateway));
+    r.signTest = signTest;
+    return r;
+}
+
+CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram)
+    : m_request(request)
+    , m_out(out)
+    , m_helper(helperProgram) {
+    m_clock.start();
+    m_wake.setSingleShot(true);
+    Form1Ports ports;
+    for (int i = 0; i < EntryFields::kFieldCount; ++i) {
+        m_fields.push_back(std::make_unique<Text>());
+        ports.fields[i] = m_fields.back().get();
+    }
+    m_text5 = std::make_unique<Text>();
+    m_status = std::make_unique<Status>(*this);
+    m_setupIP = std::make_unique<Switch>();
+    m_cmdExit = std::make_unique<Switch>();
+    m_pointer = std::make_unique<Pointer>();
+    m_box = std::make_unique<Box>(*this);
+    m_frame = std::make_unique<End>();
+    m_timer = std::make_unique<TickTimer>([this] { m_form->Timer1_Timer(); });
+    ports.Text5 = m_text5.get();
+    ports.status = m_status.get();
+    ports.SetupIP = m_setupIP.get();
+    ports.cmdExit = m_cmdExit.get();
+    ports.Timer1 = m_timer.get();
+    ports.pointer = m_pointer.get();
+    ports.messageBox = m_box.get();
+    ports.pump = &m_pump;
+    ports.frame = m_frame.get();
+    ports.wsClient = &m_wsClient;
+    ports.wsMenuTelnet = &m_wsMenuTelnet;
+    ports.wsBroadcast = &m_wsBroadcast;
+    ports.wsTest = &m_wsTest;
+    ports.probe = &m_probe;
+    ports.host = &m_neighbours;
+    m_form = std::make_unique<Form1>(ports);
+    m_form->Form_Load();
+
+    const auto fill = [this](int array, const auto& texts) {
+        for (int i = 0; i < int(texts.size()); ++i)
+            m_form->field({array, i}).setText(texts[i]);
+    };
+    fill(1, request.mac);
+    fill(2, request.ip);
+    fill(3, request.mask);
+    fill(4, request.gateway);
+}
+
+CliRun::~CliRun() {
+    m_form->Form_Unload();
+}
+
+void CliRun::print(const QString& text) {
+    m_out << QString::asprintf("%7.1f  ", double(m_clock.elapsed()) / 1000.0) << text << Qt::endl;
+}
+
+bool CliRun::ended() const {
+    if (m_form->unloaded())
+        return true;
+    if (!m_setupIP->enabled())
+        return false;
+    // The sign's two messages are on their way until the send completes.
+    if (m_form->m.mTestSent == kTrue && m_wsTest.state() == SocketControl::Connected)
+        return false;
+    // The adaptor closes the command line after "Logout": a logout of our own
+    // (as closing the window sends) would only follow it.
+    if (m_sinceSuccess.isValid() && m_wsClient.state() == SocketControl::Connected &&
+        m_sinceSuccess.elapsed() < kLogoutWaitMs)
+        return false;
+    // A dialogue that stopped answering has been reported: nobody is there to press Setup again.
+    static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
+    return !m_timer->enabled() || m_status->simpleText().contains(stalled);
+}
+
+int CliRun::run() {
+    m_form->SetupIP_Click();
+    m_pump.waitUntil([this] { return ended(); });
+    if (m_interrupted)
+        return Interrupted;
+    const QStringList& h = m_status->history;
+    for (const QString* refusal : {&SetupCommand::kMacMessage, &SetupCommand::kIpMessage,
+                                   &SetupCommand::kGatewayMessage, &SetupCommand::kMaskMessage})
+        if (h.contains(*refusal))
+            return BadValues;
+    bool ok = h.contains(Sequencer::kSetupSucceeded);
+    if (m_request.signTest)
+        ok = ok && m_form->m.mTestSent == kTrue;
+    return ok ? Succeeded : Failed;
+}
+
+void CliRun::interrupt() {
+    m_interrupted = true;
+    print(QStringLiteral("interrupted"));
+    m_form->Form_Unload();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "base/CorePorts.h"
+#include "net/IcmpEchoProbe.h"
+#include "net/NeighbourCommand.h"
+#include "net/NetHelper.h"
+#include "net/QtSocketControl.h"
+#include "setup/Form1.h"
+
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One setup as the command line gives it: the window's eighteen field texts
+// and the answer to the "Test IP Address" question.
+struct SetupRequest {
+    std::array<QString, 6> mac;
+    std::array<QString, 4> ip, mask, gateway;
+    bool signTest = false;
+
+    // The MAC as six hexadecimal pairs joined by '-', ':' or nothing, and the
+    // addresses as dotted quads, split into the fields' texts; the checks of
+    // the values themselves stay the window's. Nothing, with why, when a text
+    // cannot be split so.
+    [[nodiscard]] static std::optional<SetupRequest> from(const QString& mac, const QString& ip,
+                                                          const QString& mask, const QString& gateway,
+                                                          bool signTest, QString* why);
+};
+
+// One whole setup run without a window: the window's logic behind ports that
+// print what the window would show. The status line and every message box
+// become lines of output, each with the seconds since the start.
+class CliRun {
+public:
+    enum Exit { Succeeded = 0, Failed = 1, BadValues = 2, Interrupted = 130 };
+    // After "Logout" the adaptor ends the connection itself; it is given this long.
+    static constexpr int kLogoutWaitMs = 10000;
+
+    CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram = NetHelper::defaultProgram());
+    ~CliRun();
+    CliRun(const CliRun&) = delete;
+    CliRun& operator=(const CliRun&) = delete;
+
+    // Presses Setup and waits in the event loop until the run has ended;
+    // answers the exit status.
+    int run();
+    // Ends the run as closing the window does: "logout" on an open dialogue,
+    // the neighbour entry removed.
+    void interrupt();
+
+    [[nodiscard]] Form1& form() { return *m_form; }
+
+private:
+    class Text;
+    class Status;
+    class Switch;
+    class Pointer;
+    class Box;
+    class End;
+
+    void print(const QString& text);
+    [[nodiscard]] bool ended() const;
+
+    SetupRequest m_request;
+    QTextStream& m_out;
+    QElapsedTimer m_clock;
+    std::vector<std::unique_ptr<Text>> m_fields;
+    std::unique_ptr<Text> m_text5;
+    std::unique_ptr<Status> m_status;
+    std::unique_ptr<Switch> m_setupIP, m_cmdExit;
+    std::unique_ptr<Pointer> m_pointer;
+    std::unique_ptr<Box> m_box;
+    std::unique_ptr<End> m_frame;
+    std::unique_ptr<TickTimer> m_timer;
+    EventLoopPump m_pump;
+    QtSocketControl m_wsClient{SocketControl::Tcp};
+    QtSocketControl m_wsMenuTelnet{SocketControl::Tcp};
+    QtSocketControl m_wsBroadcast{SocketControl::Udp};
+    QtSocketControl m_wsTest{SocketControl::Tcp};
+    NetHelper m_helper;
+    IcmpEchoProbe m_probe{m_helper};
+    NeighbourCommand m_neighbours{m_helper};
+    std::unique_ptr<Form1> m_form;
+    bool m_interrupted = false;
+    QElapsedTimer m_sinceSuccess; // started by the success line
+    QTimer m_wake;                // ends the wait for the adaptor's own close
+};
