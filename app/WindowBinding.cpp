@@ -9,7 +9,7 @@
 
 WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     : m_window(window)
-    , m_helper(services.helperProgram.isEmpty() ? NetHelper::defaultProgram() : services.helperProgram) {
+    , m_host(services.helperProgram.isEmpty() ? NetHelper::defaultProgram() : services.helperProgram) {
     Form1Ports ports;
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
         m_fields.push_back(std::make_unique<LineEditBox>(window, *window.entry(i)));
@@ -32,12 +32,13 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     ports.messageBox = services.messageBox ? services.messageBox : m_messageBox.get();
     ports.pump = &m_pump;
     ports.frame = m_frame.get();
-    ports.wsClient = services.wsClient ? services.wsClient : &m_wsClient;
-    ports.wsMenuTelnet = services.wsMenuTelnet ? services.wsMenuTelnet : &m_wsMenuTelnet;
-    ports.wsBroadcast = services.wsBroadcast ? services.wsBroadcast : &m_wsBroadcast;
-    ports.wsTest = services.wsTest ? services.wsTest : &m_wsTest;
-    ports.probe = services.probe ? services.probe : &m_probe;
-    ports.host = services.host ? services.host : &m_neighbours;
+    ports.wsClient = services.wsClient;
+    ports.wsMenuTelnet = services.wsMenuTelnet;
+    ports.wsBroadcast = services.wsBroadcast;
+    ports.wsTest = services.wsTest;
+    ports.probe = services.probe;
+    ports.host = services.host;
+    m_host.fillEmpty(ports);
     m_form = std::make_unique<Form1>(ports);
 
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {

@@ -1,11 +1,8 @@
 #pragma once
 
 #include "app/QtPorts.h"
-#include "net/IcmpEchoProbe.h"
-#include "net/NeighbourCommand.h"
-#include "net/NetHelper.h"
-#include "net/QtSocketControl.h"
 #include "setup/Form1.h"
+#include "setup/HostServices.h"
 
 #include <QObject>
 #include <array>
@@ -54,13 +51,7 @@ private:
     std::unique_ptr<ModalMessageBox> m_messageBox;
     EventLoopPump m_pump;
     std::unique_ptr<WindowFrame> m_frame;
-    QtSocketControl m_wsClient{SocketControl::Tcp};
-    QtSocketControl m_wsMenuTelnet{SocketControl::Tcp};
-    QtSocketControl m_wsBroadcast{SocketControl::Udp};
-    QtSocketControl m_wsTest{SocketControl::Tcp};
-    NetHelper m_helper;
-    IcmpEchoProbe m_probe{m_helper};
-    NeighbourCommand m_neighbours{m_helper};
+    HostServices m_host;
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

@@ -27,4 +27,3 @@ class EventLoopPump : public EventPump {
 public:
     void waitUntil(const std::function<bool()>& done) override;
 };
-

@@ -74,7 +74,8 @@ bool runFamily(int family, const QStringList& misbehave = {}) {
     }
     AnswerYes box;
     Form1Window window;
-    WindowBinding binding(window, WindowServices{.messageBox = &box, .helperProgram = QStringLiteral(NETRIKA_HELPER)});
+    WindowBinding binding(
+        window, WindowServices{.messageBox = &box, .helperProgram = QStringLiteral(NETRIKA_HELPER)});
     window.show();
     const QString prefix = h.hostAddress().section('.', 0, 2);
     const QStringList macOctets = mac.split('-');

@@ -90,7 +90,8 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
     static const QRegularExpression macForm(
         QStringLiteral("^[0-9A-Fa-f]{2}([-:]?)[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
     if (!macForm.match(mac).hasMatch())
-        return refuse(QStringLiteral("--mac %1: six hexadecimal pairs, joined by '-', ':' or nothing").arg(mac));
+        return refuse(
+            QStringLiteral("--mac %1: six hexadecimal pairs, joined by '-', ':' or nothing").arg(mac));
     SetupRequest r;
     const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':'));
     for (int i = 0; i < 6; ++i)
@@ -117,7 +118,7 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
 CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram)
     : m_request(request)
     , m_out(out)
-    , m_helper(helperProgram) {
+    , m_host(helperProgram) {
     m_clock.start();
     m_wake.setSingleShot(true);
     Form1Ports ports;
@@ -142,12 +143,7 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     ports.messageBox = m_box.get();
     ports.pump = &m_pump;
     ports.frame = m_frame.get();
-    ports.wsClient = &m_wsClient;
-    ports.wsMenuTelnet = &m_wsMenuTelnet;
-    ports.wsBroadcast = &m_wsBroadcast;
-    ports.wsTest = &m_wsTest;
-    ports.probe = &m_probe;
-    ports.host = &m_neighbours;
+    m_host.fillEmpty(ports);
     m_form = std::make_unique<Form1>(ports);
     m_form->Form_Load();
 
@@ -175,11 +171,11 @@ bool CliRun::ended() const {
     if (!m_setupIP->enabled())
         return false;
     // The sign's two messages are on their way until the send completes.
-    if (m_form->m.mTestSent == kTrue && m_wsTest.state() == SocketControl::Connected)
+    if (m_form->m.mTestSent == kTrue && m_host.wsTest.state() == SocketControl::Connected)
         return false;
     // The adaptor closes the command line after "Logout": a logout of our own
     // (as closing the window sends) would only follow it.
-    if (m_sinceSuccess.isValid() && m_wsClient.state() == SocketControl::Connected &&
+    if (m_sinceSuccess.isValid() && m_host.wsClient.state() == SocketControl::Connected &&
         m_sinceSuccess.elapsed() < kLogoutWaitMs)
         return false;
     // A dialogue that stopped answering has been reported: nobody is there to press Setup again.

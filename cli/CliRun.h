@@ -1,11 +1,8 @@
 #pragma once
 
 #include "base/CorePorts.h"
-#include "net/IcmpEchoProbe.h"
-#include "net/NeighbourCommand.h"
-#include "net/NetHelper.h"
-#include "net/QtSocketControl.h"
 #include "setup/Form1.h"
+#include "setup/HostServices.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -39,7 +36,8 @@ public:
     // After "Logout" the adaptor ends the connection itself; it is given this long.
     static constexpr int kLogoutWaitMs = 10000;
 
-    CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram = NetHelper::defaultProgram());
+    CliRun(const SetupRequest& request, QTextStream& out,
+           const QString& helperProgram = NetHelper::defaultProgram());
     ~CliRun();
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
@@ -76,13 +74,7 @@ private:
     std::unique_ptr<End> m_frame;
     std::unique_ptr<TickTimer> m_timer;
     EventLoopPump m_pump;
-    QtSocketControl m_wsClient{SocketControl::Tcp};
-    QtSocketControl m_wsMenuTelnet{SocketControl::Tcp};
-    QtSocketControl m_wsBroadcast{SocketControl::Udp};
-    QtSocketControl m_wsTest{SocketControl::Tcp};
-    NetHelper m_helper;
-    IcmpEchoProbe m_probe{m_helper};
-    NeighbourCommand m_neighbours{m_helper};
+    HostServices m_host;
     std::unique_ptr<Form1> m_form;
     bool m_interrupted = false;
     QElapsedTimer m_sinceSuccess; // started by the success line

@@ -26,18 +26,24 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(AppInfo::kDescription + QStringLiteral(
-                                         ", from the command line.\n\n"
-                                         "  netrika-cli setup --mac M --ip A --mask A --gateway A [--sign-test]"));
+    parser.setApplicationDescription(
+        AppInfo::kDescription +
+        QStringLiteral(", from the command line.\n\n"
+                       "  netrika-cli setup --mac M --ip A --mask A --gateway A [--sign-test]"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("setup: one whole setup run"));
-    parser.addOption({QStringLiteral("mac"), QStringLiteral("The adaptor's MAC address."), QStringLiteral("mac")});
-    parser.addOption({QStringLiteral("ip"), QStringLiteral("The IP address to assign."), QStringLiteral("address")});
+    parser.addOption(
+        {QStringLiteral("mac"), QStringLiteral("The adaptor's MAC address."), QStringLiteral("mac")});
+    parser.addOption(
+        {QStringLiteral("ip"), QStringLiteral("The IP address to assign."), QStringLiteral("address")});
     parser.addOption({QStringLiteral("mask"), QStringLiteral("The subnet mask."), QStringLiteral("address")});
-    parser.addOption({QStringLiteral("gateway"), QStringLiteral("The default gateway."), QStringLiteral("address")});
-    parser.addOption({QStringLiteral("sign-test"),
-                      QStringLiteral("Answer Yes to the \"Test IP Address\" question: put the test message on the sign.")});
+    parser.addOption(
+        {QStringLiteral("gateway"), QStringLiteral("The default gateway."), QStringLiteral("address")});
+    parser.addOption(
+        {QStringLiteral("sign-test"),
+         QStringLiteral(
+             "Answer Yes to the \"Test IP Address\" question: put the test message on the sign.")});
     if (!parser.parse(QCoreApplication::arguments())) {
         err << "netrika-cli: " << parser.errorText() << Qt::endl;
         return CliRun::BadValues;

@@ -23,10 +23,10 @@ bool IcmpEchoProbe::SocketsInitialize() {
     if (m_helper.can(QStringLiteral("echo")))
         return true;
     if (!std::exchange(m_warned, true))
-        qCWarning(lcNet).noquote() << QStringLiteral(
-                                          "the network helper cannot send echo requests: it lacks the capability "
-                                          "CAP_NET_RAW. Give it with: setcap cap_net_raw,cap_net_admin+ep %1")
-                                          .arg(m_helper.program());
+        qCWarning(lcNet).noquote()
+            << QStringLiteral("the network helper cannot send echo requests: it lacks the capability "
+                              "CAP_NET_RAW. Give it with: setcap cap_net_raw,cap_net_admin+ep %1")
+                   .arg(m_helper.program());
     return false;
 }
 

@@ -1,8 +1,8 @@
 #include "net/NeighbourCommand.h"
 
+#include "base/RunTimeError.h"
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
-#include "base/RunTimeError.h"
 
 #include <QStringList>
 

@@ -95,7 +95,8 @@ bool NetHelper::start() {
                      .arg(greeting ? QStringLiteral(": ") + QString::fromLatin1(*greeting) : QString()));
         return false;
     }
-    m_abilities = QString::fromLatin1(greeting->mid(expected.size())).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    m_abilities =
+        QString::fromLatin1(greeting->mid(expected.size())).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     qCDebug(lcNet) << "network helper" << m_pid << "can" << m_abilities;
     return true;
 }
@@ -134,8 +135,9 @@ std::optional<QString> NetHelper::ask(const helper::Request& request) {
     bool sent = ::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size());
     const auto answer = sent ? readLine(kAnswerTimeMs) : std::nullopt;
     if (!answer) {
-        qCWarning(lcNet).noquote() << QStringLiteral("the network helper stopped answering (%1); it is restarted "
-                                                     "on the next request")
+        qCWarning(lcNet).noquote() << QStringLiteral(
+                                          "the network helper stopped answering (%1); it is restarted "
+                                          "on the next request")
                                           .arg(QString::fromStdString(line).trimmed());
         stop();
         return std::nullopt;

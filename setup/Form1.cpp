@@ -1,7 +1,7 @@
 #include "setup/Form1.h"
 
-#include "setup/Assignment.h"
 #include "setup/AppInfo.h"
+#include "setup/Assignment.h"
 #include "setup/CommandLineDialogue.h"
 #include "setup/ReceivePath.h"
 #include "setup/Sequencer.h"

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "address/EntryFields.h"
+#include "base/WindowPorts.h"
 #include "net/EchoProbe.h"
 #include "net/HostCommand.h"
 #include "net/SocketControl.h"
 #include "setup/RunState.h"
-#include "base/WindowPorts.h"
 
 #include <array>
 #include <memory>

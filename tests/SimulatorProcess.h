@@ -15,8 +15,10 @@
 class SimulatorProcess {
 public:
     SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {}) {
-        QStringList args{"netns",       "exec", h.deviceNs(),      QStringLiteral(SIM_PATH),
-                         "--interface", h.deviceInterface(), "--mac", mac,
+        QStringList args{"netns",       "exec",
+                         h.deviceNs(),  QStringLiteral(SIM_PATH),
+                         "--interface", h.deviceInterface(),
+                         "--mac",       mac,
                          "--record",    m_dir.path()};
         for (const QString& m : misbehave)
             args << "--misbehave" << m;
@@ -52,7 +54,8 @@ public:
         QByteArray all;
         for (const QJsonValue& c : summary().value(QStringLiteral("connections")).toArray()) {
             if (c.toObject().value(QStringLiteral("port")).toInt() == port)
-                all += QByteArray::fromHex(c.toObject().value(QStringLiteral("received")).toString().toLatin1());
+                all +=
+                    QByteArray::fromHex(c.toObject().value(QStringLiteral("received")).toString().toLatin1());
         }
         return all;
     }

@@ -22,15 +22,33 @@ private slots:
         QTest::addColumn<QString>("mac");
         QTest::addColumn<QString>("ip");
         QTest::addColumn<QString>("fields"); // the MAC's six texts and the IP's four, or "" for refused
-        QTest::newRow("ok_dashes") << "00-80-a3-61-63-dd" << "10.1.2.3" << "00 80 a3 61 63 dd 10 1 2 3";
-        QTest::newRow("ok_colons_upper") << "00:80:A3:61:63:DD" << "10.1.2.3" << "00 80 A3 61 63 DD 10 1 2 3";
-        QTest::newRow("ok_bare") << "0080a36163dd" << "010.001.2.3" << "00 80 a3 61 63 dd 010 001 2 3";
-        QTest::newRow("ok_octet_checked_later") << "0080a36163dd" << "10.1.2.300" << "00 80 a3 61 63 dd 10 1 2 300";
-        QTest::newRow("error_mixed_separators") << "00-80:a3-61-63-dd" << "10.1.2.3" << "";
-        QTest::newRow("error_five_pairs") << "00-80-a3-61-63" << "10.1.2.3" << "";
-        QTest::newRow("error_not_hex") << "00-80-a3-61-63-dg" << "10.1.2.3" << "";
-        QTest::newRow("error_three_octets") << "0080a36163dd" << "10.1.2" << "";
-        QTest::newRow("error_five_octets") << "0080a36163dd" << "10.1.2.3.4" << "";
+        QTest::newRow("ok_dashes") << "00-80-a3-61-63-dd"
+                                   << "10.1.2.3"
+                                   << "00 80 a3 61 63 dd 10 1 2 3";
+        QTest::newRow("ok_colons_upper") << "00:80:A3:61:63:DD"
+                                         << "10.1.2.3"
+                                         << "00 80 A3 61 63 DD 10 1 2 3";
+        QTest::newRow("ok_bare") << "0080a36163dd"
+                                 << "010.001.2.3"
+                                 << "00 80 a3 61 63 dd 010 001 2 3";
+        QTest::newRow("ok_octet_checked_later") << "0080a36163dd"
+                                                << "10.1.2.300"
+                                                << "00 80 a3 61 63 dd 10 1 2 300";
+        QTest::newRow("error_mixed_separators") << "00-80:a3-61-63-dd"
+                                                << "10.1.2.3"
+                                                << "";
+        QTest::newRow("error_five_pairs") << "00-80-a3-61-63"
+                                          << "10.1.2.3"
+                                          << "";
+        QTest::newRow("error_not_hex") << "00-80-a3-61-63-dg"
+                                       << "10.1.2.3"
+                                       << "";
+        QTest::newRow("error_three_octets") << "0080a36163dd"
+                                            << "10.1.2"
+                                            << "";
+        QTest::newRow("error_five_octets") << "0080a36163dd"
+                                           << "10.1.2.3.4"
+                                           << "";
     }
     void requestFromText() {
         QFETCH(QString, mac);
@@ -59,8 +77,10 @@ private slots:
         const QString ip = QStringLiteral("10.77.88.50");
         QTest::newRow("ok_command_line_route") << kFamily2Mac << ip << false << int(CliRun::Succeeded);
         QTest::newRow("ok_setup_menu_route") << kFamily1Mac << ip << false << int(CliRun::Succeeded);
-        QTest::newRow("error_bad_ip_sends_nothing") << kFamily2Mac << "10.77.88.300" << false << int(CliRun::BadValues);
-        QTest::newRow("error_interrupted_in_dialogue") << kFamily2Mac << ip << true << int(CliRun::Interrupted);
+        QTest::newRow("error_bad_ip_sends_nothing")
+            << kFamily2Mac << "10.77.88.300" << false << int(CliRun::BadValues);
+        QTest::newRow("error_interrupted_in_dialogue")
+            << kFamily2Mac << ip << true << int(CliRun::Interrupted);
     }
     void setupRun() {
         QFETCH(QString, mac);
@@ -113,9 +133,10 @@ private slots:
             QTRY_VERIFY(sim.received(23).endsWith("logout\n"));
             return;
         }
-        QVERIFY2(!lines.filter(QRegularExpression(QRegularExpression::escape(Sequencer::kSetupSucceeded) + "$"))
-                      .isEmpty(),
-                 qPrintable(printed));
+        QVERIFY2(
+            !lines.filter(QRegularExpression(QRegularExpression::escape(Sequencer::kSetupSucceeded) + "$"))
+                 .isEmpty(),
+            qPrintable(printed));
         QTRY_COMPARE(sim.summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
         QCOMPARE(sim.received(3001), (SignMessages::first() + SignMessages::second()).toLatin1());
         if (mac == kFamily2Mac)

@@ -92,7 +92,8 @@ private slots:
             QFAIL(e.what()); // the new run's wait never ended
         }
         QVERIFY(w.status.history.contains(Sequencer::kSetupFailed));
-        QCOMPARE(w.status.simpleText(), QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
+        QCOMPARE(w.status.simpleText(),
+                 QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());
     }
 
@@ -142,7 +143,8 @@ private slots:
         deliverEvents(w);
         for (int t = 0; t < 3 && w.timer.enabled(); ++t)
             w.tick();
-        const QString report = RunTimeError(RunTimeError::Code(failure)).report(QStringLiteral(" (Timer, 3 0)"));
+        const QString report =
+            RunTimeError(RunTimeError::Code(failure)).report(QStringLiteral(" (Timer, 3 0)"));
         QCOMPARE(w.status.history.count(report), 1);
         QCOMPARE(w.status.simpleText(), report);
         QVERIFY(!w.timer.enabled());
@@ -285,7 +287,8 @@ private:
                 next();
                 // Between events no wait is pending: a locked window needs a running timer.
                 if (w.locked() && !w.timer.enabled())
-                    return QStringLiteral("locked with no timer running (status \"%1\")").arg(w.status.simpleText());
+                    return QStringLiteral("locked with no timer running (status \"%1\")")
+                        .arg(w.status.simpleText());
             }
             // Time passes with nobody touching anything.
             for (int t = 0; t < 40 && w.timer.enabled(); ++t) {

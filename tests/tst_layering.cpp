@@ -36,7 +36,8 @@ private slots:
             const QString text = QString::fromUtf8(f.readAll());
             for (auto m = include.globalMatch(text); m.hasNext();) {
                 const QString to = m.next().captured(1);
-                QVERIFY2(mayInclude.contains(to), qPrintable(f.fileName() + QStringLiteral(" includes ") + to));
+                QVERIFY2(mayInclude.contains(to),
+                         qPrintable(f.fileName() + QStringLiteral(" includes ") + to));
             }
             ++files;
         }

@@ -1,7 +1,7 @@
 #include "NetnsHarness.h"
+#include "base/RunTimeError.h"
 #include "net/NeighbourCommand.h"
 #include "net/NetHelper.h"
-#include "base/RunTimeError.h"
 
 #include <QDir>
 #include <QFile>
@@ -203,16 +203,17 @@ private slots:
         const QString del = "arp -d " + kTarget;
         QTest::newRow("ok_replace_stale") << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "stale"} << set
                                           << "00:80:a3:61:63:dd PERMANENT";
-        QTest::newRow("error_keep_reachable") << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "reachable"}
-                                              << set << "00:80:a3:01:02:03 REACHABLE";
+        QTest::newRow("error_keep_reachable")
+            << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "reachable"} << set
+            << "00:80:a3:01:02:03 REACHABLE";
         QTest::newRow("error_keep_foreign_permanent")
             << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "permanent"} << set
             << "00:80:a3:01:02:03 PERMANENT";
         QTest::newRow("error_delete_foreign_permanent")
             << QStringList{"lladdr", "00:80:a3:61:63:dd", "nud", "permanent"} << del
             << "00:80:a3:61:63:dd PERMANENT";
-        QTest::newRow("error_delete_foreign_stale") << QStringList{"lladdr", "00:80:a3:61:63:dd", "nud", "stale"}
-                                                    << del << "00:80:a3:61:63:dd STALE";
+        QTest::newRow("error_delete_foreign_stale")
+            << QStringList{"lladdr", "00:80:a3:61:63:dd", "nud", "stale"} << del << "00:80:a3:61:63:dd STALE";
         QTest::newRow("ok_delete_absent") << QStringList{} << del << "";
     }
     void foreignEntry() {
@@ -231,8 +232,9 @@ private slots:
         NeighbourCommand command(helper);
         command.launch(line, HostCommand::kMinimizedFocus);
         const QStringList expected =
-            after.isEmpty() ? QStringList()
-                            : QStringList{QStringLiteral("%1 dev %2 lladdr %3").arg(kTarget, h.hostInterface(), after)};
+            after.isEmpty()
+                ? QStringList()
+                : QStringList{QStringLiteral("%1 dev %2 lladdr %3").arg(kTarget, h.hostInterface(), after)};
         QCOMPARE(neighbours(h, kTarget), expected);
     }
 
@@ -257,8 +259,8 @@ private slots:
     void withoutCapability() {
         NetnsHarness h(kSubnet);
         NETNS_REQUIRE(h);
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("CAP_NET_ADMIN.*setcap cap_net_raw,cap_net_admin\\+ep /")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "CAP_NET_ADMIN.*setcap cap_net_raw,cap_net_admin\\+ep /")));
         bool dropped = false;
         bool threw = false;
         // The network namespace and the bounding set both belong to a thread.

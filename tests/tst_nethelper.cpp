@@ -40,7 +40,8 @@ private slots:
         if (!h->ok())
             return;
         QVERIFY(!h->ipIn(h->hostNs(), {"route", "add", "10.99.0.0/16", "via", h->deviceAddress()}).isNull());
-        const QString link = QString::fromLatin1(h->ipIn(h->deviceNs(), {"-o", "link", "show", h->deviceInterface()}));
+        const QString link =
+            QString::fromLatin1(h->ipIn(h->deviceNs(), {"-o", "link", "show", h->deviceInterface()}));
         deviceMac = QRegularExpression(QStringLiteral("link/ether (\\S+)")).match(link).captured(1);
         QVERIFY(h->enterHost());
     }
@@ -65,46 +66,67 @@ private slots:
         const QStringList none;
         const QStringList permanent{"lladdr", "02:00:00:00:00:01", "nud", "permanent"};
         const QString keptPermanent = e50 + " dev %1 lladdr 02:00:00:00:00:01 PERMANENT";
-        QTest::newRow("ok_echo_answered") << at(Request::Echo, kPrefix + "2") << none
-                                          << "ok answered \\d+ 4563686f2054686973" << "-";
-        QTest::newRow("ok_echo_silent") << at(Request::Echo, kPrefix + "99") << none << "ok silent" << "-";
+        QTest::newRow("ok_echo_answered")
+            << at(Request::Echo, kPrefix + "2") << none << "ok answered \\d+ 4563686f2054686973"
+            << "-";
+        QTest::newRow("ok_echo_silent") << at(Request::Echo, kPrefix + "99") << none << "ok silent"
+                                        << "-";
         QTest::newRow("ok_arp_answered") << at(Request::ArpProbe, kPrefix + "2") << none << "ok answered %2"
                                          << "-";
-        QTest::newRow("ok_arp_silent") << at(Request::ArpProbe, kPrefix + "99") << none << "ok silent" << "-";
+        QTest::newRow("ok_arp_silent") << at(Request::ArpProbe, kPrefix + "99") << none << "ok silent"
+                                       << "-";
         QTest::newRow("ok_neigh_add") << at(Request::NeighAdd, e50) << none << "ok added %1"
                                       << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT";
-        QTest::newRow("error_loopback") << at(Request::Echo, "127.0.0.1") << none << "refused .* loopback address"
+        QTest::newRow("error_loopback")
+            << at(Request::Echo, "127.0.0.1") << none << "refused .* loopback address"
+            << "-";
+        QTest::newRow("error_multicast")
+            << at(Request::ArpProbe, "224.0.0.251") << none << "refused .* multicast address"
+            << "-";
+        QTest::newRow("error_broadcast")
+            << at(Request::Echo, "255.255.255.255") << none << "refused .* the broadcast address"
+            << "-";
+        QTest::newRow("error_subnet_broadcast")
+            << at(Request::NeighAdd, kPrefix + "255") << none << "refused .* a broadcast address"
+            << "-";
+        QTest::newRow("error_unspecified")
+            << at(Request::Echo, "0.0.0.0") << none << "refused .* unspecified address \\(0.0.0.0/8\\)"
+            << "-";
+        QTest::newRow("error_reserved")
+            << at(Request::Echo, "240.0.0.1") << none << "refused .* reserved address \\(240.0.0.0/4\\)"
+            << "-";
+        QTest::newRow("error_via_gateway")
+            << at(Request::Echo, "10.99.1.5") << none
+            << "refused .* only through a gateway, not on a segment of this host"
+            << "-";
+        QTest::newRow("error_arp_via_gateway")
+            << at(Request::ArpProbe, "10.99.1.5") << none
+            << "refused .* only through a gateway, not on a segment of this host"
+            << "-";
+        QTest::newRow("error_no_route") << at(Request::NeighAdd, "192.0.2.10") << none
+                                        << "refused .* not reached by any route of this host"
                                         << "-";
-        QTest::newRow("error_multicast") << at(Request::ArpProbe, "224.0.0.251") << none
-                                         << "refused .* multicast address" << "-";
-        QTest::newRow("error_broadcast") << at(Request::Echo, "255.255.255.255") << none
-                                         << "refused .* the broadcast address" << "-";
-        QTest::newRow("error_subnet_broadcast") << at(Request::NeighAdd, kPrefix + "255") << none
-                                                << "refused .* a broadcast address" << "-";
-        QTest::newRow("error_unspecified") << at(Request::Echo, "0.0.0.0") << none << "refused .* unspecified address \\(0.0.0.0/8\\)"
-                                           << "-";
-        QTest::newRow("error_reserved") << at(Request::Echo, "240.0.0.1") << none << "refused .* reserved address \\(240.0.0.0/4\\)" << "-";
-        QTest::newRow("error_via_gateway") << at(Request::Echo, "10.99.1.5") << none
-                                           << "refused .* only through a gateway, not on a segment of this host" << "-";
-        QTest::newRow("error_arp_via_gateway") << at(Request::ArpProbe, "10.99.1.5") << none
-                                               << "refused .* only through a gateway, not on a segment of this host" << "-";
-        QTest::newRow("error_no_route") << at(Request::NeighAdd, "192.0.2.10") << none << "refused .* not reached by any route of this host"
-                                        << "-";
-        QTest::newRow("error_own_address") << at(Request::NeighAdd, kPrefix + "1") << none
-                                           << "refused .* this host itself" << "-";
-        QTest::newRow("error_mac_multicast") << at(Request::NeighAdd, e50, {0x01, 0x00, 0x5e, 0, 0, 0xfb}) << none
-                                             << "refused .* multicast or broadcast MAC" << "";
-        QTest::newRow("error_mac_broadcast") << at(Request::NeighAdd, e50, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff})
-                                             << none << "refused .* multicast or broadcast MAC" << "";
-        QTest::newRow("error_mac_zero") << at(Request::NeighAdd, e50, {}) << none << "refused .* all-zeros MAC"
-                                        << "";
-        QTest::newRow("error_address_answers_arp") << at(Request::NeighAdd, kPrefix + "2") << none
-                                                   << "refused .* in use: %2 answers ARP for it" << "-";
+        QTest::newRow("error_own_address")
+            << at(Request::NeighAdd, kPrefix + "1") << none << "refused .* this host itself"
+            << "-";
+        QTest::newRow("error_mac_multicast") << at(Request::NeighAdd, e50, {0x01, 0x00, 0x5e, 0, 0, 0xfb})
+                                             << none << "refused .* multicast or broadcast MAC"
+                                             << "";
+        QTest::newRow("error_mac_broadcast")
+            << at(Request::NeighAdd, e50, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff}) << none
+            << "refused .* multicast or broadcast MAC"
+            << "";
+        QTest::newRow("error_mac_zero")
+            << at(Request::NeighAdd, e50, {}) << none << "refused .* all-zeros MAC"
+            << "";
+        QTest::newRow("error_address_answers_arp")
+            << at(Request::NeighAdd, kPrefix + "2") << none << "refused .* in use: %2 answers ARP for it"
+            << "-";
         QTest::newRow("error_reachable_entry")
             << at(Request::NeighAdd, e50) << QStringList{"lladdr", "02:00:00:00:00:01", "nud", "reachable"}
             << "refused .* reachable entry for it" << e50 + " dev %1 lladdr 02:00:00:00:00:01 REACHABLE";
-        QTest::newRow("error_foreign_permanent") << at(Request::NeighAdd, e50) << permanent
-                                                 << "refused .* did not make" << keptPermanent;
+        QTest::newRow("error_foreign_permanent")
+            << at(Request::NeighAdd, e50) << permanent << "refused .* did not make" << keptPermanent;
         QTest::newRow("error_delete_foreign") << at(Request::NeighDel, e50) << permanent
                                               << "refused .* no entry that this helper made" << keptPermanent;
     }
@@ -115,16 +137,19 @@ private slots:
         QFETCH(QString, after);
         const QString e50 = kPrefix + "50";
         if (!before.isEmpty())
-            QVERIFY(!h->ipIn(h->hostNs(), QStringList{"neigh", "add", e50, "dev", h->hostInterface()} + before)
-                         .isNull());
+            QVERIFY(
+                !h->ipIn(h->hostNs(), QStringList{"neigh", "add", e50, "dev", h->hostInterface()} + before)
+                     .isNull());
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
         const auto got = helper.ask(request);
         QVERIFY(got.has_value());
-        const QRegularExpression pattern(
-            QRegularExpression::anchoredPattern(QString(answer).replace("%1", h->hostInterface()).replace("%2", deviceMac)));
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+            QString(answer).replace("%1", h->hostInterface()).replace("%2", deviceMac)));
         QVERIFY2(pattern.match(*got).hasMatch(), qPrintable(*got));
         if (after != QLatin1String("-"))
-            QCOMPARE(entries(e50), after.isEmpty() ? QStringList() : QStringList{QString(after).replace("%1", h->hostInterface())});
+            QCOMPARE(entries(e50), after.isEmpty()
+                                       ? QStringList()
+                                       : QStringList{QString(after).replace("%1", h->hostInterface())});
     }
 
     // Catches a helper that lets a front end flood the link with probes.
@@ -150,15 +175,15 @@ private slots:
         QCOMPARE(helper.ask(at(Request::NeighAdd, kPrefix + "50")).value_or(QString()).left(8), "ok added");
         QTest::qWait(300); // a probe token for the next binding
         QCOMPARE(helper.ask(at(Request::NeighAdd, kPrefix + "51")).value_or(QString()).left(8), "ok added");
-        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "replace", kPrefix + "51", "dev", h->hostInterface(), "lladdr",
-                                      "02:00:00:00:00:02", "nud", "permanent"})
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "replace", kPrefix + "51", "dev", h->hostInterface(),
+                                       "lladdr", "02:00:00:00:00:02", "nud", "permanent"})
                      .isNull());
         const pid_t pid = helper.pid();
         helper.stop();
         QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
         QCOMPARE(entries(kPrefix + "50"), QStringList());
-        QCOMPARE(entries(kPrefix + "51"),
-                 QStringList{kPrefix + "51 dev " + h->hostInterface() + " lladdr 02:00:00:00:00:02 PERMANENT"});
+        QCOMPARE(entries(kPrefix + "51"), QStringList{kPrefix + "51 dev " + h->hostInterface() +
+                                                      " lladdr 02:00:00:00:00:02 PERMANENT"});
     }
 
     // Catches a helper that keeps capabilities in force between requests, or
@@ -209,7 +234,8 @@ private slots:
         QTest::newRow("error_mac_missing") << "neigh-add 10.77.85.50" << false;
         QTest::newRow("error_mac_on_delete") << "neigh-del 10.77.85.50 00:80:a3:61:63:dd" << false;
         QTest::newRow("error_nul") << QString::fromLatin1("echo 10.77.85.2\0", 16) << false;
-        QTest::newRow("error_too_long") << "neigh-add 10.77.85.50 00:80:a3:61:63:dd" + QString(30, ' ') << false;
+        QTest::newRow("error_too_long")
+            << "neigh-add 10.77.85.50 00:80:a3:61:63:dd" + QString(30, ' ') << false;
         QTest::newRow("error_empty") << "" << false;
     }
     void parseRequest() {

@@ -32,9 +32,11 @@ class TestPrivileges : public QObject {
         }
         QTest::newRow("error_outside_group")
             << copy << false << R"(group "netrika" may run it.*sudo adduser \$USER netrika, then log out)";
-        QTest::newRow("error_helper_missing") << dir.filePath(QStringLiteral("missing")) << false << "Reinstall";
+        QTest::newRow("error_helper_missing")
+            << dir.filePath(QStringLiteral("missing")) << false << "Reinstall";
         QTest::newRow("error_helper_without_raw")
-            << QStringLiteral(NETRIKA_HELPER) << true << R"(lacks the capability CAP_NET_RAW.*setcap cap_net_raw)";
+            << QStringLiteral(NETRIKA_HELPER) << true
+            << R"(lacks the capability CAP_NET_RAW.*setcap cap_net_raw)";
     }
 
     // Runs f in a thread of its own inside the host namespace, where the helper

@@ -9,27 +9,27 @@
 
 #include "net/helper/HelperProtocol.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <linux/capability.h>
-#include <net/ethernet.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/ethernet.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/ip_icmp.h>
+#include <netpacket/packet.h>
 #include <poll.h>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <algorithm>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -46,7 +46,8 @@ constexpr double kProbesPerSecond = 4;
 
 struct Fd {
     int fd = -1;
-    explicit Fd(int f) : fd(f) {}
+    explicit Fd(int f)
+        : fd(f) {}
     ~Fd() {
         if (fd >= 0)
             ::close(fd);
@@ -86,7 +87,10 @@ void dropAllButNetwork() {
 // One capability in force for the life of this object.
 class Raised {
 public:
-    explicit Raised(int cap) : m_cap(cap) { m_ok = change(true); }
+    explicit Raised(int cap)
+        : m_cap(cap) {
+        m_ok = change(true);
+    }
     ~Raised() {
         if (m_ok)
             change(false);
@@ -112,7 +116,8 @@ private:
 
 class Netlink {
 public:
-    Netlink() : m_fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {}
+    Netlink()
+        : m_fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {}
     [[nodiscard]] bool open() const { return m_fd.fd >= 0; }
 
     // Sends one request (header, family header, attributes) and answers the
@@ -272,8 +277,8 @@ template <typename Match> bool receiveUntil(int fd, Clock::time_point deadline, 
             continue;
         sockaddr_storage from{};
         socklen_t size = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                                     &size);
+        const ssize_t n =
+            ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &size);
         if (n > 0 && match(buffer, std::size_t(n), from))
             return true;
     }
@@ -306,8 +311,14 @@ std::string echo(std::uint32_t target, std::uint16_t sequence) {
             return std::string("failed no ICMP socket: ") + std::strerror(errno);
     }
     const std::uint16_t id = std::uint16_t(::getpid());
-    unsigned char packet[8 + sizeof kData - 1] = {ICMP_ECHO, 0, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id),
-                                                  std::uint8_t(sequence >> 8), std::uint8_t(sequence)};
+    unsigned char packet[8 + sizeof kData - 1] = {ICMP_ECHO,
+                                                  0,
+                                                  0,
+                                                  0,
+                                                  std::uint8_t(id >> 8),
+                                                  std::uint8_t(id),
+                                                  std::uint8_t(sequence >> 8),
+                                                  std::uint8_t(sequence)};
     std::memcpy(packet + 8, kData, sizeof kData - 1);
     const std::uint16_t sum = checksum(packet, sizeof packet);
     packet[2] = std::uint8_t(sum >> 8);
@@ -321,37 +332,38 @@ std::string echo(std::uint32_t target, std::uint16_t sequence) {
     std::string answer = "ok silent";
     // A raw socket sees every ICMP packet of the host: ours is the reply from
     // the target with our identifier and sequence, or an error quoting our request.
-    receiveUntil(s.fd, start + kProbeWait, [&](const unsigned char* p, std::size_t n, const sockaddr_storage& f) {
-        const std::uint32_t from = ntohl(reinterpret_cast<const sockaddr_in&>(f).sin_addr.s_addr);
-        if (!datagram) {
-            const std::size_t ihl = std::size_t(p[0] & 15) * 4;
-            if (ihl < 20 || n < ihl + 8)
+    receiveUntil(
+        s.fd, start + kProbeWait, [&](const unsigned char* p, std::size_t n, const sockaddr_storage& f) {
+            const std::uint32_t from = ntohl(reinterpret_cast<const sockaddr_in&>(f).sin_addr.s_addr);
+            if (!datagram) {
+                const std::size_t ihl = std::size_t(p[0] & 15) * 4;
+                if (ihl < 20 || n < ihl + 8)
+                    return false;
+                p += ihl;
+                n -= ihl;
+            }
+            if (n < 8)
                 return false;
-            p += ihl;
-            n -= ihl;
-        }
-        if (n < 8)
-            return false;
-        const bool ours = (datagram || (p[4] << 8 | p[5]) == id) && (p[6] << 8 | p[7]) == sequence;
-        if (p[0] == ICMP_ECHOREPLY && ours && from == target) {
-            const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-            answer = "ok answered " + std::to_string(ms) + " " + hex(p + 8, n - 8);
-            return true;
-        }
-        if (p[0] == ICMP_DEST_UNREACH && !datagram && n >= 8 + 20 + 8) {
-            const unsigned char* inner = p + 8;
-            const std::size_t ihl = std::size_t(inner[0] & 15) * 4;
-            std::uint32_t dst = 0;
-            std::memcpy(&dst, inner + 16, 4);
-            const unsigned char* e = inner + ihl;
-            if (ihl >= 20 && n >= 8 + ihl + 8 && ntohl(dst) == target && e[0] == ICMP_ECHO &&
-                (e[4] << 8 | e[5]) == id && (e[6] << 8 | e[7]) == sequence) {
-                answer = "ok unreachable " + addressText(from);
+            const bool ours = (datagram || (p[4] << 8 | p[5]) == id) && (p[6] << 8 | p[7]) == sequence;
+            if (p[0] == ICMP_ECHOREPLY && ours && from == target) {
+                const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+                answer = "ok answered " + std::to_string(ms) + " " + hex(p + 8, n - 8);
                 return true;
             }
-        }
-        return false;
-    });
+            if (p[0] == ICMP_DEST_UNREACH && !datagram && n >= 8 + 20 + 8) {
+                const unsigned char* inner = p + 8;
+                const std::size_t ihl = std::size_t(inner[0] & 15) * 4;
+                std::uint32_t dst = 0;
+                std::memcpy(&dst, inner + 16, 4);
+                const unsigned char* e = inner + ihl;
+                if (ihl >= 20 && n >= 8 + ihl + 8 && ntohl(dst) == target && e[0] == ICMP_ECHO &&
+                    (e[4] << 8 | e[5]) == id && (e[6] << 8 | e[7]) == sequence) {
+                    answer = "ok unreachable " + addressText(from);
+                    return true;
+                }
+            }
+            return false;
+        });
     return answer;
 }
 
@@ -519,8 +531,9 @@ private:
     // A token bucket: a short burst, then kProbesPerSecond.
     bool takeProbe() {
         const auto now = Clock::now();
-        m_tokens = std::min(kProbesPerSecond,
-                            m_tokens + kProbesPerSecond * std::chrono::duration<double>(now - m_filled).count());
+        m_tokens =
+            std::min(kProbesPerSecond,
+                     m_tokens + kProbesPerSecond * std::chrono::duration<double>(now - m_filled).count());
         m_filled = now;
         if (m_tokens < 1)
             return false;

@@ -6,8 +6,8 @@
 
 #include "FuzzInput.h"
 #include "Oracles.h"
-#include "net/AssignmentDatagram.h"
 #include "base/RunTimeError.h"
+#include "net/AssignmentDatagram.h"
 #include "signtest/SignMessages.h"
 
 #include <array>
