@@ -5,6 +5,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <tuple>
+
 class CliRun::Text : public TextBox {
 public:
     [[nodiscard]] QString text() const override { return m_text; }
@@ -96,21 +99,14 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
     const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':'));
     for (int i = 0; i < 6; ++i)
         r.mac[i] = digits.mid(i * 2, 2);
-    const auto quad = [&](const char* option, const QString& text, std::array<QString, 4>& out) {
-        const QStringList octets = text.split(QLatin1Char('.'));
+    const std::array<std::tuple<const char*, const QString*, std::array<QString, 4>*>, 3> quads{
+        {{"--ip", &ip, &r.ip}, {"--mask", &mask, &r.mask}, {"--gateway", &gateway, &r.gateway}}};
+    for (const auto& [option, text, out] : quads) {
+        const QStringList octets = text->split(QLatin1Char('.'));
         if (octets.size() != 4)
-            return false;
-        for (int i = 0; i < 4; ++i)
-            out[i] = octets.at(i);
-        Q_UNUSED(option)
-        return true;
-    };
-    if (!quad("--ip", ip, r.ip))
-        return refuse(QStringLiteral("--ip %1: a dotted quad").arg(ip));
-    if (!quad("--mask", mask, r.mask))
-        return refuse(QStringLiteral("--mask %1: a dotted quad").arg(mask));
-    if (!quad("--gateway", gateway, r.gateway))
-        return refuse(QStringLiteral("--gateway %1: a dotted quad").arg(gateway));
+            return refuse(QStringLiteral("%1 %2: a dotted quad").arg(QLatin1String(option), *text));
+        std::copy(octets.begin(), octets.end(), out->begin());
+    }
     r.signTest = signTest;
     return r;
 }
