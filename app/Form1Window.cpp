@@ -106,10 +106,7 @@ Form1Window::Form1Window(QWidget* parent)
     initWindowIcons();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Ethernet Adaptor IP Configuration"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/netrika-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/netrika-32.png"), QSize(32, 32));
-    setWindowIcon(icon);
+    setWindowIcon(applicationIcon());
 
     // Labels and dots inherit the window colour; the entry fields start in it too
     // until the window's logic recolours them when it loads.
@@ -128,6 +125,17 @@ Form1Window::Form1Window(QWidget* parent)
     buildHiddenControls();
     buildStatusBar();
     setKeyboardOrder();
+}
+
+QIcon Form1Window::applicationIcon() {
+    initWindowIcons();
+    // Every size drawn for the desktop, so that a title bar, a task switcher
+    // or a dock, on a scaled screen too, picks a drawn size instead of
+    // stretching a small one.
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(side), QSize(side, side));
+    return icon;
 }
 
 QLineEdit* Form1Window::entry(int position) const {

@@ -3,6 +3,7 @@
 #include "base/WindowPorts.h"
 
 #include <QColor>
+#include <QIcon>
 #include <QWidget>
 #include <array>
 
@@ -30,6 +31,10 @@ public:
     [[nodiscard]] QPushButton* setupButton() const { return m_setup; }
     [[nodiscard]] QPushButton* exitButton() const { return m_exit; }
     [[nodiscard]] QPushButton* sendTestButton() const { return m_sendTest; }
+
+    // The sign-with-adaptor icon in all its drawn sizes: the window's, and
+    // through the application the message boxes' too.
+    [[nodiscard]] static QIcon applicationIcon();
 
     // Paints an entry field's background in the inactive or the active field colour.
     void setFieldColour(QLineEdit* field, FieldColour colour);

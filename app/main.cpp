@@ -8,7 +8,12 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(AppInfo::kTitle);
     QCoreApplication::setApplicationVersion(AppInfo::versionText());
-    QGuiApplication::setDesktopFileName(QStringLiteral("netrika"));
+    // The one application id: it names the desktop entry and the software
+    // centre's metainfo file, and a Wayland compositor matches the window to
+    // that entry, and so to its icon, by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.netrika.Netrika"));
+    // The window and every message box carry the same icon.
+    QApplication::setWindowIcon(Form1Window::applicationIcon());
 
     Form1Window window;
     WindowBinding binding(window);
