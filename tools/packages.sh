@@ -8,7 +8,13 @@ netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev 
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 # The package check (tools/package.sh): a display without a screen, a way to
 # type into the window, and the tools that read packages and capabilities.
-netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file)
+# It also holds the package to Debian's own checks: lintian for the .deb,
+# appstreamcli for the software-centre listing, desktop-file-validate for the
+# menu entry.
+netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file lintian appstream desktop-file-utils)
+# Rendering the icon's PNG sizes from its drawing (tools/render-icons.sh).
+netrika_icon_packages=(librsvg2-bin)
+netrika_icon_sizes=(16 24 32 48 64 128 256)
 
 netrika_install_packages() {
     local missing=()

@@ -35,21 +35,57 @@ check "holds the program" has /usr/bin/netrika
 check "holds the network helper" has /usr/libexec/netrika/netrika-net-helper
 check "holds the command line" has /usr/bin/netrika-cli
 check "holds the manual pages" bash -c 'grep -qx /usr/share/man/man1/netrika.1.gz <<<"$1" && grep -qx /usr/share/man/man1/netrika-cli.1.gz <<<"$1"' _ "$contents"
-check "holds the desktop entry" has /usr/share/applications/netrika.desktop
-check "holds the 16 px icon" has /usr/share/icons/hicolor/16x16/apps/netrika.png
-check "holds the 32 px icon" has /usr/share/icons/hicolor/32x32/apps/netrika.png
-check "holds nothing else of ours" test "$(grep -c -E '^/usr/(bin|libexec|share/(applications|icons))/.*[^/]$' <<<"$contents")" = 6
+# One application id names the desktop entry, the metainfo file and the icon.
+app_id=org.netrika.Netrika
+icon_sizes=(16 24 32 48 64 128 256)
+check "holds the desktop entry" has "/usr/share/applications/$app_id.desktop"
+check "holds the software-centre listing" has "/usr/share/metainfo/$app_id.metainfo.xml"
+check "holds the scalable icon" has "/usr/share/icons/hicolor/scalable/apps/$app_id.svg"
+for size in "${icon_sizes[@]}"; do
+    check "holds the $size px icon" has "/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png"
+done
+check "holds the copyright file and the changelog" \
+    bash -c 'grep -qx /usr/share/doc/netrika/copyright <<<"$1" && grep -qx /usr/share/doc/netrika/changelog.gz <<<"$1"' _ "$contents"
+check "holds nothing else of ours" \
+    test "$(grep -c -E '^/usr/(bin|libexec|share/(applications|icons|metainfo|doc))/.*[^/]$' <<<"$contents")" = 15
 check "holds no test tool" bash -c '! grep -q adaptor-sim <<<"$1"' _ "$contents"
 work="$(mktemp -d)"
 dpkg-deb -x "$deb" "$work/root"
 dpkg-deb -e "$deb" "$work/control"
-desktop="$work/root/usr/share/applications/netrika.desktop"
+desktop="$work/root/usr/share/applications/$app_id.desktop"
+metainfo="$work/root/usr/share/metainfo/$app_id.metainfo.xml"
 check "desktop entry: name" grep -qx "Name=Netrika" "$desktop"
 check "desktop entry: comment" grep -qx "Comment=Ethernet adaptor IP address setup" "$desktop"
-check "desktop entry: icon" grep -qx "Icon=netrika" "$desktop"
+check "desktop entry: icon named by the application id" grep -qx "Icon=$app_id" "$desktop"
 check "desktop entry: category Network" grep -qx "Categories=Network;" "$desktop"
-check "icons are 16 and 32 px" bash -c 'file "$1" | grep -q "16 x 16" && file "$2" | grep -q "32 x 32"' _ \
-    "$work/root/usr/share/icons/hicolor/16x16/apps/netrika.png" "$work/root/usr/share/icons/hicolor/32x32/apps/netrika.png"
+check "desktop entry: the window tells the same id to the desktop" \
+    bash -c 'strings -el "$1" | grep -qx "$2"' _ "$work/root/usr/bin/netrika" "$app_id"
+check "listing: launches the desktop entry, shows its icon" \
+    bash -c 'grep -q "<launchable type=\"desktop-id\">$2.desktop</launchable>" "$1" && grep -q "<icon type=\"stock\">$2</icon>" "$1"' _ "$metainfo" "$app_id"
+check "listing: release 1.0.4" grep -q '<release version="1.0.4"' "$metainfo"
+for size in "${icon_sizes[@]}"; do
+    check "the $size px icon is $size x $size" \
+        bash -c 'file "$1" | grep -q "PNG image data, $2 x $2,"' _ "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png" "$size"
+done
+check "copyright file is machine-readable (DEP-5)" \
+    grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$work/root/usr/share/doc/netrika/copyright"
+check "changelog.gz: gzip -9n, a Debian changelog of this version" \
+    bash -c 'gzip -t "$1" && [ "$(od -An -tx1 -j4 -N4 "$1" | tr -d " ")" = 00000000 ] && zcat "$1" | head -n 1 | grep -q "^netrika (1\.0\.4) "' _ \
+    "$work/root/usr/share/doc/netrika/changelog.gz"
+check "recommends the Wayland platform plugin" grep -q "qt6-wayland" <<<"$(field Recommends)"
+
+# Debian's own checks: the package, the listing and the menu entry.
+lintian_out="$(lintian --fail-on error,warning --display-level '>=warning' "$deb" 2>&1 | grep -v 'running with root privileges' || true)"
+check "lintian: no errors, no warnings" lintian --fail-on error,warning --display-level '>=warning' "$deb"
+[ -z "$lintian_out" ] || sed 's/^/lintian: /' <<<"$lintian_out"
+# --no-net: the screenshot and home page are not fetched, only their form checked.
+appstream_out="$(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1 || true)"
+check "appstreamcli validate --pedantic: no errors, no warnings" \
+    bash -c 'appstreamcli validate --pedantic --no-net "$1" >/dev/null 2>&1 && ! grep -Eq "^[EW]: " <<<"$2"' _ "$metainfo" "$appstream_out"
+check "appstreamcli validate-tree: listing, entry and icons agree" \
+    bash -c 'appstreamcli validate-tree --pedantic --no-net "$1" >/dev/null 2>&1' _ "$work/root"
+sed 's/^/appstreamcli: /' <<<"$appstream_out"
+check "desktop-file-validate accepts the entry" desktop-file-validate "$desktop"
 check "postinst gives the capabilities to the helper" bash -c 'grep -q "^helper=/usr/libexec/netrika/netrika-net-helper$" "$1" && grep -q "setcap cap_net_raw,cap_net_admin+ep \"\$helper\"" "$1"' _ "$work/control/postinst"
 check "postinst gives no capability to the window" bash -c '! grep -q "/usr/bin/netrika" "$1"' _ "$work/control/postinst"
 check "postinst makes the group and the helper's mode" bash -c 'grep -q "addgroup --system --quiet netrika" "$1" && grep -q "dpkg-statoverride --update --add root netrika 0750" "$1"' _ "$work/control/postinst"
@@ -176,8 +212,8 @@ for _ in $(seq 30); do
     sleep 0.1
 done
 check "a killed window leaves no neighbour entry behind" test "$gone" = yes
-for _ in $(seq 30); do pgrep -x netrika-net-hel >/dev/null || break; sleep 0.1; done
-check "no helper outlives its window" bash -c '! pgrep -x netrika-net-hel'
+for _ in $(seq 30); do pgrep -x -u "$user" netrika-net-hel >/dev/null || break; sleep 0.1; done
+check "no helper outlives its window" bash -c '! pgrep -x -u "$1" netrika-net-hel' _ "$user"
 
 # A user outside the group: the socket-library box, no probe, and a message
 # that names the group and the command.
@@ -226,8 +262,8 @@ rm -rf "$plugins" "$out"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
 leftover=""
-for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" /usr/share/applications/netrika.desktop /usr/share/icons/hicolor/16x16/apps/netrika.png \
-    /usr/share/icons/hicolor/32x32/apps/netrika.png; do
+for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" "/usr/share/applications/$app_id.desktop" \
+    "/usr/share/metainfo/$app_id.metainfo.xml" /usr/share/icons/hicolor/*/apps/$app_id.* /usr/share/doc/netrika; do
     [ -e "$f" ] && leftover="$leftover $f"
 done
 check "removal leaves nothing behind" test -z "$leftover"
