@@ -67,7 +67,7 @@ public:
     explicit Box(CliRun& run)
         : m_run(run) {}
     int show(const QString& text, Buttons buttons, Icon, const QString&) override {
-        m_run.print(QString(text).replace(QChar(10), QChar(' ')));
+        m_run.print(kBoxMark + QString(text).replace(QChar(10), QChar(' ')));
         if (buttons == YesNo)
             return m_run.m_request.signTest ? Yes : No;
         return Ok;
@@ -129,7 +129,15 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_pointer = std::make_unique<Pointer>();
     m_box = std::make_unique<Box>(*this);
     m_frame = std::make_unique<End>();
-    m_timer = std::make_unique<TickTimer>([this] { m_form->Timer1_Timer(); });
+    m_timer = std::make_unique<TickTimer>([this] {
+        const RunState& m = m_form->m;
+        const auto position = [&m] { return std::tuple(m.mTimerState, m.mState, m.mCounter); };
+        const auto before = position();
+        const QString status = m_status->simpleText();
+        m_form->Timer1_Timer();
+        const bool idle = m_setupIP->enabled() && position() == before && m_status->simpleText() == status;
+        m_idleTicks = idle ? m_idleTicks + 1 : 0;
+    });
     ports.Text5 = m_text5.get();
     ports.status = m_status.get();
     ports.SetupIP = m_setupIP.get();
@@ -142,6 +150,8 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_host.fillEmpty(ports);
     m_form = std::make_unique<Form1>(ports);
     m_form->Form_Load();
+    if (request.tickMs > 0)
+        m_timer->setInterval(request.tickMs);
 
     const auto fill = [this](int array, const auto& texts) {
         for (int i = 0; i < int(texts.size()); ++i)
@@ -176,7 +186,12 @@ bool CliRun::ended() const {
         return false;
     // A dialogue that stopped answering has been reported: nobody is there to press Setup again.
     static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
-    return !m_timer->enabled() || m_status->simpleText().contains(stalled);
+    if (!m_timer->enabled() || m_status->simpleText().contains(stalled))
+        return true;
+    // An error the window reports on every tick (a dialogue whose adaptor
+    // never sent anything) leaves the window unlocked for the user to start
+    // again or leave; a command line has no such user.
+    return m_idleTicks >= Sequencer::kStallTicks;
 }
 
 int CliRun::run() {
@@ -196,6 +211,8 @@ int CliRun::run() {
 }
 
 void CliRun::interrupt() {
+    if (m_interrupted)
+        return;
     m_interrupted = true;
     print(QStringLiteral("interrupted"));
     m_form->Form_Unload();

@@ -17,6 +17,9 @@ struct SetupRequest {
     std::array<QString, 6> mac;
     std::array<QString, 4> ip, mask, gateway;
     bool signTest = false;
+    // The sequencer's tick in milliseconds; 0 keeps the window's own. Tests
+    // against the simulator shorten it.
+    int tickMs = 0;
 
     // The MAC as six hexadecimal pairs joined by '-', ':' or nothing, and the
     // addresses as dotted quads, split into the fields' texts; the checks of
@@ -29,12 +32,14 @@ struct SetupRequest {
 
 // One whole setup run without a window: the window's logic behind ports that
 // print what the window would show. The status line and every message box
-// become lines of output, each with the seconds since the start.
+// become lines of output, each with the seconds since the start; a message
+// box's text follows kBoxMark.
 class CliRun {
 public:
     enum Exit { Succeeded = 0, Failed = 1, BadValues = 2, Interrupted = 130 };
     // After "Logout" the adaptor ends the connection itself; it is given this long.
     static constexpr int kLogoutWaitMs = 10000;
+    inline static const QString kBoxMark = QStringLiteral("box: ");
 
     CliRun(const SetupRequest& request, QTextStream& out,
            const QString& helperProgram = NetHelper::defaultProgram());
@@ -77,6 +82,7 @@ private:
     HostServices m_host;
     std::unique_ptr<Form1> m_form;
     bool m_interrupted = false;
+    int m_idleTicks = 0;          // ticks of an unlocked window that changed nothing
     QElapsedTimer m_sinceSuccess; // started by the success line
     QTimer m_wake;                // ends the wait for the adaptor's own close
 };

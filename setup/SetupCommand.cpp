@@ -1,6 +1,5 @@
 #include "setup/SetupCommand.h"
 
-#include "address/AddressRules.h"
 #include "setup/Form1.h"
 
 namespace {
@@ -52,17 +51,25 @@ void SetupCommand::run() {
     }
 }
 
-bool SetupCommand::checksPass() {
+const QString* SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
+                                          const AddressRules::QuadTexts& ip,
+                                          const AddressRules::QuadTexts& mask,
+                                          const AddressRules::QuadTexts& gateway, RunState& m) {
     using namespace AddressRules;
-    const QString* failure = nullptr;
-    if (!CheckMacAddress(texts<6>(f, 1), f.m.mMacAddress))
-        failure = &kMacMessage;
-    else if (!CheckIPAddress(texts<4>(f, 2), f.m.mIPAddress))
-        failure = &kIpMessage;
-    else if (!CheckGateway(texts<4>(f, 4), texts<4>(f, 3), f.m.mGateway, f.m.mSubnetMask, f.m.mHostBits))
-        failure = &kGatewayMessage;
-    else if (!CheckSubnetMask(texts<4>(f, 3)))
-        failure = &kMaskMessage;
+    if (!CheckMacAddress(mac, m.mMacAddress))
+        return &kMacMessage;
+    if (!CheckIPAddress(ip, m.mIPAddress))
+        return &kIpMessage;
+    if (!CheckGateway(gateway, mask, m.mGateway, m.mSubnetMask, m.mHostBits))
+        return &kGatewayMessage;
+    if (!CheckSubnetMask(mask))
+        return &kMaskMessage;
+    return nullptr;
+}
+
+bool SetupCommand::checksPass() {
+    const QString* failure =
+        firstFailure(texts<6>(f, 1), texts<4>(f, 2), texts<4>(f, 3), texts<4>(f, 4), f.m);
     if (failure)
         f.ui.status->setSimpleText(*failure);
     return failure == nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "base/RunTypes.h"
+#include "address/AddressRules.h"
+#include "setup/RunState.h"
 
 #include <QString>
 
@@ -25,6 +26,14 @@ public:
 
     explicit SetupCommand(Form1& form)
         : f(form) {}
+
+    // The four checks in their fixed order over the field texts, filling the
+    // run's address members as the window does: the message of the first
+    // that fails, or nothing.
+    [[nodiscard]] static const QString* firstFailure(const AddressRules::MacTexts& mac,
+                                                     const AddressRules::QuadTexts& ip,
+                                                     const AddressRules::QuadTexts& mask,
+                                                     const AddressRules::QuadTexts& gateway, RunState& m);
 
     // SetupIP's Click.
     void run();

@@ -14,11 +14,13 @@
 
 class SimulatorProcess {
 public:
-    SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {}) {
-        QStringList args{"netns",       "exec",
-                         h.deviceNs(),  QStringLiteral(SIM_PATH),
-                         "--interface", h.deviceInterface(),
-                         "--mac",       mac,
+    SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {})
+        : SimulatorProcess(h.deviceNs(), h.deviceInterface(), mac, misbehave) {}
+    // On any interface of any namespace of the test's own.
+    SimulatorProcess(const QString& ns, const QString& interface, const QString& mac,
+                     const QStringList& misbehave = {}) {
+        QStringList args{"netns",       "exec",      ns,      QStringLiteral(SIM_PATH),
+                         "--interface", interface,   "--mac", mac,
                          "--record",    m_dir.path()};
         for (const QString& m : misbehave)
             args << "--misbehave" << m;

@@ -1,0 +1,365 @@
+#include "cli/Batch.h"
+
+#include "address/AddressRules.h"
+#include "setup/SetupCommand.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+const QStringList kHeader{"mac", "ip", "mask", "gateway"};
+const QString kSignTestColumn = QStringLiteral("sign_test");
+
+QString joined(const std::array<QString, 4>& octets) {
+    return QStringList(octets.begin(), octets.end()).join(QLatin1Char('.'));
+}
+
+// One spelling of an address the window's checks have passed, so that
+// "10.1.2.3" and "010.1.2.03" count as the same.
+QString canonical(const std::array<QString, 4>& octets) {
+    QStringList out;
+    for (const QString& o : octets)
+        out << QString::number(qRound(AddressRules::numberValue(o).value_or(-1)));
+    return out.join(QLatin1Char('.'));
+}
+
+QString csvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+} // namespace
+
+BatchFile BatchFile::parse(const QString& text) {
+    BatchFile file;
+    int columns = 0; // known once the header has been read
+    QHash<QString, int> macLines, ipLines;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const int number = i + 1;
+        const QString line = lines[i].endsWith(QLatin1Char('\r')) ? lines[i].chopped(1) : lines[i];
+        if (line.trimmed().isEmpty() || line.trimmed().startsWith(QLatin1Char('#')))
+            continue;
+        const auto problem = [&](const QString& why) {
+            file.problems << QStringLiteral("line %1: %2").arg(number).arg(why);
+        };
+        QStringList cells = line.split(QLatin1Char(','));
+        for (QString& c : cells)
+            c = c.trimmed();
+        if (columns == 0) {
+            if (cells != kHeader && cells != kHeader + QStringList{kSignTestColumn}) {
+                problem(QStringLiteral("the header must be mac,ip,mask,gateway or "
+                                       "mac,ip,mask,gateway,sign_test"));
+                return file;
+            }
+            columns = int(cells.size());
+            continue;
+        }
+        if (cells.size() != columns) {
+            problem(QStringLiteral("%1 values where the header has %2").arg(cells.size()).arg(columns));
+            continue;
+        }
+        const QString signTest = columns == 5 ? cells[4].toLower() : QString();
+        if (!signTest.isEmpty() && signTest != QLatin1String("yes") && signTest != QLatin1String("no")) {
+            problem(QStringLiteral("sign_test %1: yes or no").arg(cells[4]));
+            continue;
+        }
+        QString why;
+        const auto request = SetupRequest::from(cells[0], cells[1], cells[2], cells[3],
+                                                signTest == QLatin1String("yes"), &why);
+        if (!request) {
+            problem(why.startsWith(QLatin1String("--")) ? why.mid(2) : why);
+            continue;
+        }
+        RunState m;
+        m.mHostBits = 8;
+        if (const QString* failure =
+                SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
+            problem(*failure);
+            continue;
+        }
+        const qint16 family = AddressRules::MacFamily(m.mMacAddress);
+        if (family == AddressRules::kUnknownFamily) {
+            problem(SetupCommand::kFamilyMessage);
+            continue;
+        }
+        const QString ip = canonical(request->ip);
+        if (macLines.contains(m.mMacAddress)) {
+            problem(
+                QStringLiteral("MAC %1 is on line %2 already").arg(cells[0]).arg(macLines[m.mMacAddress]));
+            continue;
+        }
+        if (ipLines.contains(ip)) {
+            problem(QStringLiteral("IP address %1 is on line %2 already").arg(cells[1]).arg(ipLines[ip]));
+            continue;
+        }
+        macLines.insert(m.mMacAddress, number);
+        ipLines.insert(ip, number);
+        file.rows.push_back({number, cells[0], cells[1], *request,
+                             family == AddressRules::kBroadcastFamily ? m.mMacAddress.right(4) : QString()});
+    }
+    if (columns == 0)
+        file.problems << QStringLiteral("no header line mac,ip,mask,gateway");
+    else if (file.rows.empty() && file.problems.isEmpty())
+        file.problems << QStringLiteral("no rows");
+    return file;
+}
+
+std::vector<int> startable(const std::vector<BatchRow>& rows, const std::vector<int>& waiting,
+                           const std::vector<int>& running, int jobs) {
+    QStringList busy;
+    for (int r : running)
+        busy << rows[r].datagramKey;
+    std::vector<int> out;
+    for (int r : waiting) {
+        if (int(running.size() + out.size()) >= jobs)
+            break;
+        const QString& key = rows[r].datagramKey;
+        if (!key.isEmpty() && busy.contains(key))
+            continue;
+        busy << key;
+        out.push_back(r);
+    }
+    return out;
+}
+
+struct BatchRun::Child {
+    QProcess process;
+    QElapsedTimer clock;
+};
+
+BatchRun::BatchRun(std::vector<BatchRow> rows, Options options, QTextStream& out, QTextStream& err)
+    : m_rows(std::move(rows))
+    , m_options(std::move(options))
+    , m_out(out)
+    , m_err(err)
+    , m_outcomes(m_rows.size()) {
+    for (int r = 0; r < int(m_rows.size()); ++r) {
+        m_waiting.push_back(r);
+        m_children.push_back(std::make_unique<Child>());
+    }
+    m_killTimer.setSingleShot(true);
+    connect(&m_killTimer, &QTimer::timeout, this, [this] {
+        for (int r : m_running)
+            m_children[r]->process.kill();
+    });
+}
+
+BatchRun::~BatchRun() {
+    for (int r : m_running) {
+        m_children[r]->process.kill();
+        m_children[r]->process.waitForFinished(1000);
+    }
+}
+
+int BatchRun::run() {
+    startMore();
+    while (!m_running.empty())
+        m_loop.exec();
+    if (m_summaryShown)
+        m_out << "\r\033[K";
+    m_out << "\n" << table();
+    m_out.flush();
+    if (m_interrupted)
+        return CliRun::Interrupted;
+    const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(),
+                                    [](const Outcome& o) { return o.result == Result::Succeeded; });
+    return allSet ? CliRun::Succeeded : CliRun::Failed;
+}
+
+void BatchRun::interrupt() {
+    if (m_interrupted)
+        return;
+    m_interrupted = true;
+    for (int r : m_waiting)
+        m_outcomes[r].result = Result::Interrupted;
+    m_waiting.clear();
+    progress(QStringLiteral("interrupted: ending %1 running").arg(m_running.size()));
+    for (int r : m_running)
+        m_children[r]->process.terminate();
+    m_killTimer.start(kStopWaitMs);
+}
+
+void BatchRun::startMore() {
+    for (int r : startable(m_rows, m_waiting, m_running, m_options.jobs)) {
+        m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), r));
+        started(r);
+    }
+    if (m_options.terminal)
+        progress({});
+}
+
+void BatchRun::started(int r) {
+    const BatchRow& row = m_rows[r];
+    const SetupRequest& q = row.request;
+    QStringList arguments{QStringLiteral("setup"),
+                          QStringLiteral("--mac"),
+                          row.mac,
+                          QStringLiteral("--ip"),
+                          joined(q.ip),
+                          QStringLiteral("--mask"),
+                          joined(q.mask),
+                          QStringLiteral("--gateway"),
+                          joined(q.gateway)};
+    if (q.signTest)
+        arguments << QStringLiteral("--sign-test");
+    arguments << m_options.extraArguments;
+
+    Child& c = *m_children[r];
+    m_running.push_back(r);
+    m_outcomes[r].result = Result::Running;
+    connect(&c.process, &QProcess::readyReadStandardOutput, this,
+            [this, r] { readLines(r, QProcess::StandardOutput); });
+    connect(&c.process, &QProcess::readyReadStandardError, this,
+            [this, r] { readLines(r, QProcess::StandardError); });
+    connect(&c.process, &QProcess::finished, this,
+            [this, r](int code, QProcess::ExitStatus status) { finished(r, code, status); });
+    connect(&c.process, &QProcess::errorOccurred, this, [this, r](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finished(r, -1, QProcess::CrashExit);
+    });
+    const pid_t parent = ::getpid();
+    c.process.setChildProcessModifier([parent] {
+        // A batch that is killed outright still ends its runs as closing the
+        // window does.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(CliRun::Interrupted);
+    });
+    c.clock.start();
+    // The program and its arguments go to execve as they are: no shell.
+    c.process.start(m_options.program, arguments);
+}
+
+void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
+    static const QRegularExpression timed(QStringLiteral("^ *\\d+\\.\\d  (.*)$"));
+    QProcess& p = m_children[r]->process;
+    p.setReadChannel(channel);
+    while (p.canReadLine()) {
+        const QString line = QString::fromUtf8(p.readLine()).chopped(1);
+        if (channel == QProcess::StandardError) {
+            m_err << m_rows[r].mac << "  " << line << Qt::endl;
+            continue;
+        }
+        const auto m = timed.match(line);
+        if (m.hasMatch() && !m.captured(1).startsWith(CliRun::kBoxMark))
+            m_outcomes[r].status = m.captured(1);
+        progress(m_rows[r].mac + QStringLiteral("  ") + line);
+    }
+}
+
+void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
+    const auto at = std::find(m_running.begin(), m_running.end(), r);
+    if (at == m_running.end())
+        return; // reported already (a start that failed, then finished)
+    m_running.erase(at);
+    Child& c = *m_children[r];
+    readLines(r, QProcess::StandardOutput);
+    readLines(r, QProcess::StandardError);
+    Outcome& o = m_outcomes[r];
+    o.seconds = double(c.clock.elapsed()) / 1000.0;
+    if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded) {
+        o.result = Result::Succeeded;
+    } else if (m_interrupted && (status == QProcess::CrashExit || exitCode == CliRun::Interrupted)) {
+        o.result = Result::Interrupted;
+    } else {
+        o.result = Result::Failed;
+        if (status == QProcess::CrashExit) {
+            const QString why = QStringLiteral("netrika-cli setup: %1").arg(c.process.errorString());
+            o.status = o.status.isEmpty() ? why : o.status + QStringLiteral(" (") + why + QLatin1Char(')');
+        }
+    }
+    progress(QStringLiteral("%1  %2 after %3 s")
+                 .arg(m_rows[r].mac, resultName(o.result))
+                 .arg(o.seconds, 0, 'f', 1));
+    if (!m_interrupted)
+        startMore();
+    if (m_running.empty())
+        m_killTimer.stop();
+    m_loop.quit();
+}
+
+void BatchRun::progress(const QString& line) {
+    if (m_summaryShown)
+        m_out << "\r\033[K";
+    if (!line.isEmpty())
+        m_out << line << '\n';
+    m_summaryShown = m_options.terminal;
+    if (m_summaryShown)
+        m_out << summary();
+    m_out.flush();
+}
+
+QString BatchRun::summary() const {
+    const auto count = [this](Result r) {
+        return std::count_if(m_outcomes.begin(), m_outcomes.end(),
+                             [r](const Outcome& o) { return o.result == r; });
+    };
+    const auto done = m_outcomes.size() - count(Result::Waiting) - count(Result::Running);
+    return QStringLiteral("[%1 of %2 done, %3 running, %4 failed]")
+        .arg(done)
+        .arg(m_outcomes.size())
+        .arg(count(Result::Running))
+        .arg(count(Result::Failed));
+}
+
+QString BatchRun::resultName(Result r) {
+    switch (r) {
+    case Result::Succeeded:
+        return QStringLiteral("succeeded");
+    case Result::Failed:
+        return QStringLiteral("failed");
+    case Result::Interrupted:
+        return QStringLiteral("interrupted");
+    case Result::Running:
+        return QStringLiteral("running");
+    case Result::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
+}
+
+namespace {
+const QStringList kTableHeader{"mac", "ip", "result", "seconds", "status"};
+}
+
+QString BatchRun::table() const {
+    std::vector<QStringList> cells{kTableHeader};
+    for (std::size_t r = 0; r < m_rows.size(); ++r)
+        cells.push_back({m_rows[r].mac, m_rows[r].ip, resultName(m_outcomes[r].result),
+                         QString::number(m_outcomes[r].seconds, 'f', 1), m_outcomes[r].status});
+    std::array<qsizetype, 4> width{};
+    for (const QStringList& row : cells)
+        for (std::size_t i = 0; i < width.size(); ++i)
+            width[i] = std::max(width[i], row[int(i)].size());
+    QString out;
+    for (const QStringList& row : cells) {
+        for (std::size_t i = 0; i < width.size(); ++i)
+            out += i == 3 ? row[int(i)].rightJustified(width[i]) + QStringLiteral("  ")
+                          : row[int(i)].leftJustified(width[i]) + QStringLiteral("  ");
+        out += row[4] + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString BatchRun::csv() const {
+    QString out = kTableHeader.join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        const Outcome& o = m_outcomes[r];
+        out += QStringList{csvField(m_rows[r].mac), csvField(m_rows[r].ip), resultName(o.result),
+                           QString::number(o.seconds, 'f', 1), csvField(o.status)}
+                   .join(QLatin1Char(',')) +
+               QLatin1Char('\n');
+    }
+    return out;
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "cli/CliRun.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+// One row of a batch file: where it stands in the file, the values as
+// written, and the setup run they ask for.
+struct BatchRow {
+    int line = 0;
+    QString mac, ip; // as written
+    SetupRequest request;
+    // Rows of the broadcast family whose MACs end in the same two octets
+    // cannot run side by side: the adaptors tell the datagrams apart by those
+    // octets alone. Empty for the other family.
+    QString datagramKey;
+};
+
+// A batch file read and checked as a whole before anything is sent:
+//
+//     mac,ip,mask,gateway[,sign_test]
+//     00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254,yes
+//
+// Blank lines and lines starting with '#' are skipped. Each row must pass the
+// window's own checks, and no MAC or IP address may appear twice.
+struct BatchFile {
+    std::vector<BatchRow> rows;
+    QStringList problems; // "line N: why", in the order of the file
+
+    [[nodiscard]] static BatchFile parse(const QString& text);
+};
+
+// Which waiting rows may start now, in the order of the file: as many as the
+// free places allow, never two with the same datagram key at once.
+[[nodiscard]] std::vector<int> startable(const std::vector<BatchRow>& rows, const std::vector<int>& waiting,
+                                         const std::vector<int>& running, int jobs);
+
+// Runs the rows of a batch, each as a child process of `netrika-cli setup`,
+// up to `jobs` at once. A child has its own event loop, its own network
+// helper (and so its own rate limit) and its own clean-up, and a run that
+// fails, hangs or floods cannot hold up or break another. Every line a child
+// prints is passed on with the row's MAC in front.
+class BatchRun : public QObject {
+public:
+    struct Options {
+        int jobs = 16;
+        QString program;            // netrika-cli itself
+        QStringList extraArguments; // passed to every child
+        bool terminal = false;      // keep a summary line at the bottom
+    };
+    enum class Result { Waiting, Running, Succeeded, Failed, Interrupted };
+    struct Outcome {
+        Result result = Result::Waiting;
+        QString status; // the last status text the row's run showed
+        double seconds = 0;
+    };
+    // How long children are given to log out and clean up after an interrupt.
+    static constexpr int kStopWaitMs = 15000;
+
+    BatchRun(std::vector<BatchRow> rows, Options options, QTextStream& out, QTextStream& err);
+    ~BatchRun() override;
+
+    // Runs every row and waits until all have ended; answers the exit status.
+    int run();
+    // Ends every running row as closing the window does, and starts no more.
+    void interrupt();
+
+    [[nodiscard]] const std::vector<Outcome>& outcomes() const { return m_outcomes; }
+    // The final table, aligned for reading, or as CSV with a header line.
+    [[nodiscard]] QString table() const;
+    [[nodiscard]] QString csv() const;
+    [[nodiscard]] static QString resultName(Result r);
+
+private:
+    struct Child;
+
+    void startMore();
+    void started(int row);
+    void readLines(int row, QProcess::ProcessChannel channel);
+    void finished(int row, int exitCode, QProcess::ExitStatus status);
+    void progress(const QString& line);
+    [[nodiscard]] QString summary() const;
+
+    std::vector<BatchRow> m_rows;
+    Options m_options;
+    QTextStream& m_out;
+    QTextStream& m_err;
+    std::vector<Outcome> m_outcomes;
+    std::vector<std::unique_ptr<Child>> m_children;
+    std::vector<int> m_waiting, m_running;
+    bool m_interrupted = false;
+    bool m_summaryShown = false;
+    QTimer m_killTimer;
+    QEventLoop m_loop;
+};

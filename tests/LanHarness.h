@@ -1,0 +1,86 @@
+#pragma once
+
+// A whole segment of the test's own: a "host" namespace whose bridge holds
+// 10.77.<subnet>.1/24, and one namespace per adaptor, each joined to the
+// bridge by a veth pair and holding no address until its adaptor takes one.
+// A datagram to 255.255.255.255 from the host reaches every adaptor, as on a
+// switch. Nothing here sends a packet from the namespace the test started in.
+
+#include "NetnsHarness.h"
+
+class LanHarness {
+public:
+    LanHarness(int subnet, int devices)
+        : m_tag(QString::number(::getpid()))
+        , m_prefix(QStringLiteral("10.77.%1.").arg(subnet)) {
+        m_root = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        NetnsHarness::sweepStale();
+        m_namespaces << QStringLiteral("nk-lh-") + m_tag;
+        const QString bridge = QStringLiteral("nkbr") + m_tag;
+        m_ok = m_root >= 0 && run({"netns", "add", hostNs()}) &&
+               run({"-n", hostNs(), "link", "set", "lo", "up"}) &&
+               run({"-n", hostNs(), "link", "add", bridge, "type", "bridge"}) &&
+               run({"-n", hostNs(), "addr", "add", m_prefix + "1/24", "brd", "+", "dev", bridge}) &&
+               run({"-n", hostNs(), "link", "set", bridge, "up"});
+        for (int k = 0; m_ok && k < devices; ++k) {
+            const QString ns = QStringLiteral("nk-l%1-%2").arg(k).arg(m_tag);
+            const QString near = QStringLiteral("nkl%1h%2").arg(k).arg(m_tag);
+            m_namespaces << ns;
+            m_ok = run({"netns", "add", ns}) && run({"-n", ns, "link", "set", "lo", "up"}) &&
+                   run({"link", "add", near, "netns", hostNs(), "type", "veth", "peer", "name",
+                        deviceInterface(k), "netns", ns}) &&
+                   run({"-n", hostNs(), "link", "set", near, "master", bridge, "up"}) &&
+                   run({"-n", ns, "link", "set", deviceInterface(k), "up"});
+        }
+    }
+    ~LanHarness() {
+        if (m_root >= 0) {
+            ::setns(m_root, CLONE_NEWNET);
+            ::close(m_root);
+        }
+        for (const QString& ns : m_namespaces)
+            ip({"netns", "del", ns});
+    }
+    LanHarness(const LanHarness&) = delete;
+    LanHarness& operator=(const LanHarness&) = delete;
+
+    [[nodiscard]] bool ok() const { return m_ok; }
+    [[nodiscard]] const QString& error() const { return m_error; }
+    [[nodiscard]] QString address(int last) const { return m_prefix + QString::number(last); }
+    [[nodiscard]] QString hostNs() const { return m_namespaces.first(); }
+    [[nodiscard]] QString deviceNs(int k) const { return m_namespaces.value(k + 1); }
+    [[nodiscard]] QString deviceInterface(int k) const {
+        return QStringLiteral("nkl%1d%2").arg(k).arg(m_tag);
+    }
+
+    // The calling thread enters the host namespace; its children start there.
+    bool enterHost() {
+        const QByteArray path = QStringLiteral("/run/netns/%1").arg(hostNs()).toLocal8Bit();
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return entered;
+    }
+    // Runs the ip tool; its standard output, or a null array with error() set.
+    QByteArray ip(const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral("ip"), args);
+        if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+            m_error = QStringLiteral("ip %1: %2")
+                          .arg(args.join(' '), QString::fromLocal8Bit(p.readAllStandardError()));
+            return {};
+        }
+        const QByteArray out = p.readAllStandardOutput();
+        return out.isNull() ? QByteArray("") : out;
+    }
+
+private:
+    bool run(const QStringList& args) { return !ip(args).isNull(); }
+
+    QString m_tag, m_prefix;
+    QStringList m_namespaces;
+    int m_root = -1;
+    bool m_ok = false;
+    QString m_error;
+};
