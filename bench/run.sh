@@ -2,14 +2,15 @@
 # Prints the program's figures beside the floor of a minimal Qt window:
 # start to first paint and peak memory (median of several runs, under Xvfb),
 # then the CPU share and longest event-loop block of a whole setup run of each
-# adaptor family against the simulator (needs root for the namespaces).
+# adaptor family against the simulator, and ten runs in one batch beside one
+# of each family (needs root for the namespaces).
 #
 #   bench/run.sh [runs]
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
 netrika_install_packages xvfb
-netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run netrika-adaptor-sim netrika-net-helper
+netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run bench_batch_run netrika-adaptor-sim netrika-net-helper
 runs="${1:-9}"
 bin="$top/build/bench"
 
@@ -51,6 +52,7 @@ awk -v mu="$minimal_us" -v mk="$minimal_kb" -v nu="$netrika_us" -v nk="$netrika_
 echo "Whole setup runs at the 3000 ms tick:"
 if [ "$(id -u)" -eq 0 ]; then
     QT_QPA_PLATFORM=offscreen "$bin/bench_setup_run"
+    "$bin/bench_batch_run"
 else
     echo "  (needs root for its network namespaces: sudo bench/run.sh)"
 fi
