@@ -15,7 +15,7 @@ netrika_install_packages "${netrika_fuzz_packages[@]}"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(entryfields addressrules dialogues builders helperrequest)
+    targets=(entryfields addressrules dialogues builders helperrequest batchfile)
 fi
 
 start=$(date +%s)
