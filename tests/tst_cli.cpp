@@ -73,19 +73,24 @@ private slots:
         QTest::addColumn<QString>("mac");
         QTest::addColumn<QString>("ip");
         QTest::addColumn<bool>("interrupt"); // in the middle of the dialogue
+        QTest::addColumn<QString>("misbehave");
         QTest::addColumn<int>("exitStatus");
         const QString ip = QStringLiteral("10.77.88.50");
-        QTest::newRow("ok_command_line_route") << kFamily2Mac << ip << false << int(CliRun::Succeeded);
-        QTest::newRow("ok_setup_menu_route") << kFamily1Mac << ip << false << int(CliRun::Succeeded);
+        QTest::newRow("ok_command_line_route") << kFamily2Mac << ip << false << "" << int(CliRun::Succeeded);
+        QTest::newRow("ok_setup_menu_route") << kFamily1Mac << ip << false << "" << int(CliRun::Succeeded);
         QTest::newRow("error_bad_ip_sends_nothing")
-            << kFamily2Mac << "10.77.88.300" << false << int(CliRun::BadValues);
+            << kFamily2Mac << "10.77.88.300" << false << "" << int(CliRun::BadValues);
         QTest::newRow("error_interrupted_in_dialogue")
-            << kFamily2Mac << ip << true << int(CliRun::Interrupted);
+            << kFamily2Mac << ip << true << "" << int(CliRun::Interrupted);
+        // The window shows the same error on every tick and waits for its user.
+        QTest::newRow("error_menu_never_comes")
+            << kFamily1Mac << ip << false << "no-prompt:Your choice" << int(CliRun::Failed);
     }
     void setupRun() {
         QFETCH(QString, mac);
         QFETCH(QString, ip);
         QFETCH(bool, interrupt);
+        QFETCH(QString, misbehave);
         QFETCH(int, exitStatus);
         NetnsHarness h(88);
         NETNS_REQUIRE(h);
@@ -94,7 +99,8 @@ private slots:
         QStringList pairs;
         for (int i = 0; i < 12; i += 2)
             pairs << digits.mid(i, 2);
-        SimulatorProcess sim(h, pairs.join('-'));
+        SimulatorProcess sim(h, pairs.join('-'),
+                             misbehave.isEmpty() ? QStringList() : QStringList{misbehave});
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
         const QString gateway = QStringLiteral("10.77.88.254");
@@ -127,6 +133,12 @@ private slots:
         if (exitStatus == CliRun::BadValues) {
             QCOMPARE(sim.summary().value("connections").toArray().size(), 0);
             QCOMPARE(sim.summary().value("datagrams").toArray().size(), 0);
+            return;
+        }
+        if (exitStatus == CliRun::Failed) {
+            QVERIFY2(lines.last().endsWith(QStringLiteral("  9 - Subscript out of range (Timer, 3 2)")),
+                     qPrintable(printed));
+            QCOMPARE(sim.received(9999), QByteArray("\r\nlogout\n")); // as the window closing
             return;
         }
         if (exitStatus == CliRun::Interrupted) {
