@@ -77,6 +77,21 @@ void fitFont(QWidget* widget, const QString& widest, int room) {
     widget->setFont(font);
 }
 
+// Where one control of a group had to be narrowed to fit, the whole group
+// takes that font, so that no caption or entry row reads larger than the next.
+template <typename Controls> void shareNarrowestFont(const Controls& controls) {
+    const auto width = [](const QFont& font) {
+        return QFontMetrics(font).horizontalAdvance(QStringLiteral("0123456789 Address"));
+    };
+    QFont narrowest = controls.front()->font();
+    for (const QWidget* control : controls) {
+        if (width(control->font()) < width(narrowest))
+            narrowest = control->font();
+    }
+    for (QWidget* control : controls)
+        control->setFont(narrowest);
+}
+
 // Room for text inside an entry field, after its frame and inner margins.
 int textRoom(QLineEdit* field) {
     QStyleOptionFrame option;
@@ -193,17 +208,7 @@ void Form1Window::buildCaptions() {
         addLabel("Label3", QStringLiteral("Subnet Mask (ex. 255.255.255.0)"), {315, 1210, 2670, 285}),
         addLabel("Label10", QStringLiteral("Gateway (ex. 201.23.12.2)"), {315, 1650, 2670, 285}),
     };
-    // Where one caption had to be narrowed to fit, all four take its font.
-    const auto width = [](const QFont& font) {
-        return QFontMetrics(font).horizontalAdvance(QStringLiteral("Address"));
-    };
-    QFont smallest = captions[0]->font();
-    for (const QLabel* caption : captions) {
-        if (width(caption->font()) < width(smallest))
-            smallest = caption->font();
-    }
-    for (QLabel* caption : captions)
-        caption->setFont(smallest);
+    shareNarrowestFont(std::to_array(captions));
 }
 
 void Form1Window::buildEntries() {
@@ -230,6 +235,9 @@ void Form1Window::buildEntries() {
                 addEntry(name.constData(), QLatin1String(row.texts[index]), twips, row.maxLength);
         }
     }
+    // The address fields are narrower than the MAC fields: "255" decides the
+    // size of all eighteen.
+    shareNarrowestFont(m_entries);
 }
 
 void Form1Window::buildDots() {

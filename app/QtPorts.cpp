@@ -61,7 +61,9 @@ StatusLine::StatusLine(QStatusBar& bar)
 
 void StatusLine::setSimpleText(const QString& text) {
     m_text = text;
-    constexpr int margins = 12; // the bar's own left and right padding
+    // The bar draws its message 6 px in from the left and stops 12 px short
+    // of the right edge; past that a message is cut off.
+    constexpr int margins = 6 + 12;
     const int room = m_bar.width() - margins;
     QFont font = m_designed;
     if (QFontMetrics(font).horizontalAdvance(text) > room) {

@@ -1,18 +1,97 @@
+#include "WindowFixture.h"
 #include "app/Form1Window.h"
+#include "app/QtPorts.h"
+#include "setup/SetupCommand.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegion>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTest>
 
 #include <memory>
+#include <optional>
+
+namespace {
+
+// The scale the desktop runs at (QT_SCALE_FACTOR): CTest runs this suite
+// again under a real X server at 100 % and at 200 %.
+qreal desktopScale() {
+    bool ok = false;
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&ok);
+    return ok ? scale : 1.0;
+}
+
+// Columns and rows of an image that hold text (dark pixels), inside an area.
+std::optional<QRect> inkIn(const QImage& image, const QRect& area) {
+    QRect ink;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128)
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    if (ink.isNull())
+        return std::nullopt;
+    return ink;
+}
+
+// The ink of a text drawn in a font with room to spare, at a pixel ratio.
+QSize freeInk(const QFont& font, const QString& text, qreal ratio) {
+    QImage image((QSizeF(1000, 100) * ratio).toSize(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(20, 0, 960, 100), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
+                         text);
+    }
+    const auto ink = inkIn(image, image.rect());
+    return ink ? ink->size() : QSize();
+}
+
+// The room a control leaves its text, in its own logical pixels.
+QRect textRoom(QWidget* widget) {
+    QStyle* style = widget->style();
+    if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        option.rect = field->contentsRect();
+        option.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+        QRect room = style->subElementRect(QStyle::SE_LineEditContents, &option, field);
+        // The line edit keeps 2 px at either side and 1 px above and below,
+        // and wants one more pixel at the end for the caret.
+        return room.marginsRemoved(field->textMargins()).adjusted(2, 1, -3, -1);
+    }
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        return style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    }
+    if (qobject_cast<QStatusBar*>(widget) != nullptr) {
+        // The bar draws its message 6 px from the left and 12 px from the right.
+        return widget->rect().adjusted(6, 0, -12, 0);
+    }
+    return widget->contentsRect();
+}
+
+} // namespace
 
 // The window as it opens: where each control sits, what it shows, and how the
 // keyboard moves through it. Positions are in pixels of the client area.
@@ -33,6 +112,10 @@ private slots:
     void fonts();
     void textsFit_data();
     void textsFit();
+    void entryRowsShareFont();
+    void noOverlap_data();
+    void noOverlap();
+    void scaledWindow();
     void typedLength_data();
     void typedLength();
     void fixedSize();
@@ -332,37 +415,165 @@ void TestLayout::fonts() {
 
 void TestLayout::textsFit_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("widest");
-    QTest::addColumn<int>("margins"); // frame and inner margins of an entry field
+    QTest::addColumn<QString>("text");
+
     QTest::newRow("caption_mac") << "Label1"
-                                 << "MAC Address (ex. 00-80-a3-61-63-dd)" << 0;
+                                 << "MAC Address (ex. 00-80-a3-61-63-dd)";
     QTest::newRow("caption_ip") << "Label2"
-                                << "IP Address (ex. 201.23.12.82)" << 0;
+                                << "IP Address (ex. 201.23.12.82)";
     QTest::newRow("caption_mask") << "Label3"
-                                  << "Subnet Mask (ex. 255.255.255.0)" << 0;
+                                  << "Subnet Mask (ex. 255.255.255.0)";
     QTest::newRow("caption_gateway") << "Label10"
-                                     << "Gateway (ex. 201.23.12.2)" << 0;
-    // An entry's frame and inner margins take 3 px a side, and the caret one more.
-    QTest::newRow("mask_octet_255") << "Text3_0"
-                                    << "255" << 7;
-    QTest::newRow("ip_octet_254") << "Text2_3"
-                                  << "254" << 7;
+                                     << "Gateway (ex. 201.23.12.2)";
     QTest::newRow("mac_octet_dd") << "Text1_5"
-                                  << "DD" << 7;
+                                  << "DD";
+    QTest::newRow("ip_octet_255") << "Text2_3"
+                                  << "255";
+    QTest::newRow("mask_octet_255") << "Text3_0"
+                                    << "255";
+    QTest::newRow("gateway_octet_255") << "Text4_3"
+                                       << "255";
+    QTest::newRow("button_setup") << "SetupIP"
+                                  << "Setup";
+    QTest::newRow("button_exit") << "cmdExit"
+                                 << "&Exit";
+    // The longest status lines: a check's message and a run-time error line.
+    QTest::newRow("status_gateway_message") << "status" << SetupCommand::kGatewayMessage;
+    QTest::newRow("status_mask_message") << "status" << SetupCommand::kMaskMessage;
+    QTest::newRow("status_error_line")
+        << "status"
+        << QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)");
+    QTest::newRow("status_success") << "status"
+                                    << QStringLiteral(
+                                           "Setup IP address is successful, reboot adaptor to take effect.");
 }
 
-// A caption or octet cut off because the desktop's stand-in font is wider than
-// the designed one (the mask row once showed ":55").
+// A caption, octet, button text or status line cut off, at the side or at the
+// top or bottom, because the desktop's stand-in font or the screen's scale
+// makes it larger than the designed one (the mask row once showed ":55").
+// The text is measured, and then what the control really drew is compared
+// with the same text drawn with room to spare.
 void TestLayout::textsFit() {
     QFETCH(QString, name);
-    QFETCH(QString, widest);
-    QFETCH(int, margins);
+    QFETCH(QString, text);
     QWidget* widget = control(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
-    const int needed = QFontMetrics(widget->font()).horizontalAdvance(widest);
+
+    auto* field = qobject_cast<QLineEdit*>(widget);
+    auto* bar = qobject_cast<QStatusBar*>(widget);
+    const QString before = field != nullptr ? field->text() : QString();
+    const QFont barFont = widget->font();
+    if (field != nullptr)
+        field->setText(text);
+    if (bar != nullptr)
+        StatusLine(*bar).setSimpleText(text);
+    const auto restore = qScopeGuard([&] {
+        if (field != nullptr)
+            field->setText(before);
+        if (bar != nullptr) {
+            bar->clearMessage();
+            bar->setFont(barFont);
+        }
+    });
+
+    const QFontMetrics metrics(widget->font());
+    const QRect room = textRoom(widget);
+    const int needed = metrics.horizontalAdvance(QString(text).remove(QLatin1Char('&')));
+    QVERIFY2(needed <= room.width(),
+             qPrintable(QStringLiteral("%1 px needed, %2 px of room").arg(needed).arg(room.width())));
     QVERIFY2(
-        needed <= widget->width() - margins,
-        qPrintable(QStringLiteral("%1 px needed, %2 px of room").arg(needed).arg(widget->width() - margins)));
+        metrics.height() <= room.height(),
+        qPrintable(QStringLiteral("%1 px high, %2 px of room").arg(metrics.height()).arg(room.height())));
+
+    const qreal ratio = widget->devicePixelRatioF();
+    const QImage drawn = widget->grab().toImage();
+    const QRect area = QRectF(QRectF(room).topLeft() * ratio, QRectF(room).size() * ratio).toAlignedRect();
+    const auto ink = inkIn(drawn, area.intersected(drawn.rect()));
+    QVERIFY2(ink.has_value(), "no text drawn");
+    const QSize whole = freeInk(widget->font(), text, ratio);
+    // Antialiased edges may fall a pixel either way over another background.
+    QVERIFY2(qAbs(ink->width() - whole.width()) <= 2 && qAbs(ink->height() - whole.height()) <= 2,
+             qPrintable(QStringLiteral("drawn %1 x %2, whole text %3 x %4 device px")
+                            .arg(ink->width())
+                            .arg(ink->height())
+                            .arg(whole.width())
+                            .arg(whole.height())));
+}
+
+// The MAC row in a larger font than the address rows, or one row narrowed on
+// its own: all eighteen fields share one font.
+void TestLayout::entryRowsShareFont() {
+    const QFont first = m_window->entry(0)->font();
+    for (int position = 1; position < Form1Window::entryCount; ++position) {
+        const QFont font = m_window->entry(position)->font();
+        QVERIFY2(font.pointSizeF() == first.pointSizeF() && font.stretch() == first.stretch(),
+                 qPrintable(QStringLiteral("%1: %2 pt at %3 %, Text1_0: %4 pt at %5 %")
+                                .arg(m_window->entry(position)->objectName())
+                                .arg(font.pointSizeF())
+                                .arg(font.stretch())
+                                .arg(first.pointSizeF())
+                                .arg(first.stretch())));
+    }
+}
+
+void TestLayout::noOverlap_data() {
+    QTest::addColumn<QString>("name");
+
+    for (const char* name : {"Label1",  "Label2",  "Label3",  "Label10", "Label4",  "Label8",  "Label13",
+                             "Line1_0", "Line1_4", "Text1_0", "Text1_5", "Text2_0", "Text2_3", "Text3_0",
+                             "Text3_2", "Text4_1", "Text4_3", "SetupIP", "cmdExit", "status"})
+        QTest::newRow(name) << name;
+}
+
+// A control drawn over another inside the window, at this scale. The log's
+// strip in the status bar's band is covered by the bar, and is not seen.
+void TestLayout::noOverlap() {
+    QFETCH(QString, name);
+    QWidget* widget = control(name);
+    QVERIFY2(widget != nullptr, qPrintable(name));
+    for (QWidget* other : m_window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == widget || !other->isVisible() || other->visibleRegion().isEmpty())
+            continue;
+        QVERIFY2(!widget->geometry().intersects(other->geometry()),
+                 qPrintable(QStringLiteral("%1 overlaps %2").arg(name, other->objectName())));
+    }
+}
+
+// The window not drawn at the desktop's scale: at 200 % it must be twice its
+// designed size in device pixels. Keeps a screenshot of the window after a
+// setup run, as a technician sees it, where NETRIKA_SCREENSHOT_DIR names a folder.
+void TestLayout::scaledWindow() {
+    const qreal scale = desktopScale();
+    QCOMPARE(m_window->size(), QSize(430, 197));
+    QCOMPARE(m_window->devicePixelRatioF(), scale);
+    QCOMPARE(m_window->grab().toImage().size(), (QSizeF(430, 197) * scale).toSize());
+
+    QImage shot;
+    {
+        WindowFixture f;
+        QVERIFY(f.ready);
+        const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
+                                   "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
+        for (int position = 0; position < Form1Window::entryCount; ++position)
+            f.preset(f.window->entry(position)->objectName(), texts.at(position));
+        f.presetStatus(QStringLiteral("Setup IP address is successful, reboot adaptor to take effect."));
+        f.window->setupButton()->setFocus(Qt::OtherFocusReason);
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QTest::qWait(100);
+        shot = f.window->screen()->grabWindow(f.window->winId()).toImage();
+    }
+    // The other window took the keyboard: give it back for the tests after this one.
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QCOMPARE(shot.size(), (QSizeF(430, 197) * scale).toSize());
+
+    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QVERIFY(QDir().mkpath(folder));
+    const QString file = QStringLiteral("%1/netrika-window-%2x.png").arg(folder).arg(scale);
+    QVERIFY2(shot.save(file), qPrintable(file));
+    qInfo("screenshot: %s", qPrintable(file));
 }
 
 void TestLayout::typedLength_data() {
@@ -614,23 +825,35 @@ void TestLayout::setFieldColour() {
 
 void TestLayout::icon_data() {
     QTest::addColumn<int>("side");
+    QTest::addColumn<qreal>("ratio");
 
-    QTest::newRow("icon_16") << 16;
-    QTest::newRow("icon_32") << 32;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256})
+        QTest::addRow("icon_%d", side) << side << 1.0;
+    // A title bar (16) and a dock (64) on a screen at 200 %.
+    QTest::newRow("icon_16_at_200_percent") << 16 << 2.0;
+    QTest::newRow("icon_64_at_200_percent") << 64 << 2.0;
 }
 
-// The icon missing from the resources, blank, or lacking one of its two sizes.
+// The icon missing from the resources, blank, lacking a size, or stretched
+// from a smaller size on a scaled screen.
 void TestLayout::icon() {
     QFETCH(int, side);
+    QFETCH(qreal, ratio);
 
     const QIcon icon = m_window->windowIcon();
     QVERIFY(!icon.isNull());
-    QVERIFY(icon.availableSizes().contains(QSize(side, side)));
-    const QImage image = icon.pixmap(QSize(side, side)).toImage();
-    QCOMPARE(image.size(), QSize(side, side));
-    // Drawn, not blank: a corner is clear and the middle is not.
-    QCOMPARE(image.pixelColor(0, side - 1).alpha(), 0);
-    QVERIFY(image.pixelColor(side / 2, side / 4).alpha() > 0);
+    const int pixels = qRound(side * ratio);
+    QVERIFY(icon.availableSizes().contains(QSize(pixels, pixels)));
+    QImage image = icon.pixmap(QSize(side, side), ratio).toImage();
+    QCOMPARE(image.size(), QSize(pixels, pixels));
+    // The drawn size itself, pixel for pixel.
+    image.setDevicePixelRatio(1.0);
+    const QImage drawn(QStringLiteral(":/icons/%1.png").arg(pixels));
+    QCOMPARE(image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    // Drawn, not blank: a corner is clear and the sign's face is not.
+    QCOMPARE(image.pixelColor(0, pixels - 1).alpha(), 0);
+    QVERIFY(image.pixelColor(pixels / 2, pixels / 4).alpha() > 0);
 }
 
 QTEST_MAIN(TestLayout)

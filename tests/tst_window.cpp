@@ -130,7 +130,7 @@ private slots:
         f.binding->form().ui.status->setSimpleText(message);
         QStatusBar* bar = f.window->statusBar();
         QCOMPARE(bar->currentMessage(), message);
-        QVERIFY(QFontMetrics(bar->font()).horizontalAdvance(message) <= bar->width() - 12);
+        QVERIFY(QFontMetrics(bar->font()).horizontalAdvance(message) <= bar->width() - 18);
         QVERIFY(bar->font().pointSizeF() >= 6.0);
         QCOMPARE(bar->font().bold(), true);
     }

@@ -2,7 +2,8 @@
 # only those that are missing, so that a second run costs nothing.
 # Sourced by tools/run.sh and tools/test.sh.
 
-netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping)
+# xvfb: the layout's tests also run on a real X server, at 100 % and 200 %.
+netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb)
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
