@@ -54,26 +54,9 @@ public:
     }
 
     // The calling thread enters the host namespace; its children start there.
-    bool enterHost() {
-        const QByteArray path = QStringLiteral("/run/netns/%1").arg(hostNs()).toLocal8Bit();
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        return entered;
-    }
+    bool enterHost() { return NetnsHarness::enterNamespace(hostNs()); }
     // Runs the ip tool; its standard output, or a null array with error() set.
-    QByteArray ip(const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral("ip"), args);
-        if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            m_error = QStringLiteral("ip %1: %2")
-                          .arg(args.join(' '), QString::fromLocal8Bit(p.readAllStandardError()));
-            return {};
-        }
-        const QByteArray out = p.readAllStandardOutput();
-        return out.isNull() ? QByteArray("") : out;
-    }
+    QByteArray ip(const QStringList& args) { return NetnsHarness::runIp(args, m_error); }
 
 private:
     bool run(const QStringList& args) { return !ip(args).isNull(); }

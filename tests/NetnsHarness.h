@@ -64,17 +64,28 @@ public:
     bool enterDevice() { return enter(m_device); }
 
     // Runs the ip tool; answers its standard output, or a null array on failure.
-    QByteArray ip(const QStringList& args) {
+    QByteArray ip(const QStringList& args) { return runIp(args, m_error); }
+    // The same for any harness: on failure, a null array and why in error.
+    static QByteArray runIp(const QStringList& args, QString& error) {
         QProcess p;
         p.start(QStringLiteral("ip"), args);
         if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            m_error = QStringLiteral("ip %1: %2")
-                          .arg(args.join(QLatin1Char(' ')),
-                               QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
+            error = QStringLiteral("ip %1: %2")
+                        .arg(args.join(QLatin1Char(' ')),
+                             QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
             return {};
         }
         QByteArray out = p.readAllStandardOutput();
         return out.isNull() ? QByteArray("") : out;
+    }
+    // The calling thread enters the named namespace.
+    static bool enterNamespace(const QString& ns) {
+        const QByteArray path = QStringLiteral("/run/netns/%1").arg(ns).toLocal8Bit();
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return entered;
     }
     // The same, inside one of the two namespaces.
     QByteArray ipIn(const QString& ns, const QStringList& args) { return ip(QStringList{"-n", ns} + args); }
@@ -116,11 +127,7 @@ private:
         m_error = keep;
     }
     bool enter(const QString& ns) {
-        const QByteArray path = QStringLiteral("/run/netns/%1").arg(ns).toLocal8Bit();
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0)
-            ::close(fd);
+        const bool entered = enterNamespace(ns);
         if (!entered)
             m_error = QStringLiteral("cannot enter namespace %1").arg(ns);
         return entered;
