@@ -2,8 +2,10 @@
 # only those that are missing, so that a second run costs nothing.
 # Sourced by tools/run.sh and tools/test.sh.
 
-# xvfb: the layout's tests also run on a real X server, at 100 % and 200 %.
-netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb)
+# xvfb: the layout's tests also run on a real X server, at 100 % and 200 %;
+# weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
+netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
+    weston qt6-wayland)
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
