@@ -7,7 +7,7 @@
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 #include "setup/SetupMenuDialogue.h"
-#include "signtest/SignTest.h"
+#include "setup/SignTest.h"
 
 Form1::Form1(const Form1Ports& ports)
     : ui(ports)

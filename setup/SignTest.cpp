@@ -1,4 +1,4 @@
-#include "signtest/SignTest.h"
+#include "setup/SignTest.h"
 
 #include "setup/Form1.h"
 #include "signtest/SignMessages.h"
