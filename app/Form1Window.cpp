@@ -3,14 +3,20 @@
 #include <QApplication>
 #include <QFrame>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 // The icons live in a static library: nothing references its resource
 // initialiser, so it is pulled in by hand (outside any namespace, as Qt requires).
@@ -65,15 +71,33 @@ QFont statusFont() {
 
 // The designed fonts are not found on every desktop, and a stand-in is often
 // wider. Rather than let a caption or an octet be cut off, narrow the font and
-// then step its size down until the widest text the control shows fits.
+// then take the largest size, in quarter points, at which the widest text the
+// control shows fits. A text's width grows with the size, nearly in
+// proportion: the size is worked out from one measurement and then checked,
+// since each size measured loads a font of its own and the window's start
+// waits for every one.
 void fitFont(QWidget* widget, const QString& widest, int room) {
     QFont font = widget->font();
-    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(widest) <= room; };
-    if (fits())
+    const auto width = [&](qreal points) {
+        font.setPointSizeF(points);
+        return QFontMetrics(font).horizontalAdvance(widest);
+    };
+    const qreal designed = font.pointSizeF();
+    if (width(designed) <= room)
         return;
     font.setStretch(QFont::SemiCondensed);
-    for (qreal points = font.pointSizeF(); !fits() && points > 6.0; points -= 0.25)
-        font.setPointSizeF(points - 0.25);
+    constexpr qreal step = 0.25;
+    constexpr qreal smallest = 6.0;
+    const int narrowed = width(designed);
+    qreal points = designed;
+    if (narrowed > room) {
+        points = std::max(smallest, std::floor(designed * room / narrowed / step) * step);
+        while (points + step < designed && width(points + step) <= room)
+            points += step;
+        while (points > smallest && width(points) > room)
+            points -= step;
+    }
+    font.setPointSizeF(points);
     widget->setFont(font);
 }
 
@@ -103,6 +127,19 @@ int textRoom(QLineEdit* field) {
     return contents.width() - innerMargins - caret;
 }
 
+// The icon's drawn sizes, each read as what it is, PNG: left to find the
+// format itself, the image reader first loads every image-format plugin of
+// the system (JPEG, GIF, ICO ...), which costs the start a few milliseconds
+// and a few hundred kilobytes.
+QIcon drawnIcon(std::initializer_list<int> sides) {
+    QIcon icon;
+    for (const int side : sides) {
+        QImageReader reader(QStringLiteral(":/icons/%1.png").arg(side), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
+}
 struct EntryRow {
     int array;
     int count;
@@ -121,7 +158,7 @@ Form1Window::Form1Window(QWidget* parent)
     initWindowIcons();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Ethernet Adaptor IP Configuration"));
-    setWindowIcon(applicationIcon());
+    setWindowIcon(drawnIcon({16, 24, 32, 48, 64}));
 
     // Labels and dots inherit the window colour; the entry fields start in it too
     // until the window's logic recolours them when it loads.
@@ -147,10 +184,25 @@ QIcon Form1Window::applicationIcon() {
     // Every size drawn for the desktop, so that a title bar, a task switcher
     // or a dock, on a scaled screen too, picks a drawn size instead of
     // stretching a small one.
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(side), QSize(side, side));
-    return icon;
+    return drawnIcon({16, 24, 32, 48, 64, 128, 256});
+}
+
+bool Form1Window::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // The first frame carries the title bar's sizes only. On X11 the window
+    // hands every size of its icon to the window manager, unpacked, as it is
+    // mapped: the dock's large sizes made the start wait some milliseconds
+    // and a megabyte of passing memory. They follow once the window is drawn,
+    // for the window and for its message boxes.
+    if (event->type() == QEvent::Paint && !m_fullIconQueued) {
+        m_fullIconQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            const QIcon icon = applicationIcon();
+            QApplication::setWindowIcon(icon);
+            setWindowIcon(icon);
+        });
+    }
+    return handled;
 }
 
 QLineEdit* Form1Window::entry(int position) const {

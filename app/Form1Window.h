@@ -32,8 +32,8 @@ public:
     [[nodiscard]] QPushButton* exitButton() const { return m_exit; }
     [[nodiscard]] QPushButton* sendTestButton() const { return m_sendTest; }
 
-    // The sign-with-adaptor icon in all its drawn sizes: the window's, and
-    // through the application the message boxes' too.
+    // The sign-with-adaptor icon in all its drawn sizes: the window's once it
+    // is drawn, and through the application the message boxes' too.
     [[nodiscard]] static QIcon applicationIcon();
 
     // Paints an entry field's background in the inactive or the active field colour.
@@ -42,6 +42,9 @@ public:
     [[nodiscard]] QColor fieldColour(FieldColour colour) const;
 
     static constexpr int entryCount = 18;
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     void buildCaptions();
@@ -62,4 +65,5 @@ private:
     QPushButton* m_setup = nullptr;
     QPushButton* m_exit = nullptr;
     QPushButton* m_sendTest = nullptr;
+    bool m_fullIconQueued = false;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
-// Reports on standard output the moment a window is first painted, and the
-// process's peak resident memory by then, then ends the process.
+// Reports on standard output the moment a window is first painted, with the
+// process's peak resident memory and CPU time by then; and, once the window
+// has settled (what it defers past its first frame done), the peak resident
+// memory again. Then ends the process.
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -13,6 +15,8 @@
 
 class FirstPaint : public QObject {
 public:
+    static constexpr int kSettleMs = 500;
+
     explicit FirstPaint(QWidget& window) { window.installEventFilter(this); }
 
 protected:
@@ -21,9 +25,14 @@ protected:
             m_seen = true;
             // Let the paint finish, then report.
             QTimer::singleShot(0, [] {
-                rusage usage{};
-                getrusage(RUSAGE_SELF, &usage);
-                std::printf("painted %ld\n", usage.ru_maxrss);
+                const rusage usage = now();
+                const long cpuUs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L +
+                                   usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+                std::printf("painted %ld %ld\n", usage.ru_maxrss, cpuUs);
+                std::fflush(stdout);
+            });
+            QTimer::singleShot(kSettleMs, [] {
+                std::printf("settled %ld\n", now().ru_maxrss);
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });
@@ -32,5 +41,10 @@ protected:
     }
 
 private:
+    static rusage now() {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage;
+    }
     bool m_seen = false;
 };

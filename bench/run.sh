@@ -5,50 +5,68 @@
 # adaptor family against the simulator, and ten runs in one batch beside one
 # of each family (needs root for the namespaces).
 #
-#   bench/run.sh [runs]
+#   bench/run.sh [runs] [start]     "start": the start-up figures only
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
 netrika_install_packages xvfb
-netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run bench_batch_run netrika-adaptor-sim netrika-net-helper
 runs="${1:-9}"
+only="${2:-}"
+if [ "$only" = start ]; then
+    netrika_build "$top" bench_minimal_window bench_netrika_window
+else
+    netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run bench_batch_run netrika-adaptor-sim netrika-net-helper
+fi
 bin="$top/build/bench"
 
 # Start to first paint, measured from outside: from the fork to the line the
-# window prints once it has been painted.
+# window prints once it has been painted. That line also holds the peak
+# resident memory and the CPU time by then; the next, the peak once the window
+# has settled.
 measure() {
     local program="$1"
-    local start end line
+    local start end painted settled
     start=$(date +%s%N)
-    line="$("$program" | head -n 1)"
-    end=$(date +%s%N)
-    echo "$(((end - start) / 1000)) ${line#painted }"
+    {
+        read -r painted
+        end=$(date +%s%N)
+        read -r settled
+    } < <("$program")
+    set -- $painted
+    echo "$(((end - start) / 1000)) $2 $3 ${settled#settled }"
 }
 median() { sort -n | awk '{a[NR]=$1} END {m=int((NR+1)/2); print a[m]}'; }
 
-# A display of its own, without a screen.
+# A display of its own, without a screen or a window manager.
 display=":$((200 + $$ % 50))"
 Xvfb "$display" -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 export DISPLAY="$display"
 sleep 1
+# The two programs take turns, so that whatever else the machine does falls
+# on both alike.
 results="$(for i in $(seq "$runs"); do
     echo "minimal $(measure "$bin/bench_minimal_window")"
     echo "netrika $(measure "$bin/bench_netrika_window")"
 done)"
 for which in minimal netrika; do
-    us=$(awk -v w=$which '$1==w {print $2}' <<<"$results" | median)
-    kb=$(awk -v w=$which '$1==w {print $3}' <<<"$results" | median)
-    eval "${which}_us=$us ${which}_kb=$kb"
+    for column in 2:us 3:kb 4:cpu 5:settled; do
+        value=$(awk -v w=$which -v c="${column%%:*}" '$1==w {print $c}' <<<"$results" | median)
+        eval "${which}_${column#*:}=$value"
+    done
 done
-echo "Start to first paint (median of $runs, Xvfb):"
-awk -v mu="$minimal_us" -v mk="$minimal_kb" -v nu="$netrika_us" -v nk="$netrika_kb" 'BEGIN {
-    printf "  minimal Qt window  %6.1f ms   peak RSS %6.1f MB\n", mu / 1000, mk / 1024
-    printf "  Netrika window     %6.1f ms   peak RSS %6.1f MB\n", nu / 1000, nk / 1024
-    printf "  ratio              %6.2f x            %6.2f x\n", nu / mu, nk / mk
+echo "Start to first paint (median of $runs, Xvfb, no window manager):"
+awk -v mu="$minimal_us" -v mk="$minimal_kb" -v mc="$minimal_cpu" -v ms="$minimal_settled" \
+    -v nu="$netrika_us" -v nk="$netrika_kb" -v nc="$netrika_cpu" -v ns="$netrika_settled" 'BEGIN {
+    printf "                     first paint  CPU by then  peak RSS then  peak RSS settled\n"
+    printf "  minimal Qt window  %8.1f ms  %8.1f ms  %10.1f MB  %13.1f MB\n", mu / 1000, mc / 1000, mk / 1024, ms / 1024
+    printf "  Netrika window     %8.1f ms  %8.1f ms  %10.1f MB  %13.1f MB\n", nu / 1000, nc / 1000, nk / 1024, ns / 1024
+    printf "  ratio              %8.2f x   %8.2f x   %10.2f x   %13.2f x\n", nu / mu, nc / mc, nk / mk, ns / ms
+    printf "Start-up ratios: time %.2f, peak memory %.2f\n", nu / mu, nk / mk
 }'
 
+[ "$only" = start ] && exit 0
 echo "Whole setup runs at the 3000 ms tick:"
 if [ "$(id -u)" -eq 0 ]; then
     QT_QPA_PLATFORM=offscreen "$bin/bench_setup_run"
