@@ -1,5 +1,5 @@
 #include "NetnsHarness.h"
-#include "net/QtSocketControl.h"
+#include "net/PosixSocketControl.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -31,7 +31,7 @@ class TestSocketControl : public QObject {
 
     // Connects the control to the listener in the device namespace and hands
     // back the listener's end.
-    void connectPair(QtSocketControl& ws, std::unique_ptr<QTcpSocket>& peer) {
+    void connectPair(PosixSocketControl& ws, std::unique_ptr<QTcpSocket>& peer) {
         ws.setRemoteHost(h->deviceAddress());
         ws.setRemotePort(23);
         ws.connect();
@@ -70,7 +70,7 @@ private slots:
     // Catches bytes above 127 or NUL mangled by a text conversion, data split
     // into several arrivals, or a missing send-complete event.
     void tcpRoundTripLatin1() {
-        QtSocketControl ws;
+        PosixSocketControl ws;
         QCOMPARE(ws.state(), int(SocketControl::Closed));
         ws.setRemoteHost(h->deviceAddress());
         ws.setRemotePort(23);
@@ -110,7 +110,7 @@ private slots:
     // Catches an arrival that hands over an unbounded amount at once, or data
     // left behind when the reader keeps up chunk by chunk.
     void floodArrivesInBoundedChunks() {
-        QtSocketControl ws;
+        PosixSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -125,14 +125,14 @@ private slots:
         const QByteArray flood(1024 * 1024, '\0');
         peer->write(flood);
         QTRY_COMPARE_WITH_TIMEOUT(total, flood.size(), 10000);
-        QVERIFY(largest <= QtSocketControl::kMaxChunk);
+        QVERIFY(largest <= PosixSocketControl::kMaxChunk);
         ws.close();
     }
 
     // Catches a close that waits, raises the peer-close event, or loses a
     // logout sent just before it.
     void closeRightAfterSend() {
-        QtSocketControl ws;
+        PosixSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -166,7 +166,7 @@ private slots:
         QFETCH(int, port);
         QFETCH(int, timeoutMs);
         QFETCH(int, error);
-        QtSocketControl ws;
+        PosixSocketControl ws;
         ws.setConnectTimeout(timeoutMs);
         ws.setRemoteHost(host == "device"   ? h->deviceAddress()
                          : host == "silent" ? h->silentAddress()
@@ -183,7 +183,7 @@ private slots:
     // Catches a connection that is taken and closed at once reported with
     // the cause of the attempt before it.
     void everyAttemptHasItsOwnCause() {
-        QtSocketControl ws;
+        PosixSocketControl ws;
         ws.setRemoteHost(h->deviceAddress());
         ws.setRemotePort(3001);
         ws.connect();
@@ -210,7 +210,7 @@ private slots:
     }
     void wrongState() {
         QFETCH(int, action);
-        QtSocketControl ws;
+        PosixSocketControl ws;
         ws.setRemoteHost(action == 3 ? QStringLiteral("10.77.80.2; true") : h->deviceAddress());
         ws.setRemotePort(23);
         try {
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(h->ipIn(h->hostNs(), {"route", "show", "default"}).trimmed().isEmpty());
         while (listener->hasPendingDatagrams())
             listener->receiveDatagram();
-        QtSocketControl ws(SocketControl::Udp);
+        PosixSocketControl ws(SocketControl::Udp);
         ws.setBroadcastScope(scope);
         ws.setRemoteHost(QStringLiteral("255.255.255.255"));
         ws.setRemotePort(30718);
