@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <arpa/inet.h>
+
 namespace {
 QString allBytes() {
     QString s;
@@ -13,6 +15,18 @@ QString allBytes() {
         s += QChar(c);
     return s;
 }
+
+// Counts the wake-ups of every socket notifier in the program: a notifier
+// left on for data nobody takes wakes the event loop without end.
+struct NotifierWakeups : QObject {
+    int count = 0;
+    NotifierWakeups() { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::SockAct)
+            ++count;
+        return false;
+    }
+};
 } // namespace
 
 // The socket control over real sockets, between two namespaces of the test's own.
@@ -127,6 +141,126 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(total, flood.size(), 10000);
         QVERIFY(largest <= PosixSocketControl::kMaxChunk);
         ws.close();
+    }
+
+    // Catches a flood read into memory while nothing is taken, a notifier that
+    // spins the event loop while data waits on either side, bytes lost or
+    // reordered once the reader catches up, and a send-complete raised before
+    // the last byte of a large send has gone or more than once.
+    void heldBackBothWays_data() {
+        QTest::addColumn<bool>("inbound");
+        QTest::newRow("ok_peer_floods_nothing_taken") << true;
+        QTest::newRow("ok_send_to_peer_not_reading") << false;
+    }
+    void heldBackBothWays() {
+        QFETCH(bool, inbound);
+        PosixSocketControl ws;
+        std::unique_ptr<QTcpSocket> peer;
+        connectPair(ws, peer);
+        if (QTest::currentTestFailed())
+            return;
+        // More than the kernel buffers of both ends hold.
+        QByteArray pattern(20 * 1024 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < pattern.size(); ++i)
+            pattern[i] = char(i * 7 % 251);
+        QByteArray got;
+        qint64 largest = 0;
+        int completes = 0;
+        if (inbound) {
+            QList<Long> arrivals;
+            ws.onDataArrival = [&](Long n) { arrivals << n; };
+            peer->write(pattern);
+            QTRY_VERIFY(!arrivals.isEmpty() && arrivals.last() == PosixSocketControl::kMaxChunk);
+        } else {
+            peer->setReadBufferSize(64 * 1024);
+            ws.onSendComplete = [&] { ++completes; };
+            ws.sendData(QString::fromLatin1(pattern));
+            QTRY_COMPARE(peer->bytesAvailable(), qint64(64 * 1024));
+        }
+        NotifierWakeups wakeups;
+        QTest::qWait(300);
+        QVERIFY2(wakeups.count < 50,
+                 qPrintable(QString::number(wakeups.count) + " wake-ups while held back"));
+        if (inbound) {
+            QVERIFY(peer->bytesToWrite() > 0); // the rest waits with the peer
+            ws.onDataArrival = [&](Long) {
+                const QByteArray chunk = ws.getData().toLatin1();
+                largest = std::max(largest, qint64(chunk.size()));
+                got += chunk;
+            };
+            got += ws.getData().toLatin1();
+        } else {
+            QCOMPARE(completes, 0);
+            QObject::connect(peer.get(), &QTcpSocket::readyRead, peer.get(), [&] { got += peer->readAll(); });
+            got += peer->readAll();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), pattern.size(), 60000);
+        QVERIFY(got == pattern);
+        QVERIFY(largest <= PosixSocketControl::kMaxChunk);
+        if (!inbound)
+            QTRY_COMPARE(completes, 1);
+        ws.close();
+    }
+
+    // Catches a host text read otherwise than the numbers-and-dots way the
+    // window has always read it (a leading zero is octal, a short form fills
+    // the last bytes, a sign and blanks are allowed), or text after an
+    // address let through to a connection.
+    void hostTexts_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("address"); // empty: names no address
+        QTest::newRow("ok_plain") << "10.77.80.2"
+                                  << "10.77.80.2";
+        QTest::newRow("ok_broadcast") << "255.255.255.255"
+                                      << "255.255.255.255";
+        QTest::newRow("ok_leading_zero_is_octal") << "10.0.0.010"
+                                                  << "10.0.0.8";
+        QTest::newRow("ok_zeros") << "000.0.00.0"
+                                  << "0.0.0.0";
+        QTest::newRow("ok_plus_sign") << "+10.77.+80.2"
+                                      << "10.77.80.2";
+        QTest::newRow("ok_blanks") << " 10.77. 80.2\t"
+                                   << "10.77.80.2";
+        QTest::newRow("ok_short_form") << "10.1"
+                                       << "10.0.0.1";
+        QTest::newRow("ok_hexadecimal") << "0x0A.1.2.3"
+                                        << "10.1.2.3";
+        QTest::newRow("error_octal_digit_8") << "192.168.08.1"
+                                             << "";
+        QTest::newRow("error_octet_256") << "10.1.2.256"
+                                         << "";
+        QTest::newRow("error_short_form_too_large") << "10.16777216"
+                                                    << "";
+        QTest::newRow("error_text_after") << "10.77.80.2; true"
+                                          << "";
+        QTest::newRow("error_blank_inside_number") << "10.77.8 0.2"
+                                                   << "";
+        QTest::newRow("error_nul_inside")
+            << QStringLiteral("10.77.80.2") + QChar(0) + QStringLiteral("x") << "";
+        QTest::newRow("error_five_parts") << "10.5.1.2.3"
+                                          << "";
+        QTest::newRow("error_empty_part") << "10..2.3"
+                                          << "";
+        QTest::newRow("error_minus_sign") << "10.77.80.-0"
+                                          << "";
+        QTest::newRow("error_ipv6") << "::ffff:10.77.80.2"
+                                    << "";
+        QTest::newRow("error_name") << "adaptor.example"
+                                    << "";
+        QTest::newRow("error_empty") << ""
+                                     << "";
+    }
+    void hostTexts() {
+        QFETCH(QString, host);
+        QFETCH(QString, address);
+        const auto read = PosixSocketControl::readAddress(host);
+        QCOMPARE(read.has_value(), !address.isEmpty());
+        if (read) {
+            const in_addr a{htonl(*read)};
+            char text[INET_ADDRSTRLEN] = {};
+            QVERIFY(::inet_ntop(AF_INET, &a, text, sizeof text));
+            QCOMPARE(QString::fromLatin1(text), address);
+        }
     }
 
     // Catches a close that waits, raises the peer-close event, or loses a
