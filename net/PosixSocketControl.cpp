@@ -385,8 +385,10 @@ void PosixSocketControl::linkWritable(Link* link) {
         finishConnect(link);
         return;
     }
-    if (!link->open())
+    if (!link->open() || link->out.isEmpty()) {
+        link->writable->setEnabled(false); // nothing queued: no send-complete either
         return;
+    }
     if (!link->writeSome()) {
         peerEnded(link, true);
         return;
