@@ -3,8 +3,6 @@
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
 
-#include <QHostAddress>
-
 #include <arpa/inet.h>
 
 std::optional<quint32> IcmpEchoProbe::convert(const QString& address) {
@@ -83,7 +81,9 @@ Long IcmpEchoProbe::Ping(const QString& address, const QString& data, EchoReply&
         reply.data = QByteArray::fromHex(words.at(3).toLatin1());
         reply.status = Answered;
     } else if (words.value(1) == QLatin1String("unreachable") && words.size() == 3) {
-        reply.address = QHostAddress(words.at(2)).toIPv4Address();
+        in_addr from{};
+        const QByteArray text = words.at(2).toLatin1();
+        reply.address = ::inet_pton(AF_INET, text.constData(), &from) == 1 ? ntohl(from.s_addr) : 0;
         reply.status = Unreachable;
     } else {
         reply.status = TimedOut;

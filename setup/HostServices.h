@@ -3,7 +3,7 @@
 #include "net/IcmpEchoProbe.h"
 #include "net/NeighbourCommand.h"
 #include "net/NetHelper.h"
-#include "net/QtSocketControl.h"
+#include "net/PosixSocketControl.h"
 #include "setup/Form1.h"
 
 #include <utility>
@@ -28,10 +28,10 @@ struct HostServices {
             ports.host = &neighbours;
     }
 
-    QtSocketControl wsClient{SocketControl::Tcp};
-    QtSocketControl wsMenuTelnet{SocketControl::Tcp};
-    QtSocketControl wsBroadcast{SocketControl::Udp};
-    QtSocketControl wsTest{SocketControl::Tcp};
+    PosixSocketControl wsClient{SocketControl::Tcp};
+    PosixSocketControl wsMenuTelnet{SocketControl::Tcp};
+    PosixSocketControl wsBroadcast{SocketControl::Udp};
+    PosixSocketControl wsTest{SocketControl::Tcp};
     NetHelper helper;
     IcmpEchoProbe probe{helper};
     NeighbourCommand neighbours{helper};

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "net/SocketControl.h"
+
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+// The socket control over the host's own sockets: a TCP client, or a UDP
+// sender whose datagrams to the limited broadcast address leave by every
+// interface that can carry them. Non-blocking descriptors watched by the event
+// loop, so the window links nothing beyond Qt Core for four plain sockets.
+class PosixSocketControl : public SocketControl {
+public:
+    // How long a connection attempt may take before it counts as failed.
+    static constexpr int kConnectTimeoutMs = 10000;
+    // The most one arrival hands over; the rest waits in the kernel (and the
+    // peer is slowed down) until it has been taken.
+    static constexpr qint64 kMaxChunk = 64 * 1024;
+
+    explicit PosixSocketControl(Protocol protocol = Tcp);
+    ~PosixSocketControl() override;
+    PosixSocketControl(const PosixSocketControl&) = delete;
+    PosixSocketControl& operator=(const PosixSocketControl&) = delete;
+
+    void setProtocol(Protocol protocol) override;
+    void setRemoteHost(const QString& host) override { m_host = host; }
+    void setRemotePort(Long port) override { m_port = port; }
+    [[nodiscard]] int state() const override;
+    void connect() override;
+    void close() override;
+    void sendData(const QString& data) override;
+    QString getData() override;
+    [[nodiscard]] RunTimeError lastError() const override { return m_lastError; }
+    void setBroadcastScope(const QString& address) override { m_scope = readAddress(address); }
+
+    // For tests: how long a connection attempt may take.
+    void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
+
+    // The IPv4 address a host text names, in host byte order; nothing when it
+    // names none: the classic numbers-and-dots reading, as the echo probe's,
+    // and also with blanks around and between the parts ignored. Each of the
+    // one to four parts is decimal, octal (a leading 0), hexadecimal (0x) or
+    // binary (0b), with an optional plus sign; the last part fills the bytes
+    // left ("10.1" is 10.0.0.1), and "010" is eight.
+    [[nodiscard]] static std::optional<quint32> readAddress(const QString& host);
+
+private:
+    struct Link;
+
+    [[nodiscard]] std::optional<quint32> remoteAddress() const;
+    void sendDatagram(const QByteArray& bytes, quint32 to);
+    void failAttempt(RunTimeError error);
+    void dropTcp();
+    void linkWritable(Link* link);
+    void linkReadable(Link* link);
+    void finishConnect(Link* link);
+    void established(Link* link);
+    void peerEnded(Link* link, bool discard);
+
+    Protocol m_protocol = Tcp;
+    QString m_host;
+    Long m_port = 0;
+    std::unique_ptr<Link> m_tcp;
+    int m_udp = -1;
+    QTimer m_connectTimer;
+    bool m_failed = false;     // the latest attempt or connection failed
+    bool m_peerClosed = false; // the peer ended the connection
+    int m_connectTimeoutMs = kConnectTimeoutMs;
+    RunTimeError m_lastError{RunTimeError::SocketFailure};
+    std::optional<quint32> m_scope;
+};
