@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <memory>
+#include <numeric>
 
 namespace {
 const QString kMask = QStringLiteral("255.255.255.0");
@@ -116,6 +117,38 @@ private slots:
                 waiting.push_back(r);
         }
         const auto got = startable(rows, waiting, std::vector<int>(running.begin(), running.end()), jobs);
+        QCOMPARE(QList<int>(got.begin(), got.end()), starts);
+    }
+
+    // Catches the same-tail rule keyed on the wrong family, or on the MAC as
+    // written rather than as the adaptor reads it, from the file to the first starts.
+    void scheduleFromFile_data() {
+        QTest::addColumn<QStringList>("macs"); // one row each, in the order of the file
+        QTest::addColumn<QList<int>>("starts");
+        QTest::newRow("error_broadcast_family_same_tail")
+            << QStringList{"00-20-4a-00-2c-3d", "00-20-4a-11-2c-3d"} << QList<int>{0};
+        QTest::newRow("error_broadcast_family_same_tail_other_spelling")
+            << QStringList{"00-20-4a-00-2c-3d", "00:20:4A:11:2C:3D"} << QList<int>{0};
+        QTest::newRow("ok_arp_family_same_tail")
+            << QStringList{"00-80-a3-00-2c-3d", "00-80-a3-11-2c-3d"} << QList<int>{0, 1};
+        QTest::newRow("ok_broadcast_family_other_tail")
+            << QStringList{"00-20-4a-00-2c-3d", "00-20-4a-00-3d-2c"} << QList<int>{0, 1};
+        QTest::newRow("ok_same_tail_across_families")
+            << QStringList{"00-80-a3-00-2c-3d", "00-20-4a-00-2c-3d", "00-80-a3-11-2c-3d", "00-20-4a-11-2c-3d"}
+            << QList<int>{0, 1, 2};
+    }
+    void scheduleFromFile() {
+        QFETCH(QStringList, macs);
+        QFETCH(QList<int>, starts);
+        QString text = QStringLiteral("mac,ip,mask,gateway\n");
+        for (int r = 0; r < int(macs.size()); ++r)
+            text += QStringLiteral("%1,10.1.2.%2,255.255.255.0,10.1.2.254\n").arg(macs[r]).arg(10 + r);
+        const BatchFile file = BatchFile::parse(text);
+        QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
+        QCOMPARE(int(file.rows.size()), int(macs.size()));
+        std::vector<int> waiting(file.rows.size());
+        std::iota(waiting.begin(), waiting.end(), 0);
+        const auto got = startable(file.rows, waiting, {}, 16);
         QCOMPARE(QList<int>(got.begin(), got.end()), starts);
     }
 
