@@ -4,11 +4,73 @@
 #include "setup/Sequencer.h"
 #include "signtest/SignMessages.h"
 
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
 const QString kFamily1Mac = QStringLiteral("00:20:4a:1b:2c:3d");
 const QString kFamily2Mac = QStringLiteral("0080a36163dd");
+
+// A network helper that answers as the real one does for an adaptor that is
+// silent until its neighbour entry is made, and sends nothing.
+const char kFakeHelper[] = R"(#!/bin/sh
+echo "netrika-net-helper 1 can echo arp neigh"
+bound=0
+while read -r verb rest; do
+    case "$verb" in
+    echo) if [ "$bound" = 1 ]; then echo "ok answered 1 4563686f2054686973"; else echo "ok silent"; fi ;;
+    arp-probe) echo "ok silent" ;;
+    neigh-add) bound=1; echo "ok added fake0" ;;
+    neigh-del) echo "ok removed" ;;
+    *) echo "refused $verb" ;;
+    esac
+done
+)";
+
+// A command-line adaptor played by the test itself: each prompt comes a set
+// time after the line before it, and none after the line it falls silent at.
+class LateAdaptor {
+public:
+    LateAdaptor(int delayMs, int silentAfter)
+        : m_delayMs(delayMs)
+        , m_silentAfter(silentAfter) {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            m_socket = m_server.nextPendingConnection();
+            QObject::connect(m_socket, &QTcpSocket::readyRead, m_socket, [this] { onBytes(); });
+            promptLater(0);
+        });
+    }
+    bool listen(const QString& address) { return m_server.listen(QHostAddress(address), 23); }
+    QByteArray received;
+
+private:
+    void promptLater(int index) {
+        QTimer::singleShot(m_delayMs, m_socket, [this, index] { m_socket->write(kPrompts[index]); });
+    }
+    void onBytes() {
+        received += m_socket->readAll();
+        while (m_lines < received.count('\n')) {
+            ++m_lines;
+            if (m_lines == m_silentAfter)
+                continue;
+            if (m_lines < int(std::size(kPrompts)))
+                promptLater(m_lines);
+            else
+                m_socket->disconnectFromHost(); // after "Logout"
+        }
+    }
+    static constexpr const char* kPrompts[] = {"Username> ", "Local_2> ",  "Password> ", "Local_2>> ",
+                                               "Local_2>> ", "Local_2>> ", "Local_2>> ", "Local_2>> ",
+                                               "Local_2>> ", "Local_2>> ", "Local_2>> "};
+    QTcpServer m_server;
+    QTcpSocket* m_socket = nullptr;
+    int m_delayMs = 0;
+    int m_silentAfter = 0;
+    int m_lines = 0;
+};
 } // namespace
 
 // The command line runs the window's own logic: the same checks, the same
@@ -131,6 +193,7 @@ private slots:
                  qPrintable(printed));
         QCOMPARE(h.ipIn(h.hostNs(), {"-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
         if (exitStatus == CliRun::BadValues) {
+            QTest::qWait(1000); // a datagram or connection would have been recorded by now
             QCOMPARE(sim.summary().value("connections").toArray().size(), 0);
             QCOMPARE(sim.summary().value("datagrams").toArray().size(), 0);
             return;
@@ -138,7 +201,8 @@ private slots:
         if (exitStatus == CliRun::Failed) {
             QVERIFY2(lines.last().endsWith(QStringLiteral("  9 - Subscript out of range (Timer, 3 2)")),
                      qPrintable(printed));
-            QCOMPARE(sim.received(9999), QByteArray("\r\nlogout\n")); // as the window closing
+            // As the window closing; sent as the run ends, so recorded a moment later.
+            QTRY_COMPARE(sim.received(9999), QByteArray("\r\nlogout\n"));
             return;
         }
         if (exitStatus == CliRun::Interrupted) {
@@ -151,11 +215,66 @@ private slots:
             qPrintable(printed));
         QTRY_COMPARE(sim.summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
         QCOMPARE(sim.received(3001), (SignMessages::first() + SignMessages::second()).toLatin1());
+        // The dialogue's last line and the sign travel on two connections: the
+        // adaptor may record the sign first.
         if (mac == kFamily2Mac)
-            QCOMPARE(sim.received(23), SimulatorProcess::commandLineBytes(ip, gateway));
+            QTRY_COMPARE(sim.received(23), SimulatorProcess::commandLineBytes(ip, gateway));
         else
-            QCOMPARE(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway));
+            QTRY_COMPARE(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QCOMPARE(sim.config().value("ip").toString(), ip);
+    }
+
+    // Catches a count of ticks without change that goes on from one prompt to
+    // the next, so that a run whose every prompt comes late, but each in time,
+    // ends as if the adaptor had stopped answering.
+    void latePromptsEachInTime_data() {
+        QTest::addColumn<int>("silentAfter"); // the line after which no prompt comes; 0: none
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("shown"); // a status the run prints
+        QTest::newRow("ok_every_prompt_late") << 0 << int(CliRun::Succeeded) << Sequencer::kSetupSucceeded;
+        QTest::newRow("error_silent_after_password")
+            << 3 << int(CliRun::Failed)
+            << RunTimeError(RunTimeError::NoAnswer).report(QStringLiteral(" (Timer, 1 3)"));
+    }
+    void latePromptsEachInTime() {
+        QFETCH(int, silentAfter);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, shown);
+        // Each prompt comes six ticks after the line before it: well under the
+        // ten that end a run, whatever the load, as both clocks run in this thread.
+        constexpr int kTickMs = 100;
+        constexpr int kPromptDelayMs = 6 * kTickMs;
+        NetnsHarness h(87);
+        NETNS_REQUIRE(h);
+        QTemporaryDir dir;
+        QFile helper(dir.filePath(QStringLiteral("fake-helper")));
+        QVERIFY(helper.open(QIODevice::WriteOnly) && helper.write(kFakeHelper) > 0);
+        helper.close();
+        QVERIFY(helper.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY2(h.enterDevice(), qPrintable(h.error()));
+        LateAdaptor adaptor(kPromptDelayMs, silentAfter);
+        QVERIFY(adaptor.listen(h.deviceAddress()));
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        const QString gateway = QStringLiteral("10.77.87.254");
+        auto request =
+            SetupRequest::from(kFamily2Mac, h.deviceAddress(), "255.255.255.0", gateway, false, nullptr);
+        QVERIFY(request);
+        request->tickMs = kTickMs;
+        QString printed;
+        QTextStream out(&printed);
+        int status = -1;
+        {
+            CliRun run(*request, out, helper.fileName());
+            status = run.run();
+        }
+        QVERIFY2(printed.contains(QRegularExpression("  " + QRegularExpression::escape(shown) + "\n")),
+                 qPrintable(printed));
+        QCOMPARE(status, exitStatus);
+        // The first ticks find nothing received yet: from there on the window
+        // is unlocked, and each tick that waits for a prompt counts as one without change.
+        QVERIFY(printed.contains(RunTimeError(RunTimeError::SubscriptOutOfRange).report(" (Timer, 1 0)")));
+        if (exitStatus == CliRun::Succeeded)
+            QCOMPARE(adaptor.received, SimulatorProcess::commandLineBytes(h.deviceAddress(), gateway));
     }
 };
 

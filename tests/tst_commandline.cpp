@@ -154,6 +154,39 @@ private slots:
         QCOMPARE(w.form->m.mState, 4);
     }
 
+    // Catches a stall count that goes on from one step to the next, so that a
+    // slow adaptor whose every prompt comes is reported as stopped, or a limit
+    // one tick off.
+    void slowPromptsEachJustInTime_data() {
+        QTest::addColumn<int>("waits");   // ticks without a prompt before each one
+        QTest::addColumn<int>("reports"); // how often the stall is shown
+        QTest::newRow("ok_each_wait_just_under_the_limit") << Sequencer::kStallTicks - 1 << 0;
+        QTest::newRow("error_each_wait_at_the_limit") << Sequencer::kStallTicks << 11;
+    }
+    void slowPromptsEachJustInTime() {
+        QFETCH(int, waits);
+        QFETCH(int, reports);
+        FakeWindow w;
+        startDialogue(w);
+        const QStringList prompts{"Username> ", "Local_1> ",  "Password> ", "Local_1>> ",
+                                  "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
+                                  "Local_1>> ", "Local_1>> ", "Local_1>> "};
+        w.clientSends(QStringLiteral("Welcome\r\n"));
+        for (const QString& p : prompts) {
+            for (int t = 0; t < waits; ++t)
+                w.tick();
+            w.clientSends(p);
+            w.tick();
+            // The adaptor echoes the line: the prompt is no longer the latest chunk.
+            w.clientSends(QString(w.wsClient.sent.last()).replace(QChar(10), QStringLiteral("\r\n")));
+        }
+        QCOMPARE(w.wsClient.sent.size(), prompts.size());
+        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QCOMPARE(
+            int(w.status.history.filter(QStringLiteral("1008 - The adaptor has stopped answering")).size()),
+            reports);
+    }
+
     // Catches a chunk from before the reset being matched by the dialogue.
 
     void chunkBeforeResetIsNeverRead() {
