@@ -747,17 +747,15 @@ void TestLayout::exitAccessKey() {
     QFETCH(bool, enabled);
     QFETCH(int, clicks);
 
-    // Access keys reach only the active window. On Wayland the compositor,
-    // not the program, gives the window back its activation after another
-    // window (the scaled one of an earlier test) has gone, and may take a moment.
-    QTRY_VERIFY2(m_window->isActiveWindow(), "the window is not the active one");
     QPushButton* exit = m_window->exitButton();
     QWidget* start = control(focus);
     QVERIFY2(start != nullptr, qPrintable(focus));
     start->setFocus(Qt::OtherFocusReason);
-    // The access key works in the active window only. A Wayland compositor may
-    // take the keyboard away for a moment and give it back (seen under load);
-    // there neither a focus widget nor isActiveWindow() tells that it is back.
+    // The access key works in the active window only. A Wayland compositor
+    // gives the window its activation in its own time: back after another
+    // window has gone (hence the scaled window's test runs last), or after
+    // taking the keyboard away for a moment under load. There neither a focus
+    // widget nor isActiveWindow() tells that it is back.
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), m_window.get(), 10000);
     QTRY_COMPARE(QApplication::focusWidget(), start);
     auto* field = qobject_cast<QLineEdit*>(start);
