@@ -127,19 +127,6 @@ int textRoom(QLineEdit* field) {
     return contents.width() - innerMargins - caret;
 }
 
-// The icon's drawn sizes, each read as what it is, PNG: left to find the
-// format itself, the image reader first loads every image-format plugin of
-// the system (JPEG, GIF, ICO ...), which costs the start a few milliseconds
-// and a few hundred kilobytes.
-QIcon drawnIcon(std::initializer_list<int> sides) {
-    QIcon icon;
-    for (const int side : sides) {
-        QImageReader reader(QStringLiteral(":/icons/%1.png").arg(side), "png");
-        reader.setAutoDetectImageFormat(false);
-        icon.addPixmap(QPixmap::fromImage(reader.read()));
-    }
-    return icon;
-}
 struct EntryRow {
     int array;
     int count;
@@ -155,10 +142,8 @@ struct EntryRow {
 Form1Window::Form1Window(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
-    initWindowIcons();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Ethernet Adaptor IP Configuration"));
-    setWindowIcon(drawnIcon({16, 24, 32, 48, 64}));
 
     // Labels and dots inherit the window colour; the entry fields start in it too
     // until the window's logic recolours them when it loads.
@@ -183,19 +168,29 @@ QIcon Form1Window::applicationIcon() {
     initWindowIcons();
     // Every size drawn for the desktop, so that a title bar, a task switcher
     // or a dock, on a scaled screen too, picks a drawn size instead of
-    // stretching a small one.
-    return drawnIcon({16, 24, 32, 48, 64, 128, 256});
+    // stretching a small one. Each is read as what it is, PNG: left to find
+    // the format itself, the image reader first loads every image-format
+    // plugin of the system (JPEG, GIF, ICO ...).
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/%1.png").arg(side), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
 }
 
 bool Form1Window::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    // The first frame carries the title bar's sizes only. On X11 the window
-    // hands every size of its icon to the window manager, unpacked, as it is
-    // mapped: the dock's large sizes made the start wait some milliseconds
-    // and a megabyte of passing memory. They follow once the window is drawn,
-    // for the window and for its message boxes.
-    if (event->type() == QEvent::Paint && !m_fullIconQueued) {
-        m_fullIconQueued = true;
+    // The icon follows the first frame instead of holding it up. On X11 the
+    // window hands every size of its icon to the window manager, unpacked,
+    // as it is mapped: reading the drawings (the image reader's first use
+    // alone takes some milliseconds) and handing over the dock's large sizes
+    // made the start wait, and took a megabyte of passing memory. Set once
+    // the window is drawn, the icon reaches the window manager a moment
+    // later, for the window and for its message boxes.
+    if (event->type() == QEvent::Paint && !m_iconQueued) {
+        m_iconQueued = true;
         QTimer::singleShot(0, this, [this] {
             const QIcon icon = applicationIcon();
             QApplication::setWindowIcon(icon);

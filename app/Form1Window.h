@@ -65,5 +65,5 @@ private:
     QPushButton* m_setup = nullptr;
     QPushButton* m_exit = nullptr;
     QPushButton* m_sendTest = nullptr;
-    bool m_fullIconQueued = false;
+    bool m_iconQueued = false;
 };
