@@ -170,7 +170,7 @@ QIcon Form1Window::applicationIcon() {
     // or a dock, on a scaled screen too, picks a drawn size instead of
     // stretching a small one. Each is read as what it is, PNG: left to find
     // the format itself, the image reader first loads every image-format
-    // plugin of the system (JPEG, GIF, ICO ...).
+    // plugin installed: JPEG, GIF, ICO ...
     QIcon icon;
     for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
         QImageReader reader(QStringLiteral(":/icons/%1.png").arg(side), "png");

@@ -10,7 +10,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
 netrika_install_packages xvfb
-runs="${1:-9}"
+runs="${1:-31}"
 only="${2:-}"
 if [ "$only" = start ]; then
     netrika_build "$top" bench_minimal_window bench_netrika_window
