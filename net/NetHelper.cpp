@@ -60,7 +60,9 @@ bool NetHelper::start() {
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A session of its own from the start: a terminal's Ctrl-C to our process
+    // group must not end it before it has removed its entries.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     const QByteArray path = QFile::encodeName(m_program);
     char* argv[] = {const_cast<char*>(path.constData()), nullptr};
     char* environment[] = {nullptr};

@@ -560,11 +560,37 @@ bool writeLine(const std::string& text) {
     return true;
 }
 
+volatile std::sig_atomic_t terminated = 0;
+void onTerminate(int) {
+    terminated = 1;
+}
+
+// A session of its own, so that a terminal's Ctrl-C, Ctrl-\ and hang-up,
+// sent to the front end's whole process group, never reach the helper: it
+// removes its entries when its front end goes away, however that happens.
+// SIGTERM (a session's end, a shutdown) is taken as the end of the requests.
+// It is blocked but while waiting for a request, so a request under way is
+// always answered first.
+void ownSession(sigset_t& waiting) {
+    ::setsid();
+    for (int s : {SIGINT, SIGHUP, SIGQUIT, SIGPIPE})
+        std::signal(s, SIG_IGN);
+    struct sigaction term {};
+    term.sa_handler = onTerminate;
+    ::sigaction(SIGTERM, &term, nullptr);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    sigdelset(&waiting, SIGTERM);
+}
+
 } // namespace
 
 int main(int argc, char**) {
     dropAllButNetwork();
-    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t waiting;
+    ownSession(waiting);
     if (argc != 1) {
         Helper::log("arguments", "refused: this helper takes none; Netrika starts it itself");
         return 2;
@@ -584,7 +610,10 @@ int main(int argc, char**) {
     std::string pending;
     bool discarding = false; // the rest of a line already refused as too long
     char buffer[512];
-    while (open) {
+    while (open && !terminated) {
+        pollfd input{0, POLLIN, 0};
+        if (::ppoll(&input, 1, nullptr, &waiting) < 0)
+            continue; // EINTR: SIGTERM, seen above
         const ssize_t n = ::read(0, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
