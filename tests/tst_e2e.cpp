@@ -99,7 +99,7 @@ private slots:
         // The dialogue has started: the host's entry for the address stands meanwhile.
         QCOMPARE(b.f->binding->form().m.mTimerState, RunState::kCommandLine);
         QCOMPARE(b.permanentEntries(ip),
-                 QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT")
+                 QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT proto 147")
                                   .arg(ip, b.h.hostInterface())}));
 
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 30000);

@@ -42,7 +42,7 @@ QStringList neighbours(NetnsHarness& h, const QString& address) {
 }
 
 QStringList permanentEntry(NetnsHarness& h, const QString& address, const QString& lladdr) {
-    return {QStringLiteral("%1 dev %2 lladdr %3 PERMANENT").arg(address, h.hostInterface(), lladdr)};
+    return {QStringLiteral("%1 dev %2 lladdr %3 PERMANENT proto 147").arg(address, h.hostInterface(), lladdr)};
 }
 
 int openDescriptors() {
@@ -202,7 +202,7 @@ private slots:
         const QString set = "arp -s " + kTarget + " " + kAdaptorMac;
         const QString del = "arp -d " + kTarget;
         QTest::newRow("ok_replace_stale") << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "stale"} << set
-                                          << "00:80:a3:61:63:dd PERMANENT";
+                                          << "00:80:a3:61:63:dd PERMANENT proto 147";
         QTest::newRow("error_keep_reachable")
             << QStringList{"lladdr", "00:80:a3:01:02:03", "nud", "reachable"} << set
             << "00:80:a3:01:02:03 REACHABLE";

@@ -1,9 +1,22 @@
 #include "NetnsHarness.h"
+
+#include <atomic>
 #include "net/NetHelper.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <csignal>
+#include <linux/if_ether.h>
+#include <netpacket/packet.h>
+#include <sys/socket.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 
 using helper::Request;
 Q_DECLARE_METATYPE(Request)
@@ -17,6 +30,65 @@ Request at(Request::Kind kind, const QString& address, helper::Mac mac = kAdapto
     const auto request = helper::parseRequest("echo " + address.toStdString());
     return {kind, request ? request->address : 0, mac};
 }
+
+// The state letter of a process (R, S, T, ...), or 0 once it is gone.
+char processState(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && close + 2 < text.size() ? text.at(close + 2) : 0;
+}
+
+// The wire times, in ns, of the probes this segment's host sends: echo
+// requests, and ARP requests with sender address 0.0.0.0 (the helper's; the
+// kernel's own ARP requests carry the host's address). Read on the device's
+// side, by a packet socket made in its namespace.
+class ProbeCounter {
+public:
+    explicit ProbeCounter(int fd)
+        : m_fd(fd)
+        , m_thread([this] { run(); }) {}
+    ~ProbeCounter() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_fd);
+    }
+    std::vector<qint64> times() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        std::sort(m_times.begin(), m_times.end());
+        return m_times;
+    }
+
+private:
+    void run() {
+        timeval limit{0, 100000};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        unsigned char frame[2048];
+        while (!m_stop) {
+            const ssize_t n = ::recv(m_fd, frame, sizeof frame, 0);
+            if (n < 34)
+                continue;
+            const int type = frame[12] << 8 | frame[13];
+            const bool echo = type == ETH_P_IP && frame[23] == 1 && frame[14 + (frame[14] & 15) * 4] == 8;
+            const bool arp = type == ETH_P_ARP && n >= 42 && frame[21] == 1 &&
+                             std::all_of(frame + 28, frame + 32, [](unsigned char b) { return b == 0; });
+            if (echo || arp) {
+                timespec t{};
+                ::clock_gettime(CLOCK_MONOTONIC, &t);
+                m_times.push_back(qint64(t.tv_sec) * 1000000000 + t.tv_nsec);
+            }
+        }
+    }
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::vector<qint64> m_times;
+    std::thread m_thread;
+};
 } // namespace
 
 // The network helper as the only privileged code: what it refuses before any
@@ -77,7 +149,7 @@ private slots:
         QTest::newRow("ok_arp_silent") << at(Request::ArpProbe, kPrefix + "99") << none << "ok silent"
                                        << "-";
         QTest::newRow("ok_neigh_add") << at(Request::NeighAdd, e50) << none << "ok added %1"
-                                      << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT";
+                                      << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT proto 147";
         QTest::newRow("error_loopback")
             << at(Request::Echo, "127.0.0.1") << none << "refused .* loopback address"
             << "-";
@@ -221,7 +293,143 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
         QCOMPARE(entries(kPrefix + "50"), QStringList());
         QCOMPARE(entries(kPrefix + "51"), QStringList{kPrefix + "51 dev " + h->hostInterface() +
-                                                      " lladdr 02:00:00:00:00:02 PERMANENT"});
+                                                      " lladdr 02:00:00:00:00:02 PERMANENT proto 147"});
+    }
+
+    // Catches entries that outlive a killed helper for good, and a clean-up
+    // that goes too far: a living helper's entry, a permanent entry of root's
+    // and one with our mark that no helper lists all stay.
+    void killedHelperLeavesNothingForLong() {
+        const QString dev = h->hostInterface();
+        NetHelper killed(QStringLiteral(NETRIKA_HELPER));
+        NetHelper living(QStringLiteral(NETRIKA_HELPER));
+        QCOMPARE(killed.ask(at(Request::NeighAdd, kPrefix + "60")).value_or(QString()).left(8), "ok added");
+        QCOMPARE(living.ask(at(Request::NeighAdd, kPrefix + "61")).value_or(QString()).left(8), "ok added");
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "62", "dev", dev, "lladdr", "02:00:00:00:00:62",
+                                       "nud", "permanent"})
+                     .isNull());
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "63", "dev", dev, "lladdr", "02:00:00:00:00:63",
+                                       "nud", "permanent", "proto", "147"})
+                     .isNull());
+        QCOMPARE(::kill(killed.pid(), SIGKILL), 0);
+        killed.stop();
+        QCOMPARE(entries(kPrefix + "60").size(), 1);
+        NetHelper next(QStringLiteral(NETRIKA_HELPER));
+        QVERIFY(next.start());
+        QCOMPARE(entries(kPrefix + "60"), QStringList());
+        QCOMPARE(entries(kPrefix + "61"),
+                 QStringList{kPrefix + "61 dev " + dev + " lladdr 00:80:a3:61:63:dd PERMANENT proto 147"});
+        QCOMPARE(entries(kPrefix + "62"), QStringList{kPrefix + "62 dev " + dev + " lladdr 02:00:00:00:00:62 PERMANENT"});
+        QCOMPARE(entries(kPrefix + "63"),
+                 QStringList{kPrefix + "63 dev " + dev + " lladdr 02:00:00:00:00:63 PERMANENT proto 147"});
+        living.stop();
+        QCOMPARE(entries(kPrefix + "61"), QStringList());
+    }
+
+    // Catches a binding made over an entry that appeared between the helper's
+    // check of the address and its change of the table: another's permanent
+    // entry replaced (and later deleted with ours), or a host that answered
+    // late bound to the adaptor's MAC. The test build of the helper holds
+    // between the two while a file in its folder says so.
+    void entryAppearsDuringCheck_data() {
+        QTest::addColumn<QStringList>("meanwhile"); // ip neigh add ... for .70, or none
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("after");
+        const QString e70 = kPrefix + "70 dev %1 lladdr ";
+        QTest::newRow("error_permanent_of_roots")
+            << QStringList{"lladdr", "02:00:00:00:00:70", "nud", "permanent"}
+            << "refused .* bound already by an entry that this helper did not make"
+            << e70 + "02:00:00:00:00:70 PERMANENT";
+        QTest::newRow("error_late_answer_reachable")
+            << QStringList{"lladdr", "02:00:00:00:00:70", "nud", "reachable"}
+            << "refused .* in use: the host has a reachable entry for it" << e70 + "02:00:00:00:00:70 REACHABLE";
+        QTest::newRow("ok_unresolved_replaced")
+            << QStringList{"nud", "failed"} << "ok added %1" << e70 + "00:80:a3:61:63:dd PERMANENT proto 147";
+        QTest::newRow("ok_nothing_meanwhile") << QStringList{} << "ok added %1"
+                                              << e70 + "00:80:a3:61:63:dd PERMANENT proto 147";
+    }
+    void entryAppearsDuringCheck() {
+        QFETCH(QStringList, meanwhile);
+        QFETCH(QString, answer);
+        QFETCH(QString, after);
+        const QString dev = h->hostInterface();
+        QVERIFY(QDir().mkpath(QStringLiteral(NETRIKA_HELPER_HOOKED_RUN)));
+        QFile hold(QStringLiteral(NETRIKA_HELPER_HOOKED_RUN "/hold-before-add"));
+        QVERIFY(hold.open(QIODevice::WriteOnly));
+        hold.close();
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        QVERIFY(helper.start());
+        std::optional<QString> got;
+        std::thread asking([&] { got = helper.ask(at(Request::NeighAdd, kPrefix + "70")); });
+        QTRY_COMPARE_WITH_TIMEOUT(processState(helper.pid()), 'T', 2000);
+        bool changed = meanwhile.isEmpty() ||
+                       !h->ipIn(h->hostNs(), QStringList{"neigh", "replace", kPrefix + "70", "dev", dev} + meanwhile)
+                            .isNull();
+        hold.remove();
+        ::kill(helper.pid(), SIGCONT);
+        asking.join();
+        QVERIFY2(changed, qPrintable(h->error()));
+        QVERIFY(got.has_value());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(QString(answer).replace("%1", dev)))
+                     .match(*got)
+                     .hasMatch(),
+                 qPrintable(*got));
+        QCOMPARE(entries(kPrefix + "70"), QStringList{QString(after).arg(dev)});
+        helper.stop();
+        if (!got->startsWith(QLatin1String("ok")))
+            QCOMPARE(entries(kPrefix + "70"), QStringList{QString(after).arg(dev)});
+    }
+
+    // Catches a limit on probes that each helper keeps for itself alone: fifty
+    // helpers asked at once send, counted on the wire, no more than the host's
+    // budget of twenty a second together (a send may come some milliseconds
+    // after its turn, so any 21 probes must span at least 0.9 s).
+    void hostBudgetAcrossHelpers() {
+        constexpr int kHelpers = 50;
+        constexpr int kAsks = 4;
+        QVERIFY(h->enterDevice());
+        const int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+        QVERIFY(h->enterHost());
+        QVERIFY(fd >= 0);
+        std::vector<std::unique_ptr<NetHelper>> helpers;
+        for (int i = 0; i < kHelpers; ++i) {
+            helpers.push_back(std::make_unique<NetHelper>(QStringLiteral(NETRIKA_HELPER_HOOKED)));
+            QVERIFY(helpers.back()->start());
+        }
+        QStringList answers;
+        std::mutex lock;
+        {
+            ProbeCounter counter(fd);
+            // The address that answers is resolved first, and the budget's earlier use has passed.
+            QCOMPARE(helpers[0]->ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
+            QTest::qWait(1100);
+            std::vector<std::thread> asking;
+            for (int i = 0; i < kHelpers; ++i)
+                asking.emplace_back([&, i] {
+                    for (int k = 0; k < kAsks; ++k) {
+                        // Echo requests to an address the host has resolved, so that
+                        // each goes out at once; ARP requests to a silent one.
+                        const bool echo = (i + k) % 2;
+                        const auto got = helpers[std::size_t(i)]->ask(
+                            at(echo ? Request::Echo : Request::ArpProbe, kPrefix + (echo ? "2" : "98")));
+                        const std::lock_guard<std::mutex> g(lock);
+                        answers << got.value_or(QStringLiteral("no answer"));
+                    }
+                });
+            for (auto& t : asking)
+                t.join();
+            QTest::qWait(200);
+            const std::vector<qint64> wire = counter.times();
+            const auto sent = answers.filter(QRegularExpression(QStringLiteral("^ok "))).size();
+            const auto overBudget = answers.filter(QStringLiteral("too many probes on this host")).size();
+            QCOMPARE(sent + overBudget, kHelpers * kAsks);
+            QVERIFY2(sent >= 20 && overBudget > 0, qPrintable(answers.join('\n')));
+            QVERIFY2(qsizetype(wire.size()) >= sent,
+                     qPrintable(QStringLiteral("%1 on the wire, %2 sent").arg(wire.size()).arg(sent)));
+            for (std::size_t i = 0; i + 20 < wire.size(); ++i)
+                QVERIFY2(wire[i + 20] - wire[i] >= 900000000,
+                         qPrintable(QStringLiteral("21 probes within %1 ms").arg((wire[i + 20] - wire[i]) / 1000000)));
+        }
     }
 
     // Catches a helper that keeps capabilities in force between requests, or

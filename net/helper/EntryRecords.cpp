@@ -1,0 +1,176 @@
+#include "net/helper/EntryRecords.h"
+
+#include "net/helper/Capabilities.h"
+#include "net/helper/Rtnetlink.h"
+#include "net/helper/RuntimeFolder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/neighbour.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace helper {
+namespace {
+
+constexpr std::size_t kRecordLimit = 65536;
+
+std::string networkNamespace() {
+    struct stat s {};
+    return ::stat("/proc/self/ns/net", &s) == 0 ? std::to_string(s.st_ino) : std::string("unknown");
+}
+
+std::string folderPath(const std::string& name) {
+    return std::string(kRuntimeFolder) + "/" + name;
+}
+
+std::vector<Entry> readEntries(const std::string& base) {
+    std::string text;
+    return readSmallFile(base + ".entries", kRecordLimit, text) ? entriesFrom(text) : std::vector<Entry>{};
+}
+
+} // namespace
+
+std::string entriesText(const std::vector<Entry>& entries) {
+    std::string text;
+    for (const Entry& e : entries)
+        text += std::to_string(e.interface) + " " +
+                formatRequest({Request::NeighAdd, e.address, e.mac}) + "\n";
+    return text;
+}
+
+std::vector<Entry> entriesFrom(const std::string& text) {
+    std::vector<Entry> entries;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t space = line.find(' ');
+        if (space == 0 || space > 10 || space == std::string::npos)
+            continue;
+        const std::string number = line.substr(0, space);
+        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const long interface = std::stol(number);
+        const auto request = parseRequest(std::string_view(line).substr(space + 1));
+        if (interface > 0 && interface <= 0x7fffffff && request && request->kind == Request::NeighAdd)
+            entries.push_back({request->address, int(interface), request->mac});
+    }
+    return entries;
+}
+
+EntryRecords::EntryRecords() = default;
+
+EntryRecords::~EntryRecords() {
+    if (m_lock < 0)
+        return;
+    if (m_empty) {
+        ::unlink((m_base + ".entries").c_str());
+        ::unlink((m_base + ".lock").c_str());
+    }
+    ::close(m_lock);
+}
+
+void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string&)>& log) {
+    std::string why;
+    if (!ensureRuntimeFolder(why))
+        return;
+    const std::string prefix = networkNamespace() + ".";
+    std::vector<std::pair<std::string, int>> ended; // base, its lock held
+    std::vector<Entry> claimed;
+    if (DIR* folder = ::opendir(kRuntimeFolder)) {
+        while (const dirent* d = ::readdir(folder)) {
+            const std::string name = d->d_name;
+            const std::size_t dot = name.rfind(".lock");
+            if (name.rfind(prefix, 0) != 0 || dot == std::string::npos || dot + 5 != name.size())
+                continue;
+            const std::string base = folderPath(name.substr(0, dot));
+            const int fd = ::open((base + ".lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            struct stat s {};
+            if (fd < 0 || ::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+                if (fd >= 0)
+                    ::close(fd);
+                continue;
+            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                ended.emplace_back(base, fd);
+            } else {
+                const auto living = readEntries(base);
+                claimed.insert(claimed.end(), living.begin(), living.end());
+                ::close(fd);
+            }
+        }
+        ::closedir(folder);
+    }
+    for (const auto& [base, fd] : ended) {
+        std::vector<Entry> left;
+        for (const Entry& e : readEntries(base)) {
+            if (std::find(claimed.begin(), claimed.end(), e) != claimed.end())
+                continue; // a living helper's now
+            const Neighbour n = lookUp(nl, e.interface, e.address);
+            const std::string what = formatRequest({Request::NeighDel, e.address, {}}) + " on " +
+                                     interfaceName(e.interface) + ", left by a helper that has ended";
+            if (n.error != 0) {
+                log(what + ": failed " + std::strerror(n.error));
+                left.push_back(e);
+                continue;
+            }
+            if (!n.present || !n.marked() || !(n.state & NUD_PERMANENT) || n.mac != e.mac)
+                continue; // gone, or another entry by now
+            Raised admin(CAP_NET_ADMIN);
+            const int error = admin.ok() ? deleteEntry(nl, e.interface, e.address) : EPERM;
+            if (error != 0 && error != ENOENT) {
+                log(what + ": failed " + std::strerror(error));
+                left.push_back(e);
+                continue;
+            }
+            log(what + ": ok removed");
+        }
+        if (left.empty()) {
+            ::unlink((base + ".entries").c_str());
+            ::unlink((base + ".lock").c_str());
+        } else {
+            replaceFile(base + ".entries", entriesText(left));
+        }
+        ::close(fd);
+    }
+}
+
+bool EntryRecords::keep(const std::vector<Entry>& entries, std::string& why) {
+    if (m_lock < 0) {
+        if (!ensureRuntimeFolder(why))
+            return false;
+        timespec t{};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        const std::string name = networkNamespace() + "." + std::to_string(::getpid()) + "." +
+                                 std::to_string(t.tv_sec) + std::to_string(t.tv_nsec);
+        m_base = folderPath(name);
+        // Locked before it bears the name a sweep looks for, so that no sweep
+        // takes a helper just starting for one that has ended.
+        const std::string fresh = folderPath("." + name + ".new");
+        const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(fresh.c_str(), (m_base + ".lock").c_str()) != 0) {
+            why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " + std::strerror(errno);
+            if (fd >= 0)
+                ::close(fd);
+            ::unlink(fresh.c_str());
+            return false;
+        }
+        m_lock = fd;
+    }
+    if (!replaceFile(m_base + ".entries", entriesText(entries))) {
+        why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " + std::strerror(errno);
+        return false;
+    }
+    m_empty = entries.empty();
+    return true;
+}
+
+} // namespace helper

@@ -1,0 +1,75 @@
+#include "net/helper/ProbeBudget.h"
+
+#include "net/helper/RuntimeFolder.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace helper {
+namespace {
+
+constexpr std::int64_t kSecond = 1000000000;
+
+std::int64_t monotonicNow() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * kSecond + t.tv_nsec;
+}
+
+} // namespace
+
+ProbeBudget::~ProbeBudget() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool ProbeBudget::take(std::chrono::milliseconds wait, std::string& why) {
+    if (m_fd < 0) {
+        if (!ensureRuntimeFolder(why))
+            return false;
+        const std::string path = std::string(kRuntimeFolder) + "/probes";
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
+        if (m_fd < 0) {
+            why = "the host's probe budget " + path + " cannot be opened: " + std::strerror(errno);
+            return false;
+        }
+    }
+    const std::int64_t deadline = monotonicNow() + std::int64_t(wait.count()) * 1000000;
+    for (;;) {
+        // The send times of the last probes; a short or missing file reads as long ago.
+        std::array<std::int64_t, kHostProbesPerSecond> sent{};
+        if (::flock(m_fd, LOCK_EX) != 0) {
+            why = std::string("the host's probe budget cannot be locked: ") + std::strerror(errno);
+            return false;
+        }
+        (void)!::pread(m_fd, sent.data(), sizeof sent, 0);
+        const std::int64_t now = monotonicNow();
+        auto oldest = std::min_element(sent.begin(), sent.end());
+        // A time ahead of the clock (a file written by mistake) counts as now.
+        const std::int64_t since = std::min(*oldest, now);
+        const bool free = now - since >= kSecond;
+        if (free) {
+            *oldest = now;
+            if (::pwrite(m_fd, sent.data(), sizeof sent, 0) != ssize_t(sizeof sent))
+                why = std::string("the host's probe budget cannot be written: ") + std::strerror(errno);
+        }
+        ::flock(m_fd, LOCK_UN);
+        if (free)
+            return why.empty();
+        const std::int64_t ready = since + kSecond;
+        if (ready > deadline)
+            return false;
+        const std::int64_t pause = ready - now;
+        timespec t{time_t(pause / kSecond), long(pause % kSecond)};
+        ::nanosleep(&t, nullptr);
+    }
+}
+
+} // namespace helper

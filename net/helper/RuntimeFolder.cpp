@@ -1,0 +1,60 @@
+#include "net/helper/RuntimeFolder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace helper {
+
+bool ensureRuntimeFolder(std::string& why) {
+    struct stat s {};
+    if (::lstat(kRuntimeFolder, &s) != 0 && errno == ENOENT && ::geteuid() == 0)
+        ::mkdir(kRuntimeFolder, 0770);
+    if (::lstat(kRuntimeFolder, &s) == 0 && S_ISDIR(s.st_mode) && ::access(kRuntimeFolder, W_OK | X_OK) == 0)
+        return true;
+    why = std::string("the folder ") + kRuntimeFolder + " shared by the helpers of this host cannot be used (" +
+          std::strerror(errno) +
+          "); the package makes it at boot, or as root: install -d -m 2770 -g netrika " + kRuntimeFolder;
+    return false;
+}
+
+bool readSmallFile(const std::string& path, std::size_t limit, std::string& content) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat s {};
+    bool ok = ::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && std::size_t(s.st_size) <= limit;
+    content.clear();
+    char buffer[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || content.size() + std::size_t(n) > limit) {
+            ok = n == 0;
+            break;
+        }
+        content.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool replaceFile(const std::string& path, const std::string& content) {
+    const std::string fresh = path + ".new";
+    ::unlink(fresh.c_str());
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, content.data(), content.size()) == ssize_t(content.size());
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(fresh.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(fresh.c_str());
+    return false;
+}
+
+} // namespace helper

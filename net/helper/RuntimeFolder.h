@@ -1,0 +1,29 @@
+#pragma once
+
+// The folder all helpers of the host share (/run/netrika, made by the package
+// at every boot, mode 2770 root:netrika): the host's probe budget and a record
+// of the neighbour entries each helper has made. Files in it are opened
+// without following links and are read with a size limit, since every member
+// of the group can write there.
+
+#include <string>
+
+namespace helper {
+
+#ifdef NETRIKA_RUNTIME_DIR
+inline constexpr const char* kRuntimeFolder = NETRIKA_RUNTIME_DIR;
+#else
+inline constexpr const char* kRuntimeFolder = "/run/netrika";
+#endif
+
+// The folder, made where root runs a helper before any package has made it.
+// False with why set (naming the folder and the way to make it) otherwise.
+bool ensureRuntimeFolder(std::string& why);
+
+// A regular file's whole content, at most limit bytes; false when it cannot be read.
+bool readSmallFile(const std::string& path, std::size_t limit, std::string& content);
+// Replaces a file at once (a new file renamed over it), so a reader sees the
+// old content or the new, never a part.
+bool replaceFile(const std::string& path, const std::string& content);
+
+} // namespace helper
