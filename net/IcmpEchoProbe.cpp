@@ -23,8 +23,8 @@ bool IcmpEchoProbe::SocketsInitialize() {
     if (!std::exchange(m_warned, true))
         qCWarning(lcNet).noquote()
             << QStringLiteral("the network helper cannot send echo requests: it lacks the capability "
-                              "CAP_NET_RAW. Give it with: setcap cap_net_raw,cap_net_admin+ep %1")
-                   .arg(m_helper.program());
+                              "CAP_NET_RAW. %1")
+                   .arg(m_helper.capabilityAdvice());
     return false;
 }
 
@@ -37,8 +37,8 @@ Long IcmpEchoProbe::ArpProbe(const QString& address) {
             qCWarning(lcNet).noquote()
                 << QStringLiteral("the check that an address is free uses echo requests only: the network "
                                   "helper cannot send ARP probes, so a host that drops echo requests is not "
-                                  "found. Give it CAP_NET_RAW with: setcap cap_net_raw,cap_net_admin+ep %1")
-                       .arg(m_helper.program());
+                                  "found. %1")
+                       .arg(m_helper.capabilityAdvice());
         return SendFailed;
     }
     const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});

@@ -120,8 +120,7 @@ void NeighbourCommand::launch(const QString& commandLine, int windowStyle) {
         qCWarning(lcNet).noquote() << action << "not carried out: the network helper is not available";
     else if (answer->contains(QLatin1String("CAP_NET_ADMIN")))
         qCWarning(lcNet).noquote() << action << answer->mid(7)
-                                   << QStringLiteral("; give it with: setcap cap_net_raw,cap_net_admin+ep %1")
-                                          .arg(m_helper.program());
+                                   << QStringLiteral("; ") + m_helper.capabilityAdvice();
     else if (answer->startsWith(QLatin1String("failed")))
         qCWarning(lcNet).noquote() << action << answer->mid(7);
     else // refusals are written out by the helper itself

@@ -33,6 +33,19 @@ QString NetHelper::defaultProgram() {
     return QDir::cleanPath(dir + QStringLiteral("/../" NETRIKA_HELPER_DIR "/netrika-net-helper"));
 }
 
+QString NetHelper::capabilityAdvice() const {
+    const QString path = QFileInfo(m_program).absoluteFilePath();
+    const QString build = QFileInfo(QStringLiteral(NETRIKA_BUILD_DIR)).absoluteFilePath() + QLatin1Char('/');
+    const bool installed = path.endsWith(QStringLiteral("/" NETRIKA_HELPER_DIR "/netrika-net-helper")) &&
+                           !path.startsWith(build);
+    if (installed)
+        return QStringLiteral("Give it with: sudo setcap cap_net_raw,cap_net_admin+ep %1").arg(path);
+    return QStringLiteral("%1 is a build's helper: never give it capabilities, since whoever may write "
+                          "its folder could change a program that holds them. From a build, run as root "
+                          "(sudo), or install the package (tools/package.sh builds it).")
+        .arg(path);
+}
+
 void NetHelper::warnOnce(const QString& text) {
     if (std::exchange(m_warned, true))
         return;

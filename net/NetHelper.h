@@ -41,6 +41,11 @@ public:
     // Beside the running program (a build tree), else in the installed
     // location relative to it (/usr/bin/netrika: /usr/libexec/netrika/).
     [[nodiscard]] static QString defaultProgram();
+    // How to give the helper its capabilities: setcap, for an installed helper
+    // only. A helper in a build tree must never hold them (whoever may write
+    // the tree could change a program that does), so for it the advice is to
+    // run the build as root or to install the package.
+    [[nodiscard]] QString capabilityAdvice() const;
 
 private:
     [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs);

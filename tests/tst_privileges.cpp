@@ -5,7 +5,9 @@
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <linux/capability.h>
@@ -34,9 +36,19 @@ class TestPrivileges : public QObject {
             << copy << false << R"(group "netrika" may run it.*sudo adduser \$USER netrika, then log out)";
         QTest::newRow("error_helper_missing")
             << dir.filePath(QStringLiteral("missing")) << false << "Reinstall";
-        QTest::newRow("error_helper_without_raw")
+        // Only an installed helper may be given capabilities; a build's helper
+        // never (whoever may write its tree could change it).
+        const QString installed = dir.filePath(QStringLiteral("usr/libexec/netrika/netrika-net-helper"));
+        if (!QFile::exists(installed)) {
+            QDir().mkpath(QFileInfo(installed).path());
+            QFile::copy(QStringLiteral(NETRIKA_HELPER), installed);
+        }
+        QTest::newRow("error_installed_helper_without_raw")
+            << installed << true
+            << R"(lacks the capability CAP_NET_RAW\. Give it with: sudo setcap cap_net_raw,cap_net_admin\+ep /.*/usr/libexec/netrika/netrika-net-helper$)";
+        QTest::newRow("error_build_helper_without_raw")
             << QStringLiteral(NETRIKA_HELPER) << true
-            << R"(lacks the capability CAP_NET_RAW.*setcap cap_net_raw)";
+            << R"(lacks the capability CAP_NET_RAW\. /.* is a build's helper: never give it capabilities.*run as root)";
     }
 
     // Runs f in a thread of its own inside the host namespace, where the helper
