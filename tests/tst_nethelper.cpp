@@ -14,6 +14,8 @@
 #include <linux/if_ether.h>
 #include <netpacket/packet.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -444,6 +446,39 @@ private slots:
         for (const char* line : {"CapInh:\t0000000000000000", "CapPrm:\t0000000000003000",
                                  "CapEff:\t0000000000000000", "CapAmb:\t0000000000000000", "NoNewPrivs:\t1"})
             QVERIFY2(text.contains(QLatin1String(line)), line);
+    }
+
+    // Catches a helper that its user may trace or dump (read its memory,
+    // inject code) while it holds capabilities: started by a thread running
+    // as nobody, its /proc files must belong to root, as the kernel makes
+    // them for a process that is not dumpable.
+    void notDumpableByItsUser() {
+        pid_t pid = -1;
+        uid_t uid = 0;
+        uid_t owner = 65534;
+        std::thread worker([&] {
+            // Only this thread changes its user: the raw call, not the library's.
+            if (::syscall(SYS_setresuid, 65534, 65534, 65534) != 0)
+                return;
+            NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+            if (!helper.start())
+                return;
+            pid = helper.pid();
+            struct stat s {};
+            if (::stat(qPrintable(QStringLiteral("/proc/%1/status").arg(pid)), &s) == 0)
+                owner = s.st_uid;
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            if (status.open(QIODevice::ReadOnly))
+                uid = QRegularExpression(QStringLiteral("\\nUid:\\s+(\\d+)"))
+                          .match(QString::fromLatin1(status.readAll()))
+                          .captured(1)
+                          .toUInt();
+        });
+        worker.join();
+        if (pid < 0)
+            QSKIP("nobody cannot run this build's helper (a folder of the build tree is closed to others)");
+        QCOMPARE(uid, uid_t(65534));
+        QCOMPARE(owner, uid_t(0));
     }
 
     // Catches namespaces of a killed test run piling up: a new harness

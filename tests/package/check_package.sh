@@ -34,6 +34,7 @@ check "depends on setcap" grep -q "libcap2-bin" <<<"$(field Depends)"
 check "holds the program" has /usr/bin/netrika
 check "holds the network helper" has /usr/libexec/netrika/netrika-net-helper
 check "holds the command line" has /usr/bin/netrika-cli
+check "holds the boot-time entry of the helpers' folder" has /usr/lib/tmpfiles.d/netrika.conf
 check "holds the manual pages" bash -c 'grep -qx /usr/share/man/man1/netrika.1.gz <<<"$1" && grep -qx /usr/share/man/man1/netrika-cli.1.gz <<<"$1"' _ "$contents"
 # One application id names the desktop entry, the metainfo file and the icon.
 app_id=org.netrika.Netrika
@@ -134,6 +135,12 @@ check "the command line starts with no display" bash -c 'env -u DISPLAY -u WAYLA
 check "the helper holds cap_net_admin and cap_net_raw" grep -Eq "cap_net_admin,cap_net_raw[+=]ep" <<<"$(getcap "$helper")"
 check "no other file of the package holds a capability" test "$(dpkg -L netrika | xargs getcap 2>/dev/null | grep -c .)" = 1
 check "the group netrika exists" getent group netrika
+check "the helpers' shared folder is /run/netrika, root:netrika, mode 2770" test "$(stat -c '%a %U %G' /run/netrika)" = "2770 root netrika"
+check "the folder is made again at boot" grep -qx "d /run/netrika 2770 root netrika -" /usr/lib/tmpfiles.d/netrika.conf
+# A run path would let whoever writes one of its folders load a library into the program.
+for program in "$helper" /usr/bin/netrika /usr/bin/netrika-cli; do
+    check "no RUNPATH or RPATH in $program" bash -c '! readelf -d "$1" | grep -Eq "\((RUNPATH|RPATH)\)"' _ "$program"
+done
 check "the helper is root:netrika, mode 0750" test "$(stat -c '%a %U %G' "$helper")" = "750 root netrika"
 
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
@@ -215,6 +222,18 @@ check "a killed window leaves no neighbour entry behind" test "$gone" = yes
 for _ in $(seq 30); do pgrep -x -u "$user" netrika-net-hel >/dev/null || break; sleep 0.1; done
 check "no helper outlives its window" bash -c '! pgrep -x -u "$1" netrika-net-hel' _ "$user"
 
+# The helper as a technician runs it: not dumpable, so its user can neither
+# trace it nor read its memory while it holds capabilities; its /proc files
+# belong to root then.
+as_user bash -c 'sleep 5 | /usr/libexec/netrika/netrika-net-helper >/dev/null 2>&1' &
+helper_shell=$!
+helper_pid=""
+for _ in $(seq 30); do helper_pid="$(pgrep -x -u "$user" netrika-net-hel | head -n 1)" && [ -n "$helper_pid" ] && break; sleep 0.1; done
+check "the helper runs as the technician" test -n "$helper_pid"
+check "the helper is not dumpable (its /proc status belongs to root)" \
+    bash -c '[ "$(stat -c %U "/proc/$1/status")" = root ] && grep -q "^Uid:[[:space:]]*$(id -u "$2")" "/proc/$1/status"' _ "$helper_pid" "$user"
+wait "$helper_shell" 2>/dev/null || true
+
 # A user outside the group: the socket-library box, no probe, and a message
 # that names the group and the command.
 before="$(echos)"
@@ -262,7 +281,7 @@ rm -rf "$plugins" "$out"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
 leftover=""
-for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" "/usr/share/applications/$app_id.desktop" \
+for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" /usr/lib/tmpfiles.d/netrika.conf /run/netrika "/usr/share/applications/$app_id.desktop" \
     "/usr/share/metainfo/$app_id.metainfo.xml" /usr/share/icons/hicolor/*/apps/$app_id.* /usr/share/doc/netrika; do
     [ -e "$f" ] && leftover="$leftover $f"
 done
