@@ -164,6 +164,10 @@ private slots:
         QTest::newRow("error_subnet_broadcast")
             << at(Request::NeighAdd, kPrefix + "255") << none << "refused .* a broadcast address"
             << "-";
+        QTest::newRow("error_subnet_network")
+            << at(Request::NeighAdd, kPrefix + "0") << none
+            << "refused .* the network or broadcast address of a subnet of this host"
+            << "";
         QTest::newRow("error_unspecified")
             << at(Request::Echo, "0.0.0.0") << none << "refused .* unspecified address \\(0.0.0.0/8\\)"
             << "-";
@@ -296,6 +300,26 @@ private slots:
         QCOMPARE(entries(kPrefix + "50"), QStringList());
         QCOMPARE(entries(kPrefix + "51"), QStringList{kPrefix + "51 dev " + h->hostInterface() +
                                                       " lladdr 02:00:00:00:00:02 PERMANENT proto 147"});
+    }
+
+    // Catches entries told apart by address alone: after a change of route
+    // the address is bound again through another interface, and the delete
+    // must remove both entries, not the first only.
+    void routeChangeLeavesNoEntry() {
+        const QString other = QStringLiteral("nkx") + QString::number(::getpid());
+        QVERIFY(!h->ipIn(h->hostNs(), {"link", "add", other, "type", "veth", "peer", "name", other + "d"}).isNull());
+        QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", other, "up"}).isNull());
+        QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", other + "d", "up"}).isNull());
+        const QString address = kPrefix + "71";
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        QCOMPARE(helper.ask(at(Request::NeighAdd, address)).value_or(QString()), "ok added " + h->hostInterface());
+        QVERIFY(!h->ipIn(h->hostNs(), {"route", "add", address + "/32", "dev", other}).isNull());
+        QCOMPARE(helper.ask(at(Request::NeighAdd, address)).value_or(QString()), "ok added " + other);
+        QCOMPARE(entries(address).size(), 2);
+        QCOMPARE(helper.ask(at(Request::NeighDel, address)).value_or(QString()), "ok removed");
+        const QStringList left = entries(address);
+        h->ipIn(h->hostNs(), {"link", "del", other});
+        QCOMPARE(left, QStringList());
     }
 
     // Catches entries that outlive a killed helper for good, and a clean-up
