@@ -84,10 +84,13 @@ public:
 };
 
 std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString& ip, const QString& mask,
-                                               const QString& gateway, bool signTest, QString* why) {
-    const auto refuse = [why](const QString& reason) -> std::optional<SetupRequest> {
+                                               const QString& gateway, bool signTest, QString* why,
+                                               QString* field) {
+    const auto refuse = [why, field](const QString& reason) -> std::optional<SetupRequest> {
         if (why)
             *why = reason;
+        if (field)
+            *field = reason.section(QLatin1Char(' '), 0, 0).mid(2);
         return std::nullopt;
     };
     static const QRegularExpression macForm(
@@ -101,11 +104,19 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
         r.mac[i] = digits.mid(i * 2, 2);
     const std::array<std::tuple<const char*, const QString*, std::array<QString, 4>*>, 3> quads{
         {{"--ip", &ip, &r.ip}, {"--mask", &mask, &r.mask}, {"--gateway", &gateway, &r.gateway}}};
+    static const QRegularExpression octet(QStringLiteral("^[0-9]{1,3}$"));
     for (const auto& [option, text, out] : quads) {
         const QStringList octets = text->split(QLatin1Char('.'));
         if (octets.size() != 4)
             return refuse(QStringLiteral("%1 %2: a dotted quad").arg(QLatin1String(option), *text));
-        std::copy(octets.begin(), octets.end(), out->begin());
+        const int bound = out == &r.mask ? 255 : 254;
+        for (int i = 0; i < 4; ++i) {
+            if (!octet.match(octets[i]).hasMatch() || octets[i].toInt() > bound)
+                return refuse(QStringLiteral("%1 %2: each octet one to three digits, 0 to %3")
+                                  .arg(QLatin1String(option), *text)
+                                  .arg(bound));
+            (*out)[std::size_t(i)] = QString::number(octets[i].toInt());
+        }
     }
     r.signTest = signTest;
     return r;

@@ -22,12 +22,16 @@ struct SetupRequest {
     int tickMs = 0;
 
     // The MAC as six hexadecimal pairs joined by '-', ':' or nothing, and the
-    // addresses as dotted quads, split into the fields' texts; the checks of
-    // the values themselves stay the window's. Nothing, with why, when a text
-    // cannot be split so.
+    // addresses as dotted quads, split into the fields' texts. Each octet is
+    // held to what its entry field lets a user type: one to three digits, no
+    // sign or other character, within the field's bound (below 255 for an
+    // address or gateway, up to 255 for the mask), and is written in plain
+    // decimal as the field writes a completed octet ("010" is ten). The checks
+    // of the values themselves stay the window's. Nothing, with why ("--ip
+    // +1.2.3.4: ...") and the value's name ("ip") where given, otherwise.
     [[nodiscard]] static std::optional<SetupRequest> from(const QString& mac, const QString& ip,
                                                           const QString& mask, const QString& gateway,
-                                                          bool signTest, QString* why);
+                                                          bool signTest, QString* why, QString* field = nullptr);
 };
 
 // One whole setup run without a window: the window's logic behind ports that

@@ -90,12 +90,29 @@ private slots:
         QTest::newRow("ok_colons_upper") << "00:80:A3:61:63:DD"
                                          << "10.1.2.3"
                                          << "00 80 A3 61 63 DD 10 1 2 3";
-        QTest::newRow("ok_bare") << "0080a36163dd"
-                                 << "010.001.2.3"
-                                 << "00 80 a3 61 63 dd 010 001 2 3";
-        QTest::newRow("ok_octet_checked_later") << "0080a36163dd"
-                                                << "10.1.2.300"
-                                                << "00 80 a3 61 63 dd 10 1 2 300";
+        // An octet reads as the window's field writes it once typed: decimal.
+        QTest::newRow("ok_bare_leading_zeros") << "0080a36163dd"
+                                               << "010.001.2.254"
+                                               << "00 80 a3 61 63 dd 10 1 2 254";
+        // What the window's fields would never let a user type.
+        QTest::newRow("error_octet_255") << "0080a36163dd"
+                                         << "10.1.2.255"
+                                         << "";
+        QTest::newRow("error_sign") << "0080a36163dd"
+                                    << "+10.1.2.16"
+                                    << "";
+        QTest::newRow("error_negative") << "0080a36163dd"
+                                        << "-1.-1.-1.-1"
+                                        << "";
+        QTest::newRow("error_four_digits") << "0080a36163dd"
+                                           << "10.1.2.0003"
+                                           << "";
+        QTest::newRow("error_empty_octet") << "0080a36163dd"
+                                           << "10..2.3"
+                                           << "";
+        QTest::newRow("error_blank_in_octet") << "0080a36163dd"
+                                              << "10.1.2. 3"
+                                              << "";
         QTest::newRow("error_mixed_separators") << "00-80:a3-61-63-dd"
                                                 << "10.1.2.3"
                                                 << "";
@@ -117,10 +134,14 @@ private slots:
         QFETCH(QString, ip);
         QFETCH(QString, fields);
         QString why;
-        const auto r = SetupRequest::from(mac, ip, "255.255.255.0", "0.0.0.0", false, &why);
+        QString field;
+        const auto r = SetupRequest::from(mac, ip, "255.255.255.0", "0.0.0.0", false, &why, &field);
         QCOMPARE(r.has_value(), !fields.isEmpty());
         if (!r) {
-            QVERIFY(!why.isEmpty());
+            // Names the option and the value as given.
+            const QString option = why.startsWith(QLatin1String("--mac")) ? "mac" : "ip";
+            QCOMPARE(field, option);
+            QVERIFY2(why.startsWith("--" + option + " " + (option == "mac" ? mac : ip) + ": "), qPrintable(why));
             return;
         }
         QStringList got(r->mac.begin(), r->mac.end());
