@@ -14,20 +14,8 @@
 
 namespace {
 
-const QStringList kHeader{"mac", "ip", "mask", "gateway"};
-const QString kSignTestColumn = QStringLiteral("sign_test");
-
 QString joined(const std::array<QString, 4>& octets) {
     return QStringList(octets.begin(), octets.end()).join(QLatin1Char('.'));
-}
-
-// One spelling of an address the window's checks have passed, so that
-// "10.1.2.3" and "010.1.2.03" count as the same.
-QString canonical(const std::array<QString, 4>& octets) {
-    QStringList out;
-    for (const QString& o : octets)
-        out << QString::number(qRound(AddressRules::numberValue(o).value_or(-1)));
-    return out.join(QLatin1Char('.'));
 }
 
 QString csvField(const QString& text) {
@@ -39,81 +27,6 @@ QString csvField(const QString& text) {
 }
 
 } // namespace
-
-BatchFile BatchFile::parse(const QString& text) {
-    BatchFile file;
-    int columns = 0; // known once the header has been read
-    QHash<QString, int> macLines, ipLines;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (int i = 0; i < lines.size(); ++i) {
-        const int number = i + 1;
-        const QString line = lines[i].endsWith(QLatin1Char('\r')) ? lines[i].chopped(1) : lines[i];
-        if (line.trimmed().isEmpty() || line.trimmed().startsWith(QLatin1Char('#')))
-            continue;
-        const auto problem = [&](const QString& why) {
-            file.problems << QStringLiteral("line %1: %2").arg(number).arg(why);
-        };
-        QStringList cells = line.split(QLatin1Char(','));
-        for (QString& c : cells)
-            c = c.trimmed();
-        if (columns == 0) {
-            if (cells != kHeader && cells != kHeader + QStringList{kSignTestColumn}) {
-                problem(QStringLiteral("the header must be mac,ip,mask,gateway or "
-                                       "mac,ip,mask,gateway,sign_test"));
-                return file;
-            }
-            columns = int(cells.size());
-            continue;
-        }
-        if (cells.size() != columns) {
-            problem(QStringLiteral("%1 values where the header has %2").arg(cells.size()).arg(columns));
-            continue;
-        }
-        const QString signTest = columns == 5 ? cells[4].toLower() : QString();
-        if (!signTest.isEmpty() && signTest != QLatin1String("yes") && signTest != QLatin1String("no")) {
-            problem(QStringLiteral("sign_test %1: yes or no").arg(cells[4]));
-            continue;
-        }
-        QString why;
-        const auto request = SetupRequest::from(cells[0], cells[1], cells[2], cells[3],
-                                                signTest == QLatin1String("yes"), &why);
-        if (!request) {
-            problem(why.startsWith(QLatin1String("--")) ? why.mid(2) : why);
-            continue;
-        }
-        RunState m;
-        m.mHostBits = 8;
-        if (const QString* failure =
-                SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
-            problem(*failure);
-            continue;
-        }
-        const qint16 family = AddressRules::MacFamily(m.mMacAddress);
-        if (family == AddressRules::kUnknownFamily) {
-            problem(SetupCommand::kFamilyMessage);
-            continue;
-        }
-        const QString ip = canonical(request->ip);
-        if (macLines.contains(m.mMacAddress)) {
-            problem(
-                QStringLiteral("MAC %1 is on line %2 already").arg(cells[0]).arg(macLines[m.mMacAddress]));
-            continue;
-        }
-        if (ipLines.contains(ip)) {
-            problem(QStringLiteral("IP address %1 is on line %2 already").arg(cells[1]).arg(ipLines[ip]));
-            continue;
-        }
-        macLines.insert(m.mMacAddress, number);
-        ipLines.insert(ip, number);
-        file.rows.push_back({number, cells[0], cells[1], *request,
-                             family == AddressRules::kBroadcastFamily ? m.mMacAddress.right(4) : QString()});
-    }
-    if (columns == 0)
-        file.problems << QStringLiteral("no header line mac,ip,mask,gateway");
-    else if (file.rows.empty() && file.problems.isEmpty())
-        file.problems << QStringLiteral("no rows");
-    return file;
-}
 
 std::vector<int> startable(const std::vector<BatchRow>& rows, const std::vector<int>& waiting,
                            const std::vector<int>& running, int jobs) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/BatchFile.h"
 #include "cli/CliRun.h"
 
 #include <QEventLoop>
@@ -9,32 +10,6 @@
 
 #include <memory>
 #include <vector>
-
-// One row of a batch file: where it stands in the file, the values as
-// written, and the setup run they ask for.
-struct BatchRow {
-    int line = 0;
-    QString mac, ip; // as written
-    SetupRequest request;
-    // Rows of the broadcast family whose MACs end in the same two octets
-    // cannot run side by side: the adaptors tell the datagrams apart by those
-    // octets alone. Empty for the other family.
-    QString datagramKey;
-};
-
-// A batch file read and checked as a whole before anything is sent:
-//
-//     mac,ip,mask,gateway[,sign_test]
-//     00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254,yes
-//
-// Blank lines and lines starting with '#' are skipped. Each row must pass the
-// window's own checks, and no MAC or IP address may appear twice.
-struct BatchFile {
-    std::vector<BatchRow> rows;
-    QStringList problems; // "line N: why", in the order of the file
-
-    [[nodiscard]] static BatchFile parse(const QString& text);
-};
 
 // Which waiting rows may start now, in the order of the file: as many as the
 // free places allow, never two with the same datagram key at once.

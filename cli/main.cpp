@@ -76,9 +76,9 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (!report.isEmpty() && !QFileInfo(QFileInfo(report).absolutePath()).isWritable())
         return usage(err, QStringLiteral("--report %1: its folder cannot be written").arg(report));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return usage(err, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const BatchFile batch = BatchFile::parse(QString::fromUtf8(file.readAll()));
+    const BatchFile batch = BatchFile::parse(file.readAll());
     if (!batch.problems.isEmpty()) {
         for (const QString& problem : batch.problems)
             err << "netrika-cli: " << path << ": " << problem << Qt::endl;

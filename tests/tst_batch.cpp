@@ -157,18 +157,21 @@ private slots:
     void invalidFileSendsNothing_data() {
         QTest::addColumn<QString>("extra"); // lines after a good row for the adaptor on the segment
         QTest::addColumn<QString>("problem");
-        QTest::newRow("error_bad_value") << "00-80-a3-00-00-02,10.77.89.300,255.255.255.0,10.77.89.254,no\n"
-                                         << "line 5: " + SetupCommand::kIpMessage;
+        QTest::newRow("error_beyond_the_field")
+            << "00-80-a3-00-00-02,10.77.89.300,255.255.255.0,10.77.89.254,no\n"
+            << "line 5: ip \"10.77.89.300\": each octet one to three digits, 0 to 254";
+        QTest::newRow("error_sign_test_word") << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,maybe\n"
+                                              << "line 5: sign_test \"maybe\": yes or no";
         QTest::newRow("error_repeated_mac") << "00:80:A3:00:00:01,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
-                                            << "line 5: MAC 00:80:A3:00:00:01 is on line 4 already";
+                                            << "line 5: mac \"00:80:A3:00:00:01\": on line 4 already";
         QTest::newRow("error_repeated_ip")
             << "00-80-a3-00-00-02,010.77.89.011,255.255.255.0,10.77.89.254,no\n"
-            << "line 5: IP address 010.77.89.011 is on line 4 already";
+            << "line 5: ip \"010.77.89.011\": on line 4 already";
         QTest::newRow("error_missing_column") << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0\n"
-                                              << "line 5: 3 values where the header has 5";
+                                              << "line 5: gateway \"\": missing";
         QTest::newRow("error_unknown_family")
             << "00-11-22-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
-            << "line 5: " + SetupCommand::kFamilyMessage;
+            << "line 5: mac \"00-11-22-00-00-02\": " + SetupCommand::kFamilyMessage;
     }
     void invalidFileSendsNothing() {
         QFETCH(QString, extra);

@@ -4,7 +4,7 @@
 
 # xvfb: the layout's tests also run on a real X server, at 100 % and 200 %;
 # weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
-netrika_packages=(cmake g++ make pkgconf qt6-base-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
+netrika_packages=(cmake g++ make pkgconf qt6-base-dev libcsv-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
     weston qt6-wayland)
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.

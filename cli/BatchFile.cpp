@@ -1,0 +1,349 @@
+#include "cli/BatchFile.h"
+
+#include "address/AddressRules.h"
+#include "setup/SetupCommand.h"
+
+#include <QHash>
+#include <QStringDecoder>
+
+#include <csv.h>
+
+#include <memory>
+
+const QStringList BatchFile::kKnownColumns{"mac", "ip", "mask", "gateway", "sign_test", "current_ip"};
+const QStringList BatchFile::kReportColumns{"line", "result", "seconds", "status"};
+
+namespace {
+
+struct Record {
+    int line = 0;
+    QStringList cells;
+};
+
+// The text of the file, whatever its encoding; a problem naming the
+// encoding where it cannot be read.
+QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
+    const auto starts = [&bytes](const char* mark, int n) { return bytes.startsWith(QByteArray(mark, n)); };
+    QStringConverter::Encoding e = QStringConverter::Utf8;
+    qsizetype skip = 0;
+    encoding = QStringLiteral("UTF-8");
+    if (starts("\xff\xfe\x00\x00", 4) || starts("\x00\x00\xfe\xff", 4)) {
+        problem = QStringLiteral("the file is UTF-32, which is not read: save it as \"CSV UTF-8\"");
+        return {};
+    }
+    if (starts("\xef\xbb\xbf", 3)) {
+        skip = 3;
+        encoding = QStringLiteral("UTF-8 with a byte-order mark");
+    } else if (starts("\xff\xfe", 2) || starts("\xfe\xff", 2)) {
+        const bool little = bytes.at(0) == '\xff';
+        e = little ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+        skip = 2;
+        encoding = little ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
+    } else if (bytes.contains('\0')) {
+        problem = QStringLiteral("the file holds NUL bytes: UTF-16 without a byte-order mark is not read; "
+                                 "save it as \"CSV UTF-8\"");
+        return {};
+    }
+    QStringDecoder decoder(e, QStringConverter::Flag::Stateless);
+    QString text = decoder(bytes.sliced(skip));
+    if (decoder.hasError()) {
+        problem = QStringLiteral("the file is not %1 text: save it as \"CSV UTF-8\"").arg(encoding);
+        return {};
+    }
+    return text;
+}
+
+// The lines of the text, each without its end (CR LF, LF or CR).
+QStringList physicalLines(const QString& text) {
+    QStringList lines;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            continue;
+        lines << text.mid(from, i - from);
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        from = i + 1;
+    }
+    if (from < text.size())
+        lines << text.mid(from);
+    return lines;
+}
+
+// The separator a header line uses: the most frequent of comma, semicolon
+// and tab outside quotes, a comma when none is there.
+char separatorOf(const QString& header) {
+    int counts[3] = {0, 0, 0};
+    bool quoted = false;
+    for (QChar c : header) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted)
+            counts[0] += c == QLatin1Char(','), counts[1] += c == QLatin1Char(';'), counts[2] += c == QLatin1Char('\t');
+    }
+    const char separators[3] = {',', ';', '\t'};
+    int best = 0;
+    for (int i = 1; i < 3; ++i)
+        best = counts[i] > counts[best] ? i : best;
+    return separators[best];
+}
+
+bool skipped(const QString& line) {
+    const QString t = line.trimmed();
+    return t.isEmpty() || t.startsWith(QLatin1Char('#'));
+}
+
+int spaceOnly(unsigned char c) {
+    return c == ' ';
+}
+
+// libcsv reads the records; a record that goes on over several lines (a
+// quoted field with a line end in it) keeps the number of its first line.
+class Reader {
+public:
+    explicit Reader(char separator) {
+        csv_init(&m_parser, 0);
+        csv_set_delim(&m_parser, static_cast<unsigned char>(separator));
+        if (separator == '\t')
+            csv_set_space_func(&m_parser, spaceOnly);
+    }
+    ~Reader() { csv_free(&m_parser); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // False when the parser ran out of memory.
+    bool feed(int line, const QString& text) {
+        if (!inRecord() && skipped(text))
+            return true;
+        if (!inRecord())
+            m_line = line;
+        const QByteArray bytes = text.toUtf8() + '\n';
+        return csv_parse(&m_parser, bytes.constData(), std::size_t(bytes.size()), field, record, this) ==
+               std::size_t(bytes.size());
+    }
+    std::vector<Record> finish() {
+        csv_fini(&m_parser, field, record, this);
+        return std::move(m_records);
+    }
+
+private:
+    // Inside a record when a field has begun or a quoted one is still open.
+    [[nodiscard]] bool inRecord() const { return m_parser.pstate != 0 || !m_cells.isEmpty(); }
+    static void field(void* data, std::size_t size, void* self) {
+        auto* r = static_cast<Reader*>(self);
+        r->m_cells << QString::fromUtf8(static_cast<const char*>(data), qsizetype(size)).trimmed();
+    }
+    static void record(int, void* self) {
+        auto* r = static_cast<Reader*>(self);
+        const bool blank = std::all_of(r->m_cells.begin(), r->m_cells.end(), [](const QString& c) { return c.isEmpty(); });
+        if (!blank)
+            r->m_records.push_back({r->m_line, r->m_cells});
+        r->m_cells.clear();
+    }
+
+    csv_parser m_parser{};
+    int m_line = 0;
+    QStringList m_cells;
+    std::vector<Record> m_records;
+};
+
+// One spelling of an address the window's checks have passed, so that
+// "10.1.2.3" and "10.1.2.03" count as the same.
+QString canonical(const std::array<QString, 4>& octets) {
+    QStringList out;
+    for (const QString& o : octets)
+        out << QString::number(qRound(AddressRules::numberValue(o).value_or(-1)));
+    return out.join(QLatin1Char('.'));
+}
+
+QString separatorName(char c) {
+    return c == '\t' ? QStringLiteral("tab") : QStringLiteral("'%1'").arg(QLatin1Char(c));
+}
+
+std::optional<bool> yesNo(const QString& text) {
+    static const QStringList yes{"yes", "y", "true", "1"};
+    static const QStringList no{"no", "n", "false", "0", ""};
+    if (yes.contains(text, Qt::CaseInsensitive))
+        return true;
+    if (no.contains(text, Qt::CaseInsensitive))
+        return false;
+    return std::nullopt;
+}
+
+} // namespace
+
+BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
+    BatchFile file;
+    QString problem;
+    const QString text = decode(bytes, file.encoding, problem);
+    if (!problem.isEmpty()) {
+        file.problems << problem;
+        return file;
+    }
+    QStringList lines = physicalLines(text);
+    int first = 0; // lines before the header that are not CSV
+    if (!lines.isEmpty() && lines[0].size() == 5 && lines[0].startsWith(QLatin1String("sep="), Qt::CaseInsensitive)) {
+        file.delimiter = lines[0].at(4).toLatin1();
+        first = 1;
+    } else {
+        for (const QString& line : lines)
+            if (!skipped(line)) {
+                file.delimiter = separatorOf(line);
+                break;
+            }
+    }
+    if (options.delimiter != 0)
+        file.delimiter = options.delimiter;
+
+    Reader reader(file.delimiter);
+    for (int i = first; i < lines.size(); ++i)
+        if (!reader.feed(i + 1, lines[i])) {
+            file.problems << QStringLiteral("line %1: the file cannot be read: out of memory").arg(i + 1);
+            return file;
+        }
+    std::vector<Record> records = reader.finish();
+    if (records.empty()) {
+        file.problems << QStringLiteral("no header line mac,ip,mask,gateway");
+        return file;
+    }
+
+    // The header: every column by its name.
+    const Record& header = records.front();
+    QHash<QString, int> at; // name (lower case) -> cell index
+    QList<int> unnamed;
+    for (int c = 0; c < header.cells.size(); ++c) {
+        const QString name = header.cells[c].toLower();
+        if (name.isEmpty()) {
+            unnamed << c;
+            continue;
+        }
+        if (at.contains(name)) {
+            file.problems << QStringLiteral("line %1: the column %2 is named twice").arg(header.line).arg(header.cells[c]);
+            return file;
+        }
+        at.insert(name, c);
+        file.columns << header.cells[c];
+        if (!kKnownColumns.contains(name) && !kReportColumns.contains(name))
+            file.otherColumns << header.cells[c];
+    }
+    QStringList missing;
+    for (const char* name : {"mac", "ip", "mask", "gateway"})
+        if (!at.contains(QLatin1String(name)))
+            missing << QLatin1String(name);
+    if (!missing.isEmpty()) {
+        file.problems << QStringLiteral("line %1: the header %2, read with the separator %3, has no column %4; "
+                                        "a batch file needs mac, ip, mask and gateway, in any order")
+                             .arg(header.line)
+                             .arg(lines.value(header.line - 1), separatorName(file.delimiter), missing.join(QStringLiteral(", ")));
+        return file;
+    }
+
+    QHash<QString, int> macLines, ipLines;
+    for (std::size_t r = 1; r < records.size(); ++r) {
+        const Record& record = records[r];
+        const auto cell = [&](const QString& name) {
+            return at.contains(name) ? record.cells.value(at[name]) : QString();
+        };
+        const auto problemAt = [&](const QString& column, const QString& value, const QString& why) {
+            file.problems << QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why);
+        };
+        if (record.cells.size() > header.cells.size()) {
+            const QStringList beyond = record.cells.mid(header.cells.size());
+            if (!std::all_of(beyond.begin(), beyond.end(), [](const QString& c) { return c.isEmpty(); })) {
+                file.problems << QStringLiteral("line %1: %2 values where the header has %3 columns")
+                                     .arg(record.line)
+                                     .arg(record.cells.size())
+                                     .arg(header.cells.size());
+                continue;
+            }
+        }
+        if (const auto c = std::find_if(unnamed.begin(), unnamed.end(), [&](int i) { return !record.cells.value(i).isEmpty(); });
+            c != unnamed.end()) {
+            file.problems << QStringLiteral("line %1: column %2 has the value \"%3\" but no name in the header")
+                                 .arg(record.line)
+                                 .arg(*c + 1)
+                                 .arg(record.cells.value(*c));
+            continue;
+        }
+        if (!cell(QStringLiteral("current_ip")).isEmpty()) {
+            problemAt(QStringLiteral("current_ip"), cell(QStringLiteral("current_ip")),
+                      QStringLiteral("re-addressing an adaptor that already has an address is not supported yet; "
+                                     "leave the column empty"));
+            continue;
+        }
+        QString absent;
+        for (const char* name : {"mac", "ip", "mask", "gateway"})
+            if (absent.isEmpty() && cell(QLatin1String(name)).isEmpty())
+                absent = QLatin1String(name);
+        if (!absent.isEmpty()) {
+            problemAt(absent, QString(), QStringLiteral("missing"));
+            continue;
+        }
+        const auto signTest = yesNo(cell(QStringLiteral("sign_test")));
+        if (!signTest) {
+            problemAt(QStringLiteral("sign_test"), cell(QStringLiteral("sign_test")),
+                      QStringLiteral("yes or no (also true/false, 1/0, y/n)"));
+            continue;
+        }
+        QString why;
+        QString column;
+        const auto request = SetupRequest::from(cell(QStringLiteral("mac")), cell(QStringLiteral("ip")),
+                                                cell(QStringLiteral("mask")), cell(QStringLiteral("gateway")),
+                                                *signTest, &why, &column);
+        if (!request) {
+            // "--ip 10.1.2.300: why" as the command line says it; the line names the column.
+            problemAt(column, cell(column), why.mid(QStringLiteral("--%1 %2: ").arg(column, cell(column)).size()));
+            continue;
+        }
+        RunState m;
+        m.mHostBits = 8;
+        if (const QString* failure =
+                SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
+            const QString failed = failure == &SetupCommand::kMacMessage   ? QStringLiteral("mac")
+                                   : failure == &SetupCommand::kIpMessage  ? QStringLiteral("ip")
+                                   : failure == &SetupCommand::kMaskMessage ? QStringLiteral("mask")
+                                                                           : QStringLiteral("gateway");
+            problemAt(failed, cell(failed), *failure);
+            continue;
+        }
+        const qint16 family = AddressRules::MacFamily(m.mMacAddress);
+        if (family == AddressRules::kUnknownFamily) {
+            problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")), SetupCommand::kFamilyMessage);
+            continue;
+        }
+        const QString ip = canonical(request->ip);
+        if (macLines.contains(m.mMacAddress)) {
+            problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")),
+                      QStringLiteral("on line %1 already").arg(macLines[m.mMacAddress]));
+            continue;
+        }
+        if (ipLines.contains(ip)) {
+            problemAt(QStringLiteral("ip"), cell(QStringLiteral("ip")), QStringLiteral("on line %1 already").arg(ipLines[ip]));
+            continue;
+        }
+        macLines.insert(m.mMacAddress, record.line);
+        ipLines.insert(ip, record.line);
+        QStringList cells;
+        for (const QString& name : std::as_const(file.columns))
+            cells << record.cells.value(at[name.toLower()]);
+        file.rows.push_back({record.line, cell(QStringLiteral("mac")), cell(QStringLiteral("ip")), *request,
+                             family == AddressRules::kBroadcastFamily ? m.mMacAddress.right(4) : QString(), cells});
+    }
+    if (file.rows.empty() && file.problems.isEmpty())
+        file.problems << QStringLiteral("no rows");
+    return file;
+}
+
+QByteArray csvRecord(const QStringList& fields) {
+    QByteArray out;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QByteArray field = fields[i].toUtf8();
+        // Quoted, with each quote doubled: at most twice as long, and the two quotes.
+        QByteArray quoted(field.size() * 2 + 2, '\0');
+        quoted.resize(qsizetype(csv_write(quoted.data(), std::size_t(quoted.size()), field.constData(),
+                                          std::size_t(field.size()))));
+        out += (i > 0 ? "," : "") + quoted;
+    }
+    return out + "\r\n";
+}

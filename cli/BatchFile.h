@@ -1,0 +1,64 @@
+#pragma once
+
+#include "cli/CliRun.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <vector>
+
+// One row of a batch file: where it stands in the file, the values as
+// written, and the setup run they ask for.
+struct BatchRow {
+    int line = 0;
+    QString mac, ip; // as written
+    SetupRequest request;
+    // Rows of the broadcast family whose MACs end in the same two octets
+    // cannot run side by side: the adaptors tell the datagrams apart by those
+    // octets alone. Empty for the other family.
+    QString datagramKey;
+    // Every cell of the row as read, one for each of BatchFile::columns.
+    QStringList cells;
+};
+
+// A batch file as spreadsheets and scripts write it, read and checked as a
+// whole before anything is sent:
+//
+//     mac,ip,mask,gateway[,sign_test][,any other column...]
+//     00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254,yes
+//
+// - CSV as RFC 4180 has it (quoted fields, separators and quotes within them,
+//   CR LF, LF or CR line ends), read by libcsv;
+// - UTF-8, with or without a byte-order mark, or UTF-16 with one;
+// - the separator is found from the header line (comma, semicolon or tab),
+//   unless given, or named by a first line "sep=;" as spreadsheets write it;
+// - columns are found by name, in any case and order; other columns are kept
+//   and carried into the report; sign_test takes yes/no, true/false, 1/0, y/n;
+// - blank lines and lines starting with '#' are skipped.
+// Each row must pass the window's own checks, and no MAC or IP address may
+// appear twice. Every problem names its line, and its column and value where
+// it has them.
+struct BatchFile {
+    struct Options {
+        char delimiter = 0; // 0: found from the file
+    };
+
+    QStringList columns;      // the header's names as read, blank ones left out
+    QStringList otherColumns; // those the batch does not know, carried into the report
+    char delimiter = ',';
+    QString encoding; // "UTF-8", "UTF-8 with a byte-order mark", "UTF-16LE" ...
+    std::vector<BatchRow> rows;
+    QStringList problems; // "line N: ...", in the order of the file
+
+    [[nodiscard]] static BatchFile parse(const QByteArray& bytes, Options options);
+    [[nodiscard]] static BatchFile parse(const QByteArray& bytes) { return parse(bytes, Options{}); }
+    [[nodiscard]] static BatchFile parse(const QString& text) { return parse(text.toUtf8()); }
+
+    // The names a batch file may use; the report's own columns are read and
+    // left out, so that a report can be run again.
+    static const QStringList kKnownColumns;
+    static const QStringList kReportColumns;
+};
+
+// One CSV record, every field quoted (RFC 4180), with a CR LF line end.
+[[nodiscard]] QByteArray csvRecord(const QStringList& fields);
