@@ -1,8 +1,10 @@
 #include "app/StartUp.h"
 
 #include "setup/AppInfo.h"
+#include "setup/InterruptSignals.h"
 
 #include <QGuiApplication>
+#include <QWidget>
 
 void prepareApplication() {
     QCoreApplication::setApplicationName(AppInfo::kTitle);
@@ -11,4 +13,8 @@ void prepareApplication() {
     // centre's metainfo file, and a Wayland compositor matches the window to
     // that entry, and so to its icon, by it.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.netrika.Netrika"));
+}
+
+std::unique_ptr<InterruptSignals> closeOnInterrupt(QWidget& window) {
+    return std::make_unique<InterruptSignals>([&window] { window.close(); });
 }

@@ -1,46 +1,19 @@
 #include "cli/Batch.h"
 #include "setup/AppInfo.h"
+#include "setup/InterruptSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QSocketNotifier>
 
 #include <algorithm>
-#include <csignal>
-#include <functional>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kDefaultJobs = 16;
 constexpr int kMaxJobs = 256;
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    (void)!::write(signalPipe[1], &byte, 1);
-}
-
-// Ctrl-C and SIGTERM act as closing the window does: the handler only wakes
-// the event loop, which then calls `onInterrupt`.
-std::unique_ptr<QSocketNotifier> catchInterrupts(std::function<void()> onInterrupt) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return nullptr;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
-                     [onInterrupt = std::move(onInterrupt)] {
-                         char byte = 0;
-                         (void)!::read(signalPipe[0], &byte, 1);
-                         onInterrupt();
-                     });
-    return notifier;
-}
-
 int usage(QTextStream& err, const QString& text) {
     err << "netrika-cli: " << text << Qt::endl;
     return CliRun::BadValues;
@@ -60,7 +33,8 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
         return usage(err, why);
     request->tickMs = tickMs;
     CliRun run(*request, out);
-    const auto notifier = catchInterrupts([&run] { run.interrupt(); });
+    // Ctrl-C, SIGTERM and SIGHUP end the run as closing the window does.
+    const InterruptSignals interrupts([&run] { run.interrupt(); });
     return run.run();
 }
 
@@ -93,7 +67,9 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         options.extraArguments << QStringLiteral("--tick-ms") << QString::number(tickMs);
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
     BatchRun run(batch.rows, options, out, err);
-    const auto notifier = catchInterrupts([&run] { run.interrupt(); });
+    // The same for every running row, whether the signal reached the rows too
+    // (Ctrl-C to the terminal's process group) or the batch alone.
+    const InterruptSignals interrupts([&run] { run.interrupt(); });
     int status = run.run();
     if (!report.isEmpty()) {
         QSaveFile csv(report);

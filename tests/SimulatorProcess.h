@@ -12,19 +12,34 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 class SimulatorProcess {
 public:
-    SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {})
-        : SimulatorProcess(h.deviceNs(), h.deviceInterface(), mac, misbehave) {}
+    // OwnGroup keeps the adaptor out of a signal that the test sends to its
+    // own process group, as a terminal's Ctrl-C does; it still ends with the test.
+    enum Group { TestsGroup, OwnGroup };
+
+    SimulatorProcess(NetnsHarness& h, const QString& mac, const QStringList& misbehave = {},
+                     Group group = TestsGroup)
+        : SimulatorProcess(h.deviceNs(), h.deviceInterface(), mac, misbehave, group) {}
     // On any interface of any namespace of the test's own.
     SimulatorProcess(const QString& ns, const QString& interface, const QString& mac,
-                     const QStringList& misbehave = {}) {
+                     const QStringList& misbehave = {}, Group group = TestsGroup) {
         QStringList args{"netns",       "exec",      ns,      QStringLiteral(SIM_PATH),
                          "--interface", interface,   "--mac", mac,
                          "--record",    m_dir.path()};
         for (const QString& m : misbehave)
             args << "--misbehave" << m;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (group == OwnGroup) {
+            m_process.setChildProcessModifier([] {
+                ::setpgid(0, 0);
+                ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            });
+        }
         m_process.start(QStringLiteral("ip"), args);
         m_ready = m_process.waitForStarted(5000);
         while (m_ready && !m_output.contains("ready\n")) {
