@@ -3,6 +3,8 @@
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
+#include "cli/JsonLine.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -67,10 +69,12 @@ public:
     explicit Box(CliRun& run)
         : m_run(run) {}
     int show(const QString& text, Buttons buttons, Icon, const QString&) override {
-        m_run.print(kBoxMark + QString(text).replace(QChar(10), QChar(' ')));
-        if (buttons == YesNo)
-            return m_run.m_request.signTest ? Yes : No;
-        return Ok;
+        const int answer = buttons != YesNo ? Ok : m_run.m_request.signTest ? Yes : No;
+        m_run.print(kBoxMark + QString(text).replace(QChar(10), QChar(' ')), "box",
+                    answer == Yes  ? QStringLiteral("Yes")
+                    : answer == No ? QStringLiteral("No")
+                                   : QStringLiteral("OK"));
+        return answer;
     }
 
 private:
@@ -178,8 +182,39 @@ CliRun::~CliRun() {
     m_form->Form_Unload();
 }
 
-void CliRun::print(const QString& text) {
-    m_out << QString::asprintf("%7.1f  ", double(m_clock.elapsed()) / 1000.0) << text << Qt::endl;
+void CliRun::print(const QString& text, const char* event, const QString& answer) {
+    const double time = double(m_clock.elapsed()) / 1000.0;
+    const QString line = QString::asprintf("%7.1f  ", time) + text;
+    switch (m_output) {
+    case Output::Text:
+        m_out << line << Qt::endl;
+        break;
+    case Output::Quiet:
+        if (qstrcmp(event, "status") == 0)
+            m_lastLine = line;
+        break;
+    case Output::Json: {
+        *m_err << line << Qt::endl;
+        QJsonObject fields{{QStringLiteral("text"), qstrcmp(event, "box") == 0 ? text.mid(kBoxMark.size()) : text}};
+        if (!answer.isEmpty())
+            fields.insert(QStringLiteral("answer"), answer);
+        m_out << jsonLine(event, time, fields) << Qt::endl;
+        break;
+    }
+    }
+}
+
+QString CliRun::resultName(int exit) {
+    switch (exit) {
+    case Succeeded:
+        return QStringLiteral("succeeded");
+    case Interrupted:
+        return QStringLiteral("interrupted");
+    case BadValues:
+        return QStringLiteral("refused");
+    default:
+        return QStringLiteral("failed");
+    }
 }
 
 bool CliRun::ended() const {
@@ -206,6 +241,28 @@ bool CliRun::ended() const {
 }
 
 int CliRun::run() {
+    if (m_output == Output::Json) {
+        QStringList mac(m_request.mac.begin(), m_request.mac.end());
+        QStringList ip(m_request.ip.begin(), m_request.ip.end());
+        m_out << jsonLine("started", 0,
+                          {{QStringLiteral("mac"), mac.join(QLatin1Char('-')).toLower()},
+                           {QStringLiteral("ip"), ip.join(QLatin1Char('.'))}})
+              << Qt::endl;
+    }
+    const int exit = outcome();
+    const double time = double(m_clock.elapsed()) / 1000.0;
+    if (m_output == Output::Json)
+        m_out << jsonLine("finished", time,
+                          {{QStringLiteral("result"), resultName(exit)},
+                           {QStringLiteral("status"), m_status->simpleText()},
+                           {QStringLiteral("exit"), exit}})
+              << Qt::endl;
+    if (m_output == Output::Quiet)
+        m_out << m_lastLine << Qt::endl << QString::asprintf("%7.1f  ", time) << resultName(exit) << Qt::endl;
+    return exit;
+}
+
+int CliRun::outcome() {
     m_form->SetupIP_Click();
     m_pump.waitUntil([this] { return ended(); });
     if (m_interrupted)

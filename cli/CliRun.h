@@ -60,6 +60,16 @@ public:
 
     [[nodiscard]] Form1& form() { return *m_form; }
 
+    // Text: a line for each status text and box. Json: one JSON object a
+    // line for each event (started, status, box, finished), the text lines
+    // going to err instead. Quiet: the last status line and the result only.
+    enum class Output { Text, Json, Quiet };
+    void setOutput(Output output, QTextStream& err) {
+        m_output = output;
+        m_err = &err;
+    }
+    [[nodiscard]] static QString resultName(int exit);
+
 private:
     class Text;
     class Status;
@@ -68,8 +78,9 @@ private:
     class Box;
     class End;
 
-    void print(const QString& text);
+    void print(const QString& text, const char* event = "status", const QString& answer = {});
     [[nodiscard]] bool ended() const;
+    int outcome();
 
     SetupRequest m_request;
     QTextStream& m_out;
@@ -85,6 +96,9 @@ private:
     EventLoopPump m_pump;
     HostServices m_host;
     std::unique_ptr<Form1> m_form;
+    Output m_output = Output::Text;
+    QTextStream* m_err = nullptr;
+    QString m_lastLine;
     bool m_interrupted = false;
     int m_idleTicks = 0;          // ticks of an unlocked window that changed nothing
     QElapsedTimer m_sinceSuccess; // started by the success line

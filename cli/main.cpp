@@ -1,4 +1,7 @@
-#include "cli/Batch.h"
+#include "cli/BatchCheck.h"
+#include "cli/BatchReport.h"
+#include "cli/BatchRun.h"
+#include "cli/JsonLine.h"
 #include "setup/AppInfo.h"
 #include "setup/InterruptSignals.h"
 
@@ -6,9 +9,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +20,12 @@ constexpr int kMaxJobs = 256;
 int usage(QTextStream& err, const QString& text) {
     err << "netrika-cli: " << text << Qt::endl;
     return CliRun::BadValues;
+}
+
+CliRun::Output outputOf(const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("json")))
+        return CliRun::Output::Json;
+    return parser.isSet(QStringLiteral("quiet")) ? CliRun::Output::Quiet : CliRun::Output::Text;
 }
 
 int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out, QTextStream& err) {
@@ -33,31 +42,134 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
         return usage(err, why);
     request->tickMs = tickMs;
     CliRun run(*request, out);
+    run.setOutput(outputOf(parser), err);
     // Ctrl-C, SIGTERM and SIGHUP end the run as closing the window does.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
     return run.run();
 }
 
+// At most this many problems are printed, then how many more there are.
+constexpr int kShownProblems = 20;
+
+// Problems on standard error (and as events with --json), at most kShownProblems.
+void tell(const QStringList& problems, const QString& where, CliRun::Output output, QTextStream& out,
+          QTextStream& err) {
+    for (qsizetype i = 0; i < problems.size() && i < kShownProblems; ++i) {
+        err << "netrika-cli: " << where << problems[i] << Qt::endl;
+        if (output == CliRun::Output::Json)
+            out << jsonLine("problem", 0, {{QStringLiteral("text"), problems[i]}}) << Qt::endl;
+    }
+    if (problems.size() > kShownProblems)
+        err << "netrika-cli: " << where << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems)
+            << Qt::endl;
+}
+
+std::optional<QByteArray> readInput(const QString& path, QTextStream& err) {
+    QFile file;
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        usage(err, QStringLiteral("%1: %2").arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+// The rows as read, for --check: a line each, or a "row" event each.
+void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
+    for (const BatchRow& row : batch.rows) {
+        const auto quad = [](const std::array<QString, 4>& o) { return QStringList(o.begin(), o.end()).join('.'); };
+        if (output == CliRun::Output::Json) {
+            out << jsonLine("row", 0,
+                            {{QStringLiteral("line"), row.line},
+                             {QStringLiteral("mac"), row.mac},
+                             {QStringLiteral("ip"), quad(row.request.ip)},
+                             {QStringLiteral("mask"), quad(row.request.mask)},
+                             {QStringLiteral("gateway"), quad(row.request.gateway)},
+                             {QStringLiteral("sign_test"), row.request.signTest}})
+                << Qt::endl;
+        } else if (output == CliRun::Output::Text) {
+            out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
+                       .arg(row.line)
+                       .arg(row.mac, quad(row.request.ip), quad(row.request.mask), quad(row.request.gateway),
+                            row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no"))
+                << Qt::endl;
+        }
+    }
+}
+
 int batchCommand(const QCommandLineParser& parser, const QString& path, int tickMs, QTextStream& out,
                  QTextStream& err) {
+    const CliRun::Output output = outputOf(parser);
     bool ok = false;
     const int jobs = parser.value(QStringLiteral("jobs")).toInt(&ok);
     if (!ok || jobs < 1 || jobs > kMaxJobs)
         return usage(err, QStringLiteral("--jobs %1: a number from 1 to %2")
                               .arg(parser.value(QStringLiteral("jobs")))
                               .arg(kMaxJobs));
+    BatchFile::Options reading;
+    if (parser.isSet(QStringLiteral("delimiter"))) {
+        const QString d = parser.value(QStringLiteral("delimiter"));
+        reading.delimiter = d == QLatin1String("tab") || d == QLatin1String("\\t") ? '\t'
+                            : d.size() == 1 && QStringLiteral(",;\t|").contains(d) ? d.at(0).toLatin1()
+                                                                                  : 0;
+        if (reading.delimiter == 0)
+            return usage(err, QStringLiteral("--delimiter %1: one of , ; | or tab").arg(d));
+    }
     const QString report = parser.value(QStringLiteral("report"));
-    if (!report.isEmpty() && !QFileInfo(QFileInfo(report).absolutePath()).isWritable())
-        return usage(err, QStringLiteral("--report %1: its folder cannot be written").arg(report));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return usage(err, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const BatchFile batch = BatchFile::parse(file.readAll());
+    const auto bytes = readInput(path, err);
+    if (!bytes)
+        return CliRun::BadValues;
+    const BatchFile batch = BatchFile::parse(*bytes, reading);
+    const QString where = (path == QLatin1String("-") ? QStringLiteral("standard input") : path) + ": ";
     if (!batch.problems.isEmpty()) {
-        for (const QString& problem : batch.problems)
-            err << "netrika-cli: " << path << ": " << problem << Qt::endl;
+        tell(batch.problems, where, output, out, err);
         err << "netrika-cli: nothing was sent" << Qt::endl;
         return CliRun::BadValues;
+    }
+    if (!batch.otherColumns.isEmpty())
+        err << "netrika-cli: " << where << "the columns " << batch.otherColumns.join(QStringLiteral(", "))
+            << " are not used, and are carried into the report" << Qt::endl;
+
+    if (parser.isSet(QStringLiteral("check"))) {
+        showRows(batch, output, out);
+        const QStringList problems = hostProblems(batch, report, NetHelper::defaultProgram());
+        tell(problems, QString(), output, out, err);
+        if (!problems.isEmpty())
+            return CliRun::BadValues;
+        if (output != CliRun::Output::Json)
+            out << QStringLiteral("%1 rows: the batch would start").arg(batch.rows.size()) << Qt::endl;
+        return CliRun::Succeeded;
+    }
+
+    // Rows a report of an earlier run lists as succeeded are not run again.
+    BatchReport::Succeeded earlier;
+    if (parser.isSet(QStringLiteral("resume"))) {
+        const QString from = parser.value(QStringLiteral("resume"));
+        const auto before = readInput(from, err);
+        if (!before)
+            return CliRun::BadValues;
+        earlier = BatchReport::succeeded(*before);
+        if (!earlier.problems.isEmpty()) {
+            tell(earlier.problems, QStringLiteral("--resume %1: ").arg(from), output, out, err);
+            return CliRun::BadValues;
+        }
+    }
+    std::vector<BatchRow> rows, done;
+    for (const BatchRow& row : batch.rows)
+        (earlier.rows.contains(BatchReport::key(row)) ? done : rows).push_back(row);
+
+    BatchReport csv;
+    if (!report.isEmpty()) {
+        QString why;
+        if (!csv.open(report, batch, why))
+            return usage(err, QStringLiteral("--report %1: %2; nothing was sent").arg(report, why));
+    }
+    for (const BatchRow& row : done) {
+        const QStringList& before = earlier.rows[BatchReport::key(row)];
+        err << "netrika-cli: line " << row.line << " (" << row.mac << "): succeeded in the earlier run, not run again"
+            << Qt::endl;
+        csv.write(row, before.value(0), before.value(1).toDouble(), before.value(2));
     }
 
     BatchRun::Options options;
@@ -66,16 +178,26 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (tickMs > 0)
         options.extraArguments << QStringLiteral("--tick-ms") << QString::number(tickMs);
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
-    BatchRun run(batch.rows, options, out, err);
+    options.output = output;
+    BatchRun* running = nullptr;
+    bool written = true;
+    if (!report.isEmpty())
+        options.onFinished = [&](int r) {
+            const BatchRun::Outcome& o = running->outcomes()[std::size_t(r)];
+            written = csv.write(rows[std::size_t(r)], BatchRun::resultName(o.result), o.seconds, o.status) && written;
+        };
+    BatchRun run(rows, options, out, err);
+    running = &run;
     // The same for every running row, whether the signal reached the rows too
     // (Ctrl-C to the terminal's process group) or the batch alone.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
     int status = run.run();
     if (!report.isEmpty()) {
-        QSaveFile csv(report);
-        if (!csv.open(QIODevice::WriteOnly | QIODevice::Text) || csv.write(run.csv().toUtf8()) < 0 ||
-            !csv.commit()) {
-            err << "netrika-cli: --report " << report << ": " << csv.errorString() << Qt::endl;
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            if (run.outcomes()[r].result == BatchRun::Result::Waiting)
+                written = csv.write(rows[r], BatchRun::resultName(BatchRun::Result::Waiting), 0, QString()) && written;
+        if (!written) {
+            err << "netrika-cli: --report " << report << ": " << csv.error() << Qt::endl;
             if (status == CliRun::Succeeded)
                 status = CliRun::Failed;
         }
@@ -95,9 +217,13 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         AppInfo::kDescription +
         QStringLiteral(", from the command line.\n\n"
-                       "  netrika-cli setup --mac M --ip A --mask A --gateway A [--sign-test]\n"
-                       "  netrika-cli batch FILE.csv [--jobs N] [--report OUT.csv]"));
-    parser.addHelpOption();
+                       "  netrika-cli setup --mac M --ip A --mask A --gateway A [--sign-test] [--json] [-q]\n"
+                       "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
+                       "                   [--check] [--resume REPORT.csv] [--json] [-q]\n\n"
+                       "Exit status: 0 succeeded (--check: the batch would start); 1 a run or a row\n"
+                       "failed; 2 bad usage or values, nothing sent; 130 interrupted (Ctrl-C, SIGTERM,\n"
+                       "SIGHUP: the adaptor is logged out of, the neighbour entry removed)."));
+    parser.addOption({QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("setup: one whole setup run; batch FILE.csv: one run for "
@@ -115,14 +241,33 @@ int main(int argc, char* argv[]) {
                                      "message on the sign.")});
     parser.addOption({QStringLiteral("jobs"), QStringLiteral("batch: rows run at once (default 16)."),
                       QStringLiteral("n"), QString::number(kDefaultJobs)});
-    parser.addOption({QStringLiteral("report"), QStringLiteral("batch: write the final table as CSV."),
+    parser.addOption({QStringLiteral("report"),
+                      QStringLiteral("batch: write each row as it ends to this CSV file, itself a batch file "
+                                     "(line, the input's columns, result, seconds, status)."),
                       QStringLiteral("file")});
+    parser.addOption({QStringLiteral("check"),
+                      QStringLiteral("batch: send nothing; check the rows, the network helper, that each address "
+                                     "is on a segment of this host, and the report's path.")});
+    parser.addOption({QStringLiteral("resume"),
+                      QStringLiteral("batch: skip the rows this earlier report lists as succeeded."),
+                      QStringLiteral("report")});
+    parser.addOption({QStringLiteral("delimiter"),
+                      QStringLiteral("batch: the separator, one of , ; | or tab (found from the header "
+                                     "otherwise)."),
+                      QStringLiteral("d")});
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("one JSON object a line on standard output for each event; text goes to "
+                                     "standard error.")});
+    parser.addOption({QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
+                      QStringLiteral("print only the final result (setup) or table (batch).")});
     // The sequencer's tick, for tests against a simulated adaptor only.
     QCommandLineOption tick(QStringLiteral("tick-ms"), QStringLiteral("Tick in ms."), QStringLiteral("ms"));
     tick.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(tick);
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(err, parser.errorText());
+    // Qt's own help option would list --help-all, which shows Qt's options for
+    // windows too; this program has none, so there is --help alone.
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
@@ -140,7 +285,10 @@ int main(int argc, char* argv[]) {
         return std::any_of(names.begin(), names.end(),
                            [&parser](const char* n) { return parser.isSet(QString::fromLatin1(n)); });
     };
-    if (positional == QStringList{QStringLiteral("setup")} && !given({"jobs", "report"}))
+    if (given({"json"}) && given({"quiet"}))
+        return usage(err, QStringLiteral("--json and -q cannot go together"));
+    if (positional == QStringList{QStringLiteral("setup")} &&
+        !given({"jobs", "report", "check", "resume", "delimiter"}))
         return setupCommand(parser, tickMs, out, err);
     if (positional.size() == 2 && positional[0] == QLatin1String("batch") &&
         !given({"mac", "ip", "mask", "gateway", "sign-test"}))

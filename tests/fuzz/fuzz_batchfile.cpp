@@ -7,7 +7,7 @@
 // and an address no other row has; a file with problems names a line for
 // each; reading the same file with CR LF line ends gives the same answer.
 
-#include "cli/Batch.h"
+#include "cli/BatchRun.h"
 #include "setup/SetupCommand.h"
 
 #include <QSet>

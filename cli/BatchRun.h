@@ -1,20 +1,19 @@
 #pragma once
 
 #include "cli/BatchFile.h"
+#include "cli/BatchSchedule.h"
 #include "cli/CliRun.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonObject>
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <vector>
-
-// Which waiting rows may start now, in the order of the file: as many as the
-// free places allow, never two with the same datagram key at once.
-[[nodiscard]] std::vector<int> startable(const std::vector<BatchRow>& rows, const std::vector<int>& waiting,
-                                         const std::vector<int>& running, int jobs);
 
 // Runs the rows of a batch, each as a child process of `netrika-cli setup`,
 // up to `jobs` at once. A child has its own event loop, its own network
@@ -28,6 +27,11 @@ public:
         QString program;            // netrika-cli itself
         QStringList extraArguments; // passed to every child
         bool terminal = false;      // keep a summary line at the bottom
+        // Text: each row's lines with its MAC in front. Json: an event a line
+        // (started, status, box, finished, each with the row's line), the
+        // text going to err. Quiet: nothing until the final table.
+        CliRun::Output output = CliRun::Output::Text;
+        std::function<void(int row)> onFinished; // once a row's outcome is known
     };
     enum class Result { Waiting, Running, Succeeded, Failed, Interrupted };
     struct Outcome {
@@ -71,6 +75,8 @@ private:
     std::vector<int> m_waiting, m_running;
     bool m_interrupted = false;
     bool m_summaryShown = false;
+    QElapsedTimer m_clock;
+    void event(const char* name, int row, QJsonObject fields);
     QTimer m_killTimer;
     QEventLoop m_loop;
 };

@@ -1,4 +1,6 @@
-#include "cli/Batch.h"
+#include "cli/BatchRun.h"
+
+#include "cli/JsonLine.h"
 
 #include "address/AddressRules.h"
 #include "setup/SetupCommand.h"
@@ -27,24 +29,6 @@ QString csvField(const QString& text) {
 }
 
 } // namespace
-
-std::vector<int> startable(const std::vector<BatchRow>& rows, const std::vector<int>& waiting,
-                           const std::vector<int>& running, int jobs) {
-    QStringList busy;
-    for (int r : running)
-        busy << rows[r].datagramKey;
-    std::vector<int> out;
-    for (int r : waiting) {
-        if (int(running.size() + out.size()) >= jobs)
-            break;
-        const QString& key = rows[r].datagramKey;
-        if (!key.isEmpty() && busy.contains(key))
-            continue;
-        busy << key;
-        out.push_back(r);
-    }
-    return out;
-}
 
 struct BatchRun::Child {
     QProcess process;
@@ -81,22 +65,33 @@ int BatchRun::run() {
         m_loop.exec();
     if (m_summaryShown)
         m_out << "\r\033[K";
-    m_out << "\n" << table();
-    m_out.flush();
-    if (m_interrupted)
-        return CliRun::Interrupted;
     const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(),
                                     [](const Outcome& o) { return o.result == Result::Succeeded; });
-    return allSet ? CliRun::Succeeded : CliRun::Failed;
+    const int exit = m_interrupted ? CliRun::Interrupted : allSet ? CliRun::Succeeded : CliRun::Failed;
+    if (m_options.output == CliRun::Output::Json) {
+        m_err << "\n" << table() << Qt::flush;
+        const auto count = [this](Result r) {
+            return int(std::count_if(m_outcomes.begin(), m_outcomes.end(),
+                                     [r](const Outcome& o) { return o.result == r; }));
+        };
+        m_out << jsonLine("summary", m_clock.isValid() ? double(m_clock.elapsed()) / 1000.0 : 0,
+                          {{QStringLiteral("succeeded"), count(Result::Succeeded)},
+                           {QStringLiteral("failed"), count(Result::Failed)},
+                           {QStringLiteral("interrupted"), count(Result::Interrupted)},
+                           {QStringLiteral("not_run"), count(Result::Waiting)},
+                           {QStringLiteral("exit"), exit}})
+              << Qt::endl;
+    } else {
+        m_out << (m_options.output == CliRun::Output::Quiet ? "" : "\n") << table() << Qt::flush;
+    }
+    return exit;
 }
 
 void BatchRun::interrupt() {
     if (m_interrupted)
         return;
     m_interrupted = true;
-    for (int r : m_waiting)
-        m_outcomes[r].result = Result::Interrupted;
-    m_waiting.clear();
+    m_waiting.clear(); // left as they are: not run
     progress(QStringLiteral("interrupted: ending %1 running").arg(m_running.size()));
     for (int r : m_running)
         m_children[r]->process.terminate();
@@ -128,6 +123,9 @@ void BatchRun::started(int r) {
         arguments << QStringLiteral("--sign-test");
     arguments << m_options.extraArguments;
 
+    if (!m_clock.isValid())
+        m_clock.start();
+    event("started", r, {{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}});
     Child& c = *m_children[r];
     m_running.push_back(r);
     m_outcomes[r].result = Result::Running;
@@ -165,8 +163,12 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
             continue;
         }
         const auto m = timed.match(line);
-        if (m.hasMatch() && !m.captured(1).startsWith(CliRun::kBoxMark))
+        const bool box = m.captured(1).startsWith(CliRun::kBoxMark);
+        if (m.hasMatch() && !box)
             m_outcomes[r].status = m.captured(1);
+        if (m.hasMatch())
+            event(box ? "box" : "status", r,
+                  {{QStringLiteral("text"), box ? m.captured(1).mid(CliRun::kBoxMark.size()) : m.captured(1)}});
         progress(m_rows[r].mac + QStringLiteral("  ") + line);
     }
 }
@@ -195,6 +197,12 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     progress(QStringLiteral("%1  %2 after %3 s")
                  .arg(m_rows[r].mac, resultName(o.result))
                  .arg(o.seconds, 0, 'f', 1));
+    event("finished", r,
+          {{QStringLiteral("result"), resultName(o.result)},
+           {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
+           {QStringLiteral("status"), o.status}});
+    if (m_options.onFinished)
+        m_options.onFinished(r);
     if (!m_interrupted)
         startMore();
     if (m_running.empty())
@@ -202,7 +210,21 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     m_loop.quit();
 }
 
+void BatchRun::event(const char* name, int r, QJsonObject fields) {
+    if (m_options.output != CliRun::Output::Json)
+        return;
+    fields.insert(QStringLiteral("line"), m_rows[r].line);
+    m_out << jsonLine(name, double(m_clock.elapsed()) / 1000.0, fields) << Qt::endl;
+}
+
 void BatchRun::progress(const QString& line) {
+    if (m_options.output == CliRun::Output::Quiet)
+        return;
+    if (m_options.output == CliRun::Output::Json) {
+        if (!line.isEmpty())
+            m_err << line << Qt::endl;
+        return;
+    }
     if (m_summaryShown)
         m_out << "\r\033[K";
     if (!line.isEmpty())
@@ -239,7 +261,7 @@ QString BatchRun::resultName(Result r) {
     case Result::Waiting:
         break;
     }
-    return QStringLiteral("waiting");
+    return QStringLiteral("not run");
 }
 
 namespace {

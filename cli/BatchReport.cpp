@@ -1,0 +1,90 @@
+#include "cli/BatchReport.h"
+
+#include <QFileInfo>
+
+QString BatchReport::unwritable(const QString& path) {
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (!info.isFile())
+            return QStringLiteral("not a regular file");
+        // /proc and /sys files say they may be written; a report is no such file.
+        if (info.absoluteFilePath().startsWith(QLatin1String("/proc/")) ||
+            info.absoluteFilePath().startsWith(QLatin1String("/sys/")))
+            return QStringLiteral("not a file a report can be kept in");
+        return info.isWritable() ? QString() : QStringLiteral("it cannot be written");
+    }
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("its folder %1 does not exist").arg(folder.filePath());
+    return folder.isWritable() ? QString() : QStringLiteral("its folder cannot be written");
+}
+
+bool BatchReport::open(const QString& path, const BatchFile& file, QString& why) {
+    why = unwritable(path);
+    if (!why.isEmpty())
+        return false;
+    m_inputColumns.clear();
+    m_inputIndex.clear();
+    for (qsizetype i = 0; i < file.columns.size(); ++i)
+        if (!BatchFile::kReportColumns.contains(file.columns[i].toLower())) {
+            m_inputColumns << file.columns[i];
+            m_inputIndex << i;
+        }
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        why = m_file.errorString();
+        return false;
+    }
+    QStringList header{QStringLiteral("line")};
+    header << m_inputColumns << QStringLiteral("result") << QStringLiteral("seconds") << QStringLiteral("status");
+    if (m_file.write(csvRecord(header)) < 0 || !m_file.flush()) {
+        why = m_file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool BatchReport::write(const BatchRow& row, const QString& result, double seconds, const QString& status) {
+    if (!m_file.isOpen())
+        return false;
+    // row.cells follow the file's columns, the report's own included.
+    QStringList fields{QString::number(row.line)};
+    for (qsizetype i : std::as_const(m_inputIndex))
+        fields << row.cells.value(i);
+    fields << result << QString::number(seconds, 'f', 1) << status;
+    if (m_file.write(csvRecord(fields)) < 0 || !m_file.flush()) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString BatchReport::key(const BatchRow& row) {
+    QStringList mac(row.request.mac.begin(), row.request.mac.end());
+    QStringList ip(row.request.ip.begin(), row.request.ip.end());
+    return mac.join(QString()).toLower() + QLatin1Char(' ') + ip.join(QLatin1Char('.'));
+}
+
+BatchReport::Succeeded BatchReport::succeeded(const QByteArray& report) {
+    Succeeded out;
+    const BatchFile file = BatchFile::parse(report);
+    out.problems = file.problems;
+    const auto column = [&file](const char* name) {
+        for (qsizetype i = 0; i < file.columns.size(); ++i)
+            if (file.columns[i].compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                return i;
+        return qsizetype(-1);
+    };
+    const qsizetype result = column("result");
+    if (result < 0) {
+        out.problems << QStringLiteral("it has no column result: not a report of netrika-cli batch");
+        return out;
+    }
+    const qsizetype seconds = column("seconds");
+    const qsizetype status = column("status");
+    for (const BatchRow& row : file.rows)
+        if (row.cells.value(result) == QLatin1String("succeeded"))
+            out.rows.insert(key(row), {row.cells.value(result), seconds < 0 ? QString() : row.cells.value(seconds),
+                                       status < 0 ? QString() : row.cells.value(status)});
+    return out;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "cli/BatchFile.h"
+
+#include <QFile>
+#include <QSet>
+
+// The batch's report, itself a batch file: the line of each row, every column
+// of the input as read, then the row's result, seconds and last status text.
+// It is opened before the first row runs and written a row at a time as each
+// ends, so that a batch killed outright keeps what had finished; rows that
+// never ran come last as "not run".
+class BatchReport {
+public:
+    // Whether path can take the report, without making it: an existing
+    // regular file that may be written, or a new name in a folder that may.
+    [[nodiscard]] static QString unwritable(const QString& path);
+
+    // Opens (empties) the file and writes the header; false with why.
+    bool open(const QString& path, const BatchFile& file, QString& why);
+    // One row as it ended; false when the write failed (why says so).
+    bool write(const BatchRow& row, const QString& result, double seconds, const QString& status);
+    [[nodiscard]] const QString& error() const { return m_error; }
+
+    // The rows a report lists as succeeded, by MAC and address ("0080a36163dd
+    // 10.1.2.3"), with their report cells; the problems when it cannot be read.
+    struct Succeeded {
+        QHash<QString, QStringList> rows; // key -> result, seconds, status
+        QStringList problems;
+    };
+    [[nodiscard]] static Succeeded succeeded(const QByteArray& report);
+    [[nodiscard]] static QString key(const BatchRow& row);
+
+private:
+    QFile m_file;
+    QStringList m_inputColumns; // the input's columns, the report's own left out
+    QList<qsizetype> m_inputIndex; // where each is in the file's columns
+    QString m_error;
+};
