@@ -35,6 +35,8 @@ check "holds the program" has /usr/bin/netrika
 check "holds the network helper" has /usr/libexec/netrika/netrika-net-helper
 check "holds the command line" has /usr/bin/netrika-cli
 check "holds the boot-time entry of the helpers' folder" has /usr/lib/tmpfiles.d/netrika.conf
+completion_file=/usr/share/bash-completion/completions/netrika-cli
+check "holds the bash completion of the command line, named for bash-completion's loader" has "$completion_file"
 check "holds the manual pages" bash -c 'grep -qx /usr/share/man/man1/netrika.1.gz <<<"$1" && grep -qx /usr/share/man/man1/netrika-cli.1.gz <<<"$1"' _ "$contents"
 # One application id names the desktop entry, the metainfo file and the icon.
 app_id=org.netrika.Netrika
@@ -74,6 +76,74 @@ check "changelog.gz: gzip -9n, a Debian changelog of this version" \
     bash -c 'gzip -t "$1" && [ "$(od -An -tx1 -j4 -N4 "$1" | tr -d " ")" = 00000000 ] && zcat "$1" | head -n 1 | grep -q "^netrika (1\.0\.4) "' _ \
     "$work/root/usr/share/doc/netrika/changelog.gz"
 check "recommends the Wayland platform plugin" grep -q "qt6-wayland" <<<"$(field Recommends)"
+
+# The bash completion, asked as bash asks it on Tab: the file sourced, the
+# function it registers for netrika-cli called with the words up to the
+# cursor. Prints the answers, sorted, on one line.
+completions() { # completions <file> <folder to complete in> <word>... (the last at the cursor)
+    bash -c 'source "$1" >/dev/null 2>&1 || exit 1
+        function="$(complete -p netrika-cli 2>/dev/null | sed -n "s/.* -F \([^ ]*\) .*/\1/p")"
+        [ -n "$function" ] || exit 1
+        cd "$2" || exit 1
+        shift 2
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        COMPREPLY=()
+        "$function" netrika-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$@" | LC_ALL=C sort | paste -sd ' '
+}
+# completes_to <file> <folder> <expected answers, blank-separated, any order> <word>...
+completes_to() {
+    local file="$1" folder="$2" want="$3"
+    shift 3
+    local got
+    # A file that cannot be sourced, or registers nothing, answers nothing:
+    # that must not pass for "nothing offered".
+    got="$(set -o pipefail && completions "$file" "$folder" "$@")" || return 1
+    [ "$got" = "$(tr ' ' '\n' <<<"$want" | grep . | LC_ALL=C sort | paste -sd ' ')" ]
+}
+completion="$work/root$completion_file"
+completion_files="$work/completion-files"
+mkdir -p "$completion_files/sites"
+touch "$completion_files/"{signs.csv,OLD.CSV,notes.txt,signs.csv.bak}
+# name | words before the cursor | word at the cursor | the answers
+completion_cases=(
+    "ok_commands|netrika-cli||batch setup"
+    "ok_command_begun|netrika-cli|ba|batch"
+    "ok_options_without_a_command|netrika-cli|-|--help --help-all --version"
+    "ok_setup_options|netrika-cli setup|--|--gateway --help --ip --json --mac --mask --sign-test"
+    "ok_batch_options|netrika-cli batch signs.csv|-|--check --delimiter --help --jobs --json --report --resume -q"
+    "ok_batch_option_begun|netrika-cli batch|--del|--delimiter"
+    "ok_option_given_not_offered_again|netrika-cli setup --mac 00-80-a3-61-63-dd --ip 10.1.2.16|--ma|--mask"
+    "ok_batch_file_csv_folders_and_stdin|netrika-cli batch||- OLD.CSV signs.csv sites"
+    "ok_batch_file_given_then_options|netrika-cli batch -||--check --delimiter --help --jobs --json --report --resume -q"
+    "ok_report_csv_and_folders|netrika-cli batch signs.csv --report||OLD.CSV signs.csv sites"
+    "ok_report_after_equals|netrika-cli batch signs.csv --report|=|OLD.CSV signs.csv sites"
+    "ok_report_after_equals_begun|netrika-cli batch signs.csv --report =|s|signs.csv sites"
+    "ok_resume_csv_and_folders|netrika-cli batch signs.csv --resume|s|signs.csv sites"
+    "ok_resume_value_is_not_the_batch_file|netrika-cli batch --resume signs.csv||- OLD.CSV signs.csv sites"
+    "ok_delimiter_values|netrika-cli batch signs.csv --delimiter||, ';' tab"
+    "ok_delimiter_values_in_quotes|netrika-cli batch signs.csv --delimiter|'|',' ';' 'tab'"
+    "ok_delimiter_tab|netrika-cli batch signs.csv --delimiter|t|tab"
+    "error_nothing_for_mac|netrika-cli setup --mac||"
+    "error_nothing_for_ip|netrika-cli setup --ip||"
+    "error_nothing_for_mask|netrika-cli setup --mask||"
+    "error_nothing_for_gateway|netrika-cli setup --gateway||"
+    "error_nothing_within_a_mac_with_colons|netrika-cli setup --mac 00 : 80|:|"
+    "error_nothing_for_jobs|netrika-cli batch signs.csv --jobs||"
+    "error_no_batch_option_for_setup|netrika-cli setup|--re|"
+    "error_no_setup_option_for_batch|netrika-cli batch signs.csv|--ma|"
+    "error_no_file_for_setup|netrika-cli setup||--gateway --help --ip --json --mac --mask --sign-test -q"
+    "error_nothing_after_an_unknown_command|netrika-cli frob||"
+)
+for case in "${completion_cases[@]}"; do
+    IFS='|' read -r name before at want <<<"$case"
+    read -ra words <<<"$before"
+    check "bash completion: $name" completes_to "$completion" "$completion_files" "$want" "${words[@]}" "$at"
+done
+check "bash completion: a plain file, not executable (0644)" test "$(stat -c %a "$completion")" = 644
 
 # Debian's own checks: the package, the listing and the menu entry.
 lintian_out="$(lintian --fail-on error,warning --display-level '>=warning' "$deb" 2>&1 | grep -v 'running with root privileges' || true)"
@@ -146,6 +216,13 @@ check "the helper is root:netrika, mode 0750" test "$(stat -c '%a %U %G' "$helpe
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
 id "$outsider" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$outsider"
 usermod -a -G netrika "$user"
+# The completion as installed, sourced by a user outside the group.
+as_outsider_here() { (cd / && setpriv --reuid="$outsider" --regid="$outsider" --init-groups env HOME=/tmp "$@"); }
+check "installed bash completion: netrika-cli ba gives batch" \
+    as_outsider_here bash -c "$(declare -f completions completes_to); completes_to $completion_file / batch netrika-cli ba"
+check "installed bash completion: netrika-cli batch --del gives --delimiter" \
+    as_outsider_here bash -c "$(declare -f completions completes_to); completes_to $completion_file / --delimiter netrika-cli batch --del"
+
 ip netns add "$host"
 ip netns add "$device"
 ip link add "nkph$tag" netns "$host" type veth peer name "nkpd$tag" netns "$device"
@@ -281,7 +358,7 @@ rm -rf "$plugins" "$out"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq netrika >/dev/null
 leftover=""
-for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" /usr/lib/tmpfiles.d/netrika.conf /run/netrika "/usr/share/applications/$app_id.desktop" \
+for f in /usr/bin/netrika /usr/bin/netrika-cli "$helper" /usr/lib/tmpfiles.d/netrika.conf /run/netrika "/usr/share/applications/$app_id.desktop" "$completion_file" \
     "/usr/share/metainfo/$app_id.metainfo.xml" /usr/share/icons/hicolor/*/apps/$app_id.* /usr/share/doc/netrika; do
     [ -e "$f" ] && leftover="$leftover $f"
 done
