@@ -112,7 +112,7 @@ touch "$completion_files/"{signs.csv,OLD.CSV,notes.txt,signs.csv.bak}
 completion_cases=(
     "ok_commands|netrika-cli||batch setup"
     "ok_command_begun|netrika-cli|ba|batch"
-    "ok_options_without_a_command|netrika-cli|-|--help --help-all --version"
+    "ok_options_without_a_command|netrika-cli|-|--help --version"
     "ok_setup_options|netrika-cli setup|--|--gateway --help --ip --json --mac --mask --sign-test"
     "ok_batch_options|netrika-cli batch signs.csv|-|--check --delimiter --help --jobs --json --report --resume -q"
     "ok_batch_option_begun|netrika-cli batch|--del|--delimiter"
