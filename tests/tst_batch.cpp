@@ -187,6 +187,10 @@ private slots:
             << "line 5: ip \"010.77.89.011\": on line 4 already";
         QTest::newRow("error_missing_column") << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0\n"
                                               << "line 5: gateway \"\": missing";
+        QString many;
+        for (int i = 10; i < 35; ++i)
+            many += QStringLiteral("00-80-a3-00-00-%1,10.77.89.300,255.255.255.0,10.77.89.254,no\n").arg(i);
+        QTest::newRow("error_many_problems_cut_short") << many << QStringLiteral("\u2026 and 5 more");
         QTest::newRow("error_unknown_family")
             << "00-11-22-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
             << "line 5: mac \"00-11-22-00-00-02\": " + SetupCommand::kFamilyMessage;
@@ -281,6 +285,35 @@ private slots:
         QVERIFY(s.sims[5]->summary().value("connections").toArray().isEmpty());
         QVERIFY(s.sims[5]->summary().value("adoptedIp").isNull());
         QCOMPARE(s.lan.ip({"-n", s.lan.hostNs(), "-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
+    }
+
+    // Catches a file refused without saying what was read: a header as it was
+    // read with its separator, an encoding by name, a column or a value the
+    // batch cannot take.
+    void unreadableFiles_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("problem");
+        const QByteArray row = "00-80-a3-00-00-01,10.1.2.3,255.255.255.0,10.1.2.254";
+        QTest::newRow("error_header_not_understood")
+            << QByteArray("MAC;Address;Mask;Gateway\n") << "line 1: the header MAC;Address;Mask;Gateway, read with the separator ';', has no column ip";
+        QTest::newRow("error_utf32") << QByteArray("\xff\xfe\x00\x00m\x00\x00\x00", 8) << "the file is UTF-32";
+        QTest::newRow("error_utf16_without_mark")
+            << QByteArray("m\x00a\x00c\x00", 6) << "UTF-16 without a byte-order mark";
+        QTest::newRow("error_not_utf8") << "mac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n" << "not UTF-8 text";
+        QTest::newRow("error_current_ip_reserved")
+            << "mac,ip,mask,gateway,current_ip\n" + row + ",10.1.2.99\n"
+            << "line 2: current_ip \"10.1.2.99\": re-addressing an adaptor that already has an address is not supported yet";
+        QTest::newRow("error_column_twice") << "mac,ip,mask,gateway,IP\n" + row + ",x\n" << "the column IP is named twice";
+        QTest::newRow("error_value_without_column")
+            << "mac,ip,mask,gateway,\n" + row + ",lost\n" << "line 2: column 5 has the value \"lost\" but no name";
+        QTest::newRow("error_more_values") << "mac,ip,mask,gateway\n" + row + ",extra\n" << "line 2: 5 values where the header has 4";
+    }
+    void unreadableFiles() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, problem);
+        const BatchFile file = BatchFile::parse(bytes);
+        QVERIFY(file.rows.empty());
+        QVERIFY2(file.problems.size() == 1 && file.problems.first().contains(problem), qPrintable(file.problems.join('\n')));
     }
 
     // Catches files as spreadsheets and scripts write them refused or misread:
