@@ -296,9 +296,9 @@ private slots:
         const QByteArray row = "00-80-a3-00-00-01,10.1.2.3,255.255.255.0,10.1.2.254";
         QTest::newRow("error_header_not_understood")
             << QByteArray("MAC;Address;Mask;Gateway\n") << "line 1: the header MAC;Address;Mask;Gateway, read with the separator ';', has no column ip";
-        QTest::newRow("error_utf32") << QByteArray("\xff\xfe\x00\x00m\x00\x00\x00", 8) << "the file is UTF-32";
+        QTest::newRow("error_utf32") << QByteArray::fromHex("fffe00006d000000") << "the file is UTF-32";
         QTest::newRow("error_utf16_without_mark")
-            << QByteArray("m\x00a\x00c\x00", 6) << "UTF-16 without a byte-order mark";
+            << QByteArray::fromHex("6d0061006300") << "UTF-16 without a byte-order mark";
         QTest::newRow("error_not_utf8") << "mac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n" << "not UTF-8 text";
         QTest::newRow("error_current_ip_reserved")
             << "mac,ip,mask,gateway,current_ip\n" + row + ",10.1.2.99\n"

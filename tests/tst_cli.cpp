@@ -5,6 +5,8 @@
 #include "signtest/SignMessages.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -250,6 +252,51 @@ private slots:
         else
             QTRY_COMPARE(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QCOMPARE(sim.config().value("ip").toString(), ip);
+    }
+
+    // Catches --json output a script cannot follow: a line that is not one
+    // JSON object, events out of order, a box without the answer given, a
+    // result that disagrees with the exit status, or text mixed into it.
+    void jsonEvents() {
+        NetnsHarness h(88);
+        NETNS_REQUIRE(h);
+        h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
+        SimulatorProcess sim(h, QStringLiteral("00-80-a3-61-63-dd"), {});
+        QVERIFY2(sim.ready(), "the simulator did not start");
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        const auto request =
+            SetupRequest::from(kFamily2Mac, "10.77.88.50", "255.255.255.0", "10.77.88.254", true, nullptr);
+        QVERIFY(request);
+        QString printed, text;
+        QTextStream out(&printed), err(&text);
+        int status = -1;
+        {
+            CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
+            run.setOutput(CliRun::Output::Json, err);
+            run.form().ui.Timer1->setInterval(150);
+            status = run.run();
+        }
+        QCOMPARE(status, int(CliRun::Succeeded));
+        QStringList events;
+        QStringList answers;
+        QJsonObject last;
+        for (const QString& line : printed.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            QVERIFY2(!e.isEmpty() && e.contains("time"), qPrintable(line));
+            events << e.value("event").toString();
+            if (events.last() == QLatin1String("box"))
+                answers << e.value("answer").toString();
+            last = e;
+        }
+        QCOMPARE(events.first(), "started");
+        QCOMPARE(events.mid(1, 1), QStringList{"status"});
+        QCOMPARE(events.last(), "finished");
+        QCOMPARE(events.count("finished"), 1);
+        // The test question is answered Yes, as --sign-test asks.
+        QVERIFY2(answers.contains("Yes"), qPrintable(answers.join(',')));
+        QCOMPARE(last.value("result").toString(), "succeeded");
+        QCOMPARE(last.value("exit").toInt(), 0);
+        QVERIFY2(text.contains("Setup is in process ..."), qPrintable(text));
     }
 
     // Catches a count of ticks without change that goes on from one prompt to
