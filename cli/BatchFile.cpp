@@ -50,6 +50,10 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
         problem = QStringLiteral("the file is not %1 text: save it as \"CSV UTF-8\"").arg(encoding);
         return {};
     }
+    if (text.contains(QChar(0))) {
+        problem = QStringLiteral("the file holds NUL characters, which no batch file has");
+        return {};
+    }
     return text;
 }
 

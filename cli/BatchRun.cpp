@@ -125,7 +125,7 @@ void BatchRun::started(int r) {
 
     if (!m_clock.isValid())
         m_clock.start();
-    event("started", r, {{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}});
+    jsonEvent("started", r, {{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}});
     Child& c = *m_children[r];
     m_running.push_back(r);
     m_outcomes[r].result = Result::Running;
@@ -167,7 +167,7 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
         if (m.hasMatch() && !box)
             m_outcomes[r].status = m.captured(1);
         if (m.hasMatch())
-            event(box ? "box" : "status", r,
+            jsonEvent(box ? "box" : "status", r,
                   {{QStringLiteral("text"), box ? m.captured(1).mid(CliRun::kBoxMark.size()) : m.captured(1)}});
         progress(m_rows[r].mac + QStringLiteral("  ") + line);
     }
@@ -197,7 +197,7 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     progress(QStringLiteral("%1  %2 after %3 s")
                  .arg(m_rows[r].mac, resultName(o.result))
                  .arg(o.seconds, 0, 'f', 1));
-    event("finished", r,
+    jsonEvent("finished", r,
           {{QStringLiteral("result"), resultName(o.result)},
            {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
            {QStringLiteral("status"), o.status}});
@@ -210,7 +210,7 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     m_loop.quit();
 }
 
-void BatchRun::event(const char* name, int r, QJsonObject fields) {
+void BatchRun::jsonEvent(const char* name, int r, QJsonObject fields) {
     if (m_options.output != CliRun::Output::Json)
         return;
     fields.insert(QStringLiteral("line"), m_rows[r].line);

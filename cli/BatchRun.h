@@ -76,7 +76,7 @@ private:
     bool m_interrupted = false;
     bool m_summaryShown = false;
     QElapsedTimer m_clock;
-    void event(const char* name, int row, QJsonObject fields);
+    void jsonEvent(const char* name, int row, QJsonObject fields);
     QTimer m_killTimer;
     QEventLoop m_loop;
 };
