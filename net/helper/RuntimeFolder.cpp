@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +12,14 @@ namespace helper {
 
 bool ensureRuntimeFolder(std::string& why) {
     struct stat s {};
-    if (::lstat(kRuntimeFolder, &s) != 0 && errno == ENOENT && ::geteuid() == 0)
-        ::mkdir(kRuntimeFolder, 0770);
+    if (::lstat(kRuntimeFolder, &s) != 0 && errno == ENOENT && ::geteuid() == 0 &&
+        ::mkdir(kRuntimeFolder, 0770) == 0) {
+        // As the package makes it: the group's, and what is made in it the
+        // group's too, so that a technician's helper can use what root's made.
+        if (const group* g = ::getgrnam("netrika"))
+            (void)!::chown(kRuntimeFolder, 0, g->gr_gid);
+        ::chmod(kRuntimeFolder, 02770);
+    }
     if (::lstat(kRuntimeFolder, &s) == 0 && S_ISDIR(s.st_mode) && ::access(kRuntimeFolder, W_OK | X_OK) == 0)
         return true;
     why = std::string("the folder ") + kRuntimeFolder + " shared by the helpers of this host cannot be used (" +
