@@ -335,6 +335,24 @@ pkill -x -u "$outsider" netrika 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
 
+# A batch checked before it runs: it passes for a technician, and for a user
+# outside the group it names the group, sends nothing and ends with status 2.
+rows_dir="$(mktemp -d)"
+chmod 755 "$rows_dir"
+printf 'Name;MAC;IP;Mask;Gateway\r\n"Sign 1";00-80-a3-61-63-dd;10.77.120.50;255.255.255.0;10.77.120.254\r\n' >"$rows_dir/rows.csv"
+chmod 644 "$rows_dir/rows.csv"
+before="$(echos)"
+status=0
+checked="$(as_user /usr/bin/netrika-cli batch --check "$rows_dir/rows.csv" 2>&1)" || status=$?
+check "a technician's batch --check passes (status 0)" test "$status" = 0
+[ "$status" = 0 ] || sed 's/^/check: /' <<<"$checked"
+status=0
+checked="$(as_outsider /usr/bin/netrika-cli batch --check "$rows_dir/rows.csv" 2>&1)" || status=$?
+check "outside the group: batch --check says so and ends with status 2" \
+    bash -c '[ "$1" = 2 ] && grep -q "group \"netrika\"" <<<"$2" && grep -q "cannot be started" <<<"$2"' _ "$status" "$checked"
+check "batch --check sends no echo request" test "$(echos)" = "$before"
+rm -rf "$rows_dir"
+
 # A Qt plugin of the user's own, loaded into the window, runs with nothing.
 plugins="$(mktemp -d)"
 chmod 755 "$plugins"
