@@ -20,14 +20,6 @@ QString joined(const std::array<QString, 4>& octets) {
     return QStringList(octets.begin(), octets.end()).join(QLatin1Char('.'));
 }
 
-QString csvField(const QString& text) {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) +
-           QLatin1Char('"');
-}
-
 } // namespace
 
 struct BatchRun::Child {
@@ -287,14 +279,3 @@ QString BatchRun::table() const {
     return out;
 }
 
-QString BatchRun::csv() const {
-    QString out = kTableHeader.join(QLatin1Char(',')) + QLatin1Char('\n');
-    for (std::size_t r = 0; r < m_rows.size(); ++r) {
-        const Outcome& o = m_outcomes[r];
-        out += QStringList{csvField(m_rows[r].mac), csvField(m_rows[r].ip), resultName(o.result),
-                           QString::number(o.seconds, 'f', 1), csvField(o.status)}
-                   .join(QLatin1Char(',')) +
-               QLatin1Char('\n');
-    }
-    return out;
-}

@@ -51,9 +51,8 @@ public:
     void interrupt();
 
     [[nodiscard]] const std::vector<Outcome>& outcomes() const { return m_outcomes; }
-    // The final table, aligned for reading, or as CSV with a header line.
+    // The final table, aligned for reading.
     [[nodiscard]] QString table() const;
-    [[nodiscard]] QString csv() const;
     [[nodiscard]] static QString resultName(Result r);
 
 private:

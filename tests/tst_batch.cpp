@@ -38,11 +38,6 @@ public:
         m_process.waitForStarted(5000);
     }
     [[nodiscard]] QString report() const { return m_dir.filePath("report.csv"); }
-    [[nodiscard]] QStringList reportLines() const {
-        QFile f(report());
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts)
-                                           : QStringList{};
-    }
     int finish(int ms) {
         if (!m_process.waitForFinished(ms))
             m_process.kill();
