@@ -1,3 +1,4 @@
+#include "FinishProcess.h"
 #include "LanHarness.h"
 #include "SimulatorProcess.h"
 #include "cli/BatchRun.h"
@@ -39,12 +40,7 @@ public:
     }
     [[nodiscard]] QString report() const { return m_dir.filePath("report.csv"); }
     int finish(int ms) {
-        if (!m_process.waitForFinished(ms))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-        out = QString::fromUtf8(m_process.readAllStandardOutput());
-        err = QString::fromUtf8(m_process.readAllStandardError());
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        return finishProcess(m_process, ms, out, err);
     }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // The report read back as the batch file it is: each row's MAC -> its

@@ -1,3 +1,4 @@
+#include "FinishProcess.h"
 #include "LanHarness.h"
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
@@ -90,12 +91,7 @@ public:
     }
     // The exit status, or -1 for a program that did not end by itself in time.
     int finish(int ms) {
-        if (!m_process.waitForFinished(ms))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-        out = QString::fromUtf8(m_process.readAllStandardOutput());
-        err = QString::fromUtf8(m_process.readAllStandardError());
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        return finishProcess(m_process, ms, out, err);
     }
     QString out, err;
 
