@@ -26,11 +26,13 @@ public:
                      Group group = TestsGroup)
         : SimulatorProcess(h.deviceNs(), h.deviceInterface(), mac, misbehave, group) {}
     // On any interface of any namespace of the test's own.
+    // extra: further options, such as {"--address", "10.1.2.3/24"}.
     SimulatorProcess(const QString& ns, const QString& interface, const QString& mac,
-                     const QStringList& misbehave = {}, Group group = TestsGroup) {
+                     const QStringList& misbehave = {}, Group group = TestsGroup, const QStringList& extra = {}) {
         QStringList args{"netns",       "exec",      ns,      QStringLiteral(SIM_PATH),
                          "--interface", interface,   "--mac", mac,
                          "--record",    m_dir.path()};
+        args << extra;
         for (const QString& m : misbehave)
             args << "--misbehave" << m;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -60,6 +62,8 @@ public:
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
     [[nodiscard]] bool ready() const { return m_ready; }
+    // A power cycle: the adaptor takes on the address its configuration holds.
+    void reboot() { ::kill(pid_t(m_process.processId()), SIGUSR1); }
     [[nodiscard]] QJsonObject summary() const {
         QFile f(m_dir.filePath(QStringLiteral("summary.json")));
         if (!f.open(QIODevice::ReadOnly))

@@ -70,8 +70,25 @@ bool Adaptor::start(QString* error) {
     if (!listen(
             kSignPort, [this](QTcpSocket* s, int n) { (new SignReceiver(*this, s, n))->start(); }, error))
         return false;
+    if (m_options.address) {
+        adopt(*m_options.address, "its saved configuration");
+        if (m_state.adoptedIp != m_options.address->toString()) {
+            *error = QStringLiteral("cannot take on %1").arg(m_options.address->toString());
+            return false;
+        }
+    }
     changed();
     return true;
+}
+
+void Adaptor::reboot() {
+    const QString configured = m_options.family == 1 ? m_state.menu.ip : m_state.command.ip;
+    ++m_state.reboots;
+    qCInfo(lcSim).noquote() << "reboot; configured address" << configured;
+    const QHostAddress address(configured);
+    if (!address.isNull() && address != QHostAddress(QHostAddress::AnyIPv4))
+        adopt(address, "a reboot");
+    changed();
 }
 
 bool Adaptor::listen(quint16 port, SessionFactory factory, QString* error) {

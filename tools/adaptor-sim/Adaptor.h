@@ -12,6 +12,7 @@
 #include <QUdpSocket>
 
 #include <functional>
+#include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
@@ -32,6 +33,8 @@ public:
         QString password = QStringLiteral("tundra");
         QString recordDirectory;
         int prefixLength = 24;
+        // An address it holds from the start, as an adaptor set up before.
+        std::optional<QHostAddress> address;
     };
 
     Adaptor(Options options, Misbehaviour misbehaviour, QObject* parent = nullptr);
@@ -46,6 +49,10 @@ public:
     [[nodiscard]] const QString& password() const { return m_options.password; }
     // "00-20-4A-1B-2C-3D", as the adaptor prints it.
     [[nodiscard]] QByteArray macUpper() const;
+
+    // What a power cycle does: the address the configuration holds becomes
+    // the one the adaptor answers at. Until then a changed address is only saved.
+    void reboot();
 
     // The state changed: write the summary again.
     void changed();

@@ -63,6 +63,7 @@ QJsonObject AdaptorState::toJson() const {
             {"interface", interfaceName},
             {"misbehave", QJsonArray::fromStringList(misbehave)},
             {"adoptedIp", orNull(adoptedIp)},
+            {"reboots", reboots},
             {"config", config},
             {"datagrams", datagramList},
             {"signMessages", signList},

@@ -63,6 +63,7 @@ struct AdaptorState {
     QString interfaceName;
     QStringList misbehave;
     std::optional<QString> adoptedIp;
+    int reboots = 0;
     MenuConfig menu;
     CommandConfig command;
     QList<DatagramRecord> datagrams;

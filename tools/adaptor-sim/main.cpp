@@ -8,12 +8,23 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 int fail(const QString& message) {
     std::fprintf(stderr, "netrika-adaptor-sim: %s\n", qPrintable(message));
     return 1;
+}
+
+int rebootPipe[2] = {-1, -1};
+void rebootSignal(int) {
+    const char byte = 1;
+    (void)!::write(rebootPipe[1], &byte, 1);
 }
 } // namespace
 
@@ -48,8 +59,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption prefixOption(QStringLiteral("prefix-len"),
                                           QStringLiteral("Prefix length of the adopted address."),
                                           QStringLiteral("n"), QStringLiteral("24"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("An address it already holds, A.B.C.D/LEN; SIGUSR1 reboots it onto the address "
+                       "its configuration holds."),
+        QStringLiteral("cidr"));
     parser.addOptions({interfaceOption, macOption, familyOption, passwordOption, recordOption,
-                       misbehaveOption, prefixOption});
+                       misbehaveOption, prefixOption, addressOption});
     parser.process(app);
 
     Adaptor::Options options;
@@ -76,6 +92,18 @@ int main(int argc, char* argv[]) {
     if (!ok || options.prefixLength < 1 || options.prefixLength > 32)
         return fail(QStringLiteral("--prefix-len must be 1 to 32"));
 
+    if (parser.isSet(addressOption)) {
+        // parseSubnet gives the network; the adaptor's own address is the text before the slash.
+        const QString text = parser.value(addressOption);
+        const int length = QHostAddress::parseSubnet(text).second;
+        const QHostAddress address(text.section(QLatin1Char('/'), 0, 0));
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || length < 1 || length > 30 ||
+            !text.contains(QLatin1Char('/')))
+            return fail(QStringLiteral("--address must look like 10.1.2.3/24"));
+        options.address = address;
+        options.prefixLength = length;
+    }
+
     Misbehaviour misbehaviour;
     QString error;
     if (!misbehaviour.parse(parser.values(misbehaveOption), &error))
@@ -84,6 +112,16 @@ int main(int argc, char* argv[]) {
     Adaptor adaptor(options, misbehaviour);
     if (!adaptor.start(&error))
         return fail(error);
+    // A power cycle, on SIGUSR1.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, rebootPipe) != 0)
+        return fail(QStringLiteral("no socket pair"));
+    QSocketNotifier reboots(rebootPipe[0], QSocketNotifier::Read);
+    QObject::connect(&reboots, &QSocketNotifier::activated, &adaptor, [&] {
+        char byte = 0;
+        (void)!::read(rebootPipe[0], &byte, 1);
+        adaptor.reboot();
+    });
+    std::signal(SIGUSR1, rebootSignal);
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
     return app.exec();
