@@ -106,11 +106,25 @@ public:
     void releaseNeighbourEntry();
     void releaseLeftoverEntry();
 
+    // An adaptor that already has an address: the next Setup for this MAC
+    // (twelve lower-case hexadecimal digits) reaches it at currentAddress and
+    // moves it to the address typed, instead of handing it one by its
+    // family's route. An empty address, or another MAC typed, means the route.
+    void reachAt(const QString& mac, const QString& currentAddress) { m_reach = {mac, currentAddress}; }
+    // The address at which the adaptor with this MAC is to be reached, or empty.
+    [[nodiscard]] QString currentAddressFor(const QString& mac) const {
+        return !mac.isEmpty() && mac == m_reach.mac ? m_reach.address : QString();
+    }
+
 private:
     template <typename Handler> void entry(Handler&& handler);
 
     bool m_unloaded = false;
     QString m_boundAddress; // the address of an entry made and not yet removed
+    struct {
+        QString mac;
+        QString address;
+    } m_reach;
     EntryFields m_fields;
     std::unique_ptr<SetupCommand> m_setup;
     std::unique_ptr<Sequencer> m_sequencer;
