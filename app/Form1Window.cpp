@@ -1,11 +1,13 @@
 #include "Form1Window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFrame>
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -161,6 +163,7 @@ Form1Window::Form1Window(QWidget* parent)
     buildButtons();
     buildHiddenControls();
     buildStatusBar();
+    buildFindAction();
     setKeyboardOrder();
 }
 
@@ -362,6 +365,32 @@ void Form1Window::buildStatusBar() {
     m_status->setAutoFillBackground(true);
     m_status->setGeometry(toPixels({0, 2625, 6450, 330}));
     m_status->raise();
+}
+
+void Form1Window::buildFindAction() {
+    // An action, not a control: the window's layout stays as it is.
+    m_find = new QAction(QStringLiteral("Find adaptors\u2026"), this);
+    m_find->setObjectName(QStringLiteral("findAdaptors"));
+    m_find->setShortcut(QKeySequence::Find);
+    m_find->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_find);
+    for (int position = 0; position < 6; ++position) {
+        QLineEdit* field = m_entries[static_cast<std::size_t>(position)];
+        field->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(field, &QWidget::customContextMenuRequested, this, [this, field](const QPoint& at) {
+            QMenu* menu = macContextMenu(field);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(field->mapToGlobal(at));
+        });
+    }
+}
+
+QMenu* Form1Window::macContextMenu(QLineEdit* field) {
+    QMenu* menu = field->createStandardContextMenu();
+    menu->setObjectName(QStringLiteral("macContextMenu"));
+    menu->addSeparator();
+    menu->addAction(m_find);
+    return menu;
 }
 
 void Form1Window::setKeyboardOrder() {

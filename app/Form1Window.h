@@ -7,8 +7,10 @@
 #include <QWidget>
 #include <array>
 
+class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
@@ -31,6 +33,10 @@ public:
     [[nodiscard]] QPushButton* setupButton() const { return m_setup; }
     [[nodiscard]] QPushButton* exitButton() const { return m_exit; }
     [[nodiscard]] QPushButton* sendTestButton() const { return m_sendTest; }
+    // "Find adaptors…": Ctrl+F anywhere in the window, and in the MAC fields' context menu.
+    [[nodiscard]] QAction* findAction() const { return m_find; }
+    // A MAC field's context menu: the field's own edit actions, then the finder.
+    [[nodiscard]] QMenu* macContextMenu(QLineEdit* field);
 
     // The sign-with-adaptor icon in all its drawn sizes: the window's once it
     // is drawn, and through the application the message boxes' too.
@@ -54,6 +60,7 @@ private:
     void buildButtons();
     void buildHiddenControls();
     void buildStatusBar();
+    void buildFindAction();
     void setKeyboardOrder();
 
     QLabel* addLabel(const char* name, const QString& text, const QRect& twips);
@@ -65,5 +72,6 @@ private:
     QPushButton* m_setup = nullptr;
     QPushButton* m_exit = nullptr;
     QPushButton* m_sendTest = nullptr;
+    QAction* m_find = nullptr;
     bool m_iconQueued = false;
 };

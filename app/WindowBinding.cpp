@@ -1,7 +1,9 @@
 #include "app/WindowBinding.h"
 
+#include "app/FinderDialog.h"
 #include "app/Form1Window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -50,6 +52,8 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_form->SetupIP_Click(); });
     connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_form->cmdExit_Click(); });
     connect(window.sendTestButton(), &QPushButton::clicked, this, [this] { m_form->Command1_Click(); });
+    m_finder = services.finder;
+    connect(window.findAction(), &QAction::triggered, this, &WindowBinding::findAdaptors);
     window.installEventFilter(this);
 
     m_form->Form_Load();
@@ -87,4 +91,36 @@ bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return false;
+}
+
+void WindowBinding::findAdaptors() {
+    // Not during a run: the window is locked, and a search would share the
+    // link with the run's probes.
+    if (m_finder == nullptr || m_finderDialog != nullptr || m_form->unloaded() ||
+        !m_window.exitButton()->isEnabled())
+        return;
+    auto* dialog = new FinderDialog(*m_finder, &m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_finderDialog = dialog;
+    connect(dialog, &QObject::destroyed, this, [this] { m_finderDialog = nullptr; });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (const auto& chosen = dialog->chosen())
+            useAdaptor(*chosen);
+    });
+    dialog->open();
+    dialog->search();
+}
+
+QString WindowBinding::chosenText(const FoundAdaptor& adaptor) {
+    return QStringLiteral("%1 is at %2; Setup moves it to the IP address typed")
+        .arg(FinderDialog::dashedMac(adaptor.mac), adaptor.address);
+}
+
+void WindowBinding::useAdaptor(const FoundAdaptor& adaptor) {
+    // Octet by octet, as typing them would: each field checks what it is given.
+    for (int position = 0; position < 6; ++position)
+        m_window.entry(position)->setText(adaptor.mac.mid(2 * position, 2));
+    m_form->reachAt(adaptor.mac, adaptor.address);
+    m_form->ui.status->setSimpleText(chosenText(adaptor));
+    m_window.entry(6)->setFocus(Qt::OtherFocusReason);
 }

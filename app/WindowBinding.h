@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/QtPorts.h"
+#include "setup/AdaptorFinder.h"
 #include "setup/Form1.h"
 #include "setup/HostServices.h"
 
@@ -9,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class FinderDialog;
 class Form1Window;
 
 // What the window uses of the host; each one left empty means the host's real one.
@@ -20,6 +22,7 @@ struct WindowServices {
     EchoProbe* probe = nullptr;
     HostCommand* host = nullptr;
     MessageBox* messageBox = nullptr;
+    AdaptorFinder* finder = nullptr;
     // The network helper behind the real probe and host command; empty: the installed one.
     QString helperProgram{};
 };
@@ -35,6 +38,13 @@ public:
 
     [[nodiscard]] Form1& form() { return *m_form; }
     [[nodiscard]] Form1Window& window() { return m_window; }
+
+    // "Find adaptors…": the finder's dialog, while the window is idle.
+    void findAdaptors();
+    // Fills the MAC fields with the adaptor's and has Setup reach it at the
+    // address it answers at; the IP fields are left for the address to give it.
+    void useAdaptor(const FoundAdaptor& adaptor);
+    [[nodiscard]] static QString chosenText(const FoundAdaptor& adaptor);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +62,9 @@ private:
     EventLoopPump m_pump;
     std::unique_ptr<WindowFrame> m_frame;
     HostServices m_host;
+    AdaptorFinder* m_finder = nullptr;
+    std::unique_ptr<AdaptorFinder> m_ownFinder;
+    FinderDialog* m_finderDialog = nullptr;
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

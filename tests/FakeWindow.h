@@ -4,9 +4,11 @@
 // driven by hand: the test fires timer ticks, scripts probe answers and reads
 // the status text, without a display and without waiting for real time.
 
+#include "setup/AdaptorFinder.h"
 #include "setup/Form1.h"
 
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <map>
@@ -238,6 +240,44 @@ public:
 
 private:
     FakeWindow& m_window;
+};
+
+// A finder that reports what the test lists, from the event loop as the
+// real one does, and notes each start and cancel.
+class FakeFinder : public AdaptorFinder {
+public:
+    void start(const ScanRequest& request, Found found, Done done) override {
+        requests.append(request);
+        m_found = std::move(found);
+        m_done = std::move(done);
+        QTimer::singleShot(0, [this] { holdEnd ? report() : finish(); });
+    }
+    void cancel() override {
+        ++cancels;
+        m_found = nullptr;
+        m_done = nullptr;
+    }
+    // Reports the listed adaptors, as a search still asking.
+    void report() {
+        for (const FoundAdaptor& a : answers)
+            if (m_found)
+                m_found(a);
+    }
+    // Reports the listed adaptors and the end, as a search that has run.
+    void finish() {
+        report();
+        if (m_done)
+            std::exchange(m_done, nullptr)(ScanEnd{});
+    }
+
+    QList<FoundAdaptor> answers;
+    bool holdEnd = false; // the adaptors are reported, the end is not
+    QList<ScanRequest> requests;
+    int cancels = 0;
+
+private:
+    Found m_found;
+    Done m_done;
 };
 
 class FakeWindow {

@@ -78,12 +78,15 @@ struct WindowFixture {
             s.probe = &fakeProbe;
         if (!s.host)
             s.host = &fakeHost;
+        if (!s.finder)
+            s.finder = &fakeFinder;
         return s;
     }
 
     FakeSocket fakeClient, fakeMenu, fakeBroadcast, fakeTest;
     FakeProbe fakeProbe;
     FakeHost fakeHost;
+    FakeFinder fakeFinder;
     std::unique_ptr<Form1Window> window;
     std::unique_ptr<WindowBinding> binding;
     bool ready = false;

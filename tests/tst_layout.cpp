@@ -1,4 +1,5 @@
 #include "WindowFixture.h"
+#include "app/FinderDialog.h"
 #include "app/Form1Window.h"
 #include "app/QtPorts.h"
 #include "setup/SetupCommand.h"
@@ -21,6 +22,8 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QTest>
+#include <QHeaderView>
+#include <QTreeWidget>
 
 #include <memory>
 #include <optional>
@@ -142,6 +145,8 @@ private slots:
     // Last: on Wayland its second window takes the activation away, and the
     // compositor gives it back in its own time.
     void scaledWindow();
+    // After the window's own: the dialog is another window.
+    void finderDialog();
 
 private:
     [[nodiscard]] QWidget* control(const QString& name) const;
@@ -451,6 +456,10 @@ void TestLayout::textsFit_data() {
     QTest::newRow("status_error_line")
         << "status"
         << QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)");
+    QTest::newRow("status_adaptor_chosen")
+        << "status"
+        << WindowBinding::chosenText(
+               {QStringLiteral("0080a3ddeeff"), 2, QStringLiteral("192.168.100.200"), QStringLiteral("eth0"), true, {}});
     QTest::newRow("status_success") << "status"
                                     << QStringLiteral(
                                            "Setup IP address is successful, reboot adaptor to take effect.");
@@ -874,5 +883,62 @@ void TestLayout::icon() {
     QVERIFY(image.pixelColor(pixels / 2, pixels / 4).alpha() > 0);
 }
 
+// The finder's list at this scale: a column too narrow cuts a MAC or an
+// address short ("10.61.1…"), a row wider than the list hides the ports
+// behind a scroll bar, a button or the state line is clipped. Keeps a
+// screenshot beside the window's.
+void TestLayout::finderDialog() {
+    FakeFinder finder;
+    finder.answers = {
+        {QStringLiteral("00204a0b1c2d"), 1, QStringLiteral("10.61.1.20"), QStringLiteral("enp0s31f6"), true,
+         {9999, 3001}},
+        {QStringLiteral("0080a36163dd"), 2, QStringLiteral("192.168.100.200"), QStringLiteral("enp0s31f6"),
+         false, {}},
+        {QStringLiteral("0080a3ffeedd"), 2, QStringLiteral("255.255.255.254"), QStringLiteral("eth0"), true,
+         {9999, 23, 3001}},
+    };
+    FinderDialog dialog(finder, m_window.get());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.search();
+    auto* list = dialog.findChild<QTreeWidget*>(QStringLiteral("finderList"));
+    QTRY_COMPARE(list->topLevelItemCount(), 3);
+    QTest::qWait(50);
+
+    const QRect screen = dialog.screen()->availableGeometry();
+    QVERIFY2(dialog.frameGeometry().width() <= screen.width() && dialog.frameGeometry().height() <= screen.height(),
+             "the dialog is larger than the screen");
+    int rowWidth = 0;
+    for (int column = 0; column < list->columnCount(); ++column) {
+        const int width = list->columnWidth(column);
+        rowWidth += width;
+        const QString header = list->headerItem()->text(column);
+        QVERIFY2(list->header()->fontMetrics().horizontalAdvance(header) <= width,
+                 qPrintable(QStringLiteral("header %1 in %2 px").arg(header).arg(width)));
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            const QString text = list->topLevelItem(row)->text(column);
+            QVERIFY2(list->fontMetrics().horizontalAdvance(text) <= width,
+                     qPrintable(QStringLiteral("%1 in %2 px").arg(text).arg(width)));
+        }
+    }
+    QVERIFY2(rowWidth <= list->viewport()->width(),
+             qPrintable(QStringLiteral("rows of %1 px in a list of %2 px").arg(rowWidth).arg(list->viewport()->width())));
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        const int needed = button->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
+        QVERIFY2(needed <= textRoom(button).width(), qPrintable(button->text()));
+    }
+    auto* state = dialog.findChild<QLabel*>(QStringLiteral("finderState"));
+    QVERIFY(state->heightForWidth(state->width()) <= state->height());
+
+    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QVERIFY(QDir().mkpath(folder));
+    const QString file = QStringLiteral("%1/netrika-finder-%2x.png").arg(folder).arg(desktopScale());
+    QVERIFY2(dialog.grab().toImage().save(file), qPrintable(file));
+    qInfo("screenshot: %s", qPrintable(file));
+}
+
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"
+

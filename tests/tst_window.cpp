@@ -1,11 +1,20 @@
 #include "FakeWindow.h"
 #include "WindowFixture.h"
+#include "app/FinderDialog.h"
 #include "setup/SetupCommand.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTreeWidget>
 
 namespace {
+FoundAdaptor found(const QString& mac, const QString& address, QList<int> ports) {
+    const QString prefix = mac.left(6);
+    return {mac, prefix == QLatin1String("00204a") ? 1 : 2, address, QStringLiteral("eth0"), true, ports};
+}
+
 void fillValid(WindowFixture& f, const QString& mac) {
     const QStringList m = mac.split(QLatin1Char('-'));
     for (int i = 0; i < 6; ++i)
@@ -143,6 +152,100 @@ private slots:
         QTest::keyClick(f.window.get(), Qt::Key_E, Qt::AltModifier);
         QTRY_VERIFY(f.binding->form().unloaded()); // the access key clicks on release, a moment later
         QVERIFY(!f.window->isVisible());
+    }
+
+    void finderFillsMacFields_data() {
+        QTest::addColumn<int>("choice"); // a row of the list; -1 Escape, -2 Cancel
+        QTest::addColumn<bool>("holdEnd"); // the search still under way when the dialog closes
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("ok_menu_family") << 0 << false << "00204a0b1c2d"
+                                        << "10.61.1.20";
+        QTest::newRow("ok_arp_family") << 1 << false << "0080a36163dd"
+                                       << "10.61.1.21";
+        QTest::newRow("ok_chosen_while_searching") << 1 << true << "0080a36163dd"
+                                                   << "10.61.1.21";
+        QTest::newRow("cancel_escape") << -1 << false << QString() << QString();
+        QTest::newRow("cancel_button_while_searching") << -2 << true << QString() << QString();
+    }
+
+    // Catches a finder that fills the wrong fields or loses an octet (a MAC
+    // field's change empties the next one), touches the IP fields, forgets
+    // where the adaptor answers, or changes anything when cancelled.
+    void finderFillsMacFields() {
+        QFETCH(int, choice);
+        QFETCH(bool, holdEnd);
+        QFETCH(QString, mac);
+        QFETCH(QString, address);
+        WindowFixture f;
+        QVERIFY(f.ready);
+        f.fakeFinder.answers = {found("00204a0b1c2d", "10.61.1.20", {9999, 3001}),
+                                found("0080a36163dd", "10.61.1.21", {23, 3001})};
+        f.fakeFinder.holdEnd = holdEnd;
+        const QStringList before{"00", "80", "a3", "01", "02", "03"};
+        for (int i = 0; i < 6; ++i)
+            f.preset(QStringLiteral("Text1_%1").arg(i), before.at(i));
+        const QStringList ip{"10", "61", "1", "99"};
+        for (int i = 0; i < 4; ++i)
+            f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+        f.presetStatus(QStringLiteral("before"));
+
+        QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
+        auto* dialog = f.window->findChild<FinderDialog*>();
+        QVERIFY(dialog != nullptr);
+        QTRY_VERIFY(QApplication::activeModalWidget() == dialog);
+        auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("finderList"));
+        QTRY_COMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(f.fakeFinder.requests.size(), 1);
+        QCOMPARE(f.fakeFinder.requests.front().all, false);
+
+        if (choice >= 0) {
+            QCOMPARE(list->topLevelItem(choice)->text(2), address);
+            list->setCurrentItem(list->topLevelItem(choice));
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("finderUse")), Qt::LeftButton);
+        } else if (choice == -1) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        } else {
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("finderCancel")), Qt::LeftButton);
+        }
+        QTRY_VERIFY(f.window->findChild<FinderDialog*>() == nullptr);
+
+        const QStringList expected = mac.isEmpty() ? before
+                                                   : QStringList{mac.mid(0, 2), mac.mid(2, 2), mac.mid(4, 2),
+                                                                 mac.mid(6, 2), mac.mid(8, 2), mac.mid(10, 2)};
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(f.edit(QStringLiteral("Text1_%1").arg(i))->text(), expected.at(i));
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(f.edit(QStringLiteral("Text2_%1").arg(i))->text(), ip.at(i));
+        QCOMPARE(f.binding->form().currentAddressFor(mac), address);
+        QCOMPARE(f.binding->form().currentAddressFor(QStringLiteral("0080a3010203")), QString());
+        // A search still under way is ended, one that has ended is not.
+        QCOMPARE(f.fakeFinder.cancels, holdEnd ? 1 : 0);
+        if (mac.isEmpty()) {
+            QCOMPARE(f.status(), QStringLiteral("before"));
+        } else {
+            QCOMPARE(f.status(), WindowBinding::chosenText(found(mac, address, {})));
+            QVERIFY(f.status().contains(address));
+            QCOMPARE(f.window->focusWidget(), f.edit(QStringLiteral("Text2_0")));
+        }
+    }
+
+    // Catches the finder offered where the technician cannot reach it (the
+    // MAC fields' menu) or opened during a run, whose probes it would share
+    // the link with.
+    void finderOnlyWhileIdle() {
+        WindowFixture f;
+        QVERIFY(f.ready);
+        std::unique_ptr<QMenu> menu(f.window->macContextMenu(f.edit(QStringLiteral("Text1_3"))));
+        QVERIFY(menu->actions().contains(f.window->findAction()));
+        QCOMPARE(f.window->findAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        f.binding->form().lockWindow();
+        QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(f.window->findChild<FinderDialog*>() == nullptr);
+        QVERIFY(f.fakeFinder.requests.isEmpty());
+        f.binding->form().unlockWindow();
+        f.window->findAction()->trigger();
+        QVERIFY(f.window->findChild<FinderDialog*>() != nullptr);
     }
 };
 
