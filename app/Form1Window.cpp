@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -365,6 +366,14 @@ void Form1Window::buildStatusBar() {
     m_status->setAutoFillBackground(true);
     m_status->setGeometry(toPixels({0, 2625, 6450, 330}));
     m_status->raise();
+
+    // Inside the bar, over its top edge, clear of the text drawn below it.
+    m_progress = new QProgressBar(m_status);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 100);
+    m_progress->setGeometry(0, 0, m_status->width(), 4);
+    m_progress->hide();
 }
 
 void Form1Window::buildFindAction() {
@@ -374,6 +383,13 @@ void Form1Window::buildFindAction() {
     m_find->setShortcut(QKeySequence::Find);
     m_find->setShortcutContext(Qt::WindowShortcut);
     addAction(m_find);
+    m_details = new QAction(QStringLiteral("Details\u2026"), this);
+    m_details->setObjectName(QStringLiteral("showDetails"));
+    m_details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_details->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_details);
+    // Right-click on the window, its captions or its status bar offers both.
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     for (int position = 0; position < 6; ++position) {
         QLineEdit* field = m_entries[static_cast<std::size_t>(position)];
         field->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -390,6 +406,7 @@ QMenu* Form1Window::macContextMenu(QLineEdit* field) {
     menu->setObjectName(QStringLiteral("macContextMenu"));
     menu->addSeparator();
     menu->addAction(m_find);
+    menu->addAction(m_details);
     return menu;
 }
 

@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 
@@ -35,6 +36,11 @@ public:
     [[nodiscard]] QPushButton* sendTestButton() const { return m_sendTest; }
     // "Find adaptors…": Ctrl+F anywhere in the window, and in the MAC fields' context menu.
     [[nodiscard]] QAction* findAction() const { return m_find; }
+    // "Details…": the run's dialogue, Ctrl+D and the window's context menu.
+    [[nodiscard]] QAction* detailsAction() const { return m_details; }
+    // A thin bar along the status bar's top edge, shown while a run is busy;
+    // its tooltip names the stage. The status text keeps the whole bar.
+    [[nodiscard]] QProgressBar* progressBar() const { return m_progress; }
     // A MAC field's context menu: the field's own edit actions, then the finder.
     [[nodiscard]] QMenu* macContextMenu(QLineEdit* field);
 
@@ -73,5 +79,7 @@ private:
     QPushButton* m_exit = nullptr;
     QPushButton* m_sendTest = nullptr;
     QAction* m_find = nullptr;
+    QAction* m_details = nullptr;
+    QProgressBar* m_progress = nullptr;
     bool m_iconQueued = false;
 };

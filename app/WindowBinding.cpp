@@ -1,5 +1,6 @@
 #include "app/WindowBinding.h"
 
+#include "app/DetailsDialog.h"
 #include "app/FinderDialog.h"
 #include "app/Form1Window.h"
 
@@ -7,6 +8,7 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
@@ -54,6 +56,12 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     connect(window.sendTestButton(), &QPushButton::clicked, this, [this] { m_form->Command1_Click(); });
     m_finder = services.finder;
     connect(window.findAction(), &QAction::triggered, this, &WindowBinding::findAdaptors);
+    connect(window.detailsAction(), &QAction::triggered, this, &WindowBinding::showDetails);
+    m_form->progress().observe([this](const RunProgress::Snapshot& s) { showProgress(s); });
+    m_form->transcript().observe([this](const DialogueTranscript::Entry& entry) {
+        if (m_details)
+            m_details->added(entry);
+    });
     window.installEventFilter(this);
 
     m_form->Form_Load();
@@ -123,4 +131,26 @@ void WindowBinding::useAdaptor(const FoundAdaptor& adaptor) {
     m_form->reachAt(adaptor.mac, adaptor.address);
     m_form->ui.status->setSimpleText(chosenText(adaptor));
     m_window.entry(6)->setFocus(Qt::OtherFocusReason);
+}
+
+void WindowBinding::showProgress(const RunProgress::Snapshot& snapshot) {
+    QProgressBar* bar = m_window.progressBar();
+    bar->setValue(snapshot.percent);
+    QString tip = RunProgress::describe(snapshot);
+    if (snapshot.leftMs > 0)
+        tip += QStringLiteral(" (about %1 s left)").arg((snapshot.leftMs + 999) / 1000);
+    bar->setToolTip(tip);
+    bar->setVisible(m_form->progress().running());
+}
+
+void WindowBinding::showDetails() {
+    if (m_details) {
+        m_details->raise();
+        m_details->activateWindow();
+        return;
+    }
+    m_details = new DetailsDialog(m_form->transcript(), &m_window);
+    m_details->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_details, &QObject::destroyed, this, [this] { m_details = nullptr; });
+    m_details->show();
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class DetailsDialog;
 class FinderDialog;
 class Form1Window;
 
@@ -45,6 +46,8 @@ public:
     // address it answers at; the IP fields are left for the address to give it.
     void useAdaptor(const FoundAdaptor& adaptor);
     [[nodiscard]] static QString chosenText(const FoundAdaptor& adaptor);
+    // "Details…": the run's dialogue in a window of its own, kept up to date.
+    void showDetails();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +68,8 @@ private:
     AdaptorFinder* m_finder = nullptr;
     std::unique_ptr<AdaptorFinder> m_ownFinder;
     FinderDialog* m_finderDialog = nullptr;
+    DetailsDialog* m_details = nullptr;
+    void showProgress(const RunProgress::Snapshot& snapshot);
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

@@ -9,8 +9,18 @@
 #include "setup/SetupMenuDialogue.h"
 #include "setup/SignTest.h"
 
+Form1Ports Form1::recorded(Form1Ports ports) {
+    for (SocketControl** socket : {&ports.wsClient, &ports.wsMenuTelnet, &ports.wsBroadcast, &ports.wsTest}) {
+        if (*socket == nullptr)
+            continue;
+        m_recorders.push_back(std::make_unique<RecordingSocket>(**socket, m_transcript));
+        *socket = m_recorders.back().get();
+    }
+    return ports;
+}
+
 Form1::Form1(const Form1Ports& ports)
-    : ui(ports)
+    : ui(recorded(ports))
     , m_fields(ports.fields, *ports.status, *ports.SetupIP)
     , m_setup(std::make_unique<SetupCommand>(*this))
     , m_sequencer(std::make_unique<Sequencer>(*this))

@@ -5,10 +5,14 @@
 #include "net/EchoProbe.h"
 #include "net/HostCommand.h"
 #include "net/SocketControl.h"
+#include "setup/DialogueTranscript.h"
+#include "setup/RecordingSocket.h"
+#include "setup/RunProgress.h"
 #include "setup/RunState.h"
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class Assignment;
 class CommandLineDialogue;
@@ -45,6 +49,12 @@ struct Form1Ports {
 // handler is an entry point of the event loop: once the window is unloaded it
 // does nothing, and a wait abandoned by the unload ends it quietly.
 class Form1 {
+    // Before ui, which is built with them: what goes over the adaptor's
+    // connections is noted here on its way.
+    DialogueTranscript m_transcript;
+    std::vector<std::unique_ptr<RecordingSocket>> m_recorders;
+    [[nodiscard]] Form1Ports recorded(Form1Ports ports);
+
 public:
     inline static const QString kTitlePrefix = QStringLiteral("Ethernet Adaptor IP Configuration v");
     static constexpr int kTickMs = 3000;
@@ -74,6 +84,10 @@ public:
     // Shared by the procedures of the window.
     RunState m;
     const Form1Ports ui;
+    // Where the run stands, and what its connections carried: for the front
+    // ends to show; neither changes what is sent or when.
+    [[nodiscard]] RunProgress& progress() { return m_progress; }
+    [[nodiscard]] DialogueTranscript& transcript() { return m_transcript; }
     [[nodiscard]] TextBox& field(FieldId id) const { return m_fields.field(id); }
     // The transcript keeps at most this many of its latest characters, so a
     // device that talks without end cannot fill the memory.
@@ -120,6 +134,7 @@ private:
     template <typename Handler> void entry(Handler&& handler);
 
     bool m_unloaded = false;
+    RunProgress m_progress;
     QString m_boundAddress; // the address of an entry made and not yet removed
     struct {
         QString mac;
