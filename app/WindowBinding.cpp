@@ -141,6 +141,7 @@ void WindowBinding::showProgress(const RunProgress::Snapshot& snapshot) {
         tip += QStringLiteral(" (about %1 s left)").arg((snapshot.leftMs + 999) / 1000);
     bar->setToolTip(tip);
     bar->setVisible(m_form->progress().running());
+    m_launcher.show(snapshot.percent / 100.0, m_form->progress().running());
 }
 
 void WindowBinding::showDetails() {

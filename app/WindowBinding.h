@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/LauncherProgress.h"
 #include "app/QtPorts.h"
 #include "setup/AdaptorFinder.h"
 #include "setup/Form1.h"
 #include "setup/HostServices.h"
 
+#include <QGuiApplication>
 #include <QObject>
 #include <array>
 #include <memory>
@@ -69,6 +71,7 @@ private:
     std::unique_ptr<AdaptorFinder> m_ownFinder;
     FinderDialog* m_finderDialog = nullptr;
     DetailsDialog* m_details = nullptr;
+    LauncherProgress m_launcher{QGuiApplication::desktopFileName()};
     void showProgress(const RunProgress::Snapshot& snapshot);
     std::unique_ptr<Form1> m_form;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
