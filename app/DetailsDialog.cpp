@@ -43,7 +43,11 @@ DetailsDialog::DetailsDialog(const DialogueTranscript& transcript, QWidget* pare
 }
 
 void DetailsDialog::refresh() {
-    m_text->setPlainText(m_transcript.text());
+    // One block a line: the last line's end would leave an empty block behind.
+    QString text = m_transcript.text();
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    m_text->setPlainText(text);
     m_shown = m_transcript.entries().size();
     m_text->moveCursor(QTextCursor::End);
 }

@@ -1,9 +1,14 @@
 #include "FakeWindow.h"
 #include "WindowFixture.h"
+#include "app/DetailsDialog.h"
 #include "app/FinderDialog.h"
 #include "setup/SetupCommand.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -246,6 +251,47 @@ private slots:
         f.binding->form().unlockWindow();
         f.window->findAction()->trigger();
         QVERIFY(f.window->findChild<FinderDialog*>() != nullptr);
+    }
+
+    // Catches a Details view that is out of reach (no shortcut, not in the
+    // window's menu), falls behind the dialogue, hides a control character,
+    // or copies or saves something other than what the view shows.
+    void detailsFollowsTheDialogue() {
+        WindowFixture f;
+        QVERIFY(f.ready);
+        QVERIFY(f.window->actions().contains(f.window->detailsAction()));
+        QCOMPARE(f.window->contextMenuPolicy(), Qt::ActionsContextMenu);
+        DialogueTranscript& transcript = f.binding->form().transcript();
+        qint64 now = 0;
+        transcript.start([&] { return now; });
+        transcript.add(DialogueTranscript::Direction::Received, 23, "Username> ");
+        QTest::keyClick(f.window.get(), Qt::Key_D, Qt::ControlModifier);
+        auto* details = f.window->findChild<DetailsDialog*>();
+        QVERIFY(details != nullptr);
+        auto* text = details->findChild<QPlainTextEdit*>(QStringLiteral("detailsText"));
+        now = 3000;
+        transcript.add(DialogueTranscript::Direction::Sent, 23, "hello\n");
+        transcript.add(DialogueTranscript::Direction::Received, 9999, QByteArray::fromHex("0d0a1b00"));
+        QCOMPARE(text->toPlainText() + QLatin1Char('\n'), transcript.text());
+        QVERIFY(text->toPlainText().contains(QStringLiteral("    3.000    23 > hello\\n")));
+        QVERIFY(text->toPlainText().contains(QStringLiteral("\\r\\n\\x1b\\x00")));
+        details->copyAll();
+        QCOMPARE(QGuiApplication::clipboard()->text(), transcript.text());
+        QTemporaryDir dir;
+        QString why;
+        QVERIFY(details->saveTo(dir.filePath(QStringLiteral("run.log")), &why));
+        QFile saved(dir.filePath(QStringLiteral("run.log")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), transcript.text());
+        QVERIFY(!details->saveTo(dir.filePath(QStringLiteral("no/such/folder/run.log")), &why));
+        QVERIFY(!why.isEmpty());
+        // Past the limit the oldest entries go, in the view as in the transcript.
+        transcript.add(DialogueTranscript::Direction::Received, 23, QByteArray(DialogueTranscript::kLimit, 'x'));
+        QCOMPARE(transcript.entries().size(), 1);
+        QCOMPARE(text->toPlainText() + QLatin1Char('\n'), transcript.text());
+        // A second Ctrl+D brings the same view forward.
+        QTest::keyClick(f.window.get(), Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(f.window->findChildren<DetailsDialog*>().size(), 1);
     }
 };
 
