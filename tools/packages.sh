@@ -4,8 +4,9 @@
 
 # xvfb: the layout's tests also run on a real X server, at 100 % and 200 %;
 # weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
+# dbus-daemon: a session bus of the test's own, where the dock's progress signal is heard.
 netrika_packages=(cmake g++ make pkgconf qt6-base-dev libcsv-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
-    weston qt6-wayland)
+    weston qt6-wayland dbus-daemon)
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
