@@ -55,11 +55,14 @@ QStringList hostProblems(const BatchFile& file, const QString& report, const QSt
         // An adaptor reached at the address it has may be given one on another network.
         const bool current = !row.request.currentIp.isEmpty();
         in_addr a{};
-        const QByteArray ip = current ? row.request.currentIp.toLatin1()
-                                      : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.')).toLatin1();
+        const QByteArray ip =
+            current
+                ? row.request.currentIp.toLatin1()
+                : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.')).toLatin1();
         if (::inet_pton(AF_INET, ip.constData(), &a) != 1 || segmentOf(ntohl(a.s_addr)).isEmpty())
-            problems << QStringLiteral("line %1: %2 \"%3\": not on a segment of this host (no interface's subnet "
-                                       "holds it), so its adaptor cannot be reached on the cable")
+            problems << QStringLiteral(
+                            "line %1: %2 \"%3\": not on a segment of this host (no interface's subnet "
+                            "holds it), so its adaptor cannot be reached on the cable")
                             .arg(row.line)
                             .arg(current ? QStringLiteral("current_ip") : QStringLiteral("ip"),
                                  current ? row.request.currentIp : row.ip);

@@ -287,8 +287,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         QString why;
         QString column;
         auto request = SetupRequest::from(cell(QStringLiteral("mac")), cell(QStringLiteral("ip")),
-                                                cell(QStringLiteral("mask")), cell(QStringLiteral("gateway")),
-                                                *signTest, &why, &column);
+                                          cell(QStringLiteral("mask")), cell(QStringLiteral("gateway")),
+                                          *signTest, &why, &column);
         if (!request) {
             // "--ip 10.1.2.300: why" as the command line says it; the line names the column.
             problemAt(column, cell(column), why.mid(QStringLiteral("--%1 %2: ").arg(column, cell(column)).size()));

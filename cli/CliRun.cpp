@@ -117,8 +117,8 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
     return r;
 }
 
-bool SetupRequest::quadFields(const QString& option, const QString& text, int bound, std::array<QString, 4>& out,
-                              QString& why) {
+bool SetupRequest::quadFields(const QString& option, const QString& text, int bound,
+                              std::array<QString, 4>& out, QString& why) {
     static const QRegularExpression octet(QStringLiteral("^[0-9]{1,3}$"));
     const QStringList octets = text.split(QLatin1Char('.'));
     if (octets.size() != 4) {
@@ -127,7 +127,8 @@ bool SetupRequest::quadFields(const QString& option, const QString& text, int bo
     }
     for (int i = 0; i < 4; ++i) {
         if (!octet.match(octets[i]).hasMatch() || octets[i].toInt() > bound) {
-            why = QStringLiteral("%1 %2: each octet one to three digits, 0 to %3").arg(option, text).arg(bound);
+            why =
+                QStringLiteral("%1 %2: each octet one to three digits, 0 to %3").arg(option, text).arg(bound);
             return false;
         }
         out[std::size_t(i)] = QString::number(octets[i].toInt());

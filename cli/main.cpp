@@ -244,11 +244,12 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("mask"), QStringLiteral("setup: the subnet mask."), QStringLiteral("address")});
     parser.addOption({QStringLiteral("gateway"), QStringLiteral("setup: the default gateway."),
                       QStringLiteral("address")});
-    parser.addOption({QStringLiteral("current-ip"),
-                      QStringLiteral("setup: the address the adaptor already has: it is reached there (after "
-                                     "checking that it answers ARP with --mac) and given --ip, with no datagram "
-                                     "and no neighbour entry; it takes on --ip when it is power cycled."),
-                      QStringLiteral("address")});
+    parser.addOption(
+        {QStringLiteral("current-ip"),
+         QStringLiteral("setup: the address the adaptor already has: it is reached there (after "
+                        "checking that it answers ARP with --mac) and given --ip, with no datagram "
+                        "and no neighbour entry; it takes on --ip when it is power cycled."),
+         QStringLiteral("address")});
     parser.addOption({QStringLiteral("sign-test"),
                       QStringLiteral("setup: answer Yes to the \"Test IP Address\" question: put the test "
                                      "message on the sign.")});

@@ -120,8 +120,10 @@ ArpOwner IcmpEchoProbe::WhoHas(const QString& address) {
     if (!target)
         return {ArpOwner::NotAsked, {}, QStringLiteral("not an address")};
     if (!m_helper.start() || !m_helper.can(QStringLiteral("arp")))
-        return {ArpOwner::NotAsked, {},
-                QStringLiteral("the network helper cannot send ARP requests. %1").arg(m_helper.capabilityAdvice())};
+        return {ArpOwner::NotAsked,
+                {},
+                QStringLiteral("the network helper cannot send ARP requests. %1")
+                    .arg(m_helper.capabilityAdvice())};
     const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});
     if (!answer)
         return {ArpOwner::NotAsked, {}, QStringLiteral("the network helper did not answer")};

@@ -127,7 +127,9 @@ public:
     void reachingAt(const QString& address) { m_reachingAt = address; }
     [[nodiscard]] const QString& reachedAt() const { return m_reachingAt; }
     // Where the dialogue and the sign test find the adaptor.
-    [[nodiscard]] QString adaptorAddress() const { return m_reachingAt.isEmpty() ? m.mIPAddress : m_reachingAt; }
+    [[nodiscard]] QString adaptorAddress() const {
+        return m_reachingAt.isEmpty() ? m.mIPAddress : m_reachingAt;
+    }
 
 private:
     template <typename Handler> void entry(Handler&& handler);

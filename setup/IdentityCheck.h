@@ -14,11 +14,12 @@ public:
     static constexpr int kTries = 2;
 
     // %1 the adaptor's MAC (dashed), %2 the address, %3 the other MAC or the reason.
-    inline static const QString kNoAnswer = QStringLiteral("No adaptor %1 answers at %2: nothing was changed");
+    inline static const QString kNoAnswer =
+        QStringLiteral("No adaptor %1 answers at %2: nothing was changed");
     inline static const QString kOtherDevice =
         QStringLiteral("%2 is held by %3, not by adaptor %1: nothing was changed");
-    inline static const QString kOffSegment =
-        QStringLiteral("%2 is on no network of this host, so adaptor %1 cannot be reached there: nothing was changed");
+    inline static const QString kOffSegment = QStringLiteral(
+        "%2 is on no network of this host, so adaptor %1 cannot be reached there: nothing was changed");
     inline static const QString kNotAsked =
         QStringLiteral("Adaptor %1 cannot be looked for at %2 (%3): nothing was changed");
 

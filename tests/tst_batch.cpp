@@ -355,9 +355,9 @@ private slots:
         const QStringList next{"10.78.1.41", lan.address(42)};
         std::vector<std::unique_ptr<SimulatorProcess>> sims;
         for (int k = 0; k < 2; ++k) {
-            sims.push_back(std::make_unique<SimulatorProcess>(lan.deviceNs(k), lan.deviceInterface(k), macs[k],
-                                                              QStringList(), SimulatorProcess::TestsGroup,
-                                                              QStringList{"--address", current[k] + "/24"}));
+            sims.push_back(std::make_unique<SimulatorProcess>(
+                lan.deviceNs(k), lan.deviceInterface(k), macs[k], QStringList(), SimulatorProcess::TestsGroup,
+                QStringList{"--address", current[k] + "/24"}));
             QVERIFY2(sims.back()->ready(), "a simulator did not start");
         }
         QVERIFY(lan.enterHost());
@@ -374,15 +374,16 @@ private slots:
         check.start(QStringLiteral(NETRIKA_CLI), {"batch", "--check", f.fileName()});
         QVERIFY(check.waitForFinished(20000));
         const QString checked = QString::fromUtf8(check.readAllStandardOutput());
-        QVERIFY2(check.exitCode() == 0, qPrintable(checked + QString::fromUtf8(check.readAllStandardError())));
+        QVERIFY2(check.exitCode() == 0,
+                 qPrintable(checked + QString::fromUtf8(check.readAllStandardError())));
         QVERIFY2(checked.contains("from " + current[0]), qPrintable(checked));
 
         BatchCommand batch(csv, {"--tick-ms", "150"});
         QCOMPARE(batch.finish(120000), 0);
         QStringList columns;
         const auto report = batch.reportRows(&columns);
-        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "current_ip", "result",
-                                       "seconds", "status"}));
+        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "current_ip",
+                                       "result", "seconds", "status"}));
         for (const QString& mac : macs)
             QCOMPARE(report.value(mac).value(0), "succeeded");
         QTRY_COMPARE(sims[0]->received(23), SimulatorProcess::commandLineBytes(next[0], gateway));
@@ -391,7 +392,8 @@ private slots:
             menu += octet.toLatin1() + "\r\n";
         QTRY_COMPARE(sims[1]->received(9999), menu + SimulatorProcess::setupMenuBytes(gateway).mid(12));
         for (int k = 0; k < 2; ++k) {
-            QTRY_COMPARE(sims[k]->summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
+            QTRY_COMPARE(sims[k]->summary().value("signText").toString(),
+                         QStringLiteral("IP Test Successful"));
             QCOMPARE(sims[k]->summary().value("datagrams").toArray().size(), 0);
             QCOMPARE(sims[k]->summary().value("adoptedIp").toString(), current[k]);
         }

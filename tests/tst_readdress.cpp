@@ -70,9 +70,9 @@ private slots:
         QTest::addColumn<int>("outcome"); // of the ARP question at 10.0.0.40
         QTest::addColumn<QString>("owner");
         QTest::addColumn<bool>("ipAnswers"); // the new address answers the pre-check
-        QTest::addColumn<QString>("status");  // the run's last status; empty: the dialogue started
-        QTest::addColumn<int>("asked");       // ARP questions
-        QTest::addColumn<int>("pings");       // pre-check echo requests to the new address
+        QTest::addColumn<QString>("status"); // the run's last status; empty: the dialogue started
+        QTest::addColumn<int>("asked");      // ARP questions
+        QTest::addColumn<int>("pings");      // pre-check echo requests to the new address
         const QString current = QStringLiteral("10.0.0.40");
         QTest::newRow("error_nobody_answers")
             << kFamily2Mac << "10.0.0.50" << int(ArpOwner::Silent) << "" << false
@@ -157,8 +157,9 @@ private slots:
         w.fillAddresses(kFamily2Mac, ip);
         w.form->reachAt(digits(kFamily2Mac), current);
         w.form->SetupIP_Click();
-        for (const char* p : {"Username> ", "Local_1> ", "Password> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
-                                 "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> "}) {
+        for (const char* p :
+             {"Username> ", "Local_1> ", "Password> ", "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
+              "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> "}) {
             w.clientSends(p);
             w.tick();
         }
@@ -216,7 +217,8 @@ private slots:
 
         const bool family1 = mac == kFamily1Mac;
         QTRY_COMPARE(sim->received(family1 ? 9999 : 23),
-                     family1 ? readdressMenuBytes(ip, gateway) : SimulatorProcess::commandLineBytes(ip, gateway));
+                     family1 ? readdressMenuBytes(ip, gateway)
+                             : SimulatorProcess::commandLineBytes(ip, gateway));
         QTRY_VERIFY(sim->config().value(family1 ? "saved" : "loggedOut").toBool());
         // The sign's messages reached the adaptor while it held its old address alone.
         QTRY_COMPARE(sim->summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
@@ -238,15 +240,16 @@ private slots:
     // a run that goes on when nothing or nobody reachable answers there, or
     // anything beyond ARP sent to that address.
     void refusedEndToEnd_data() {
-        QTest::addColumn<QString>("mac");        // typed
-        QTest::addColumn<QString>("simMac");     // of the device at .40
-        QTest::addColumn<QString>("currentIp");  // typed: the last octet, or a whole address
-        QTest::addColumn<QString>("message");    // with %1 the MAC, %2 the address, %3 the device's MAC
-        QTest::newRow("error_another_adaptor_command_line")
-            << kFamily2Mac << "00-80-a3-99-88-77" << "40" << IdentityCheck::kOtherDevice;
-        QTest::newRow("error_another_adaptor_setup_menu")
-            << kFamily1Mac << "00-20-4a-99-88-77" << "40" << IdentityCheck::kOtherDevice;
-        QTest::newRow("error_nobody_at_address") << kFamily2Mac << kFamily2Mac << "41" << IdentityCheck::kNoAnswer;
+        QTest::addColumn<QString>("mac");       // typed
+        QTest::addColumn<QString>("simMac");    // of the device at .40
+        QTest::addColumn<QString>("currentIp"); // typed: the last octet, or a whole address
+        QTest::addColumn<QString>("message");   // with %1 the MAC, %2 the address, %3 the device's MAC
+        QTest::newRow("error_another_adaptor_command_line") << kFamily2Mac << "00-80-a3-99-88-77"
+                                                            << "40" << IdentityCheck::kOtherDevice;
+        QTest::newRow("error_another_adaptor_setup_menu") << kFamily1Mac << "00-20-4a-99-88-77"
+                                                          << "40" << IdentityCheck::kOtherDevice;
+        QTest::newRow("error_nobody_at_address")
+            << kFamily2Mac << kFamily2Mac << "41" << IdentityCheck::kNoAnswer;
         QTest::newRow("error_address_on_no_network")
             << kFamily2Mac << kFamily2Mac << "10.99.1.40" << IdentityCheck::kOffSegment;
     }
