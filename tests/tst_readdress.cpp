@@ -2,6 +2,7 @@
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
 #include "cli/CliRun.h"
+#include "net/IcmpEchoProbe.h"
 #include "setup/IdentityCheck.h"
 #include "setup/Sequencer.h"
 #include "signtest/SignMessages.h"
@@ -140,6 +141,36 @@ private slots:
         QCOMPARE(w.form->m.mTimerState, family1 ? RunState::kSetupMenu : RunState::kCommandLine);
         QVERIFY(w.timer.enabled());
         QCOMPARE(w.form->m.mIPAddress, ip);
+    }
+
+    // Catches a helper answer misread: a MAC in another case or notation
+    // compared as different, a gateway route taken for a silent address, or
+    // a refusal for another reason reported as "on no network".
+    void helperAnswers_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("detail"); // the MAC, or the reason
+        QTest::newRow("ok_answered") << "ok answered 00:80:A3:61:63:DD" << int(ArpOwner::Answered) << "0080a36163dd";
+        QTest::newRow("ok_silent") << "ok silent" << int(ArpOwner::Silent) << "";
+        QTest::newRow("error_behind_gateway")
+            << "refused 10.9.0.4 is reached only through a gateway, not on a segment of this host"
+            << int(ArpOwner::OffSegment) << "reached only through a gateway, not on a segment of this host";
+        QTest::newRow("error_no_route") << "refused 10.9.0.4 is not reached by any route of this host"
+                                        << int(ArpOwner::OffSegment) << "not reached by any route of this host";
+        QTest::newRow("error_own_address") << "refused 10.9.0.4 is an address of this host itself"
+                                           << int(ArpOwner::NotAsked) << "an address of this host itself";
+        QTest::newRow("error_budget") << "refused 10.9.0.4 is too many probes: at most 4 a second"
+                                      << int(ArpOwner::NotAsked) << "too many probes: at most 4 a second";
+        QTest::newRow("error_mangled_mac") << "ok answered 00:80:a3:61:63" << int(ArpOwner::NotAsked)
+                                           << "the network helper answered \"ok answered 00:80:a3:61:63\"";
+    }
+    void helperAnswers() {
+        QFETCH(QString, answer);
+        QFETCH(int, outcome);
+        QFETCH(QString, detail);
+        const ArpOwner owner = IcmpEchoProbe::ownerFrom(answer);
+        QCOMPARE(int(owner.outcome), outcome);
+        QCOMPARE(outcome == ArpOwner::Answered ? owner.mac : owner.reason, detail);
     }
 
     // Catches the end of a re-addressing command line that removes a
