@@ -52,13 +52,20 @@ QStringList hostProblems(const BatchFile& file, const QString& report, const QSt
                                 .arg(QLatin1String(need), helper.capabilityAdvice());
     }
     for (const BatchRow& row : file.rows) {
+        // An adaptor reached at the address it has may be given one on another network.
+        const bool current = !row.request.currentIp.isEmpty();
         in_addr a{};
-        const QByteArray ip = QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.')).toLatin1();
+        const QByteArray ip =
+            current
+                ? row.request.currentIp.toLatin1()
+                : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.')).toLatin1();
         if (::inet_pton(AF_INET, ip.constData(), &a) != 1 || segmentOf(ntohl(a.s_addr)).isEmpty())
-            problems << QStringLiteral("line %1: ip \"%2\": not on a segment of this host (no interface's subnet "
-                                       "holds it), so its adaptor cannot be reached on the cable")
+            problems << QStringLiteral(
+                            "line %1: %2 \"%3\": not on a segment of this host (no interface's subnet "
+                            "holds it), so its adaptor cannot be reached on the cable")
                             .arg(row.line)
-                            .arg(row.ip);
+                            .arg(current ? QStringLiteral("current_ip") : QStringLiteral("ip"),
+                                 current ? row.request.currentIp : row.ip);
     }
     if (!report.isEmpty())
         if (const QString why = BatchReport::unwritable(report); !why.isEmpty())

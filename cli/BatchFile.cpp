@@ -243,7 +243,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         return file;
     }
 
-    QHash<QString, int> macLines, ipLines;
+    QHash<QString, int> macLines, ipLines, currentLines;
     for (std::size_t r = 1; r < records.size(); ++r) {
         const Record& record = records[r];
         const auto cell = [&](const QString& name) {
@@ -270,12 +270,6 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                                  .arg(record.cells.value(*c));
             continue;
         }
-        if (!cell(QStringLiteral("current_ip")).isEmpty()) {
-            problemAt(QStringLiteral("current_ip"), cell(QStringLiteral("current_ip")),
-                      QStringLiteral("re-addressing an adaptor that already has an address is not supported yet; "
-                                     "leave the column empty"));
-            continue;
-        }
         QString absent;
         for (const char* name : {"mac", "ip", "mask", "gateway"})
             if (absent.isEmpty() && cell(QLatin1String(name)).isEmpty())
@@ -292,12 +286,18 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         }
         QString why;
         QString column;
-        const auto request = SetupRequest::from(cell(QStringLiteral("mac")), cell(QStringLiteral("ip")),
-                                                cell(QStringLiteral("mask")), cell(QStringLiteral("gateway")),
-                                                *signTest, &why, &column);
+        auto request = SetupRequest::from(cell(QStringLiteral("mac")), cell(QStringLiteral("ip")),
+                                          cell(QStringLiteral("mask")), cell(QStringLiteral("gateway")),
+                                          *signTest, &why, &column);
         if (!request) {
             // "--ip 10.1.2.300: why" as the command line says it; the line names the column.
             problemAt(column, cell(column), why.mid(QStringLiteral("--%1 %2: ").arg(column, cell(column)).size()));
+            continue;
+        }
+        // An adaptor that already has an address, reached there.
+        const QString current = cell(QStringLiteral("current_ip"));
+        if (!current.isEmpty() && !request->setCurrentIp(current, &why, &column)) {
+            problemAt(column, current, why.mid(QStringLiteral("--current-ip %1: ").arg(current).size()));
             continue;
         }
         RunState m;
@@ -326,13 +326,24 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             problemAt(QStringLiteral("ip"), cell(QStringLiteral("ip")), QStringLiteral("on line %1 already").arg(ipLines[ip]));
             continue;
         }
+        if (!request->currentIp.isEmpty() && currentLines.contains(request->currentIp)) {
+            problemAt(QStringLiteral("current_ip"), current,
+                      QStringLiteral("on line %1 already").arg(currentLines[request->currentIp]));
+            continue;
+        }
         macLines.insert(m.mMacAddress, record.line);
         ipLines.insert(ip, record.line);
+        if (!request->currentIp.isEmpty())
+            currentLines.insert(request->currentIp, record.line);
         QStringList cells;
         for (const QString& name : std::as_const(file.columns))
             cells << record.cells.value(at[name.toLower()]);
         file.rows.push_back({record.line, cell(QStringLiteral("mac")), cell(QStringLiteral("ip")), *request,
-                             family == AddressRules::kBroadcastFamily ? m.mMacAddress.right(4) : QString(), cells});
+                             // Reached at its address, an adaptor is sent no datagram.
+                             family == AddressRules::kBroadcastFamily && request->currentIp.isEmpty()
+                                 ? m.mMacAddress.right(4)
+                                 : QString(),
+                             cells});
     }
     if (file.rows.empty() && file.problems.isEmpty())
         file.problems << QStringLiteral("no rows");

@@ -24,7 +24,7 @@ struct BatchRow {
 // A batch file as spreadsheets and scripts write it, read and checked as a
 // whole before anything is sent:
 //
-//     mac,ip,mask,gateway[,sign_test][,any other column...]
+//     mac,ip,mask,gateway[,sign_test][,current_ip][,any other column...]
 //     00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254,yes
 //
 // - CSV as RFC 4180 has it (quoted fields, separators and quotes within them,
@@ -34,9 +34,11 @@ struct BatchRow {
 //   unless given, or named by a first line "sep=;" as spreadsheets write it;
 // - columns are found by name, in any case and order; other columns are kept
 //   and carried into the report; sign_test takes yes/no, true/false, 1/0, y/n;
+//   current_ip, where given, is the address an adaptor already has, at which
+//   it is reached and given ip;
 // - blank lines and lines starting with '#' are skipped.
-// Each row must pass the window's own checks, and no MAC or IP address may
-// appear twice. Every problem names its line, and its column and value where
+// Each row must pass the window's own checks, and no MAC, IP address or
+// current address may appear twice. Every problem names its line, and its column and value where
 // it has them.
 struct BatchFile {
     struct Options {

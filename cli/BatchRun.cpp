@@ -111,13 +111,18 @@ void BatchRun::started(int r) {
                           joined(q.mask),
                           QStringLiteral("--gateway"),
                           joined(q.gateway)};
+    if (!q.currentIp.isEmpty())
+        arguments << QStringLiteral("--current-ip") << q.currentIp;
     if (q.signTest)
         arguments << QStringLiteral("--sign-test");
     arguments << m_options.extraArguments;
 
     if (!m_clock.isValid())
         m_clock.start();
-    jsonEvent("started", r, {{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}});
+    QJsonObject fields{{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}};
+    if (!q.currentIp.isEmpty())
+        fields.insert(QStringLiteral("current_ip"), q.currentIp);
+    jsonEvent("started", r, fields);
     Child& c = *m_children[r];
     m_running.push_back(r);
     m_outcomes[r].result = Result::Running;

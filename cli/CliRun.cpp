@@ -108,22 +108,46 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
         r.mac[i] = digits.mid(i * 2, 2);
     const std::array<std::tuple<const char*, const QString*, std::array<QString, 4>*>, 3> quads{
         {{"--ip", &ip, &r.ip}, {"--mask", &mask, &r.mask}, {"--gateway", &gateway, &r.gateway}}};
-    static const QRegularExpression octet(QStringLiteral("^[0-9]{1,3}$"));
     for (const auto& [option, text, out] : quads) {
-        const QStringList octets = text->split(QLatin1Char('.'));
-        if (octets.size() != 4)
-            return refuse(QStringLiteral("%1 %2: a dotted quad").arg(QLatin1String(option), *text));
-        const int bound = out == &r.mask ? 255 : 254;
-        for (int i = 0; i < 4; ++i) {
-            if (!octet.match(octets[i]).hasMatch() || octets[i].toInt() > bound)
-                return refuse(QStringLiteral("%1 %2: each octet one to three digits, 0 to %3")
-                                  .arg(QLatin1String(option), *text)
-                                  .arg(bound));
-            (*out)[std::size_t(i)] = QString::number(octets[i].toInt());
-        }
+        QString reason;
+        if (!quadFields(QLatin1String(option), *text, out == &r.mask ? 255 : 254, *out, reason))
+            return refuse(reason);
     }
     r.signTest = signTest;
     return r;
+}
+
+bool SetupRequest::quadFields(const QString& option, const QString& text, int bound,
+                              std::array<QString, 4>& out, QString& why) {
+    static const QRegularExpression octet(QStringLiteral("^[0-9]{1,3}$"));
+    const QStringList octets = text.split(QLatin1Char('.'));
+    if (octets.size() != 4) {
+        why = QStringLiteral("%1 %2: a dotted quad").arg(option, text);
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (!octet.match(octets[i]).hasMatch() || octets[i].toInt() > bound) {
+            why =
+                QStringLiteral("%1 %2: each octet one to three digits, 0 to %3").arg(option, text).arg(bound);
+            return false;
+        }
+        out[std::size_t(i)] = QString::number(octets[i].toInt());
+    }
+    return true;
+}
+
+bool SetupRequest::setCurrentIp(const QString& text, QString* why, QString* field) {
+    std::array<QString, 4> octets;
+    QString reason;
+    if (!quadFields(QStringLiteral("--current-ip"), text, 254, octets, reason)) {
+        if (why)
+            *why = reason;
+        if (field)
+            *field = QStringLiteral("current_ip");
+        return false;
+    }
+    currentIp = QStringList(octets.begin(), octets.end()).join(QLatin1Char('.'));
+    return true;
 }
 
 CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram)
@@ -167,6 +191,12 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_form->Form_Load();
     if (request.tickMs > 0)
         m_timer->setInterval(request.tickMs);
+    if (!request.currentIp.isEmpty()) {
+        QString mac;
+        for (const QString& pair : request.mac)
+            mac += pair.toLower();
+        m_form->reachAt(mac, request.currentIp);
+    }
 
     const auto fill = [this](int array, const auto& texts) {
         for (int i = 0; i < int(texts.size()); ++i)
@@ -244,10 +274,11 @@ int CliRun::run() {
     if (m_output == Output::Json) {
         QStringList mac(m_request.mac.begin(), m_request.mac.end());
         QStringList ip(m_request.ip.begin(), m_request.ip.end());
-        m_out << jsonLine("started", 0,
-                          {{QStringLiteral("mac"), mac.join(QLatin1Char('-')).toLower()},
-                           {QStringLiteral("ip"), ip.join(QLatin1Char('.'))}})
-              << Qt::endl;
+        QJsonObject fields{{QStringLiteral("mac"), mac.join(QLatin1Char('-')).toLower()},
+                           {QStringLiteral("ip"), ip.join(QLatin1Char('.'))}};
+        if (!m_request.currentIp.isEmpty())
+            fields.insert(QStringLiteral("current_ip"), m_request.currentIp);
+        m_out << jsonLine("started", 0, fields) << Qt::endl;
     }
     const int exit = outcome();
     const double time = double(m_clock.elapsed()) / 1000.0;

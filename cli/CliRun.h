@@ -17,6 +17,9 @@ struct SetupRequest {
     std::array<QString, 6> mac;
     std::array<QString, 4> ip, mask, gateway;
     bool signTest = false;
+    // An adaptor that already has an address: the address it has, as a
+    // dotted quad in plain decimal; empty for the family's own route.
+    QString currentIp;
     // The sequencer's tick in milliseconds; 0 keeps the window's own. Tests
     // against the simulator shorten it.
     int tickMs = 0;
@@ -32,6 +35,15 @@ struct SetupRequest {
     [[nodiscard]] static std::optional<SetupRequest> from(const QString& mac, const QString& ip,
                                                           const QString& mask, const QString& gateway,
                                                           bool signTest, QString* why, QString* field = nullptr);
+    // Sets currentIp from a dotted quad held to the same rules as --ip;
+    // false, with why ("--current-ip ...: ...") and the value's name
+    // ("current_ip") where given, otherwise.
+    [[nodiscard]] bool setCurrentIp(const QString& text, QString* why, QString* field = nullptr);
+
+    // One dotted quad as its four entry fields would hold it, each octet at
+    // most bound; false with why ("--ip 10.1.2.300: ...") otherwise.
+    [[nodiscard]] static bool quadFields(const QString& option, const QString& text, int bound,
+                                         std::array<QString, 4>& out, QString& why);
 };
 
 // One whole setup run without a window: the window's logic behind ports that

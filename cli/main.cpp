@@ -40,6 +40,9 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
                            parser.isSet(QStringLiteral("sign-test")), &why);
     if (!request)
         return usage(err, why);
+    if (parser.isSet(QStringLiteral("current-ip")) &&
+        !request->setCurrentIp(parser.value(QStringLiteral("current-ip")), &why))
+        return usage(err, why);
     request->tickMs = tickMs;
     CliRun run(*request, out);
     run.setOutput(outputOf(parser), err);
@@ -80,20 +83,23 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
     for (const BatchRow& row : batch.rows) {
         const auto quad = [](const std::array<QString, 4>& o) { return QStringList(o.begin(), o.end()).join('.'); };
         if (output == CliRun::Output::Json) {
-            out << jsonLine("row", 0,
-                            {{QStringLiteral("line"), row.line},
-                             {QStringLiteral("mac"), row.mac},
-                             {QStringLiteral("ip"), quad(row.request.ip)},
-                             {QStringLiteral("mask"), quad(row.request.mask)},
-                             {QStringLiteral("gateway"), quad(row.request.gateway)},
-                             {QStringLiteral("sign_test"), row.request.signTest}})
-                << Qt::endl;
+            QJsonObject fields{{QStringLiteral("line"), row.line},
+                               {QStringLiteral("mac"), row.mac},
+                               {QStringLiteral("ip"), quad(row.request.ip)},
+                               {QStringLiteral("mask"), quad(row.request.mask)},
+                               {QStringLiteral("gateway"), quad(row.request.gateway)},
+                               {QStringLiteral("sign_test"), row.request.signTest}};
+            if (!row.request.currentIp.isEmpty())
+                fields.insert(QStringLiteral("current_ip"), row.request.currentIp);
+            out << jsonLine("row", 0, fields) << Qt::endl;
         } else if (output == CliRun::Output::Text) {
             out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
                        .arg(row.line)
                        .arg(row.mac, quad(row.request.ip), quad(row.request.mask), quad(row.request.gateway),
-                            row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no"))
-                << Qt::endl;
+                            row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no"));
+            if (!row.request.currentIp.isEmpty())
+                out << QStringLiteral("  from %1").arg(row.request.currentIp);
+            out << Qt::endl;
         }
     }
 }
@@ -217,7 +223,8 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         AppInfo::kDescription +
         QStringLiteral(", from the command line.\n\n"
-                       "  netrika-cli setup --mac M --ip A --mask A --gateway A [--sign-test] [--json] [-q]\n"
+                       "  netrika-cli setup --mac M --ip A --mask A --gateway A [--current-ip A]\n"
+                       "                    [--sign-test] [--json] [-q]\n"
                        "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
                        "                   [--check] [--resume REPORT.csv] [--json] [-q]\n\n"
                        "Exit status: 0 succeeded (--check: the batch would start); 1 a run or a row\n"
@@ -227,7 +234,8 @@ int main(int argc, char* argv[]) {
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("setup: one whole setup run; batch FILE.csv: one run for "
-                                                "each row of the file (mac,ip,mask,gateway[,sign_test])."));
+                                                "each row of the file (mac,ip,mask,gateway[,sign_test]"
+                                                "[,current_ip])."));
     parser.addOption(
         {QStringLiteral("mac"), QStringLiteral("setup: the adaptor's MAC address."), QStringLiteral("mac")});
     parser.addOption({QStringLiteral("ip"), QStringLiteral("setup: the IP address to assign."),
@@ -236,6 +244,12 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("mask"), QStringLiteral("setup: the subnet mask."), QStringLiteral("address")});
     parser.addOption({QStringLiteral("gateway"), QStringLiteral("setup: the default gateway."),
                       QStringLiteral("address")});
+    parser.addOption(
+        {QStringLiteral("current-ip"),
+         QStringLiteral("setup: the address the adaptor already has: it is reached there (after "
+                        "checking that it answers ARP with --mac) and given --ip, with no datagram "
+                        "and no neighbour entry; it takes on --ip when it is power cycled."),
+         QStringLiteral("address")});
     parser.addOption({QStringLiteral("sign-test"),
                       QStringLiteral("setup: answer Yes to the \"Test IP Address\" question: put the test "
                                      "message on the sign.")});
@@ -291,7 +305,7 @@ int main(int argc, char* argv[]) {
         !given({"jobs", "report", "check", "resume", "delimiter"}))
         return setupCommand(parser, tickMs, out, err);
     if (positional.size() == 2 && positional[0] == QLatin1String("batch") &&
-        !given({"mac", "ip", "mask", "gateway", "sign-test"}))
+        !given({"mac", "ip", "mask", "gateway", "sign-test", "current-ip"}))
         return batchCommand(parser, positional[1], tickMs, out, err);
     return usage(err, QStringLiteral("the commands are setup --mac ... and batch FILE.csv; see --help"));
 }

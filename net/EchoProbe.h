@@ -13,6 +13,19 @@ struct EchoReply {
     QByteArray data;
 };
 
+// Who answers ARP for an address: the identity of the device that holds it.
+struct ArpOwner {
+    enum Outcome {
+        Answered,   // mac holds the answer
+        Silent,     // nobody answered
+        OffSegment, // the address is on no segment of this host: it cannot be asked
+        NotAsked,   // it could not be asked; reason says why
+    };
+    Outcome outcome = NotAsked;
+    QString mac;    // twelve lower-case hexadecimal digits
+    QString reason; // why it was not asked
+};
+
 // One ICMP echo request to an address with a 500 ms wait, and the start and stop
 // of the socket library around it.
 class EchoProbe {
@@ -30,5 +43,11 @@ public:
     virtual Long ArpProbe(const QString& address) {
         Q_UNUSED(address)
         return 1;
+    }
+    // Asks the link who has the address, as ArpProbe does, and answers who
+    // did. A host without this cannot ask.
+    virtual ArpOwner WhoHas(const QString& address) {
+        Q_UNUSED(address)
+        return {ArpOwner::NotAsked, {}, QStringLiteral("this host cannot send ARP requests")};
     }
 };

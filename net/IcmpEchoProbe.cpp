@@ -3,6 +3,8 @@
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
 
+#include <QRegularExpression>
+
 #include <arpa/inet.h>
 
 std::optional<quint32> IcmpEchoProbe::convert(const QString& address) {
@@ -89,4 +91,44 @@ Long IcmpEchoProbe::Ping(const QString& address, const QString& data, EchoReply&
         reply.status = TimedOut;
     }
     return reply.status;
+}
+
+ArpOwner IcmpEchoProbe::ownerFrom(const QString& answer) {
+    static const QString answered = QStringLiteral("ok answered ");
+    if (answer.startsWith(answered)) {
+        QString mac = answer.mid(answered.size()).trimmed().remove(QLatin1Char(':')).toLower();
+        static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{12}$"));
+        if (hex.match(mac).hasMatch())
+            return {ArpOwner::Answered, mac, {}};
+        return {ArpOwner::NotAsked, {}, QStringLiteral("the network helper answered \"%1\"").arg(answer)};
+    }
+    if (answer == QLatin1String("ok silent"))
+        return {ArpOwner::Silent, {}, {}};
+    // "refused A.B.C.D is why": the helper asks only on a segment of this host.
+    static const QRegularExpression refused(QStringLiteral("^refused \\S+ is (.*)$"));
+    if (const auto m = refused.match(answer); m.hasMatch()) {
+        const QString why = m.captured(1);
+        const bool offSegment = why.startsWith(QLatin1String("not reached by any route")) ||
+                                why.startsWith(QLatin1String("reached only through a gateway"));
+        return {offSegment ? ArpOwner::OffSegment : ArpOwner::NotAsked, {}, why};
+    }
+    return {ArpOwner::NotAsked, {}, answer.section(QLatin1Char(' '), 1)};
+}
+
+ArpOwner IcmpEchoProbe::WhoHas(const QString& address) {
+    const auto target = convert(address);
+    if (!target)
+        return {ArpOwner::NotAsked, {}, QStringLiteral("not an address")};
+    if (!m_helper.start() || !m_helper.can(QStringLiteral("arp")))
+        return {ArpOwner::NotAsked,
+                {},
+                QStringLiteral("the network helper cannot send ARP requests. %1")
+                    .arg(m_helper.capabilityAdvice())};
+    const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});
+    if (!answer)
+        return {ArpOwner::NotAsked, {}, QStringLiteral("the network helper did not answer")};
+    ArpOwner owner = ownerFrom(*answer);
+    if (owner.outcome == ArpOwner::Answered)
+        qCInfo(lcNet).noquote() << address << QStringLiteral("is held by") << owner.mac;
+    return owner;
 }

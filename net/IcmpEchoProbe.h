@@ -34,6 +34,10 @@ public:
     // Through the helper; where it cannot send ARP probes, the pre-check is
     // echo-only and standard error says so once.
     Long ArpProbe(const QString& address) override;
+    // Through the helper's ARP probe, which names the MAC that answered.
+    ArpOwner WhoHas(const QString& address) override;
+    // The helper's answer to an ARP probe, read as WhoHas answers.
+    [[nodiscard]] static ArpOwner ownerFrom(const QString& answer);
 
     // The address in host byte order as the classic numbers-and-dots reading
     // gives it (octal for a leading zero, hex for 0x, short forms); nothing for

@@ -1,5 +1,6 @@
 #include "setup/Assignment.h"
 
+#include "address/AddressRules.h"
 #include "net/AssignmentDatagram.h"
 #include "setup/Form1.h"
 #include "setup/Sequencer.h"
@@ -34,6 +35,53 @@ void Assignment::armProbe(Long mode) {
     f.ui.Timer1->setEnabled(true);
 }
 
+void Assignment::openMenu(const QString& address) {
+    SocketControl& menu = *f.ui.wsMenuTelnet;
+    closeFully(menu);
+    menu.setProtocol(SocketControl::Tcp);
+    menu.setRemotePort(kMenuPort);
+    menu.setRemoteHost(address);
+    menu.connect();
+    // The dialogue's first step fails until the connection stands, and is tried again.
+    f.m.mState = 0;
+    f.m.mTimerState = RunState::kSetupMenu;
+    f.m.mMenuCount = 0;
+    f.sequencer().dialogueStarting();
+    f.ui.Timer1->setEnabled(true);
+}
+
+void Assignment::openCommandLine(const QString& address) {
+    SocketControl& ws = *f.ui.wsClient;
+    if (ws.state() != SocketControl::Closed)
+        ws.close();
+    ws.setRemoteHost(address);
+    ws.setRemotePort(QStringLiteral("23").toInt());
+    ws.connect();
+    f.waitForConnection(ws);
+    f.ui.Text5->setText(QStringLiteral("Connected"));
+    f.m.mCounter = 0;
+    f.m.mTimerState = RunState::kCommandLine;
+    f.m.mState = 0;
+    f.sequencer().dialogueStarting();
+    f.ui.Timer1->setEnabled(true);
+}
+
+void Assignment::Readdress(const QString& current) {
+    try {
+        // From here on the dialogue and the sign test go to the address the
+        // adaptor has; it takes on the new one at its next power cycle.
+        f.reachingAt(current);
+        if (AddressRules::MacFamily(f.m.mMacAddress) == AddressRules::kBroadcastFamily)
+            openMenu(current);
+        else
+            openCommandLine(current);
+    } catch (const RunTimeError& e) {
+        f.ui.status->setSimpleText(
+            e.report(QStringLiteral(" (Readdress, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
+        f.unlockWindow();
+    }
+}
+
 void Assignment::SetBroadcastIP() {
     try {
         SocketControl& ws = *f.ui.wsBroadcast;
@@ -58,18 +106,7 @@ void Assignment::SetBroadcastIP() {
         if (f.m.mPingResult != 0)
             return;
 
-        SocketControl& menu = *f.ui.wsMenuTelnet;
-        closeFully(menu);
-        menu.setProtocol(SocketControl::Tcp);
-        menu.setRemotePort(kMenuPort);
-        menu.setRemoteHost(f.m.mIPAddress);
-        menu.connect();
-        // The dialogue's first step fails until the connection stands, and is tried again.
-        f.m.mState = 0;
-        f.m.mTimerState = RunState::kSetupMenu;
-        f.m.mMenuCount = 0;
-        f.sequencer().dialogueStarting();
-        f.ui.Timer1->setEnabled(true);
+        openMenu(f.m.mIPAddress);
     } catch (const RunTimeError& e) {
         f.ui.status->setSimpleText(
             e.report(QStringLiteral(" (SetBroadcastIP, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
@@ -88,19 +125,7 @@ void Assignment::SetIPAddr() {
         if (f.m.mPingResult != 0)
             return;
 
-        SocketControl& ws = *f.ui.wsClient;
-        if (ws.state() != SocketControl::Closed)
-            ws.close();
-        ws.setRemoteHost(f.m.mIPAddress);
-        ws.setRemotePort(QStringLiteral("23").toInt());
-        ws.connect();
-        f.waitForConnection(ws);
-        f.ui.Text5->setText(QStringLiteral("Connected"));
-        f.m.mCounter = 0;
-        f.m.mTimerState = RunState::kCommandLine;
-        f.m.mState = 0;
-        f.sequencer().dialogueStarting();
-        f.ui.Timer1->setEnabled(true);
+        openCommandLine(f.m.mIPAddress);
     } catch (const RunTimeError& e) {
         f.ui.status->setSimpleText(
             e.report(QStringLiteral(" (SetIPAddr, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));

@@ -73,10 +73,12 @@ void CommandLineDialogue::step() {
             return;
         }
         // The adaptor ends the connection after the logout; the host's entry
-        // for the address is no longer needed.
+        // for the address is no longer needed. An adaptor reached at the
+        // address it had was given no entry.
         f.sequencer().closing([this] {
             f.m.mState = 7;
-            f.releaseNeighbourEntry();
+            if (f.reachedAt().isEmpty())
+                f.releaseNeighbourEntry();
         });
         return;
     }

@@ -3,6 +3,7 @@
 #include "setup/AppInfo.h"
 #include "setup/Assignment.h"
 #include "setup/CommandLineDialogue.h"
+#include "setup/IdentityCheck.h"
 #include "setup/ReceivePath.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
@@ -28,7 +29,8 @@ Form1::Form1(const Form1Ports& ports)
     , m_receive(std::make_unique<ReceivePath>(*this))
     , m_commandLine(std::make_unique<CommandLineDialogue>(*this))
     , m_setupMenu(std::make_unique<SetupMenuDialogue>(*this))
-    , m_assignment(std::make_unique<Assignment>(*this)) {
+    , m_assignment(std::make_unique<Assignment>(*this))
+    , m_identity(std::make_unique<IdentityCheck>(*this)) {
     ui.wsTest->onSendComplete = [this] { wsTest_SendComplete(); };
     ui.wsClient->onDataArrival = [this](Long) { wsClient_DataArrival(); };
     ui.wsClient->onClose = [this] { wsClient_Close(); };
@@ -195,4 +197,12 @@ void Form1::SetBroadcastIP() {
 
 void Form1::SetIPAddr() {
     m_assignment->SetIPAddr();
+}
+
+void Form1::Readdress(const QString& current) {
+    m_assignment->Readdress(current);
+}
+
+bool Form1::identityPasses(const QString& address) {
+    return m_identity->passes(address);
 }

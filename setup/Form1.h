@@ -16,6 +16,7 @@
 
 class Assignment;
 class CommandLineDialogue;
+class IdentityCheck;
 class ReceivePath;
 class SetupCommand;
 class Sequencer;
@@ -111,6 +112,11 @@ public:
     [[nodiscard]] SetupMenuDialogue& setupMenu() { return *m_setupMenu; }
     void SetBroadcastIP();
     void SetIPAddr();
+    // The adaptor reached at the address it already has and given the new one.
+    void Readdress(const QString& current);
+    // True when the adaptor of the run's MAC answers ARP at the address;
+    // otherwise the run ends here, with the reason shown.
+    [[nodiscard]] bool identityPasses(const QString& address);
 
     // The ARP route's static neighbour entry. SetIPAddr notes it once made;
     // the route's own ends remove it with "arp -d " and mIPAddress; a run that
@@ -130,6 +136,15 @@ public:
         return !mac.isEmpty() && mac == m_reach.mac ? m_reach.address : QString();
     }
 
+    // The address at which this run's dialogue reaches its adaptor when it is
+    // not the new one (the adaptor already has an address); empty otherwise.
+    void reachingAt(const QString& address) { m_reachingAt = address; }
+    [[nodiscard]] const QString& reachedAt() const { return m_reachingAt; }
+    // Where the dialogue and the sign test find the adaptor.
+    [[nodiscard]] QString adaptorAddress() const {
+        return m_reachingAt.isEmpty() ? m.mIPAddress : m_reachingAt;
+    }
+
 private:
     template <typename Handler> void entry(Handler&& handler);
 
@@ -140,6 +155,7 @@ private:
         QString mac;
         QString address;
     } m_reach;
+    QString m_reachingAt;
     EntryFields m_fields;
     std::unique_ptr<SetupCommand> m_setup;
     std::unique_ptr<Sequencer> m_sequencer;
@@ -148,4 +164,5 @@ private:
     std::unique_ptr<CommandLineDialogue> m_commandLine;
     std::unique_ptr<SetupMenuDialogue> m_setupMenu;
     std::unique_ptr<Assignment> m_assignment;
+    std::unique_ptr<IdentityCheck> m_identity;
 };

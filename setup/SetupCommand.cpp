@@ -21,16 +21,31 @@ void SetupCommand::run() {
         f.m.mGateway.clear();
         f.m.mSubnetMask.clear();
         f.m.mHostBits = 8;
+        f.reachingAt(QString());
 
         if (!checksPass())
             return;
 
-        f.lockWindow();
-        f.m.mPingCount = 0;
-        f.waitUntil([this] { return ProbeTarget() != kFalse; });
+        // An adaptor that already has an address is reached there: the same
+        // checks, but its identity is made sure of first, and the new address
+        // is free unless it is the one the adaptor has.
+        const QString current = f.currentAddressFor(f.m.mMacAddress);
+        if (!current.isEmpty()) {
+            if (AddressRules::MacFamily(f.m.mMacAddress) == AddressRules::kUnknownFamily) {
+                f.ui.status->setSimpleText(kFamilyMessage);
+                return;
+            }
+            f.lockWindow();
+            if (!f.identityPasses(current))
+                return;
+            if (current != f.m.mIPAddress && !preCheckPasses())
+                return;
+            f.Readdress(current);
+            return;
+        }
 
-        // An answering address has already been reported by the sequencer.
-        if (f.m.mPingResult == 0)
+        f.lockWindow();
+        if (!preCheckPasses())
             return;
 
         switch (AddressRules::MacFamily(f.m.mMacAddress)) {
@@ -65,6 +80,13 @@ const QString* SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
     if (!CheckSubnetMask(mask))
         return &kMaskMessage;
     return nullptr;
+}
+
+bool SetupCommand::preCheckPasses() {
+    f.m.mPingCount = 0;
+    f.waitUntil([this] { return ProbeTarget() != kFalse; });
+    // An answering address has already been reported by the sequencer.
+    return f.m.mPingResult != 0;
 }
 
 bool SetupCommand::checksPass() {

@@ -43,5 +43,8 @@ public:
 private:
     // The four checks in their fixed order; false after showing the message of the first that fails.
     bool checksPass();
+    // Waits for the pre-check's probe cycle; false when the address answered,
+    // which the sequencer has reported.
+    bool preCheckPasses();
     Form1& f;
 };

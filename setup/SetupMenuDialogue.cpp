@@ -37,9 +37,12 @@ void SetupMenuDialogue::step() {
         }
         break;
     case 3:
-        // The four address octets keep the value the adaptor has taken.
+        // The four address octets keep the value the adaptor has taken; an
+        // adaptor reached at the address it had is given the new one here.
         append();
-        send(kCrLf);
+        send(f.reachedAt().isEmpty()
+                 ? kCrLf
+                 : f.m.mIPAddress.section(QLatin1Char('.'), int(m.mCounter), int(m.mCounter)) + kCrLf);
         m.mCounter += 1;
         if (m.mCounter == 4) {
             m.mCounter = 0;

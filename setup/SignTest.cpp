@@ -10,7 +10,7 @@ void SignTest::SendTest() {
             ws.close();
         f.m.mTestSent = kFalse;
         ws.setProtocol(SocketControl::Tcp);
-        ws.setRemoteHost(f.m.mIPAddress);
+        ws.setRemoteHost(f.adaptorAddress());
         ws.setRemotePort(kSignPort);
         ws.connect();
         f.waitForConnection(ws);

@@ -3,8 +3,9 @@
 class Form1;
 
 // Puts the test text on the sign: connects to the sign's port at the new
-// address and hands it the two framed messages; the connection is closed once
-// they have been sent.
+// address (or, for an adaptor reached at the address it had and not yet power
+// cycled, at that one) and hands it the two framed messages; the connection is
+// closed once they have been sent.
 class SignTest {
 public:
     static constexpr int kSignPort = 3001;

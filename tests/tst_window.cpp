@@ -20,6 +20,16 @@ FoundAdaptor found(const QString& mac, const QString& address, QList<int> ports)
     return {mac, prefix == QLatin1String("00204a") ? 1 : 2, address, QStringLiteral("eth0"), true, ports};
 }
 
+// Who answers ARP at the chosen adaptor's address.
+class OwnerProbe : public FakeProbe {
+public:
+    ArpOwner WhoHas(const QString& address) override {
+        asked << address;
+        return {ArpOwner::Answered, QStringLiteral("001122334455"), {}};
+    }
+    QStringList asked;
+};
+
 void fillValid(WindowFixture& f, const QString& mac) {
     const QStringList m = mac.split(QLatin1Char('-'));
     for (int i = 0; i < 6; ++i)
@@ -292,6 +302,35 @@ private slots:
         // A second Ctrl+D brings the same view forward.
         QTest::keyClick(f.window.get(), Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(f.window->findChildren<DetailsDialog*>().size(), 1);
+    }
+
+    // Catches a Setup after choosing an adaptor that still takes the
+    // family's route (a datagram or a neighbour entry for an adaptor that has
+    // an address), or that configures whatever answers at that address.
+    void chosenAdaptorIsReachedWhereItAnswers() {
+        OwnerProbe probe;
+        WindowFixture f({.probe = &probe});
+        QVERIFY(f.ready);
+        f.fakeFinder.answers = {found("0080a36163dd", "10.61.1.21", {23, 3001})};
+        const QStringList ip{"10", "61", "1", "99"};
+        for (int i = 0; i < 4; ++i)
+            f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+        f.window->findAction()->trigger();
+        auto* dialog = f.window->findChild<FinderDialog*>();
+        QVERIFY(dialog != nullptr);
+        auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("finderList"));
+        QTRY_COMPARE(list->topLevelItemCount(), 1);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("finderUse")), Qt::LeftButton);
+        QTRY_VERIFY(f.window->findChild<FinderDialog*>() == nullptr);
+
+        QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QTRY_VERIFY(f.window->setupButton()->isEnabled());
+        QCOMPARE(probe.asked, QStringList{QStringLiteral("10.61.1.21")});
+        QVERIFY2(f.status().endsWith(QStringLiteral("nothing was changed")), qPrintable(f.status()));
+        QVERIFY(f.status().contains(QStringLiteral("00-11-22-33-44-55")));
+        QVERIFY(f.fakeHost.launched.isEmpty());
+        QVERIFY(f.fakeBroadcast.sent.isEmpty());
+        QVERIFY(f.fakeClient.sent.isEmpty());
     }
 };
 
