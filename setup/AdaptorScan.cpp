@@ -2,6 +2,7 @@
 
 #include "net/helper/HelperProtocol.h"
 
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
@@ -45,6 +46,9 @@ QList<HostInterface> AdaptorScan::hostInterfaces() {
         // Tunnels are of other types (Virtual, Ip, ...): they carry no ARP.
         if (i.type() != QNetworkInterface::Ethernet || !(i.flags() & QNetworkInterface::IsUp) ||
             (i.flags() & QNetworkInterface::IsLoopBack))
+            continue;
+        // A bridge's port carries the bridge's traffic, not addresses of its own.
+        if (QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(i.name())))
             continue;
         HostInterface h{i.name(), {}};
         for (const QNetworkAddressEntry& e : i.addressEntries())
@@ -117,10 +121,18 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
                 for (const auto& [a, l] : i.addresses)
                     if (overlap(a, l, network, length))
                         holding.insert(i.name);
+            // Else the one interface that is up, or the one with an IPv4 subnet
+            // (links without one, such as bridge ports, do not count then).
+            QStringList addressed;
+            for (const HostInterface& i : interfaces)
+                if (!i.addresses.isEmpty())
+                    addressed << i.name;
             if (holding.size() == 1)
                 where = *holding.begin();
             else if (holding.isEmpty() && interfaces.size() == 1)
                 where = interfaces.first().name;
+            else if (holding.isEmpty() && addressed.size() == 1)
+                where = addressed.first();
             else
                 return fail(QStringLiteral("--range %1: %2 Ethernet interfaces could reach it; say which "
                                            "with --interface")

@@ -45,7 +45,7 @@ public:
         QString error; // what is wrong with the request, for the user; ranges empty then
     };
 
-    // The host's Ethernet interfaces that are up, but loopback and tunnels.
+    // The host's Ethernet interfaces that are up, but loopback, tunnels and bridge ports.
     [[nodiscard]] static QList<HostInterface> hostInterfaces();
     // The ranges a request sweeps on these interfaces, or why it cannot be swept.
     [[nodiscard]] static Plan plan(const ScanRequest& request, const QList<HostInterface>& interfaces);
