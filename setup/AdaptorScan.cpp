@@ -3,12 +3,15 @@
 #include "net/helper/HelperProtocol.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <arpa/inet.h>
+#include <bit>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netpacket/packet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -37,24 +40,65 @@ QString ScanRange::text() const {
 }
 
 QString AdaptorScan::addressText(quint32 address) {
-    return QHostAddress(address).toString();
+    return QString::fromStdString(helper::addressText(address));
 }
 
+std::optional<quint32> AdaptorScan::parseAddress(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const auto m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    quint32 address = 0;
+    for (int i = 1; i <= 4; ++i) {
+        const uint octet = m.captured(i).toUInt();
+        if (octet > 255)
+            return std::nullopt;
+        address = address << 8 | octet;
+    }
+    return address;
+}
+
+// From the kernel's own list (getifaddrs): the link type of each interface
+// comes with its packet entry, its IPv4 subnets with its inet entries. Qt's
+// network module is not needed for this, and the window does without it.
 QList<HostInterface> AdaptorScan::hostInterfaces() {
+    struct Seen {
+        HostInterface host;
+        bool ethernet = false;
+        bool usable = false;
+    };
+    QList<Seen> seen;
+    const auto entry = [&seen](const QString& name) -> Seen& {
+        for (Seen& s : seen)
+            if (s.host.name == name)
+                return s;
+        seen.append(Seen{HostInterface{name, {}}});
+        return seen.last();
+    };
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr)
+            continue;
+        Seen& s = entry(QString::fromLocal8Bit(i->ifa_name));
+        s.usable = (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK) && !(i->ifa_flags & IFF_NOARP);
+        if (i->ifa_addr->sa_family == AF_PACKET) {
+            // Tunnels and other links without ARP are of other hardware types.
+            s.ethernet = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr)->sll_hatype == ARPHRD_ETHER;
+        } else if (i->ifa_addr->sa_family == AF_INET && i->ifa_netmask) {
+            const quint32 address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+            const quint32 mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+            s.host.addresses.append({address, std::popcount(mask)});
+        }
+    }
+    ::freeifaddrs(list);
     QList<HostInterface> found;
-    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
-        // Tunnels are of other types (Virtual, Ip, ...): they carry no ARP.
-        if (i.type() != QNetworkInterface::Ethernet || !(i.flags() & QNetworkInterface::IsUp) ||
-            (i.flags() & QNetworkInterface::IsLoopBack))
-            continue;
+    for (const Seen& s : seen) {
         // A bridge's port carries the bridge's traffic, not addresses of its own.
-        if (QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(i.name())))
-            continue;
-        HostInterface h{i.name(), {}};
-        for (const QNetworkAddressEntry& e : i.addressEntries())
-            if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                h.addresses.append({e.ip().toIPv4Address(), e.prefixLength()});
-        found.append(h);
+        if (s.ethernet && s.usable &&
+            !QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(s.host.name)))
+            found.append(s.host);
     }
     return found;
 }
@@ -99,9 +143,9 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
     static const QRegularExpression form(QStringLiteral("^(\\d{1,3}(?:\\.\\d{1,3}){3})/(\\d{1,2})$"));
     for (const QString& text : request.ranges) {
         const auto m = form.match(text);
-        const QHostAddress address(m.captured(1));
+        const auto address = parseAddress(m.captured(1));
         const int length = m.captured(2).toInt();
-        if (!m.hasMatch() || address.protocol() != QAbstractSocket::IPv4Protocol || length > 32)
+        if (!m.hasMatch() || !address || length > 32)
             return fail(QStringLiteral("--range %1: not a range A.B.C.D/LEN").arg(text));
         if (length < kWidestRange)
             return fail(QStringLiteral("--range %1: more than a /%2 (%3 addresses); sweep it as smaller ranges")
@@ -110,7 +154,7 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
                             .arg(1 << (32 - kWidestRange)));
         if (length > kNarrowestRange)
             return fail(QStringLiteral("--range %1: a range of /%2 or wider is needed").arg(text).arg(kNarrowestRange));
-        const quint32 network = address.toIPv4Address() & maskOf(length);
+        const quint32 network = *address & maskOf(length);
         for (const quint32 end : {network, network | ~maskOf(length)})
             if (const auto why = helper::refusedAddress(end); !why.empty())
                 return fail(QStringLiteral("--range %1: holds %2").arg(text, QString::fromLatin1(why.data(), qsizetype(why.size()))));

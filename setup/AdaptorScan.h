@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 // One Ethernet interface of this host that is up, with its IPv4 subnets.
@@ -60,4 +61,6 @@ public:
     [[nodiscard]] static QList<QList<int>> openPorts(const QList<quint32>& addresses, const QList<int>& ports,
                                                      int waitMs = kPortWaitMs, int atOnce = kPortsAtOnce);
     [[nodiscard]] static QString addressText(quint32 address);
+    // A dotted address (four decimal octets), or nothing.
+    [[nodiscard]] static std::optional<quint32> parseAddress(const QString& text);
 };

@@ -2,8 +2,6 @@
 
 #include "setup/AdaptorScan.h"
 
-#include <QHostAddress>
-
 #include <utility>
 
 ScanFinder::ScanFinder(QString helperProgram)
@@ -95,9 +93,9 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
         QList<quint32> reachable;
         for (FoundAdaptor& a : heard) {
             a.onHostSubnet =
-                AdaptorScan::onSubnetOf(QHostAddress(a.address).toIPv4Address(), a.interfaceName, interfaces);
+                AdaptorScan::onSubnetOf(AdaptorScan::parseAddress(a.address).value_or(0), a.interfaceName, interfaces);
             if (a.onHostSubnet)
-                reachable << QHostAddress(a.address).toIPv4Address();
+                reachable << AdaptorScan::parseAddress(a.address).value_or(0);
         }
         const QList<QList<int>> open =
             AdaptorScan::openPorts(reachable, QList<int>(std::begin(AdaptorScan::kPorts), std::end(AdaptorScan::kPorts)));
