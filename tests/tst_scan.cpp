@@ -1,12 +1,15 @@
 #include "LanHarness.h"
 #include "SimulatorProcess.h"
 #include "setup/AdaptorScan.h"
+#include "setup/ScanFinder.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -254,6 +257,67 @@ private slots:
         // The host's one sweep is free again: a new one is not refused.
         const Outcome o = scan({"--range", "10.62.91.0/30"});
         QVERIFY2(o.status == 1 && !o.err.contains("another sweep"), o.out + o.err);
+    }
+
+    // Catches a finder that blocks its caller's event loop while the helper
+    // sweeps (the window would freeze for seconds), calls back from its own
+    // thread or from within start, or does not end soon when cancelled.
+    void finderKeepsTheEventLoop_data() {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("ok_to_the_end") << false;
+        QTest::newRow("ok_cancelled") << true;
+    }
+    void finderKeepsTheEventLoop() {
+        QFETCH(bool, cancel);
+        ScanFinder finder{QStringLiteral(NETRIKA_HELPER)};
+        QList<FoundAdaptor> found;
+        std::optional<ScanEnd> end;
+        bool starting = true;
+        bool wrongThread = false;
+        bool duringStart = false;
+        QElapsedTimer clock;
+        qint64 longestGap = 0;
+        qint64 last = 0;
+        QTimer ticks;
+        ticks.setInterval(10);
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        ticks.start();
+        finder.start(
+            {QString(), {kS1}, false},
+            [&](const FoundAdaptor& a) {
+                wrongThread |= QThread::currentThread() != thread();
+                duringStart |= starting;
+                found << a;
+            },
+            [&](const ScanEnd& e) {
+                wrongThread |= QThread::currentThread() != thread();
+                duringStart |= starting;
+                end = e;
+            });
+        starting = false;
+        if (cancel) {
+            QTest::qWait(500);
+            clock.restart();
+            finder.cancel();
+            QTRY_VERIFY_WITH_TIMEOUT(end.has_value(), 3000);
+            QVERIFY(end->cancelled);
+            QVERIFY(found.isEmpty());
+            qInfo("cancelled search ended after %lld ms", clock.elapsed());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(end.has_value(), 20000);
+        QVERIFY(!wrongThread && !duringStart);
+        QVERIFY2(end->error.isEmpty(), qPrintable(end->error));
+        QCOMPARE(end->swept, QStringList{"nkbr" + QString::number(::getpid()) + " 10.77.91.0/24"});
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found[0].family + found[1].family, 3);
+        QVERIFY(found[0].onHostSubnet && found[0].openPorts.contains(3001));
+        // The sweep takes seconds; the caller's timer must have kept ticking.
+        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
     }
 
     // Catches ranges planned wrongly: a wide host subnet not narrowed to the
