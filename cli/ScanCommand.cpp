@@ -56,11 +56,11 @@ void ScanCommand::printTable() {
         QStringList ports;
         for (int p : a.openPorts)
             ports << QString::number(p);
-        rows.append({macText(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family), a.address,
-                     a.interfaceName,
-                     !a.onHostSubnet      ? QStringLiteral("not tried (not on a subnet of this host)")
-                     : ports.isEmpty()    ? QStringLiteral("none")
-                                          : ports.join(QLatin1Char(' '))});
+        rows.append({macText(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
+                     a.address, a.interfaceName,
+                     !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")
+                     : ports.isEmpty() ? QStringLiteral("none")
+                                       : ports.join(QLatin1Char(' '))});
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList& row : rows)
@@ -95,10 +95,9 @@ void ScanCommand::done(const ScanEnd& end) {
         m_status = CliRun::Failed;
     QTextStream& text = m_output == CliRun::Output::Json ? m_err : m_out;
     if (m_found.isEmpty() && !end.cancelled && end.error.isEmpty())
-        text << "No adaptor answered in " << end.swept.join(QStringLiteral(", ")) << "."
-              << Qt::endl
-              << "An adaptor with no address cannot answer ARP, and so cannot be found: give it one with "
-                 "netrika-cli setup --mac ..."
-              << Qt::endl;
+        text << "No adaptor answered in " << end.swept.join(QStringLiteral(", ")) << "." << Qt::endl
+             << "An adaptor with no address cannot answer ARP, and so cannot be found: give it one with "
+                "netrika-cli setup --mac ..."
+             << Qt::endl;
     m_loop.quit();
 }

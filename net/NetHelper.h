@@ -62,7 +62,8 @@ public:
     [[nodiscard]] QString capabilityAdvice() const;
 
 private:
-    [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs, const std::function<bool()>& cancelled = {});
+    [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs,
+                                                     const std::function<bool()>& cancelled = {});
     void warnOnce(const QString& text);
 
     QString m_program;

@@ -8,14 +8,14 @@
 
 #include <arpa/inet.h>
 #include <bit>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,7 +44,8 @@ QString AdaptorScan::addressText(quint32 address) {
 }
 
 std::optional<quint32> AdaptorScan::parseAddress(const QString& text) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
     const auto m = form.match(text);
     if (!m.hasMatch())
         return std::nullopt;
@@ -148,16 +149,20 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
         if (!m.hasMatch() || !address || length > 32)
             return fail(QStringLiteral("--range %1: not a range A.B.C.D/LEN").arg(text));
         if (length < kWidestRange)
-            return fail(QStringLiteral("--range %1: more than a /%2 (%3 addresses); sweep it as smaller ranges")
-                            .arg(text)
-                            .arg(kWidestRange)
-                            .arg(1 << (32 - kWidestRange)));
+            return fail(
+                QStringLiteral("--range %1: more than a /%2 (%3 addresses); sweep it as smaller ranges")
+                    .arg(text)
+                    .arg(kWidestRange)
+                    .arg(1 << (32 - kWidestRange)));
         if (length > kNarrowestRange)
-            return fail(QStringLiteral("--range %1: a range of /%2 or wider is needed").arg(text).arg(kNarrowestRange));
+            return fail(QStringLiteral("--range %1: a range of /%2 or wider is needed")
+                            .arg(text)
+                            .arg(kNarrowestRange));
         const quint32 network = *address & maskOf(length);
         for (const quint32 end : {network, network | ~maskOf(length)})
             if (const auto why = helper::refusedAddress(end); !why.empty())
-                return fail(QStringLiteral("--range %1: holds %2").arg(text, QString::fromLatin1(why.data(), qsizetype(why.size()))));
+                return fail(QStringLiteral("--range %1: holds %2")
+                                .arg(text, QString::fromLatin1(why.data(), qsizetype(why.size()))));
         QString where = request.interfaceName;
         if (where.isEmpty()) {
             QSet<QString> holding;
@@ -197,7 +202,8 @@ int AdaptorScan::family(const QString& mac) {
     return 0;
 }
 
-bool AdaptorScan::onSubnetOf(quint32 address, const QString& interfaceName, const QList<HostInterface>& interfaces) {
+bool AdaptorScan::onSubnetOf(quint32 address, const QString& interfaceName,
+                             const QList<HostInterface>& interfaces) {
     for (const HostInterface& i : interfaces)
         if (i.name == interfaceName)
             for (const auto& [a, l] : i.addresses)

@@ -92,13 +92,13 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
         // Ports are tried only where this host reaches the adaptor directly.
         QList<quint32> reachable;
         for (FoundAdaptor& a : heard) {
-            a.onHostSubnet =
-                AdaptorScan::onSubnetOf(AdaptorScan::parseAddress(a.address).value_or(0), a.interfaceName, interfaces);
+            a.onHostSubnet = AdaptorScan::onSubnetOf(AdaptorScan::parseAddress(a.address).value_or(0),
+                                                     a.interfaceName, interfaces);
             if (a.onHostSubnet)
                 reachable << AdaptorScan::parseAddress(a.address).value_or(0);
         }
-        const QList<QList<int>> open =
-            AdaptorScan::openPorts(reachable, QList<int>(std::begin(AdaptorScan::kPorts), std::end(AdaptorScan::kPorts)));
+        const QList<QList<int>> open = AdaptorScan::openPorts(
+            reachable, QList<int>(std::begin(AdaptorScan::kPorts), std::end(AdaptorScan::kPorts)));
         qsizetype k = 0;
         for (FoundAdaptor& a : heard) {
             if (a.onHostSubnet)

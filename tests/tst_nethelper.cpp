@@ -510,7 +510,9 @@ private slots:
     }
     void sweepIsAloneAndStops() {
         QFETCH(bool, terminate);
-        NetHelper first(QStringLiteral(NETRIKA_HELPER));
+        // The test build's helpers share a folder of their own, so that the
+        // scan tests' sweeps, which may run meanwhile, hold no lock here.
+        NetHelper first(QStringLiteral(NETRIKA_HELPER_HOOKED));
         QVERIFY(first.start());
         std::atomic<bool> cancel{false};
         std::optional<QString> end;
@@ -518,7 +520,7 @@ private slots:
             end = first.sweep(h->hostInterface(), 0x0a4d5000, 20, {}, [&cancel] { return bool(cancel); });
         });
         QTest::qWait(300);
-        NetHelper second(QStringLiteral(NETRIKA_HELPER));
+        NetHelper second(QStringLiteral(NETRIKA_HELPER_HOOKED));
         const auto refused = second.ask(*helper::parseRequest("arp-sweep " + h->hostInterface().toStdString() +
                                                               " 10.77.85.0/24"));
         const pid_t pid = first.pid();

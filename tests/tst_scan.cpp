@@ -124,9 +124,9 @@ class TestScan : public QObject {
             o.adaptors << QStringLiteral("%1 %2 %3 %4")
                               .arg(e.value("mac").toString())
                               .arg(e.value("family").toInt())
-                              .arg(e.value("address").toString(),
-                                   e.value("ports_tried").toBool() ? "[" + ports.join(',') + "]"
-                                                                   : QStringLiteral("not-tried"));
+                              .arg(e.value("address").toString(), e.value("ports_tried").toBool()
+                                                                      ? "[" + ports.join(',') + "]"
+                                                                      : QStringLiteral("not-tried"));
         }
         o.adaptors.sort();
         return o;
@@ -144,7 +144,8 @@ private slots:
                     {"00-20-4a-5c-00-03", "10.61.91.23/24"}, {"00-80-a3-5c-00-04", "10.61.91.24/24"},
                     {"00-20-4a-5c-00-05", nullptr},          {"00-80-a3-5c-00-06", nullptr}};
         for (int k = 0; k < 6; ++k) {
-            const QStringList extra = plan[k].address ? QStringList{"--address", plan[k].address} : QStringList{};
+            const QStringList extra =
+                plan[k].address ? QStringList{"--address", plan[k].address} : QStringList{};
             adaptors.push_back(std::make_unique<SimulatorProcess>(lan->deviceNs(k), lan->deviceInterface(k),
                                                                   plan[k].mac, QStringList{},
                                                                   SimulatorProcess::TestsGroup, extra));
@@ -155,14 +156,17 @@ private slots:
             QVERIFY(!lan->ip({"-n", lan->deviceNs(k), "link", "set", "dev", dev, "address",
                               QStringLiteral("02:00:5c:00:00:0%1").arg(k + 1)})
                          .isNull());
-            QVERIFY(!lan->ip({"-n", lan->deviceNs(k), "addr", "add", QStringLiteral("10.77.91.3%1/24").arg(k - 5),
-                              "dev", dev})
+            QVERIFY(!lan->ip({"-n", lan->deviceNs(k), "addr", "add",
+                              QStringLiteral("10.77.91.3%1/24").arg(k - 5), "dev", dev})
                          .isNull());
         }
         const QString link = QString::fromLatin1(
             lan->ip({"-n", lan->hostNs(), "-o", "link", "show", "nkbr" + QString::number(::getpid())}));
-        bridgeMac = QByteArray::fromHex(
-            QRegularExpression(QStringLiteral("link/ether (\\S+)")).match(link).captured(1).remove(':').toLatin1());
+        bridgeMac = QByteArray::fromHex(QRegularExpression(QStringLiteral("link/ether (\\S+)"))
+                                            .match(link)
+                                            .captured(1)
+                                            .remove(':')
+                                            .toLatin1());
         QVERIFY(lan->enterHost());
     }
     void init() { NETNS_REQUIRE(*lan); }
@@ -191,8 +195,10 @@ private slots:
         QTest::newRow("ok_all") << QStringList{"--json", "--all"} << 0 << QStringList{a1, a2, h1, h2};
         QTest::newRow("error_nobody_in_range")
             << QStringList{"--json", "--range", "10.62.91.0/24"} << 1 << QStringList{};
-        QTest::newRow("error_range_too_large") << QStringList{"--range", "10.62.0.0/19"} << 2 << QStringList{};
-        QTest::newRow("error_unknown_interface") << QStringList{"--interface", "nosuch0"} << 2 << QStringList{};
+        QTest::newRow("error_range_too_large")
+            << QStringList{"--range", "10.62.0.0/19"} << 2 << QStringList{};
+        QTest::newRow("error_unknown_interface")
+            << QStringList{"--interface", "nosuch0"} << 2 << QStringList{};
     }
     void scanFinds() {
         QFETCH(QStringList, args);
@@ -234,7 +240,8 @@ private slots:
             QVERIFY2(frames[i + 200].first - frames[i].first >= 900000000,
                      qPrintable(QStringLiteral("201 frames within %1 ms")
                                     .arg((frames[i + 200].first - frames[i].first) / 1000000)));
-        qInfo("benchmark: a /24 swept, each address asked twice: %lld ms for the whole scan, %lld ms on the wire",
+        qInfo("benchmark: a /24 swept, each address asked twice: %lld ms for the whole scan, %lld ms on the "
+              "wire",
               o.ms, (frames.back().first - frames.front().first) / 1000000);
     }
 
@@ -327,24 +334,34 @@ private slots:
         QTest::addColumn<QString>("interfaceName");
         QTest::addColumn<QStringList>("ranges");
         QTest::addColumn<QStringList>("planned"); // or the start of the error
-        QTest::newRow("ok_wide_subnet_narrowed") << "" << QStringList{} << QStringList{"eth0 10.20.4.0/22", "eth1 192.168.7.0/24"};
+        QTest::newRow("ok_wide_subnet_narrowed")
+            << "" << QStringList{} << QStringList{"eth0 10.20.4.0/22", "eth1 192.168.7.0/24"};
         QTest::newRow("ok_interface_only") << "eth1" << QStringList{} << QStringList{"eth1 192.168.7.0/24"};
-        QTest::newRow("ok_range_on_its_subnet") << "" << QStringList{"192.168.7.77/25"} << QStringList{"eth1 192.168.7.0/25"};
-        QTest::newRow("ok_range_named_interface") << "eth0" << QStringList{"10.61.1.0/24"} << QStringList{"eth0 10.61.1.0/24"};
-        QTest::newRow("error_range_unclear_interface") << "" << QStringList{"10.61.1.0/24"} << QStringList{"--range 10.61.1.0/24: 2 Ethernet"};
-        QTest::newRow("error_range_19") << "eth0" << QStringList{"10.61.0.0/19"} << QStringList{"--range 10.61.0.0/19: more than a /20"};
-        QTest::newRow("error_range_31") << "eth0" << QStringList{"10.61.0.0/31"} << QStringList{"--range 10.61.0.0/31: a range of /30"};
-        QTest::newRow("error_range_text") << "eth0" << QStringList{"10.61.0/24"} << QStringList{"--range 10.61.0/24: not a range"};
-        QTest::newRow("error_range_multicast") << "eth0" << QStringList{"224.0.0.0/24"} << QStringList{"--range 224.0.0.0/24: holds a multicast"};
-        QTest::newRow("error_interface_unknown") << "wlan9" << QStringList{} << QStringList{"--interface wlan9: no Ethernet"};
+        QTest::newRow("ok_range_on_its_subnet")
+            << "" << QStringList{"192.168.7.77/25"} << QStringList{"eth1 192.168.7.0/25"};
+        QTest::newRow("ok_range_named_interface")
+            << "eth0" << QStringList{"10.61.1.0/24"} << QStringList{"eth0 10.61.1.0/24"};
+        QTest::newRow("error_range_unclear_interface")
+            << "" << QStringList{"10.61.1.0/24"} << QStringList{"--range 10.61.1.0/24: 2 Ethernet"};
+        QTest::newRow("error_range_19")
+            << "eth0" << QStringList{"10.61.0.0/19"} << QStringList{"--range 10.61.0.0/19: more than a /20"};
+        QTest::newRow("error_range_31")
+            << "eth0" << QStringList{"10.61.0.0/31"} << QStringList{"--range 10.61.0.0/31: a range of /30"};
+        QTest::newRow("error_range_text")
+            << "eth0" << QStringList{"10.61.0/24"} << QStringList{"--range 10.61.0/24: not a range"};
+        QTest::newRow("error_range_multicast") << "eth0" << QStringList{"224.0.0.0/24"}
+                                               << QStringList{"--range 224.0.0.0/24: holds a multicast"};
+        QTest::newRow("error_interface_unknown")
+            << "wlan9" << QStringList{} << QStringList{"--interface wlan9: no Ethernet"};
     }
     void plan() {
         QFETCH(QString, interfaceName);
         QFETCH(QStringList, ranges);
         QFETCH(QStringList, planned);
         const QList<HostInterface> host{{"eth0", {{QHostAddress("10.20.5.9").toIPv4Address(), 16}}},
-                                        {"eth1", {{QHostAddress("192.168.7.3").toIPv4Address(), 24},
-                                                  {QHostAddress("192.168.9.1").toIPv4Address(), 32}}}};
+                                        {"eth1",
+                                         {{QHostAddress("192.168.7.3").toIPv4Address(), 24},
+                                          {QHostAddress("192.168.9.1").toIPv4Address(), 32}}}};
         const AdaptorScan::Plan p = AdaptorScan::plan({interfaceName, ranges, false}, host);
         if (planned.first().startsWith("--")) {
             QVERIFY2(p.error.startsWith(planned.first()), qPrintable(p.error));

@@ -82,8 +82,9 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
     if (lock.fd < 0)
         return "failed the sweep lock " + lockPath + " cannot be opened: " + std::strerror(errno);
     if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? "refused another sweep is running on this host"
-                                    : "failed the sweep lock cannot be taken: " + std::string(std::strerror(errno));
+        return errno == EWOULDBLOCK
+                   ? "refused another sweep is running on this host"
+                   : "failed the sweep lock cannot be taken: " + std::string(std::strerror(errno));
 
     Fd s(-1);
     {
@@ -106,6 +107,7 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
     unsigned char question[28] = {0, 1, 8, 0, 6, 4, 0, ARPOP_REQUEST};
     std::memcpy(question + 8, own.data(), 6); // sender address (bytes 14-17) stays 0.0.0.0
 
+    const std::uint32_t count = sweptAddresses(r.prefixLength);
     std::set<std::pair<std::uint32_t, Mac>> heard;
     bool gone = false;
     // Reads every answer waiting; an answer is an ARP reply from an address
@@ -128,6 +130,9 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
             spa = ntohl(spa);
             if (mac == own || !refusedMac(mac).empty() || spa <= network || spa >= broadcast)
                 continue;
+            // A link that answers with endless made-up MACs must not fill the helper's memory.
+            if (heard.size() >= 16 * std::size_t(count))
+                continue;
             if (heard.insert({spa, mac}).second && !say("found " + addressText(spa) + " " + macText(mac)))
                 gone = true;
         }
@@ -149,7 +154,6 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
         }
     };
 
-    const std::uint32_t count = sweptAddresses(r.prefixLength);
     // Each frame a whole gap after the one before, never sooner to catch up
     // after a delay: so no second ever holds more than the budget.
     auto next = Clock::now();
@@ -160,7 +164,8 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
             next = Clock::now() + kFrameGap;
             const std::uint32_t tpa = htonl(target);
             std::memcpy(question + 24, &tpa, 4);
-            if (::sendto(s.fd, question, sizeof question, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0 &&
+            if (::sendto(s.fd, question, sizeof question, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) <
+                    0 &&
                 errno != ENOBUFS && errno != EAGAIN)
                 return std::string("failed not sent: ") + std::strerror(errno);
         }

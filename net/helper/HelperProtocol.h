@@ -56,10 +56,10 @@ using Mac = std::array<std::uint8_t, 6>;
 struct Request {
     enum Kind { Echo, ArpProbe, NeighAdd, NeighDel, ArpSweep };
     Kind kind = Echo;
-    std::uint32_t address = 0; // host byte order: 10.1.2.3 is 0x0a010203; ArpSweep: the network
-    Mac mac{};                 // NeighAdd only
+    std::uint32_t address = 0;   // host byte order: 10.1.2.3 is 0x0a010203; ArpSweep: the network
+    Mac mac{};                   // NeighAdd only
     std::string interfaceName{}; // ArpSweep only
-    int prefixLength = 0;      // ArpSweep only
+    int prefixLength = 0;        // ArpSweep only
     bool operator==(const Request&) const = default;
 };
 
