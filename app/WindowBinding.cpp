@@ -4,6 +4,8 @@
 #include "app/FinderDialog.h"
 #include "app/Form1Window.h"
 
+#include "setup/ScanFinder.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -54,6 +56,10 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_form->SetupIP_Click(); });
     connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_form->cmdExit_Click(); });
     connect(window.sendTestButton(), &QPushButton::clicked, this, [this] { m_form->Command1_Click(); });
+    if (services.finder == nullptr) {
+        m_ownFinder = std::make_unique<ScanFinder>(m_host.helper.program());
+        services.finder = m_ownFinder.get();
+    }
     m_finder = services.finder;
     connect(window.findAction(), &QAction::triggered, this, &WindowBinding::findAdaptors);
     connect(window.detailsAction(), &QAction::triggered, this, &WindowBinding::showDetails);

@@ -2,8 +2,11 @@
 #include "cli/BatchReport.h"
 #include "cli/BatchRun.h"
 #include "cli/JsonLine.h"
+#include "cli/ScanCommand.h"
 #include "setup/AppInfo.h"
 #include "setup/InterruptSignals.h"
+#include "setup/AdaptorScan.h"
+#include "setup/ScanFinder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -49,6 +52,21 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
     // Ctrl-C, SIGTERM and SIGHUP end the run as closing the window does.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
     return run.run();
+}
+
+// Bad ranges and interfaces are usage errors, told before anything is sent.
+int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
+    ScanRequest request;
+    request.interfaceName = parser.value(QStringLiteral("interface"));
+    request.ranges = parser.values(QStringLiteral("range"));
+    request.all = parser.isSet(QStringLiteral("all"));
+    const AdaptorScan::Plan plan = AdaptorScan::plan(request, AdaptorScan::hostInterfaces());
+    if (!plan.error.isEmpty())
+        return usage(err, plan.error);
+    ScanFinder finder;
+    ScanCommand scan(request, finder, outputOf(parser), out, err);
+    const InterruptSignals interrupts([&scan] { scan.interrupt(); });
+    return scan.run();
 }
 
 // At most this many problems are printed, then how many more there are.
@@ -226,16 +244,18 @@ int main(int argc, char* argv[]) {
                        "  netrika-cli setup --mac M --ip A --mask A --gateway A [--current-ip A]\n"
                        "                    [--sign-test] [--json] [-q]\n"
                        "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
-                       "                   [--check] [--resume REPORT.csv] [--json] [-q]\n\n"
-                       "Exit status: 0 succeeded (--check: the batch would start); 1 a run or a row\n"
-                       "failed; 2 bad usage or values, nothing sent; 130 interrupted (Ctrl-C, SIGTERM,\n"
-                       "SIGHUP: the adaptor is logged out of, the neighbour entry removed)."));
+                       "                   [--check] [--resume REPORT.csv] [--json] [-q]\n"
+                       "  netrika-cli scan [--interface IF] [--range A.B.C.D/LEN]... [--all] [--json]\n\n"
+                       "Exit status: 0 succeeded (--check: the batch would start; scan: an adaptor was\n"
+                       "found); 1 a run or a row failed (scan: none found); 2 bad usage or values,\n"
+                       "nothing sent; 130 interrupted (Ctrl-C, SIGTERM, SIGHUP: the adaptor is logged\n"
+                       "out of, the neighbour entry removed)."));
     parser.addOption({QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("setup: one whole setup run; batch FILE.csv: one run for "
                                                 "each row of the file (mac,ip,mask,gateway[,sign_test]"
-                                                "[,current_ip])."));
+                                                "[,current_ip]); scan: list the adaptors on the cable."));
     parser.addOption(
         {QStringLiteral("mac"), QStringLiteral("setup: the adaptor's MAC address."), QStringLiteral("mac")});
     parser.addOption({QStringLiteral("ip"), QStringLiteral("setup: the IP address to assign."),
@@ -269,6 +289,15 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("batch: the separator, one of , ; | or tab (found from the header "
                                      "otherwise)."),
                       QStringLiteral("d")});
+    parser.addOption({QStringLiteral("interface"),
+                      QStringLiteral("scan: sweep on this Ethernet interface only."), QStringLiteral("name")});
+    parser.addOption({QStringLiteral("range"),
+                      QStringLiteral("scan: sweep this range, /20 to /30, instead of this host's subnets "
+                                     "(repeatable). An adaptor answers for its address in any range."),
+                      QStringLiteral("cidr")});
+    parser.addOption({QStringLiteral("all"),
+                      QStringLiteral("scan: list every device that answers, not only the two adaptor "
+                                     "families.")});
     parser.addOption({QStringLiteral("json"),
                       QStringLiteral("one JSON object a line on standard output for each event; text goes to "
                                      "standard error.")});
@@ -307,5 +336,10 @@ int main(int argc, char* argv[]) {
     if (positional.size() == 2 && positional[0] == QLatin1String("batch") &&
         !given({"mac", "ip", "mask", "gateway", "sign-test", "current-ip"}))
         return batchCommand(parser, positional[1], tickMs, out, err);
-    return usage(err, QStringLiteral("the commands are setup --mac ... and batch FILE.csv; see --help"));
+    if (positional == QStringList{QStringLiteral("scan")} &&
+        !given({"mac", "ip", "mask", "gateway", "sign-test", "jobs", "report", "check", "resume", "delimiter",
+                "quiet"}))
+        return scanCommand(parser, out, err);
+    return usage(err,
+                 QStringLiteral("the commands are setup --mac ..., batch FILE.csv and scan; see --help"));
 }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -116,7 +117,7 @@ bool NetHelper::start() {
     return true;
 }
 
-std::optional<QByteArray> NetHelper::readLine(int timeoutMs) {
+std::optional<QByteArray> NetHelper::readLine(int timeoutMs, const std::function<bool()>& cancelled) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         const qsizetype end = m_pending.indexOf('\n');
@@ -125,10 +126,13 @@ std::optional<QByteArray> NetHelper::readLine(int timeoutMs) {
             m_pending.remove(0, end + 1);
             return line;
         }
-        if (deadline.hasExpired() || m_pending.size() > 4096)
+        if (deadline.hasExpired() || m_pending.size() > 4096 || (cancelled && cancelled()))
             return std::nullopt;
         pollfd p{m_fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(deadline.remainingTime()));
+        const int wait = cancelled ? int(std::min<qint64>(deadline.remainingTime(), 50)) : int(deadline.remainingTime());
+        const int ready = ::poll(&p, 1, wait);
+        if (ready == 0 && cancelled)
+            continue;
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
@@ -158,6 +162,46 @@ std::optional<QString> NetHelper::ask(const helper::Request& request) {
         return std::nullopt;
     }
     return QString::fromLatin1(*answer);
+}
+
+int NetHelper::sweepTimeMs(int prefixLength) {
+    const qint64 frames = 2 * qint64(helper::sweptAddresses(prefixLength));
+    return int(frames * 1000 / helper::kSweepFramesPerSecond) * 3 / 2 + helper::kSweepLateMs + kAnswerTimeMs;
+}
+
+std::optional<QString> NetHelper::sweep(const QString& interfaceName, quint32 network, int prefixLength,
+                                        const std::function<void(const QString&, const QString&)>& found,
+                                        const std::function<bool()>& cancelled) {
+    if (!start())
+        return std::nullopt;
+    helper::Request request;
+    request.kind = helper::Request::ArpSweep;
+    request.address = network;
+    request.interfaceName = interfaceName.toStdString();
+    request.prefixLength = prefixLength;
+    const std::string line = helper::formatRequest(request) + '\n';
+    if (::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) {
+        this->stop();
+        return std::nullopt;
+    }
+    QDeadlineTimer deadline(sweepTimeMs(prefixLength));
+    for (;;) {
+        const auto answer = readLine(int(std::max<qint64>(deadline.remainingTime(), 0)), cancelled);
+        if (!answer) {
+            if (!(cancelled && cancelled()))
+                qCWarning(lcNet).noquote()
+                    << QStringLiteral("the network helper did not end its sweep in time (%1); it is stopped")
+                           .arg(QString::fromStdString(line).trimmed());
+            this->stop();
+            return std::nullopt;
+        }
+        if (!answer->startsWith("found ")) {
+            return QString::fromLatin1(*answer);
+        }
+        const QList<QByteArray> fields = answer->split(' ');
+        if (fields.size() == 3 && found)
+            found(QString::fromLatin1(fields[1]), QString::fromLatin1(fields[2]));
+    }
 }
 
 void NetHelper::stop() {

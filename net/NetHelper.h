@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 
@@ -32,6 +33,19 @@ public:
     // "failed ..."); nothing when it cannot be started or did not answer in
     // time, in which case it is stopped.
     std::optional<QString> ask(const helper::Request& request);
+    // An ARP sweep of a range on one interface ("arp-sweep", HelperProtocol.h):
+    // found is called with the address and the MAC (xx:xx:xx:xx:xx:xx) of
+    // each "found" line as it comes; the end line ("ok swept N", "refused
+    // ...", "failed ...") is answered. Nothing when the helper cannot be
+    // started, did not end the sweep within sweepTimeMs, or cancelled answered
+    // true (asked every 50 ms): the helper is stopped then, which ends its
+    // sweep before its next frame.
+    std::optional<QString> sweep(const QString& interfaceName, quint32 network, int prefixLength,
+                                 const std::function<void(const QString& address, const QString& mac)>& found,
+                                 const std::function<bool()>& cancelled = {});
+    // The longest a sweep of a /prefixLength may take: its frames at the
+    // sweep's pace, the wait for late answers, and room for a loaded host.
+    [[nodiscard]] static int sweepTimeMs(int prefixLength);
     // Closes our end and waits for the helper to clean up and exit.
     void stop();
 
@@ -48,7 +62,8 @@ public:
     [[nodiscard]] QString capabilityAdvice() const;
 
 private:
-    [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs);
+    [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs,
+                                                     const std::function<bool()>& cancelled = {});
     void warnOnce(const QString& text);
 
     QString m_program;

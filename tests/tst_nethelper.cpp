@@ -458,6 +458,94 @@ private slots:
         }
     }
 
+    // Catches a sweep carried out where it must not be: on an interface that
+    // is missing, down, loopback or without ARP, or over a range holding
+    // addresses no request may name. Each is refused before any frame.
+    void sweepRefusals_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("error_sweep_missing_interface")
+            << "arp-sweep nosuch0 10.77.85.0/24" << "refused there is no interface nosuch0";
+        QTest::newRow("error_sweep_loopback_interface")
+            << "arp-sweep lo 10.77.85.0/24" << "refused lo is a loopback interface";
+        QTest::newRow("error_sweep_down") << "arp-sweep nkdown 10.77.85.0/24" << "refused nkdown is down";
+        QTest::newRow("error_sweep_no_arp")
+            << "arp-sweep nknoarp 10.77.85.0/24" << "refused nknoarp does not use ARP";
+        QTest::newRow("error_sweep_multicast_range")
+            << "arp-sweep %1 224.0.0.0/24" << "refused 224.0.0.0/24 holds a multicast address";
+        QTest::newRow("error_sweep_loopback_range")
+            << "arp-sweep %1 127.0.0.0/24" << "refused 127.0.0.0/24 holds a loopback address";
+        QTest::newRow("error_sweep_unspecified_range")
+            << "arp-sweep %1 0.0.0.0/20" << "refused 0.0.0.0/20 holds an unspecified address \\(0.0.0.0/8\\)";
+        QTest::newRow("error_sweep_reserved_range")
+            << "arp-sweep %1 240.1.2.0/24" << "refused 240.1.2.0/24 holds a reserved address \\(240.0.0.0/4\\)";
+    }
+    void sweepRefusals() {
+        QFETCH(QString, line);
+        QFETCH(QString, answer);
+        for (const QString name : {"nkdown", "nknoarp"})
+            if (h->ipIn(h->hostNs(), {"link", "show", name}).isNull())
+                QVERIFY2(!h->ipIn(h->hostNs(), {"link", "add", name, "type", "veth", "peer", "name", name + "p"})
+                              .isNull(),
+                         qPrintable(h->error()));
+        QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", "nknoarp", "arp", "off", "up"}).isNull());
+        const auto request = helper::parseRequest(QString(line).replace("%1", h->hostInterface()).toStdString());
+        QVERIFY(request.has_value());
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER));
+        QVERIFY(helper.start());
+        QVERIFY(helper.can("sweep"));
+        const auto got = helper.ask(*request);
+        QVERIFY(got.has_value());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(answer)).match(*got).hasMatch(),
+                 qPrintable(*got));
+    }
+
+    // Catches two sweeps at once on one host, and a sweep that runs on after
+    // its front end has gone or after a SIGTERM (a /20 sends frames for 41 s):
+    // the helper must end within a second and free the host's one sweep.
+    void sweepIsAloneAndStops_data() {
+        QTest::addColumn<bool>("terminate"); // SIGTERM, else the front end closes
+        QTest::newRow("ok_front_end_closes") << false;
+        QTest::newRow("ok_sigterm") << true;
+    }
+    void sweepIsAloneAndStops() {
+        QFETCH(bool, terminate);
+        // The test build's helpers share a folder of their own, so that the
+        // scan tests' sweeps, which may run meanwhile, hold no lock here.
+        NetHelper first(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        QVERIFY(first.start());
+        std::atomic<bool> cancel{false};
+        std::optional<QString> end;
+        std::thread sweeping([&] {
+            end = first.sweep(h->hostInterface(), 0x0a4d5000, 20, {}, [&cancel] { return bool(cancel); });
+        });
+        QTest::qWait(300);
+        NetHelper second(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        const auto refused = second.ask(*helper::parseRequest("arp-sweep " + h->hostInterface().toStdString() +
+                                                              " 10.77.85.0/24"));
+        const pid_t pid = first.pid();
+        QElapsedTimer clock;
+        clock.start();
+        if (terminate)
+            ::kill(pid, SIGTERM);
+        else
+            cancel = true;
+        sweeping.join();
+        // Ended: gone, or a zombie that its front end has not yet reaped.
+        while (processState(pid) != 0 && processState(pid) != 'Z' && clock.elapsed() < 5000)
+            QTest::qWait(10);
+        const qint64 took = clock.elapsed();
+        QCOMPARE(refused.value_or(QString()), QStringLiteral("refused another sweep is running on this host"));
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        if (terminate)
+            QVERIFY2(end.value_or(QString()).startsWith("failed"), qPrintable(end.value_or("nothing")));
+        else
+            QVERIFY(!end.has_value());
+        // The host's one sweep is free again: a /30 of nobody runs to its end.
+        QCOMPARE(second.sweep(h->hostInterface(), 0x0a4d5560, 30, {}).value_or(QString()),
+                 QStringLiteral("ok swept 2"));
+    }
+
     // Catches a helper that keeps capabilities in force between requests, or
     // any capability besides the two it needs, or one it could pass on.
     void holdsNothingInForce() {
@@ -542,6 +630,23 @@ private slots:
         QTest::newRow("error_too_long")
             << "neigh-add 10.77.85.50 00:80:a3:61:63:dd" + QString(30, ' ') << false;
         QTest::newRow("error_empty") << "" << false;
+        QTest::newRow("ok_arp_sweep") << "arp-sweep nkh-1.a_b 10.77.85.0/24" << true;
+        QTest::newRow("ok_arp_sweep_widest") << "arp-sweep eth0 10.77.80.0/20" << true;
+        QTest::newRow("ok_arp_sweep_narrowest") << "arp-sweep eth0 10.77.85.252/30" << true;
+        QTest::newRow("ok_arp_sweep_name_15") << "arp-sweep abcdefghijklmno 10.77.85.0/24" << true;
+        QTest::newRow("error_sweep_name_16") << "arp-sweep abcdefghijklmnop 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_name_dot") << "arp-sweep . 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_name_dotdot") << "arp-sweep .. 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_name_slash") << "arp-sweep a/b 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_name_colon") << "arp-sweep eth0:1 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_not_network") << "arp-sweep eth0 10.77.85.1/24" << false;
+        QTest::newRow("error_sweep_prefix_19") << "arp-sweep eth0 10.77.64.0/19" << false;
+        QTest::newRow("error_sweep_prefix_31") << "arp-sweep eth0 10.77.85.0/31" << false;
+        QTest::newRow("error_sweep_prefix_leading_zero") << "arp-sweep eth0 10.77.85.0/024" << false;
+        QTest::newRow("error_sweep_prefix_one_digit") << "arp-sweep eth0 10.77.85.0/8" << false;
+        QTest::newRow("error_sweep_no_prefix") << "arp-sweep eth0 10.77.85.0" << false;
+        QTest::newRow("error_sweep_no_interface") << "arp-sweep 10.77.85.0/24" << false;
+        QTest::newRow("error_sweep_trailing") << "arp-sweep eth0 10.77.85.0/24 " << false;
     }
     void parseRequest() {
         QFETCH(QString, line);

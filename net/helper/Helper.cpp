@@ -52,6 +52,9 @@ std::string Helper::handle(const Request& r) {
 }
 
 std::string Helper::carryOut(const Request& r) {
+    // A sweep answers line by line (ArpSweep), never through here.
+    if (r.kind == Request::ArpSweep)
+        return "refused a sweep is not a one-answer request";
     if (const auto why = refusedAddress(r.address); !why.empty())
         return refusal(r, std::string(why));
     if (r.kind == Request::NeighDel)

@@ -64,7 +64,57 @@ struct Verb {
 constexpr Verb kVerbs[] = {{"echo", Request::Echo, false},
                            {"arp-probe", Request::ArpProbe, false},
                            {"neigh-add", Request::NeighAdd, true},
-                           {"neigh-del", Request::NeighDel, false}};
+                           {"neigh-del", Request::NeighDel, false},
+                           {"arp-sweep", Request::ArpSweep, false}};
+
+[[nodiscard]] bool interfaceNameAllowed(std::string_view name) {
+    if (name.empty() || name.size() > 15 || name == "." || name == "..")
+        return false;
+    for (char c : name) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                             c == '_' || c == '.' || c == '-';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+// "IF A.B.C.D/LEN", the range given by its network address.
+std::optional<Request> parseSweep(std::string_view rest, std::string* why) {
+    const auto refuse = [why](const char* reason) -> std::optional<Request> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    const std::size_t space = rest.find(' ');
+    if (space == std::string_view::npos)
+        return refuse("expected an interface and a range A.B.C.D/LEN");
+    const std::string_view name = rest.substr(0, space);
+    if (!interfaceNameAllowed(name))
+        return refuse("the interface name is not 1 to 15 of A-Z a-z 0-9 _ . -");
+    const std::string_view range = rest.substr(space + 1);
+    const std::size_t slash = range.find('/');
+    if (slash == std::string_view::npos)
+        return refuse("the range is not A.B.C.D/LEN");
+    const auto address = parseAddress(range.substr(0, slash));
+    if (!address)
+        return refuse("the address is not four decimal octets 0-255");
+    const std::string_view digits = range.substr(slash + 1);
+    if (digits.size() != 2 || digits[0] < '1' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9')
+        return refuse("the prefix length is not two decimal digits");
+    const int length = (digits[0] - '0') * 10 + (digits[1] - '0');
+    if (length < kSweepShortestPrefix || length > kSweepLongestPrefix)
+        return refuse("the prefix length is not 20 to 30: a sweep asks 4094 addresses at most");
+    const std::uint32_t hostBits = (std::uint32_t(1) << (32 - length)) - 1;
+    if ((*address & hostBits) != 0)
+        return refuse("the address is not the network address of the range");
+    Request request;
+    request.kind = Request::ArpSweep;
+    request.address = *address;
+    request.interfaceName = std::string(name);
+    request.prefixLength = length;
+    return request;
+}
 
 } // namespace
 
@@ -87,6 +137,8 @@ std::optional<Request> parseRequest(std::string_view line, std::string* why) {
     if (!verb)
         return refuse("unknown request");
     std::string_view rest = line.substr(space + 1);
+    if (verb->kind == Request::ArpSweep)
+        return parseSweep(rest, why);
     std::string_view macPart;
     if (verb->withMac) {
         const std::size_t second = rest.find(' ');
@@ -113,6 +165,9 @@ std::optional<Request> parseRequest(std::string_view line, std::string* why) {
 std::string formatRequest(const Request& request) {
     std::string line(kVerbs[request.kind].word);
     line += ' ';
+    if (request.kind == Request::ArpSweep)
+        return line + request.interfaceName + ' ' + addressText(request.address) + '/' +
+               std::to_string(request.prefixLength);
     line += addressText(request.address);
     if (request.kind == Request::NeighAdd) {
         line += ' ';

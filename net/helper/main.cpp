@@ -9,6 +9,7 @@
 // It runs no other program and keeps a capability in force only while a
 // request needs it.
 
+#include "net/helper/ArpSweep.h"
 #include "net/helper/Capabilities.h"
 #include "net/helper/Helper.h"
 #include "net/helper/HelperProtocol.h"
@@ -67,6 +68,16 @@ void ownSession(sigset_t& waiting) {
     sigdelset(&waiting, SIGTERM);
 }
 
+// A sweep ends between two frames when a SIGTERM is waiting (it is blocked
+// while a request is carried out) or when the front end has gone.
+bool sweepMustStop() {
+    sigset_t pending;
+    if (::sigpending(&pending) == 0 && sigismember(&pending, SIGTERM))
+        return true;
+    pollfd input{0, POLLRDHUP, 0};
+    return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL));
+}
+
 } // namespace
 
 int main(int argc, char**) {
@@ -94,6 +105,7 @@ int main(int argc, char**) {
     greeting += canEcho ? " echo" : "";
     greeting += permitted(CAP_NET_RAW) ? " arp" : "";
     greeting += permitted(CAP_NET_ADMIN) ? " neigh" : "";
+    greeting += permitted(CAP_NET_RAW) ? " sweep" : "";
     bool open = writeLine(greeting);
 
     std::string pending;
@@ -116,7 +128,14 @@ int main(int argc, char**) {
                 continue;
             std::string why;
             const auto request = parseRequest(line, &why);
-            std::string answer = request ? helper.handle(*request) : "refused " + why;
+            std::string answer;
+            if (request && request->kind == Request::ArpSweep) {
+                answer = ArpSweep::run(*request, writeLine, sweepMustStop);
+                if (answer.rfind("ok", 0) != 0)
+                    Helper::log(formatRequest(*request), answer);
+            } else {
+                answer = request ? helper.handle(*request) : "refused " + why;
+            }
             if (!request)
                 Helper::log("request", answer);
             open = writeLine(answer);

@@ -1,0 +1,103 @@
+#include "cli/ScanCommand.h"
+
+#include "cli/JsonLine.h"
+
+#include <QJsonArray>
+
+ScanCommand::ScanCommand(ScanRequest request, AdaptorFinder& finder, CliRun::Output output, QTextStream& out,
+                         QTextStream& err)
+    : m_request(std::move(request))
+    , m_finder(finder)
+    , m_output(output)
+    , m_out(out)
+    , m_err(err) {}
+
+QString ScanCommand::macText(const QString& digits) {
+    QStringList pairs;
+    for (qsizetype i = 0; i + 1 < digits.size(); i += 2)
+        pairs << digits.mid(i, 2).toUpper();
+    return pairs.join(QLatin1Char('-'));
+}
+
+int ScanCommand::run() {
+    m_clock.start();
+    m_finder.start(
+        m_request, [this](const FoundAdaptor& a) { found(a); }, [this](const ScanEnd& end) { done(end); });
+    m_loop.exec();
+    return m_status;
+}
+
+void ScanCommand::interrupt() {
+    m_finder.cancel();
+}
+
+void ScanCommand::found(const FoundAdaptor& a) {
+    m_found.append(a);
+    if (m_output != CliRun::Output::Json)
+        return;
+    QJsonObject fields{{QStringLiteral("mac"), macText(a.mac).toLower()},
+                       {QStringLiteral("family"), a.family},
+                       {QStringLiteral("address"), a.address},
+                       {QStringLiteral("interface"), a.interfaceName},
+                       {QStringLiteral("ports_tried"), a.onHostSubnet}};
+    if (a.onHostSubnet) {
+        QJsonArray ports;
+        for (int p : a.openPorts)
+            ports.append(p);
+        fields.insert(QStringLiteral("open_ports"), ports);
+    }
+    m_out << jsonLine("adaptor", m_clock.elapsed() / 1000.0, fields) << Qt::endl;
+}
+
+void ScanCommand::printTable() {
+    QList<QStringList> rows{{QStringLiteral("MAC"), QStringLiteral("FAMILY"), QStringLiteral("ADDRESS"),
+                             QStringLiteral("INTERFACE"), QStringLiteral("OPEN PORTS")}};
+    for (const FoundAdaptor& a : m_found) {
+        QStringList ports;
+        for (int p : a.openPorts)
+            ports << QString::number(p);
+        rows.append({macText(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
+                     a.address, a.interfaceName,
+                     !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")
+                     : ports.isEmpty() ? QStringLiteral("none")
+                                       : ports.join(QLatin1Char(' '))});
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList& row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c)
+            line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+        m_out << line << Qt::endl;
+    }
+}
+
+void ScanCommand::done(const ScanEnd& end) {
+    if (!end.error.isEmpty())
+        m_err << "netrika-cli: " << end.error << Qt::endl;
+    if (m_output == CliRun::Output::Json) {
+        QJsonObject fields{{QStringLiteral("found"), int(m_found.size())},
+                           {QStringLiteral("swept"), QJsonArray::fromStringList(end.swept)},
+                           {QStringLiteral("cancelled"), end.cancelled}};
+        if (!end.error.isEmpty())
+            fields.insert(QStringLiteral("error"), end.error);
+        m_out << jsonLine("end", m_clock.elapsed() / 1000.0, fields) << Qt::endl;
+    } else if (!m_found.isEmpty()) {
+        printTable();
+    }
+    if (end.cancelled)
+        m_status = CliRun::Interrupted;
+    else if (!m_found.isEmpty())
+        m_status = CliRun::Succeeded;
+    else
+        m_status = CliRun::Failed;
+    QTextStream& text = m_output == CliRun::Output::Json ? m_err : m_out;
+    if (m_found.isEmpty() && !end.cancelled && end.error.isEmpty())
+        text << "No adaptor answered in " << end.swept.join(QStringLiteral(", ")) << "." << Qt::endl
+             << "An adaptor with no address cannot answer ARP, and so cannot be found: give it one with "
+                "netrika-cli setup --mac ..."
+             << Qt::endl;
+    m_loop.quit();
+}

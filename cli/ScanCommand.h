@@ -1,0 +1,41 @@
+#pragma once
+
+// netrika-cli scan: a search for adaptors through the finder port, shown as a
+// table or as JSON lines, with the exit status the command promises.
+
+#include "cli/CliRun.h"
+#include "setup/AdaptorFinder.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTextStream>
+
+class ScanCommand {
+public:
+    ScanCommand(ScanRequest request, AdaptorFinder& finder, CliRun::Output output, QTextStream& out,
+                QTextStream& err);
+
+    // Searches and shows what was found: Succeeded when an adaptor was found,
+    // Failed when none was or the search could not run, Interrupted after interrupt().
+    int run();
+    // Ends the search soon (Ctrl-C, SIGTERM, SIGHUP).
+    void interrupt();
+
+    // A MAC as the table shows it: 00-80-A3-01-02-03.
+    [[nodiscard]] static QString macText(const QString& digits);
+
+private:
+    void found(const FoundAdaptor& a);
+    void done(const ScanEnd& end);
+    void printTable();
+
+    ScanRequest m_request;
+    AdaptorFinder& m_finder;
+    CliRun::Output m_output;
+    QTextStream& m_out;
+    QTextStream& m_err;
+    QEventLoop m_loop;
+    QElapsedTimer m_clock;
+    QList<FoundAdaptor> m_found;
+    int m_status = CliRun::Failed;
+};

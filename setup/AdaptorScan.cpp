@@ -1,0 +1,288 @@
+#include "setup/AdaptorScan.h"
+
+#include "net/helper/HelperProtocol.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <arpa/inet.h>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <netpacket/packet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+[[nodiscard]] quint32 maskOf(int length) {
+    return length == 0 ? 0 : ~quint32(0) << (32 - length);
+}
+
+// Two aligned ranges overlap only when one holds the other.
+[[nodiscard]] bool overlap(quint32 a, int aLength, quint32 b, int bLength) {
+    const int wider = std::min(aLength, bLength);
+    return (a & maskOf(wider)) == (b & maskOf(wider));
+}
+
+} // namespace
+
+QString ScanRange::text() const {
+    return QStringLiteral("%1 %2/%3").arg(interfaceName, AdaptorScan::addressText(network)).arg(prefixLength);
+}
+
+QString AdaptorScan::addressText(quint32 address) {
+    return QString::fromStdString(helper::addressText(address));
+}
+
+std::optional<quint32> AdaptorScan::parseAddress(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const auto m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    quint32 address = 0;
+    for (int i = 1; i <= 4; ++i) {
+        const uint octet = m.captured(i).toUInt();
+        if (octet > 255)
+            return std::nullopt;
+        address = address << 8 | octet;
+    }
+    return address;
+}
+
+// From the kernel's own list (getifaddrs): the link type of each interface
+// comes with its packet entry, its IPv4 subnets with its inet entries. Qt's
+// network module is not needed for this, and the window does without it.
+QList<HostInterface> AdaptorScan::hostInterfaces() {
+    struct Seen {
+        HostInterface host;
+        bool ethernet = false;
+        bool usable = false;
+    };
+    QList<Seen> seen;
+    const auto entry = [&seen](const QString& name) -> Seen& {
+        for (Seen& s : seen)
+            if (s.host.name == name)
+                return s;
+        seen.append(Seen{HostInterface{name, {}}});
+        return seen.last();
+    };
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr)
+            continue;
+        Seen& s = entry(QString::fromLocal8Bit(i->ifa_name));
+        s.usable = (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK) && !(i->ifa_flags & IFF_NOARP);
+        if (i->ifa_addr->sa_family == AF_PACKET) {
+            // Tunnels and other links without ARP are of other hardware types.
+            s.ethernet = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr)->sll_hatype == ARPHRD_ETHER;
+        } else if (i->ifa_addr->sa_family == AF_INET && i->ifa_netmask) {
+            const quint32 address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+            const quint32 mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+            s.host.addresses.append({address, std::popcount(mask)});
+        }
+    }
+    ::freeifaddrs(list);
+    QList<HostInterface> found;
+    for (const Seen& s : seen) {
+        // A bridge's port carries the bridge's traffic, not addresses of its own.
+        if (s.ethernet && s.usable &&
+            !QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(s.host.name)))
+            found.append(s.host);
+    }
+    return found;
+}
+
+AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<HostInterface>& interfaces) {
+    Plan p;
+    const auto fail = [&p](const QString& why) {
+        p.ranges.clear();
+        p.error = why;
+        return p;
+    };
+    QList<HostInterface> chosen;
+    for (const HostInterface& i : interfaces)
+        if (request.interfaceName.isEmpty() || i.name == request.interfaceName)
+            chosen.append(i);
+    if (!request.interfaceName.isEmpty() && chosen.isEmpty())
+        return fail(QStringLiteral("--interface %1: no Ethernet interface of that name is up")
+                        .arg(request.interfaceName));
+
+    const auto add = [&p](const ScanRange& r) {
+        if (!p.ranges.contains(r))
+            p.ranges.append(r);
+    };
+    if (request.ranges.isEmpty()) {
+        for (const HostInterface& i : chosen)
+            for (const auto& [address, length] : i.addresses) {
+                if (length > kNarrowestRange)
+                    continue; // a point-to-point address: no neighbours to ask
+                const int swept = std::max(length, kWidestDefault);
+                add({i.name, address & maskOf(swept), swept});
+            }
+        if (p.ranges.isEmpty())
+            return fail(request.interfaceName.isEmpty()
+                            ? QStringLiteral("no Ethernet interface that is up has an IPv4 subnet: name the "
+                                             "range to sweep with --range and --interface")
+                            : QStringLiteral("--interface %1 has no IPv4 subnet: name the range to sweep "
+                                             "with --range")
+                                  .arg(request.interfaceName));
+        return p;
+    }
+
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,3}(?:\\.\\d{1,3}){3})/(\\d{1,2})$"));
+    for (const QString& text : request.ranges) {
+        const auto m = form.match(text);
+        const auto address = parseAddress(m.captured(1));
+        const int length = m.captured(2).toInt();
+        if (!m.hasMatch() || !address || length > 32)
+            return fail(QStringLiteral("--range %1: not a range A.B.C.D/LEN").arg(text));
+        if (length < kWidestRange)
+            return fail(
+                QStringLiteral("--range %1: more than a /%2 (%3 addresses); sweep it as smaller ranges")
+                    .arg(text)
+                    .arg(kWidestRange)
+                    .arg(1 << (32 - kWidestRange)));
+        if (length > kNarrowestRange)
+            return fail(QStringLiteral("--range %1: a range of /%2 or wider is needed")
+                            .arg(text)
+                            .arg(kNarrowestRange));
+        const quint32 network = *address & maskOf(length);
+        for (const quint32 end : {network, network | ~maskOf(length)})
+            if (const auto why = helper::refusedAddress(end); !why.empty())
+                return fail(QStringLiteral("--range %1: holds %2")
+                                .arg(text, QString::fromLatin1(why.data(), qsizetype(why.size()))));
+        QString where = request.interfaceName;
+        if (where.isEmpty()) {
+            QSet<QString> holding;
+            for (const HostInterface& i : interfaces)
+                for (const auto& [a, l] : i.addresses)
+                    if (overlap(a, l, network, length))
+                        holding.insert(i.name);
+            // Else the one interface that is up, or the one with an IPv4 subnet
+            // (links without one, such as bridge ports, do not count then).
+            QStringList addressed;
+            for (const HostInterface& i : interfaces)
+                if (!i.addresses.isEmpty())
+                    addressed << i.name;
+            if (holding.size() == 1)
+                where = *holding.begin();
+            else if (holding.isEmpty() && interfaces.size() == 1)
+                where = interfaces.first().name;
+            else if (holding.isEmpty() && addressed.size() == 1)
+                where = addressed.first();
+            else
+                return fail(QStringLiteral("--range %1: %2 Ethernet interfaces could reach it; say which "
+                                           "with --interface")
+                                .arg(text, holding.isEmpty() ? QString::number(interfaces.size())
+                                                             : QString::number(holding.size())));
+        }
+        add({where, network, length});
+    }
+    return p;
+}
+
+int AdaptorScan::family(const QString& mac) {
+    const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':')).toLower();
+    if (digits.startsWith(QLatin1String("00204a")))
+        return 1;
+    if (digits.startsWith(QLatin1String("0080a3")))
+        return 2;
+    return 0;
+}
+
+bool AdaptorScan::onSubnetOf(quint32 address, const QString& interfaceName,
+                             const QList<HostInterface>& interfaces) {
+    for (const HostInterface& i : interfaces)
+        if (i.name == interfaceName)
+            for (const auto& [a, l] : i.addresses)
+                if (l <= kNarrowestRange && overlap(a, l, address, 32))
+                    return true;
+    return false;
+}
+
+QList<QList<int>> AdaptorScan::openPorts(const QList<quint32>& addresses, const QList<int>& ports, int waitMs,
+                                         int atOnce) {
+    using Clock = std::chrono::steady_clock;
+    struct Attempt {
+        qsizetype adaptor = 0;
+        int port = 0;
+        int fd = -1;
+        Clock::time_point until;
+    };
+    QList<QList<int>> open(addresses.size());
+    QList<std::pair<qsizetype, int>> waiting;
+    for (qsizetype a = 0; a < addresses.size(); ++a)
+        for (int port : ports)
+            waiting.append({a, port});
+    std::vector<Attempt> running;
+    qsizetype next = 0;
+    const auto finish = [&](Attempt& t, bool accepted) {
+        if (accepted)
+            open[t.adaptor].append(t.port);
+        ::close(t.fd); // nothing was sent: the adaptor's dialogue never starts
+        t.fd = -1;
+    };
+    while (next < waiting.size() || !running.empty()) {
+        while (next < waiting.size() && int(running.size()) < atOnce) {
+            const auto [adaptor, port] = waiting[next++];
+            Attempt t{adaptor, port, ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+                      Clock::now() + std::chrono::milliseconds(waitMs)};
+            if (t.fd < 0)
+                continue;
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(quint16(port));
+            to.sin_addr.s_addr = htonl(addresses[adaptor]);
+            const int r = ::connect(t.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (r == 0 || errno == EINPROGRESS)
+                running.push_back(t);
+            else
+                finish(t, false);
+            if (r == 0)
+                finish(running.back(), true);
+        }
+        std::vector<pollfd> polled;
+        for (const Attempt& t : running)
+            polled.push_back({t.fd, POLLOUT, 0});
+        const auto now = Clock::now();
+        auto soonest = now + std::chrono::milliseconds(waitMs);
+        for (const Attempt& t : running)
+            soonest = std::min(soonest, t.until);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(soonest - now).count();
+        ::poll(polled.data(), polled.size(), int(std::max<qint64>(left, 0)));
+        for (std::size_t i = 0; i < running.size(); ++i) {
+            Attempt& t = running[i];
+            if (t.fd < 0)
+                continue;
+            if (polled[i].revents) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                ::getsockopt(t.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                finish(t, error == 0);
+            } else if (Clock::now() >= t.until) {
+                finish(t, false);
+            }
+        }
+        std::erase_if(running, [](const Attempt& t) { return t.fd < 0; });
+    }
+    for (QList<int>& list : open) {
+        QList<int> ordered;
+        for (int port : ports)
+            if (list.contains(port))
+                ordered.append(port);
+        list = ordered;
+    }
+    return open;
+}
