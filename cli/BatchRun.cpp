@@ -1,5 +1,7 @@
 #include "cli/BatchRun.h"
 
+#include <QDir>
+
 #include "cli/JsonLine.h"
 
 #include "address/AddressRules.h"
@@ -99,6 +101,11 @@ void BatchRun::startMore() {
         progress({});
 }
 
+QString BatchRun::logName(const SetupRequest& request) {
+    return QStringList(request.mac.begin(), request.mac.end()).join(QLatin1Char('-')).toLower() +
+           QStringLiteral(".log");
+}
+
 void BatchRun::started(int r) {
     const BatchRow& row = m_rows[r];
     const SetupRequest& q = row.request;
@@ -116,6 +123,8 @@ void BatchRun::started(int r) {
     if (q.signTest)
         arguments << QStringLiteral("--sign-test");
     arguments << m_options.extraArguments;
+    if (!m_options.logDir.isEmpty())
+        arguments << QStringLiteral("--log") << QDir(m_options.logDir).filePath(logName(q));
 
     if (!m_clock.isValid())
         m_clock.start();

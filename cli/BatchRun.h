@@ -26,6 +26,7 @@ public:
         int jobs = 16;
         QString program;            // netrika-cli itself
         QStringList extraArguments; // passed to every child
+        QString logDir;             // each row's stages and dialogue to <logDir>/<mac>.log
         bool terminal = false;      // keep a summary line at the bottom
         // Text: each row's lines with its MAC in front. Json: an event a line
         // (started, status, box, finished, each with the row's line), the
@@ -39,6 +40,8 @@ public:
         QString status; // the last status text the row's run showed
         double seconds = 0;
     };
+    // "00-80-a3-61-63-dd.log": where a row's dialogue goes under --log-dir.
+    [[nodiscard]] static QString logName(const SetupRequest& request);
     // How long children are given to log out and clean up after an interrupt.
     static constexpr int kStopWaitMs = 15000;
 

@@ -189,6 +189,8 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_host.fillEmpty(ports);
     m_form = std::make_unique<Form1>(ports);
     m_form->Form_Load();
+    m_form->progress().observe([this](const RunProgress::Snapshot& s) { stageChanged(s); });
+    m_form->transcript().observe([this](const DialogueTranscript::Entry& e) { dialogue(e); });
     if (request.tickMs > 0)
         m_timer->setInterval(request.tickMs);
     if (!request.currentIp.isEmpty()) {
@@ -231,6 +233,68 @@ void CliRun::print(const QString& text, const char* event, const QString& answer
         m_out << jsonLine(event, time, fields) << Qt::endl;
         break;
     }
+    }
+}
+
+bool CliRun::setLog(const QString& path, QString* why) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        if (why)
+            *why = QStringLiteral("--log %1: %2").arg(path, file->errorString());
+        return false;
+    }
+    m_log = std::move(file);
+    return true;
+}
+
+void CliRun::log(const QString& line) {
+    if (!m_log)
+        return;
+    m_log->write(line.toUtf8());
+    m_log->flush();
+}
+
+// A new stage, or a new step within it for machine output.
+void CliRun::stageChanged(const RunProgress::Snapshot& s) {
+    const bool newStage = s.stage != m_shownStage.stage;
+    if (!newStage && s.step == m_shownStage.step)
+        return;
+    m_shownStage = s;
+    const QString text = QStringLiteral("stage: ") + RunProgress::describe(s);
+    if (newStage)
+        log(QString::asprintf("%9.3f  ", double(m_clock.elapsed()) / 1000.0) + text + QLatin1Char('\n'));
+    if (m_output == Output::Json) {
+        QJsonObject fields{{QStringLiteral("stage"), RunProgress::stageKey(s.stage)},
+                           {QStringLiteral("text"), RunProgress::describe(s)},
+                           {QStringLiteral("percent"), s.percent}};
+        if (s.steps > 0) {
+            fields.insert(QStringLiteral("step"), s.step);
+            fields.insert(QStringLiteral("steps"), s.steps);
+        }
+        if (s.leftMs >= 0)
+            fields.insert(QStringLiteral("left"), double(s.leftMs) / 1000.0);
+        m_out << jsonLine("stage", double(m_clock.elapsed()) / 1000.0, fields) << Qt::endl;
+    } else if (m_verbose && newStage && m_output == Output::Text) {
+        print(text, "stage");
+    }
+}
+
+void CliRun::dialogue(const DialogueTranscript::Entry& e) {
+    log(DialogueTranscript::line(e));
+    const bool sent = e.direction == DialogueTranscript::Direction::Sent;
+    if (m_output == Output::Json) {
+        m_out << jsonLine("dialogue", double(m_clock.elapsed()) / 1000.0,
+                          {{QStringLiteral("direction"), sent ? QStringLiteral("sent") : QStringLiteral("received")},
+                           {QStringLiteral("port"), e.port},
+                           {QStringLiteral("text"), DialogueTranscript::visible(e.bytes)},
+                           {QStringLiteral("hex"), QString::fromLatin1(e.bytes.toHex())}})
+              << Qt::endl;
+    } else if (m_verbose && m_output == Output::Text) {
+        print(QStringLiteral("%1 %2 %3")
+                  .arg(sent ? QLatin1Char('>') : QLatin1Char('<'))
+                  .arg(e.port)
+                  .arg(DialogueTranscript::visible(e.bytes)),
+              "dialogue");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "setup/HostServices.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTextStream>
 #include <array>
 #include <memory>
@@ -81,6 +82,12 @@ public:
         m_err = &err;
     }
     [[nodiscard]] static QString resultName(int exit);
+    // -v: each change of stage and every piece of the dialogue, as lines of
+    // their own ("> 23 hello\n" sent, "< 23 Username> " received).
+    void setVerbose(bool verbose) { m_verbose = verbose; }
+    // The same, with the dialogue's times to the millisecond, written to a
+    // file as it happens; false with why when the file cannot be made.
+    bool setLog(const QString& path, QString* why);
 
 private:
     class Text;
@@ -91,6 +98,9 @@ private:
     class End;
 
     void print(const QString& text, const char* event = "status", const QString& answer = {});
+    void stageChanged(const RunProgress::Snapshot& snapshot);
+    void dialogue(const DialogueTranscript::Entry& entry);
+    void log(const QString& line);
     [[nodiscard]] bool ended() const;
     int outcome();
 
@@ -112,6 +122,9 @@ private:
     QTextStream* m_err = nullptr;
     QString m_lastLine;
     bool m_interrupted = false;
+    bool m_verbose = false;
+    std::unique_ptr<QFile> m_log;
+    RunProgress::Snapshot m_shownStage;
     int m_idleTicks = 0;          // ticks of an unlocked window that changed nothing
     QElapsedTimer m_sinceSuccess; // started by the success line
     QTimer m_wake;                // ends the wait for the adaptor's own close

@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -49,6 +50,9 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
     request->tickMs = tickMs;
     CliRun run(*request, out);
     run.setOutput(outputOf(parser), err);
+    run.setVerbose(parser.isSet(QStringLiteral("verbose")));
+    if (parser.isSet(QStringLiteral("log")) && !run.setLog(parser.value(QStringLiteral("log")), &why))
+        return usage(err, why);
     // Ctrl-C, SIGTERM and SIGHUP end the run as closing the window does.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
     return run.run();
@@ -154,6 +158,9 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (!batch.otherColumns.isEmpty())
         err << "netrika-cli: " << where << "the columns " << batch.otherColumns.join(QStringLiteral(", "))
             << " are not used, and are carried into the report" << Qt::endl;
+    const QString logDir = parser.value(QStringLiteral("log-dir"));
+    if (!logDir.isEmpty() && (!QDir().mkpath(logDir) || !QFileInfo(logDir).isWritable()))
+        return usage(err, QStringLiteral("--log-dir %1: cannot be made or written to").arg(logDir));
 
     if (parser.isSet(QStringLiteral("check"))) {
         showRows(batch, output, out);
@@ -202,6 +209,7 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (tickMs > 0)
         options.extraArguments << QStringLiteral("--tick-ms") << QString::number(tickMs);
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
+    options.logDir = logDir;
     options.output = output;
     BatchRun* running = nullptr;
     bool written = true;
@@ -242,9 +250,9 @@ int main(int argc, char* argv[]) {
         AppInfo::kDescription +
         QStringLiteral(", from the command line.\n\n"
                        "  netrika-cli setup --mac M --ip A --mask A --gateway A [--current-ip A]\n"
-                       "                    [--sign-test] [--json] [-q]\n"
+                       "                    [--sign-test] [-v] [--log FILE] [--json] [-q]\n"
                        "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
-                       "                   [--check] [--resume REPORT.csv] [--json] [-q]\n"
+                       "                   [--check] [--resume REPORT.csv] [--log-dir DIR] [--json] [-q]\n"
                        "  netrika-cli scan [--interface IF] [--range A.B.C.D/LEN]... [--all] [--json]\n\n"
                        "Exit status: 0 succeeded (--check: the batch would start; scan: an adaptor was\n"
                        "found); 1 a run or a row failed (scan: none found); 2 bad usage or values,\n"
@@ -273,6 +281,15 @@ int main(int argc, char* argv[]) {
     parser.addOption({QStringLiteral("sign-test"),
                       QStringLiteral("setup: answer Yes to the \"Test IP Address\" question: put the test "
                                      "message on the sign.")});
+    parser.addOption({QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+                      QStringLiteral("setup: print each stage of the run and the dialogue with the adaptor "
+                                     "(> sent, < received, control characters escaped).")});
+    parser.addOption({QStringLiteral("log"),
+                      QStringLiteral("setup: write the stages and the whole dialogue, with times, to this file."),
+                      QStringLiteral("file")});
+    parser.addOption({QStringLiteral("log-dir"),
+                      QStringLiteral("batch: write each row's stages and dialogue to DIR/<mac>.log."),
+                      QStringLiteral("dir")});
     parser.addOption({QStringLiteral("jobs"), QStringLiteral("batch: rows run at once (default 16)."),
                       QStringLiteral("n"), QString::number(kDefaultJobs)});
     parser.addOption({QStringLiteral("report"),
@@ -330,15 +347,17 @@ int main(int argc, char* argv[]) {
     };
     if (given({"json"}) && given({"quiet"}))
         return usage(err, QStringLiteral("--json and -q cannot go together"));
+    if (given({"verbose"}) && (given({"json"}) || given({"quiet"})))
+        return usage(err, QStringLiteral("-v goes with neither --json nor -q"));
     if (positional == QStringList{QStringLiteral("setup")} &&
-        !given({"jobs", "report", "check", "resume", "delimiter"}))
+        !given({"jobs", "report", "check", "resume", "delimiter", "log-dir"}))
         return setupCommand(parser, tickMs, out, err);
     if (positional.size() == 2 && positional[0] == QLatin1String("batch") &&
-        !given({"mac", "ip", "mask", "gateway", "sign-test", "current-ip"}))
+        !given({"mac", "ip", "mask", "gateway", "sign-test", "current-ip", "verbose", "log"}))
         return batchCommand(parser, positional[1], tickMs, out, err);
     if (positional == QStringList{QStringLiteral("scan")} &&
         !given({"mac", "ip", "mask", "gateway", "sign-test", "jobs", "report", "check", "resume", "delimiter",
-                "quiet"}))
+                "quiet", "verbose", "log", "log-dir"}))
         return scanCommand(parser, out, err);
     return usage(err,
                  QStringLiteral("the commands are setup --mac ..., batch FILE.csv and scan; see --help"));

@@ -27,6 +27,7 @@ QString dashed(const QString& mac) {
 } // namespace
 
 void Assignment::armProbe(Long mode) {
+    f.progress().enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
     f.m.mPingCount = 0;
     f.m.mTimerState = RunState::kProbe;
     f.m.mProbeDone = kFalse;
@@ -36,6 +37,7 @@ void Assignment::armProbe(Long mode) {
 }
 
 void Assignment::openMenu(const QString& address) {
+    f.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
     SocketControl& menu = *f.ui.wsMenuTelnet;
     closeFully(menu);
     menu.setProtocol(SocketControl::Tcp);
@@ -51,6 +53,7 @@ void Assignment::openMenu(const QString& address) {
 }
 
 void Assignment::openCommandLine(const QString& address) {
+    f.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
     SocketControl& ws = *f.ui.wsClient;
     if (ws.state() != SocketControl::Closed)
         ws.close();
@@ -84,6 +87,7 @@ void Assignment::Readdress(const QString& current) {
 
 void Assignment::SetBroadcastIP() {
     try {
+        f.progress().enter(RunProgress::Stage::Assigning);
         SocketControl& ws = *f.ui.wsBroadcast;
         closeFully(ws);
         ws.setProtocol(SocketControl::Udp);
@@ -116,6 +120,7 @@ void Assignment::SetBroadcastIP() {
 
 void Assignment::SetIPAddr() {
     try {
+        f.progress().enter(RunProgress::Stage::Assigning);
         f.ui.host->launch(QStringLiteral("arp -s ") + f.m.mIPAddress + QLatin1Char(' ') +
                               dashed(f.m.mMacAddress),
                           HostCommand::kMinimizedFocus);

@@ -2,6 +2,7 @@
 
 void DialogueTranscript::start(Clock clock) {
     m_clock = std::move(clock);
+    m_startMs = m_clock ? m_clock() : 0;
     m_entries.clear();
     m_bytes = 0;
 }
@@ -9,7 +10,7 @@ void DialogueTranscript::start(Clock clock) {
 void DialogueTranscript::add(Direction direction, int port, const QByteArray& bytes) {
     if (bytes.isEmpty())
         return;
-    const Entry entry{m_clock ? m_clock() : 0, direction, port, bytes};
+    const Entry entry{m_clock ? m_clock() - m_startMs : 0, direction, port, bytes};
     m_entries.append(entry);
     m_bytes += bytes.size();
     while (m_bytes > kLimit && m_entries.size() > 1) {

@@ -42,6 +42,7 @@ public:
 
 private:
     Clock m_clock;
+    qint64 m_startMs = 0;
     QList<Entry> m_entries;
     qsizetype m_bytes = 0;
     std::vector<Observer> m_observers;

@@ -10,6 +10,8 @@
 #include "setup/SetupMenuDialogue.h"
 #include "setup/SignTest.h"
 
+#include <QElapsedTimer>
+
 Form1Ports Form1::recorded(Form1Ports ports) {
     for (SocketControl** socket : {&ports.wsClient, &ports.wsMenuTelnet, &ports.wsBroadcast, &ports.wsTest}) {
         if (*socket == nullptr)
@@ -22,6 +24,11 @@ Form1Ports Form1::recorded(Form1Ports ports) {
 
 Form1::Form1(const Form1Ports& ports)
     : ui(recorded(ports))
+    , m_clock([timer = std::make_shared<QElapsedTimer>()] {
+        if (!timer->isValid())
+            timer->start();
+        return timer->elapsed();
+    })
     , m_fields(ports.fields, *ports.status, *ports.SetupIP)
     , m_setup(std::make_unique<SetupCommand>(*this))
     , m_sequencer(std::make_unique<Sequencer>(*this))
@@ -31,6 +38,14 @@ Form1::Form1(const Form1Ports& ports)
     , m_setupMenu(std::make_unique<SetupMenuDialogue>(*this))
     , m_assignment(std::make_unique<Assignment>(*this))
     , m_identity(std::make_unique<IdentityCheck>(*this)) {
+    m_progress.setClock(m_clock);
+    // Each line of the dialogue sent is a step of its stage.
+    m_transcript.observe([this](const DialogueTranscript::Entry& entry) {
+        if (entry.direction == DialogueTranscript::Direction::Sent &&
+            m_progress.now().stage == RunProgress::Stage::Dialogue &&
+            (entry.port == Assignment::kMenuPort || entry.port == Assignment::kTelnetPort))
+            m_progress.step(m_progress.now().step + 1);
+    });
     ui.wsTest->onSendComplete = [this] { wsTest_SendComplete(); };
     ui.wsClient->onDataArrival = [this](Long) { wsClient_DataArrival(); };
     ui.wsClient->onClose = [this] { wsClient_Close(); };
@@ -139,17 +154,27 @@ void Form1::appendTranscript(const QString& text) {
     ui.Text5->setText(t);
 }
 
+void Form1::setClock(std::function<qint64()> clock) {
+    m_progress.setClock(clock);
+    m_clock = std::move(clock);
+}
+
 void Form1::lockWindow() {
+    // A run begins where the window locks, and ends where it unlocks.
+    m_transcript.start(m_clock);
+    m_progress.started(AddressRules::MacFamily(m.mMacAddress), ui.Timer1->interval());
 
     ui.pointer->setPointer(MousePointer::Hourglass);
     ui.SetupIP->setEnabled(false);
     ui.cmdExit->setEnabled(false);
 }
 
-void Form1::unlockWindow() {
+void Form1::unlockWindow(bool runGoesOn) {
     ui.pointer->setPointer(MousePointer::Default);
     ui.SetupIP->setEnabled(true);
     ui.cmdExit->setEnabled(true);
+    if (m_progress.running() && !runGoesOn)
+        m_progress.ended(ui.status->simpleText());
 }
 
 void Form1::waitUntil(const std::function<bool()>& done) {

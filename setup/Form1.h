@@ -89,6 +89,9 @@ public:
     // ends to show; neither changes what is sent or when.
     [[nodiscard]] RunProgress& progress() { return m_progress; }
     [[nodiscard]] DialogueTranscript& transcript() { return m_transcript; }
+    // Milliseconds for the run's progress and transcript; a steady clock
+    // unless a test gives its own.
+    void setClock(std::function<qint64()> clock);
     [[nodiscard]] TextBox& field(FieldId id) const { return m_fields.field(id); }
     // The transcript keeps at most this many of its latest characters, so a
     // device that talks without end cannot fill the memory.
@@ -98,7 +101,9 @@ public:
     // Busy: hourglass, Setup and Exit disabled. Idle: the opposite.
 
     void lockWindow();
-    void unlockWindow();
+    // runGoesOn: the window is handed back while the run still goes on (a
+    // dialogue's step that failed, to be tried again); otherwise the run ends here.
+    void unlockWindow(bool runGoesOn = false);
     // Waits, handling events, until done() holds. Throws Abandoned when the
     // window is unloaded meanwhile.
     void waitUntil(const std::function<bool()>& done);
@@ -150,6 +155,7 @@ private:
 
     bool m_unloaded = false;
     RunProgress m_progress;
+    std::function<qint64()> m_clock;
     QString m_boundAddress; // the address of an entry made and not yet removed
     struct {
         QString mac;

@@ -12,6 +12,7 @@ QString IdentityCheck::dashed(const QString& mac) {
 }
 
 bool IdentityCheck::passes(const QString& address) {
+    f.progress().enter(RunProgress::Stage::Identifying);
     ArpOwner owner;
     for (int tries = 0; tries < kTries; ++tries) {
         owner = f.ui.probe->WhoHas(address);

@@ -24,6 +24,7 @@ int RunProgress::dialogueLines() const {
 int RunProgress::ticksFrom(Stage stage) const {
     switch (stage) {
     case Stage::Idle:
+    case Stage::Identifying:
     case Stage::Checking:
         return kProbes + 1 + dialogueLines() + 1;
     case Stage::Assigning:
@@ -76,6 +77,8 @@ QString RunProgress::stageName(Stage stage) {
     switch (stage) {
     case Stage::Idle:
         return QStringLiteral("idle");
+    case Stage::Identifying:
+        return QStringLiteral("asking who answers at the adaptor's address");
     case Stage::Checking:
         return QStringLiteral("checking that the address is free");
     case Stage::Assigning:
@@ -86,6 +89,28 @@ QString RunProgress::stageName(Stage stage) {
         return QStringLiteral("the adaptor's dialogue");
     case Stage::SignTest:
         return QStringLiteral("the sign test");
+    case Stage::Ended:
+        return QStringLiteral("ended");
+    }
+    return {};
+}
+
+QString RunProgress::stageKey(Stage stage) {
+    switch (stage) {
+    case Stage::Idle:
+        return QStringLiteral("idle");
+    case Stage::Identifying:
+        return QStringLiteral("identifying");
+    case Stage::Checking:
+        return QStringLiteral("checking");
+    case Stage::Assigning:
+        return QStringLiteral("assigning");
+    case Stage::Waiting:
+        return QStringLiteral("waiting");
+    case Stage::Dialogue:
+        return QStringLiteral("dialogue");
+    case Stage::SignTest:
+        return QStringLiteral("sign_test");
     case Stage::Ended:
         return QStringLiteral("ended");
     }

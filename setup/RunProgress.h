@@ -11,7 +11,7 @@
 // acts on the run.
 class RunProgress {
 public:
-    enum class Stage { Idle, Checking, Assigning, Waiting, Dialogue, SignTest, Ended };
+    enum class Stage { Idle, Identifying, Checking, Assigning, Waiting, Dialogue, SignTest, Ended };
     struct Snapshot {
         Stage stage = Stage::Idle;
         int step = 0;  // within the stage, from 1; 0 before its first
@@ -45,6 +45,8 @@ public:
     // "waiting for the adaptor to answer, probe 2 of 3".
     [[nodiscard]] static QString describe(const Snapshot& snapshot);
     [[nodiscard]] static QString stageName(Stage stage);
+    // "checking", "sign_test" ...: the stage as machine output names it.
+    [[nodiscard]] static QString stageKey(Stage stage);
 
 private:
     void publish();

@@ -43,7 +43,10 @@ void Sequencer::tick() {
         // The timer keeps running: the same step is tried again on the next tick.
         f.ui.status->setSimpleText(
             e.report(QStringLiteral(" (Timer, %1 %2)").arg(f.m.mTimerState).arg(f.m.mState)));
-        f.unlockWindow();
+        // A dialogue's step that failed is tried again, and the run goes on;
+        // one that has waited too long for its prompt is where the run ends.
+        const bool dialogue = f.m.mTimerState == RunState::kCommandLine || f.m.mTimerState == RunState::kSetupMenu;
+        f.unlockWindow(dialogue && f.ui.Timer1->enabled() && e.number() != RunTimeError::NoAnswer);
     }
 }
 
@@ -81,6 +84,7 @@ void Sequencer::probeStep() {
         f.m.mPingResult = 0;
     try {
         f.m.mPingCount += 1;
+        f.progress().step(int(f.m.mPingCount));
         if (f.m.mPingResult == 0) {
             f.m.mTimerState = RunState::kStop;
             if (f.m.mProbeMode == RunState::kPreCheck) {

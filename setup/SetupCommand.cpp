@@ -1,6 +1,7 @@
 #include "setup/SetupCommand.h"
 
 #include "setup/Form1.h"
+#include "setup/Sequencer.h"
 
 namespace {
 template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array) {
@@ -83,6 +84,7 @@ const QString* SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
 }
 
 bool SetupCommand::preCheckPasses() {
+    f.progress().enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
     f.m.mPingCount = 0;
     f.waitUntil([this] { return ProbeTarget() != kFalse; });
     // An answering address has already been reported by the sequencer.

@@ -5,6 +5,7 @@
 
 void SignTest::SendTest() {
     SocketControl& ws = *f.ui.wsTest;
+    f.progress().enter(RunProgress::Stage::SignTest);
     try {
         if (ws.state() != SocketControl::Closed)
             ws.close();
@@ -29,4 +30,5 @@ void SignTest::SendComplete() {
         return;
     f.ui.wsTest->close();
     f.ui.status->setSimpleText(QString());
+    f.progress().ended(kHandedOver);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class Form1;
 
 // Puts the test text on the sign: connects to the sign's port at the new
@@ -9,6 +11,8 @@ class Form1;
 class SignTest {
 public:
     static constexpr int kSignPort = 3001;
+    // The run's result once the sign has its messages (the status bar is emptied).
+    inline static const QString kHandedOver = QStringLiteral("the test messages were handed to the sign");
 
     explicit SignTest(Form1& form)
         : f(form) {}

@@ -80,6 +80,19 @@ public:
         }
         return all;
     }
+    // Everything the adaptor sent on connections to one port, in the order they came.
+    [[nodiscard]] QByteArray sent(int port) const {
+        QByteArray all;
+        for (const QJsonValue& c : summary().value(QStringLiteral("connections")).toArray()) {
+            const QJsonObject o = c.toObject();
+            if (o.value(QStringLiteral("port")).toInt() != port)
+                continue;
+            QFile f(m_dir.filePath(QStringLiteral("conn-%1-%2-sent.bin").arg(o.value(QStringLiteral("number")).toInt()).arg(port)));
+            if (f.open(QIODevice::ReadOnly))
+                all += f.readAll();
+        }
+        return all;
+    }
     [[nodiscard]] QJsonObject config() const { return summary().value(QStringLiteral("config")).toObject(); }
 
     // What a smooth command-line dialogue sends to port 23.

@@ -1,11 +1,13 @@
 #include "FinishProcess.h"
 #include "LanHarness.h"
 #include "SimulatorProcess.h"
+#include "TranscriptReading.h"
 #include "cli/BatchRun.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 #include "signtest/SignMessages.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringEncoder>
@@ -223,7 +225,8 @@ private slots:
                           s.lan.deviceInterface(4)})
                      .isNull());
         QVERIFY(s.lan.enterHost());
-        BatchCommand batch(csvOf(s.lan, adaptors), {"--tick-ms", "150"});
+        QTemporaryDir logs;
+        BatchCommand batch(csvOf(s.lan, adaptors), {"--tick-ms", "150", "--log-dir", logs.filePath("rows")});
         QCOMPARE(batch.finish(240000), 1);
 
         // All six ran side by side: each row's first line came before any row ended.
@@ -269,6 +272,19 @@ private slots:
         }
         for (int k : {0, 1, 2, 3})
             QCOMPARE(s.sims[k]->config().value("ip").toString(), s.lan.address(adaptors[k].last));
+        // Each row's dialogue in its own log, as it went over the wire.
+        const QRegularExpression logLine(
+            QStringLiteral("^ *\\d+\\.\\d{3} +(?<port>\\d+) (?<dir>[<>]) (?<text>.*)$"));
+        for (int k = 0; k < 6; ++k) {
+            QFile log(QDir(logs.filePath("rows")).filePath(adaptors[k].mac + ".log"));
+            QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+            const auto carriedBy = carried(QString::fromUtf8(log.readAll()), logLine);
+            const int port = adaptors[k].mac.startsWith("00-80-a3") ? 23 : 9999;
+            if (k < 4) {
+                QCOMPARE(carriedBy.at(QStringLiteral("> %1").arg(port)), s.sims[k]->received(port));
+                QCOMPARE(carriedBy.at(QStringLiteral("< %1").arg(port)), s.sims[k]->sent(port));
+            }
+        }
         // Only now, with the other adaptors' last bytes in: a sign message sent
         // wrongly would have been recorded as soon.
         for (int k : {1, 3})

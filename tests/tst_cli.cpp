@@ -1,5 +1,6 @@
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
+#include "TranscriptReading.h"
 #include "cli/CliRun.h"
 #include "setup/Sequencer.h"
 #include "signtest/SignMessages.h"
@@ -73,6 +74,7 @@ private:
     int m_silentAfter = 0;
     int m_lines = 0;
 };
+
 } // namespace
 
 // The command line runs the window's own logic: the same checks, the same
@@ -252,6 +254,68 @@ private slots:
         else
             QTRY_COMPARE(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QCOMPARE(sim.config().value("ip").toString(), ip);
+    }
+
+    void transcriptsAreTheWire_data() {
+        QTest::addColumn<QString>("mac");
+        QTest::newRow("command_line") << kFamily2Mac;
+        QTest::newRow("setup_menu") << kFamily1Mac;
+    }
+    // Catches a -v or --log transcript that is not what went over the wire:
+    // a piece left out, bytes changed by the escaping, a chunk put on the
+    // wrong port or the wrong way.
+    void transcriptsAreTheWire() {
+        QFETCH(QString, mac);
+        NetnsHarness h(88);
+        NETNS_REQUIRE(h);
+        h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
+        const QString digits = QString(mac).remove(':');
+        QStringList pairs;
+        for (int i = 0; i < 12; i += 2)
+            pairs << digits.mid(i, 2);
+        SimulatorProcess sim(h, pairs.join('-'), {});
+        QVERIFY2(sim.ready(), "the simulator did not start");
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        const auto request = SetupRequest::from(mac, "10.77.88.50", "255.255.255.0", "10.77.88.254", true, nullptr);
+        QVERIFY(request);
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath(QStringLiteral("run.log"));
+        QString printed;
+        QTextStream out(&printed);
+        {
+            CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
+            run.setVerbose(true);
+            QVERIFY(run.setLog(logPath, nullptr));
+            run.form().ui.Timer1->setInterval(150);
+            QCOMPARE(run.run(), int(CliRun::Succeeded));
+        }
+        QTRY_COMPARE(sim.summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
+        QFile log(logPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll());
+        QVERIFY2(logged.contains(QStringLiteral("stage: the adaptor's dialogue")), qPrintable(logged));
+        QVERIFY2(printed.contains(QStringLiteral("stage: the sign test")), qPrintable(printed));
+        const auto verbose = carried(
+            printed, QRegularExpression(QStringLiteral("^ *\\d+\\.\\d  (?<dir>[<>]) (?<port>\\d+) (?<text>.*)$")));
+        const auto file = carried(
+            logged, QRegularExpression(QStringLiteral("^ *\\d+\\.\\d{3} +(?<port>\\d+) (?<dir>[<>]) (?<text>.*)$")));
+        std::map<QString, QByteArray> wire;
+        const int dialoguePort = mac == kFamily2Mac ? 23 : 9999;
+        for (const int port : {dialoguePort, 3001}) {
+            wire[QStringLiteral("> %1").arg(port)] = sim.received(port);
+            if (!sim.sent(port).isEmpty())
+                wire[QStringLiteral("< %1").arg(port)] = sim.sent(port);
+        }
+        for (const QJsonValue& d : sim.summary().value("datagrams").toArray())
+            wire[QStringLiteral("> 30718")] += QByteArray::fromHex(d.toObject().value("hex").toString().toLatin1());
+        QVERIFY(wire[QStringLiteral("< %1").arg(dialoguePort)].size() > 100);
+        for (const auto& [key, bytes] : wire) {
+            QCOMPARE(file.count(key), std::size_t(1));
+            QCOMPARE(file.at(key), bytes);
+            QCOMPARE(verbose.count(key), std::size_t(1));
+            QCOMPARE(verbose.at(key), bytes);
+        }
+        QCOMPARE(file.size(), wire.size());
     }
 
     // Catches --json output a script cannot follow: a line that is not one
