@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegion>
 #include <QScopeGuard>
@@ -147,6 +148,7 @@ private slots:
     void scaledWindow();
     // After the window's own: the dialog is another window.
     void finderDialog();
+    void busyWindow();
 
 private:
     [[nodiscard]] QWidget* control(const QString& name) const;
@@ -936,6 +938,46 @@ void TestLayout::finderDialog() {
     QVERIFY(QDir().mkpath(folder));
     const QString file = QStringLiteral("%1/netrika-finder-%2x.png").arg(folder).arg(desktopScale());
     QVERIFY2(dialog.grab().toImage().save(file), qPrintable(file));
+    qInfo("screenshot: %s", qPrintable(file));
+}
+
+// The window while a run is busy: the progress bar along the status bar's top
+// edge covers none of the status text and stays inside the bar, at this
+// scale. Keeps a screenshot beside the window's.
+void TestLayout::busyWindow() {
+    WindowFixture f;
+    QVERIFY(f.ready);
+    const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
+                               "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
+    for (int position = 0; position < Form1Window::entryCount; ++position)
+        f.preset(f.window->entry(position)->objectName(), texts.at(position));
+    f.presetStatus(SetupCommand::kInProcess);
+    Form1& form = f.binding->form();
+    form.lockWindow();
+    form.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    form.progress().step(4);
+    QProgressBar* bar = f.window->progressBar();
+    QVERIFY(bar->isVisible());
+    QVERIFY(bar->value() > 0 && bar->value() < 100);
+    QVERIFY2(bar->toolTip().startsWith(QStringLiteral("the adaptor's dialogue, 4 of 11 lines sent")),
+             qPrintable(bar->toolTip()));
+    QStatusBar* status = f.window->statusBar();
+    QVERIFY(status->rect().contains(bar->geometry()));
+    // The text is drawn centred in the bar: the progress stays above it.
+    const int textTop = (status->height() - status->fontMetrics().height()) / 2;
+    QVERIFY2(bar->geometry().bottom() < textTop,
+             qPrintable(QStringLiteral("bar to %1 px, text from %2 px").arg(bar->geometry().bottom()).arg(textTop)));
+    QTest::qWait(50);
+    const QImage shot = f.window->grab().toImage();
+    form.unlockWindow();
+    QVERIFY(!bar->isVisible());
+
+    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QVERIFY(QDir().mkpath(folder));
+    const QString file = QStringLiteral("%1/netrika-busy-%2x.png").arg(folder).arg(desktopScale());
+    QVERIFY2(shot.save(file), qPrintable(file));
     qInfo("screenshot: %s", qPrintable(file));
 }
 
