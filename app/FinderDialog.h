@@ -19,8 +19,8 @@ class FinderDialog : public QDialog {
 public:
     inline static const QString kTitle = QStringLiteral("Find adaptors");
     inline static const QString kSearching = QStringLiteral("Asking the cable which adaptors are there ...");
-    inline static const QString kNothing = QStringLiteral(
-        "No adaptor answered. One without an address cannot answer: give it one with Setup.");
+    inline static const QString kNothing =
+        QStringLiteral("No adaptor answered. One without an address cannot answer: give it one with Setup.");
 
     FinderDialog(AdaptorFinder& finder, QWidget* parent = nullptr);
     ~FinderDialog() override;

@@ -19,7 +19,8 @@ void LauncherProgress::show(double progress, bool visible) {
         return;
     QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, QStringLiteral("Update"));
     signal << QStringLiteral("application://%1.desktop").arg(m_desktopId)
-           << QVariantMap{{QStringLiteral("progress"), progress}, {QStringLiteral("progress-visible"), visible}};
+           << QVariantMap{{QStringLiteral("progress"), progress},
+                          {QStringLiteral("progress-visible"), visible}};
     QDBusConnection::sessionBus().send(signal);
     m_shown = visible;
 }

@@ -30,8 +30,8 @@ struct ScanRequest {
 };
 
 struct ScanEnd {
-    QString error;         // empty when the search ran to its end
-    QStringList swept;     // "IF A.B.C.D/LEN", each range as asked
+    QString error;     // empty when the search ran to its end
+    QStringList swept; // "IF A.B.C.D/LEN", each range as asked
     bool cancelled = false;
 };
 

@@ -16,9 +16,9 @@ class DialogueTranscript {
 public:
     enum class Direction { Sent, Received };
     struct Entry {
-        qint64 ms = 0;   // since the run started
+        qint64 ms = 0; // since the run started
         Direction direction = Direction::Sent;
-        int port = 0;    // the adaptor's port: 30718, 9999, 23 or 3001
+        int port = 0; // the adaptor's port: 30718, 9999, 23 or 3001
         QByteArray bytes;
         bool operator==(const Entry&) const = default;
     };

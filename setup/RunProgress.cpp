@@ -67,7 +67,8 @@ void RunProgress::publish() {
     const int left = std::max(0, ticksFrom(m_now.stage) - within);
     m_now.leftMs = m_now.stage == Stage::Ended ? 0 : qint64(left) * m_tickMs;
     const int done = m_totalTicks - left;
-    const int percent = m_now.stage == Stage::Ended ? 100 : std::clamp(100 * done / std::max(1, m_totalTicks), 0, 99);
+    const int percent =
+        m_now.stage == Stage::Ended ? 100 : std::clamp(100 * done / std::max(1, m_totalTicks), 0, 99);
     m_now.percent = std::max(m_now.percent, percent);
     for (const Observer& observer : m_observers)
         observer(m_now);

@@ -40,8 +40,8 @@ inline std::map<QString, QByteArray> carried(const QString& transcript, const QR
     for (const QString& l : transcript.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const auto m = line.match(l);
         if (m.hasMatch())
-            bytes[m.captured(QStringLiteral("dir")) + QLatin1Char(' ') + m.captured(QStringLiteral("port"))] +=
-                unescaped(m.captured(QStringLiteral("text")));
+            bytes[m.captured(QStringLiteral("dir")) + QLatin1Char(' ') +
+                  m.captured(QStringLiteral("port"))] += unescaped(m.captured(QStringLiteral("text")));
     }
     return bytes;
 }

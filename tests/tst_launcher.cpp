@@ -40,11 +40,12 @@ private slots:
     // progress out of 0..1, the entry named otherwise than the desktop file),
     // or a hide sent where nothing was ever shown.
     void dockHearsTheRun() {
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("dock"));
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("dock"));
         QVERIFY(bus.isConnected());
         Dock dock;
-        QVERIFY(bus.connect(QString(), QString(), LauncherProgress::kInterface, QStringLiteral("Update"), &dock,
-                            SLOT(update(QDBusMessage))));
+        QVERIFY(bus.connect(QString(), QString(), LauncherProgress::kInterface, QStringLiteral("Update"),
+                            &dock, SLOT(update(QDBusMessage))));
         LauncherProgress launcher(QStringLiteral("org.netrika.Netrika"));
         launcher.show(0, false);
         launcher.show(0.25, true);
@@ -54,9 +55,7 @@ private slots:
         QCOMPARE(dock.updates.size(), 2);
         for (const QVariantList& update : dock.updates)
             QCOMPARE(update.value(0).toString(), QStringLiteral("application://org.netrika.Netrika.desktop"));
-        const auto properties = [&](int i) {
-            return qdbus_cast<QVariantMap>(dock.updates.at(i).value(1));
-        };
+        const auto properties = [&](int i) { return qdbus_cast<QVariantMap>(dock.updates.at(i).value(1)); };
         QCOMPARE(properties(0).value(QStringLiteral("progress")).toDouble(), 0.25);
         QCOMPARE(properties(0).value(QStringLiteral("progress-visible")).toBool(), true);
         QCOMPARE(properties(1).value(QStringLiteral("progress-visible")).toBool(), false);

@@ -76,7 +76,8 @@ struct ScriptedRun {
                     w.clientSends(QStringLiteral("banner, and no prompt after it"));
                 return;
             }
-            if (menu && w.form->m.mTimerState == RunState::kSetupMenu && w.wsMenuTelnet.state() == SocketControl::Connected)
+            if (menu && w.form->m.mTimerState == RunState::kSetupMenu &&
+                w.wsMenuTelnet.state() == SocketControl::Connected)
                 w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.form->m.mState));
             else if (!menu && w.form->m.mTimerState == RunState::kCommandLine)
                 w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
@@ -101,7 +102,9 @@ struct ScriptedRun {
         for (auto [name, socket] : {std::pair{"30718", &w.wsBroadcast}, std::pair{"9999", &w.wsMenuTelnet},
                                     std::pair{"23", &w.wsClient}, std::pair{"3001", &w.wsTest}}) {
             for (qsizetype i = m_noted[name]; i < socket->sent.size(); ++i)
-                timeline << QStringLiteral("tick %1 %2 %3").arg(w.ticks).arg(QLatin1String(name), socket->sent.at(i));
+                timeline << QStringLiteral("tick %1 %2 %3")
+                                .arg(w.ticks)
+                                .arg(QLatin1String(name), socket->sent.at(i));
             m_noted[name] = socket->sent.size();
         }
     }
@@ -143,9 +146,9 @@ private slots:
             << "00-80-a3-61-63-dd" << Script::AdaptorSilent
             << QList<Stage>{Stage::Checking, Stage::Assigning, Stage::Waiting, Stage::Ended}
             << Sequencer::kSetupFailed << 0;
-        QTest::newRow("error_address_taken") << "00-20-4a-61-63-dd" << Script::AddressTaken
-                                             << QList<Stage>{Stage::Checking, Stage::Ended}
-                                             << Sequencer::kAddressExists << 0;
+        QTest::newRow("error_address_taken")
+            << "00-20-4a-61-63-dd" << Script::AddressTaken << QList<Stage>{Stage::Checking, Stage::Ended}
+            << Sequencer::kAddressExists << 0;
         QTest::newRow("error_dialogue_stalls")
             << "00-80-a3-61-63-dd" << Script::DialogueStalls
             << QList<Stage>{Stage::Checking, Stage::Assigning, Stage::Waiting, Stage::Dialogue, Stage::Ended}
