@@ -250,7 +250,8 @@ public:
         requests.append(request);
         m_found = std::move(found);
         m_done = std::move(done);
-        QTimer::singleShot(0, [this] { holdEnd ? report() : finish(); });
+        // Not after the finder is gone: a test may end before the event loop runs again.
+        QTimer::singleShot(0, &m_context, [this] { holdEnd ? report() : finish(); });
     }
     void cancel() override {
         ++cancels;
@@ -278,6 +279,7 @@ public:
 private:
     Found m_found;
     Done m_done;
+    QObject m_context;
 };
 
 class FakeWindow {

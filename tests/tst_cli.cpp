@@ -75,6 +75,15 @@ private:
     int m_lines = 0;
 };
 
+// The simulator's spelling of a MAC given with colons or no separator: 00-80-a3-61-63-dd.
+QString dashed(const QString& mac) {
+    const QString digits = QString(mac).remove(QLatin1Char(':'));
+    QStringList pairs;
+    for (int i = 0; i < 12; i += 2)
+        pairs << digits.mid(i, 2);
+    return pairs.join(QLatin1Char('-'));
+}
+
 } // namespace
 
 // The command line runs the window's own logic: the same checks, the same
@@ -182,11 +191,7 @@ private slots:
         NetnsHarness h(88);
         NETNS_REQUIRE(h);
         h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
-        const QString digits = QString(mac).remove(':');
-        QStringList pairs;
-        for (int i = 0; i < 12; i += 2)
-            pairs << digits.mid(i, 2);
-        SimulatorProcess sim(h, pairs.join('-'),
+        SimulatorProcess sim(h, dashed(mac),
                              misbehave.isEmpty() ? QStringList() : QStringList{misbehave});
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
@@ -269,11 +274,7 @@ private slots:
         NetnsHarness h(88);
         NETNS_REQUIRE(h);
         h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
-        const QString digits = QString(mac).remove(':');
-        QStringList pairs;
-        for (int i = 0; i < 12; i += 2)
-            pairs << digits.mid(i, 2);
-        SimulatorProcess sim(h, pairs.join('-'), {});
+        SimulatorProcess sim(h, dashed(mac), {});
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
         const auto request = SetupRequest::from(mac, "10.77.88.50", "255.255.255.0", "10.77.88.254", true, nullptr);

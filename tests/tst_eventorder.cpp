@@ -1,4 +1,5 @@
 #include "FakeWindow.h"
+#include "ScriptedPrompts.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
@@ -9,35 +10,6 @@ namespace {
 const QString kAddress = QStringLiteral("10.0.0.5");
 const QString kArpMac = QStringLiteral("00-80-a3-61-63-dd");
 const QString kMenuMac = QStringLiteral("00-20-4a-61-63-dd");
-
-// The prompt the adaptor shows at each step of either dialogue.
-QString commandPrompt(Long state) {
-    switch (state) {
-    case 0:
-        return QStringLiteral("Username> ");
-    case 1:
-        return QStringLiteral("Local_1> ");
-    case 2:
-        return QStringLiteral("Password> ");
-    default:
-        return QStringLiteral("Local_1>> ");
-    }
-}
-QString menuPrompt(Long state) {
-    switch (state) {
-    case 2:
-        return QStringLiteral("1 Channel 1\r\n9 Save and exit\r\nYour choice ? ");
-    case 4:
-        return QStringLiteral("Set Gateway IP Address (N) ");
-    case 5:
-        return QStringLiteral("Netmask: Number of Bits for Host Part (0=default) (16) ");
-    case 6:
-    case 9:
-        return QStringLiteral("Your choice ? ");
-    default:
-        return QStringLiteral("(000) ");
-    }
-}
 
 // Delivers what is queued, as the event loop would between user actions.
 void deliverEvents(FakeWindow& w) {

@@ -101,6 +101,19 @@ QRect textRoom(QWidget* widget) {
     return widget->contentsRect();
 }
 
+// Keeps a screenshot as netrika-<name>-<scale>x.png where
+// NETRIKA_SCREENSHOT_DIR names a folder; true when none is asked for.
+bool keepScreenshot(const QImage& shot, const QString& name) {
+    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return true;
+    const QString file = QStringLiteral("%1/netrika-%2-%3x.png").arg(folder, name).arg(desktopScale());
+    if (!QDir().mkpath(folder) || !shot.save(file))
+        return false;
+    qInfo("screenshot: %s", qPrintable(file));
+    return true;
+}
+
 } // namespace
 
 // The window as it opens: where each control sits, what it shows, and how the
@@ -589,13 +602,7 @@ void TestLayout::scaledWindow() {
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     QCOMPARE(shot.size(), (QSizeF(430, 197) * scale).toSize());
 
-    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        return;
-    QVERIFY(QDir().mkpath(folder));
-    const QString file = QStringLiteral("%1/netrika-window-%2x.png").arg(folder).arg(scale);
-    QVERIFY2(shot.save(file), qPrintable(file));
-    qInfo("screenshot: %s", qPrintable(file));
+    QVERIFY(keepScreenshot(shot, QStringLiteral("window")));
 }
 
 void TestLayout::typedLength_data() {
@@ -932,13 +939,7 @@ void TestLayout::finderDialog() {
     auto* state = dialog.findChild<QLabel*>(QStringLiteral("finderState"));
     QVERIFY(state->heightForWidth(state->width()) <= state->height());
 
-    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        return;
-    QVERIFY(QDir().mkpath(folder));
-    const QString file = QStringLiteral("%1/netrika-finder-%2x.png").arg(folder).arg(desktopScale());
-    QVERIFY2(dialog.grab().toImage().save(file), qPrintable(file));
-    qInfo("screenshot: %s", qPrintable(file));
+    QVERIFY(keepScreenshot(dialog.grab().toImage(), QStringLiteral("finder")));
 }
 
 // The window while a run is busy: the progress bar along the status bar's top
@@ -972,13 +973,7 @@ void TestLayout::busyWindow() {
     form.unlockWindow();
     QVERIFY(!bar->isVisible());
 
-    const QString folder = qEnvironmentVariable("NETRIKA_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        return;
-    QVERIFY(QDir().mkpath(folder));
-    const QString file = QStringLiteral("%1/netrika-busy-%2x.png").arg(folder).arg(desktopScale());
-    QVERIFY2(shot.save(file), qPrintable(file));
-    qInfo("screenshot: %s", qPrintable(file));
+    QVERIFY(keepScreenshot(shot, QStringLiteral("busy")));
 }
 
 QTEST_MAIN(TestLayout)

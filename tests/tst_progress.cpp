@@ -1,4 +1,5 @@
 #include "FakeWindow.h"
+#include "ScriptedPrompts.h"
 #include "setup/Sequencer.h"
 #include "setup/SignTest.h"
 
@@ -7,34 +8,6 @@
 namespace {
 using Stage = RunProgress::Stage;
 const QString kAddress = QStringLiteral("10.0.0.5");
-
-QString commandPrompt(Long state) {
-    switch (state) {
-    case 0:
-        return QStringLiteral("Username> ");
-    case 1:
-        return QStringLiteral("Local_1> ");
-    case 2:
-        return QStringLiteral("Password> ");
-    default:
-        return QStringLiteral("Local_1>> ");
-    }
-}
-QString menuPrompt(Long state) {
-    switch (state) {
-    case 2:
-        return QStringLiteral("9 Save and exit\r\nYour choice ? ");
-    case 4:
-        return QStringLiteral("Set Gateway IP Address (N) ");
-    case 5:
-        return QStringLiteral("Netmask: Number of Bits for Host Part (0=default) (16) ");
-    case 6:
-    case 9:
-        return QStringLiteral("Your choice ? ");
-    default:
-        return QStringLiteral("(000) ");
-    }
-}
 
 enum class Script { Succeeds, AdaptorSilent, AddressTaken, DialogueStalls };
 
