@@ -110,15 +110,15 @@ mkdir -p "$completion_files/sites"
 touch "$completion_files/"{signs.csv,OLD.CSV,notes.txt,signs.csv.bak}
 # name | words before the cursor | word at the cursor | the answers
 completion_cases=(
-    "ok_commands|netrika-cli||batch setup"
+    "ok_commands|netrika-cli||batch scan setup"
     "ok_command_begun|netrika-cli|ba|batch"
     "ok_options_without_a_command|netrika-cli|-|--help --version"
-    "ok_setup_options|netrika-cli setup|--|--gateway --help --ip --json --mac --mask --sign-test"
-    "ok_batch_options|netrika-cli batch signs.csv|-|--check --delimiter --help --jobs --json --report --resume -q"
+    "ok_setup_options|netrika-cli setup|--|--current-ip --gateway --help --ip --json --log --mac --mask --sign-test"
+    "ok_batch_options|netrika-cli batch signs.csv|-|--check --delimiter --help --jobs --json --log-dir --report --resume -q"
     "ok_batch_option_begun|netrika-cli batch|--del|--delimiter"
     "ok_option_given_not_offered_again|netrika-cli setup --mac 00-80-a3-61-63-dd --ip 10.1.2.16|--ma|--mask"
     "ok_batch_file_csv_folders_and_stdin|netrika-cli batch||- OLD.CSV signs.csv sites"
-    "ok_batch_file_given_then_options|netrika-cli batch -||--check --delimiter --help --jobs --json --report --resume -q"
+    "ok_batch_file_given_then_options|netrika-cli batch -||--check --delimiter --help --jobs --json --log-dir --report --resume -q"
     "ok_report_csv_and_folders|netrika-cli batch signs.csv --report||OLD.CSV signs.csv sites"
     "ok_report_after_equals|netrika-cli batch signs.csv --report|=|OLD.CSV signs.csv sites"
     "ok_report_after_equals_begun|netrika-cli batch signs.csv --report =|s|signs.csv sites"
@@ -135,7 +135,10 @@ completion_cases=(
     "error_nothing_for_jobs|netrika-cli batch signs.csv --jobs||"
     "error_no_batch_option_for_setup|netrika-cli setup|--re|"
     "error_no_setup_option_for_batch|netrika-cli batch signs.csv|--ma|"
-    "error_no_file_for_setup|netrika-cli setup||--gateway --help --ip --json --mac --mask --sign-test -q"
+    "error_no_file_for_setup|netrika-cli setup||--current-ip --gateway --help --ip --json --log --mac --mask --sign-test -q -v"
+    "ok_scan_options|netrika-cli scan|--|--all --help --interface --json --range"
+    "ok_scan_range_again|netrika-cli scan --range 10.1.2.0/24|--r|--range"
+    "error_nothing_for_current_ip|netrika-cli setup --current-ip||"
     "error_nothing_after_an_unknown_command|netrika-cli frob||"
 )
 for case in "${completion_cases[@]}"; do
