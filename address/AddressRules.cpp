@@ -1,5 +1,7 @@
 #include "address/AddressRules.h"
 
+#include <QStringList>
+
 #include <QRegularExpression>
 
 namespace AddressRules {
@@ -114,6 +116,13 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
 
 bool CheckSubnetMask(const QuadTexts& maskFields) {
     return octetsPass(maskFields, [](double v) { return v >= 0 && v <= 255; });
+}
+
+QString DashedMac(const QString& mac) {
+    QStringList pairs;
+    for (qsizetype i = 0; i + 1 < mac.size(); i += 2)
+        pairs << mac.mid(i, 2);
+    return pairs.join(QLatin1Char('-'));
 }
 
 qint16 MacFamily(const QString& mac) {

@@ -42,5 +42,8 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
 [[nodiscard]] bool CheckSubnetMask(const QuadTexts& maskFields);
 // 1 for 00204a..., 2 for 0080a3..., 0 otherwise; exact and case-sensitive.
 [[nodiscard]] qint16 MacFamily(const QString& mac);
+// The MAC's pairs joined by '-', as the host's command and the status texts
+// write it: 0080a36163dd is 00-80-a3-61-63-dd.
+[[nodiscard]] QString DashedMac(const QString& mac);
 
 } // namespace AddressRules

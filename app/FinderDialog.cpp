@@ -1,5 +1,7 @@
 #include "app/FinderDialog.h"
 
+#include "address/AddressRules.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -76,13 +78,6 @@ FinderDialog::~FinderDialog() {
         m_finder.cancel();
 }
 
-QString FinderDialog::dashedMac(const QString& mac) {
-    QStringList pairs;
-    for (int i = 0; i + 1 < mac.size(); i += 2)
-        pairs << mac.mid(i, 2);
-    return pairs.join(QLatin1Char('-'));
-}
-
 QString FinderDialog::portsText(const FoundAdaptor& adaptor) {
     if (!adaptor.onHostSubnet)
         return QStringLiteral("not tried");
@@ -114,7 +109,7 @@ void FinderDialog::search() {
 void FinderDialog::add(const FoundAdaptor& adaptor) {
     m_found.append(adaptor);
     auto* item = new QTreeWidgetItem(m_list);
-    item->setText(MacColumn, dashedMac(adaptor.mac));
+    item->setText(MacColumn, AddressRules::DashedMac(adaptor.mac));
     item->setText(FamilyColumn, familyText(adaptor.family));
     item->setText(AddressColumn, adaptor.address);
     item->setText(InterfaceColumn, adaptor.interfaceName);

@@ -30,8 +30,6 @@ public:
     // The adaptor chosen, once the dialog has been accepted.
     [[nodiscard]] const std::optional<FoundAdaptor>& chosen() const { return m_chosen; }
 
-    // "00-80-a3-61-63-dd", as the window's caption writes a MAC.
-    [[nodiscard]] static QString dashedMac(const QString& mac);
     // "9999 3001", "none", or "not tried" for an adaptor on no subnet of this host.
     [[nodiscard]] static QString portsText(const FoundAdaptor& adaptor);
 

@@ -1,5 +1,7 @@
 #include "app/WindowBinding.h"
 
+#include "address/AddressRules.h"
+
 #include "app/DetailsDialog.h"
 #include "app/FinderDialog.h"
 #include "app/Form1Window.h"
@@ -127,7 +129,7 @@ void WindowBinding::findAdaptors() {
 
 QString WindowBinding::chosenText(const FoundAdaptor& adaptor) {
     return QStringLiteral("%1 is at %2; Setup moves it to the IP address typed")
-        .arg(FinderDialog::dashedMac(adaptor.mac), adaptor.address);
+        .arg(AddressRules::DashedMac(adaptor.mac), adaptor.address);
 }
 
 void WindowBinding::useAdaptor(const FoundAdaptor& adaptor) {

@@ -1,5 +1,7 @@
 #include "cli/ScanCommand.h"
 
+#include "address/AddressRules.h"
+
 #include "cli/JsonLine.h"
 
 #include <QJsonArray>
@@ -11,13 +13,6 @@ ScanCommand::ScanCommand(ScanRequest request, AdaptorFinder& finder, CliRun::Out
     , m_output(output)
     , m_out(out)
     , m_err(err) {}
-
-QString ScanCommand::macText(const QString& digits) {
-    QStringList pairs;
-    for (qsizetype i = 0; i + 1 < digits.size(); i += 2)
-        pairs << digits.mid(i, 2).toUpper();
-    return pairs.join(QLatin1Char('-'));
-}
 
 int ScanCommand::run() {
     m_clock.start();
@@ -35,7 +30,7 @@ void ScanCommand::found(const FoundAdaptor& a) {
     m_found.append(a);
     if (m_output != CliRun::Output::Json)
         return;
-    QJsonObject fields{{QStringLiteral("mac"), macText(a.mac).toLower()},
+    QJsonObject fields{{QStringLiteral("mac"), AddressRules::DashedMac(a.mac)},
                        {QStringLiteral("family"), a.family},
                        {QStringLiteral("address"), a.address},
                        {QStringLiteral("interface"), a.interfaceName},
@@ -56,7 +51,7 @@ void ScanCommand::printTable() {
         QStringList ports;
         for (int p : a.openPorts)
             ports << QString::number(p);
-        rows.append({macText(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
+        rows.append({AddressRules::DashedMac(a.mac).toUpper(), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
                      a.address, a.interfaceName,
                      !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")
                      : ports.isEmpty() ? QStringLiteral("none")

@@ -21,9 +21,6 @@ public:
     // Ends the search soon (Ctrl-C, SIGTERM, SIGHUP).
     void interrupt();
 
-    // A MAC as the table shows it: 00-80-A3-01-02-03.
-    [[nodiscard]] static QString macText(const QString& digits);
-
 private:
     void found(const FoundAdaptor& a);
     void done(const ScanEnd& end);

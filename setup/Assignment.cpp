@@ -17,13 +17,6 @@ void closeFully(SocketControl& ws) {
     }
 }
 
-QString dashed(const QString& mac) {
-    QStringList pairs;
-    for (int i = 0; i < 12; i += 2)
-        pairs << mac.mid(i, 2);
-    return pairs.join(QLatin1Char('-'));
-}
-
 } // namespace
 
 void Assignment::armProbe(Long mode) {
@@ -122,7 +115,7 @@ void Assignment::SetIPAddr() {
     try {
         f.progress().enter(RunProgress::Stage::Assigning);
         f.ui.host->launch(QStringLiteral("arp -s ") + f.m.mIPAddress + QLatin1Char(' ') +
-                              dashed(f.m.mMacAddress),
+                              AddressRules::DashedMac(f.m.mMacAddress),
                           HostCommand::kMinimizedFocus);
         f.neighbourEntryMade();
         armProbe(RunState::kAfterArpBinding);

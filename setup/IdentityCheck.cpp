@@ -1,15 +1,9 @@
 #include "setup/IdentityCheck.h"
 
+#include "address/AddressRules.h"
+
 #include "setup/Form1.h"
 
-#include <QStringList>
-
-QString IdentityCheck::dashed(const QString& mac) {
-    QStringList pairs;
-    for (int i = 0; i < 12; i += 2)
-        pairs << mac.mid(i, 2);
-    return pairs.join(QLatin1Char('-'));
-}
 
 bool IdentityCheck::passes(const QString& address) {
     f.progress().enter(RunProgress::Stage::Identifying);
@@ -19,13 +13,13 @@ bool IdentityCheck::passes(const QString& address) {
         if (owner.outcome != ArpOwner::Silent)
             break;
     }
-    const QString mac = dashed(f.m.mMacAddress);
+    const QString mac = AddressRules::DashedMac(f.m.mMacAddress);
     QString refusal;
     switch (owner.outcome) {
     case ArpOwner::Answered:
         if (owner.mac == f.m.mMacAddress)
             return true;
-        refusal = kOtherDevice.arg(mac, address, dashed(owner.mac));
+        refusal = kOtherDevice.arg(mac, address, AddressRules::DashedMac(owner.mac));
         break;
     case ArpOwner::Silent:
         refusal = kNoAnswer.arg(mac, address);

@@ -29,8 +29,6 @@ public:
     // false after showing why and unlocking the window.
     [[nodiscard]] bool passes(const QString& address);
 
-    // Twelve hexadecimal digits as six dashed pairs.
-    [[nodiscard]] static QString dashed(const QString& mac);
 
 private:
     Form1& f;

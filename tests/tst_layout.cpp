@@ -114,6 +114,14 @@ bool keepScreenshot(const QImage& shot, const QString& name) {
     return true;
 }
 
+// The fields as the screenshots show them: a whole setup typed in.
+void presetShownFields(const WindowFixture& f) {
+    const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
+                               "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
+    for (int position = 0; position < Form1Window::entryCount; ++position)
+        f.preset(f.window->entry(position)->objectName(), texts.at(position));
+}
+
 } // namespace
 
 // The window as it opens: where each control sits, what it shows, and how the
@@ -584,10 +592,7 @@ void TestLayout::scaledWindow() {
     {
         WindowFixture f;
         QVERIFY(f.ready);
-        const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
-                                   "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
-        for (int position = 0; position < Form1Window::entryCount; ++position)
-            f.preset(f.window->entry(position)->objectName(), texts.at(position));
+        presetShownFields(f);
         f.presetStatus(QStringLiteral("Setup IP address is successful, reboot adaptor to take effect."));
         f.window->setupButton()->setFocus(Qt::OtherFocusReason);
         QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
@@ -948,10 +953,7 @@ void TestLayout::finderDialog() {
 void TestLayout::busyWindow() {
     WindowFixture f;
     QVERIFY(f.ready);
-    const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
-                               "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
-    for (int position = 0; position < Form1Window::entryCount; ++position)
-        f.preset(f.window->entry(position)->objectName(), texts.at(position));
+    presetShownFields(f);
     f.presetStatus(SetupCommand::kInProcess);
     Form1& form = f.binding->form();
     form.lockWindow();
