@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -123,6 +124,9 @@ void BatchRun::started(int r) {
     if (q.signTest)
         arguments << QStringLiteral("--sign-test");
     arguments << m_options.extraArguments;
+    // A row's stages and dialogue reach a script only as the row's events.
+    if (m_options.output == CliRun::Output::Json)
+        arguments << QStringLiteral("--json");
     if (!m_options.logDir.isEmpty())
         arguments << QStringLiteral("--log") << QDir(m_options.logDir).filePath(logName(q));
 
@@ -168,15 +172,37 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
             m_err << m_rows[r].mac << "  " << line << Qt::endl;
             continue;
         }
+        if (m_options.output == CliRun::Output::Json) {
+            childEvent(r, line);
+            continue;
+        }
         const auto m = timed.match(line);
         const bool box = m.captured(1).startsWith(CliRun::kBoxMark);
         if (m.hasMatch() && !box)
             m_outcomes[r].status = m.captured(1);
-        if (m.hasMatch())
-            jsonEvent(box ? "box" : "status", r,
-                  {{QStringLiteral("text"), box ? m.captured(1).mid(CliRun::kBoxMark.size()) : m.captured(1)}});
         progress(m_rows[r].mac + QStringLiteral("  ") + line);
     }
+}
+
+// One line of a row run with --json. Its own started and finished are the
+// batch's to tell (the batch knows how the process ended); every other event
+// is passed on with the row's line and the batch's time. The row's lines for
+// people come on its standard error.
+void BatchRun::childEvent(int r, const QString& line) {
+    QJsonParseError error{};
+    QJsonObject e = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+    const QString name = e.value(QStringLiteral("event")).toString();
+    if (error.error != QJsonParseError::NoError || name.isEmpty()) {
+        m_err << m_rows[r].mac << "  " << line << Qt::endl;
+        return;
+    }
+    if (name == QLatin1String("started") || name == QLatin1String("finished"))
+        return;
+    if (name == QLatin1String("status"))
+        m_outcomes[r].status = e.value(QStringLiteral("text")).toString();
+    e.remove(QStringLiteral("event"));
+    e.remove(QStringLiteral("time"));
+    jsonEvent(name.toUtf8().constData(), r, e);
 }
 
 void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
@@ -204,9 +230,9 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
                  .arg(m_rows[r].mac, resultName(o.result))
                  .arg(o.seconds, 0, 'f', 1));
     jsonEvent("finished", r,
-          {{QStringLiteral("result"), resultName(o.result)},
-           {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
-           {QStringLiteral("status"), o.status}});
+              {{QStringLiteral("result"), resultName(o.result)},
+               {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
+               {QStringLiteral("status"), o.status}});
     if (m_options.onFinished)
         m_options.onFinished(r);
     if (!m_interrupted)
@@ -292,4 +318,3 @@ QString BatchRun::table() const {
     }
     return out;
 }
-

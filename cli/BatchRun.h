@@ -29,8 +29,9 @@ public:
         QString logDir;             // each row's stages and dialogue to <logDir>/<mac>.log
         bool terminal = false;      // keep a summary line at the bottom
         // Text: each row's lines with its MAC in front. Json: an event a line
-        // (started, status, box, finished, each with the row's line), the
-        // text going to err. Quiet: nothing until the final table.
+        // (started, stage, dialogue, status, box, finished, each with the
+        // row's line), the text going to err. Quiet: nothing until the final
+        // table.
         CliRun::Output output = CliRun::Output::Text;
         std::function<void(int row)> onFinished; // once a row's outcome is known
     };
@@ -64,6 +65,7 @@ private:
     void startMore();
     void started(int row);
     void readLines(int row, QProcess::ProcessChannel channel);
+    void childEvent(int row, const QString& line);
     void finished(int row, int exitCode, QProcess::ExitStatus status);
     void progress(const QString& line);
     [[nodiscard]] QString summary() const;

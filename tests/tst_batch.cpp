@@ -557,15 +557,44 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().contains("\"Sign 11; by the \"\"exit\"\"\""));
         QVERIFY2(batch.err.contains("the columns Name are not used"), qPrintable(batch.err));
-        // One JSON object a line; each row started, then its statuses, then finished; the summary last.
-        QMap<int, QStringList> perRow;
+        // One JSON object a line; each row started, then its stages, dialogue
+        // and statuses, then finished; the summary last. Each row's dialogue
+        // events are its adaptor's wire, both ways.
+        QMap<int, QStringList> perRow, stages;
+        QMap<int, std::map<QString, QByteArray>> carriedBy;
+        QMap<int, double> percent;
         const QStringList lines = batch.out.split('\n', Qt::SkipEmptyParts);
         for (const QString& line : lines) {
             const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
             QVERIFY2(!e.isEmpty(), qPrintable(line));
-            if (e.value("event") != QLatin1String("summary"))
-                perRow[e.value("line").toInt()] << e.value("event").toString();
+            const QString event = e.value("event").toString();
+            const int row = e.value("line").toInt();
+            if (event == QLatin1String("summary"))
+                continue;
+            perRow[row] << event;
+            if (event == QLatin1String("stage")) {
+                if (stages[row].isEmpty() || stages[row].last() != e.value("stage").toString())
+                    stages[row] << e.value("stage").toString();
+                QVERIFY2(e.value("percent").toDouble() >= percent.value(row), qPrintable(line));
+                percent[row] = e.value("percent").toDouble();
+            }
+            if (event == QLatin1String("dialogue"))
+                carriedBy[row][e.value("direction").toString() + QString::number(e.value("port").toInt())] +=
+                    QByteArray::fromHex(e.value("hex").toString().toLatin1());
+            if (event == QLatin1String("box"))
+                QCOMPARE(e.value("answer").toString(), "No");
         }
+        for (const int row : {2, 3}) {
+            QCOMPARE(stages[row], QStringList({"checking", "assigning", "waiting", "dialogue", "ended"}));
+            QCOMPARE(percent[row], 100.0);
+        }
+        QCOMPARE(carriedBy[2]["sent23"], s.sims[0]->received(23));
+        QCOMPARE(carriedBy[2]["received23"], s.sims[0]->sent(23));
+        QCOMPARE(carriedBy[3]["sent9999"], s.sims[1]->received(9999));
+        QCOMPARE(carriedBy[3]["received9999"], s.sims[1]->sent(9999));
+        QVERIFY(carriedBy[2]["received23"].size() > 100 && carriedBy[3]["received9999"].size() > 100);
+        // The lines for people still come, each with its row's MAC.
+        QVERIFY2(batch.err.contains(QRegularExpression("00-20-4a-00-00-03 +\\d+\\.\\d  ")), qPrintable(batch.err));
         const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
         QCOMPARE(summary.value("event").toString(), "summary");
         QCOMPARE(summary.value("succeeded").toInt(), 2);
@@ -575,6 +604,7 @@ private slots:
             QCOMPARE(events.first(), "started");
             QCOMPARE(events.last(), "finished");
             QVERIFY(events.count("status") >= 2);
+            QVERIFY(events.count("dialogue") >= 10);
         }
     }
 
