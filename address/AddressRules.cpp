@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <bit>
+
 namespace AddressRules {
 
 QString trimSpaces(const QString& text) {
@@ -116,6 +118,94 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
 
 bool CheckSubnetMask(const QuadTexts& maskFields) {
     return octetsPass(maskFields, [](double v) { return v >= 0 && v <= 255; });
+}
+
+std::optional<quint32> quadValue(const QuadTexts& fields) {
+    quint32 address = 0;
+    for (const QString& f : fields) {
+        const auto v = numberValue(f);
+        if (!v || *v < 0 || *v > 255 || *v != double(int(*v)))
+            return std::nullopt;
+        address = (address << 8) | quint32(*v);
+    }
+    return address;
+}
+
+std::optional<int> prefixLength(quint32 mask) {
+    const int length = std::countl_one(mask);
+    if (length < 32 && (mask << length) != 0)
+        return std::nullopt;
+    return length;
+}
+
+QString dotted(quint32 address) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xff)
+        .arg((address >> 8) & 0xff)
+        .arg(address & 0xff);
+}
+
+namespace {
+// The mask's prefix length when it is one an adaptor can be given.
+std::optional<int> usablePrefix(const QuadTexts& mask) {
+    const auto value = quadValue(mask);
+    const auto length = value ? prefixLength(*value) : std::nullopt;
+    if (!length || *length < kShortestPrefix || *length > kLongestPrefix)
+        return std::nullopt;
+    return length;
+}
+
+QString written(const QuadTexts& fields) {
+    return joinTrimmed(fields);
+}
+} // namespace
+
+std::optional<SenseRefusal> SenseCheck(const QuadTexts& ipFields, const QuadTexts& maskFields,
+                                       const QuadTexts& gatewayFields) {
+    using Field = SenseRefusal::Field;
+    const auto length = usablePrefix(maskFields);
+    if (!length)
+        return SenseRefusal{Field::Mask, QStringLiteral("%1 is not a contiguous mask from /%2 to /%3")
+                                             .arg(written(maskFields))
+                                             .arg(kShortestPrefix)
+                                             .arg(kLongestPrefix)};
+    const quint32 mask = ~quint32(0) << (32 - *length);
+    const auto ip = quadValue(ipFields);
+    if (!ip)
+        return SenseRefusal{Field::Ip, QStringLiteral("%1 is not an address").arg(written(ipFields))};
+    const quint32 network = *ip & mask;
+    const QString subnet = QStringLiteral("%1/%2").arg(dotted(network)).arg(*length);
+    // The subnet's own two addresses: neither can be a device's.
+    const auto ownAddress = [&](quint32 a) -> QString {
+        if (a == network)
+            return QStringLiteral("the network address of ") + subnet;
+        if (a == (network | ~mask))
+            return QStringLiteral("the broadcast address of ") + subnet;
+        return {};
+    };
+    if (const QString own = ownAddress(*ip); !own.isEmpty())
+        return SenseRefusal{Field::Ip, QStringLiteral("%1 is %2").arg(dotted(*ip), own)};
+    // 0.0.0.0: no gateway at all.
+    const auto gateway = quadValue(gatewayFields);
+    if (gateway == quint32(0))
+        return std::nullopt;
+    if (!gateway || (*gateway & mask) != network)
+        return SenseRefusal{Field::Gateway,
+                            QStringLiteral("gateway %1 is not on %2").arg(written(gatewayFields), subnet)};
+    if (const QString own = ownAddress(*gateway); !own.isEmpty())
+        return SenseRefusal{Field::Gateway, QStringLiteral("gateway %1 is %2").arg(dotted(*gateway), own)};
+    if (*gateway == *ip)
+        return SenseRefusal{Field::Gateway,
+                            QStringLiteral("gateway %1 is the adaptor's own address").arg(dotted(*gateway))};
+    return std::nullopt;
+}
+
+std::optional<Integer> hostBitsOf(const QuadTexts& mask) {
+    const auto length = usablePrefix(mask);
+    if (!length)
+        return std::nullopt;
+    return Integer(32 - *length);
 }
 
 QString DashedMac(const QString& mac) {

@@ -40,6 +40,34 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
                   QString& mask, Integer& hostBits);
 // Every mask octet 0 <= v <= 255.
 [[nodiscard]] bool CheckSubnetMask(const QuadTexts& maskFields);
+// What would misconfigure the adaptor although every octet passes its check:
+// the subnet's own addresses as the adaptor's, a mask with holes, a gateway
+// the adaptor cannot reach. Asked after the four checks have passed.
+struct SenseRefusal {
+    enum class Field { Ip, Mask, Gateway };
+    Field field = Field::Ip;
+    // What is wrong, with the values: "gateway 10.77.60.254 is not on 10.77.50.0/24".
+    QString text;
+};
+// The address of four octet texts (plain decimal, optionally signed, blanks
+// at either end), each a whole number from 0 to 255; nothing otherwise.
+[[nodiscard]] std::optional<quint32> quadValue(const QuadTexts& fields);
+// The prefix length of a contiguous mask; nothing for a mask with holes.
+[[nodiscard]] std::optional<int> prefixLength(quint32 mask);
+// Dotted decimal, as the status texts write an address: 10.77.50.0.
+[[nodiscard]] QString dotted(quint32 address);
+inline constexpr int kShortestPrefix = 8;
+inline constexpr int kLongestPrefix = 30;
+// The mask is contiguous, /8 to /30; the IP is neither the network nor the
+// broadcast address of its subnet; a gateway other than 0.0.0.0 lies in the
+// IP's subnet and is not the IP. Checked in that order.
+[[nodiscard]] std::optional<SenseRefusal> SenseCheck(const QuadTexts& ip, const QuadTexts& mask,
+                                                     const QuadTexts& gateway);
+// The host bits the adaptor's setup menu is told: 32 less the prefix length
+// (24, 16 and 8 for the masks of /8, /16 and /24); nothing for a mask that
+// SenseCheck refuses.
+[[nodiscard]] std::optional<Integer> hostBitsOf(const QuadTexts& mask);
+
 // 1 for 00204a..., 2 for 0080a3..., 0 otherwise; exact and case-sensitive.
 [[nodiscard]] qint16 MacFamily(const QString& mac);
 // The MAC's pairs joined by '-', as the host's command and the status texts

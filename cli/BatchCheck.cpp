@@ -38,11 +38,10 @@ QString segmentOf(quint32 address) {
     return bestDirect ? best : QString();
 }
 
-QStringList hostProblems(const BatchFile& file, const QString& report, const QString& helperProgram) {
+QStringList helperProblems(NetHelper& helper) {
     QStringList problems;
-    NetHelper helper(helperProgram);
     if (!helper.start()) {
-        problems << QStringLiteral("the network helper %1 cannot be started (said above)").arg(helperProgram);
+        problems << QStringLiteral("the network helper %1 cannot be started (said above)").arg(helper.program());
     } else {
         for (const auto& [ability, need] : {std::pair{"echo", "echo requests (CAP_NET_RAW)"},
                                             std::pair{"arp", "ARP probes (CAP_NET_RAW)"},
@@ -51,6 +50,12 @@ QStringList hostProblems(const BatchFile& file, const QString& report, const QSt
                 problems << QStringLiteral("the network helper cannot make %1. %2")
                                 .arg(QLatin1String(need), helper.capabilityAdvice());
     }
+    return problems;
+}
+
+QStringList hostProblems(const BatchFile& file, const QString& report, const QString& helperProgram) {
+    NetHelper helper(helperProgram);
+    QStringList problems = helperProblems(helper);
     for (const BatchRow& row : file.rows) {
         // An adaptor reached at the address it has may be given one on another network.
         const bool current = !row.request.currentIp.isEmpty();

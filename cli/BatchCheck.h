@@ -10,6 +10,11 @@
 // written. One problem a line; none when the batch would start.
 [[nodiscard]] QStringList hostProblems(const BatchFile& file, const QString& report, const QString& helperProgram);
 
+// What the network helper cannot do of what a run needs, each with how to
+// fix it; empty when it can do it all. Starts the helper.
+class NetHelper;
+[[nodiscard]] QStringList helperProblems(NetHelper& helper);
+
 // The interface whose subnet holds the address (host byte order), from the
 // host's routing table; empty when it is reached only through a gateway or
 // not at all.

@@ -11,7 +11,8 @@
 #include <memory>
 
 const QStringList BatchFile::kKnownColumns{"mac", "ip", "mask", "gateway", "sign_test", "current_ip"};
-const QStringList BatchFile::kReportColumns{"line", "result", "seconds", "status"};
+const QString BatchFile::kWindows1252 = QStringLiteral("Windows-1252");
+const QStringList BatchFile::kReportColumns{"line", "result", "reason", "seconds", "status"};
 
 namespace {
 
@@ -23,6 +24,7 @@ struct Record {
 // The text of the file, whatever its encoding; a problem naming the
 // encoding where it cannot be read.
 QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
+    const QString& kWindows1252 = BatchFile::kWindows1252;
     const auto starts = [&bytes](const char* mark, int n) { return bytes.startsWith(QByteArray(mark, n)); };
     QStringConverter::Encoding e = QStringConverter::Utf8;
     qsizetype skip = 0;
@@ -39,6 +41,15 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
         e = little ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
         skip = 2;
         encoding = little ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
+    } else if (bytes.startsWith("PK\x03\x04")) {
+        // A zip container: the workbook formats of today's spreadsheets.
+        problem = QStringLiteral("the file is a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as "
+                                 "\"CSV UTF-8\"");
+        return {};
+    } else if (bytes.startsWith("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1")) {
+        problem = QStringLiteral("the file is an old spreadsheet workbook (.xls), not CSV: save the sheet as "
+                                 "\"CSV UTF-8\"");
+        return {};
     } else if (bytes.contains('\0')) {
         problem = QStringLiteral("the file holds NUL bytes: UTF-16 without a byte-order mark is not read; "
                                  "save it as \"CSV UTF-8\"");
@@ -47,8 +58,16 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
     QStringDecoder decoder(e, QStringConverter::Flag::Stateless);
     QString text = decoder(bytes.sliced(skip));
     if (decoder.hasError()) {
-        problem = QStringLiteral("the file is not %1 text: save it as \"CSV UTF-8\"").arg(encoding);
-        return {};
+        // No mark and not UTF-8: what older spreadsheets save as "CSV" on an
+        // office computer, one byte a character.
+        QStringDecoder office("windows-1252", QStringConverter::Flag::Stateless);
+        if (skip == 0 && office.isValid())
+            text = office(bytes);
+        if (skip != 0 || !office.isValid() || office.hasError()) {
+            problem = QStringLiteral("the file is not %1 text: save it as \"CSV UTF-8\"").arg(encoding);
+            return {};
+        }
+        encoding = kWindows1252;
     }
     if (text.contains(QChar(0))) {
         problem = QStringLiteral("the file holds NUL characters, which no batch file has");
@@ -182,7 +201,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
     QString problem;
     const QString text = decode(bytes, file.encoding, problem);
     if (!problem.isEmpty()) {
-        file.problems << problem;
+        file.problem(0, problem);
         return file;
     }
     QStringList lines = physicalLines(text);
@@ -203,12 +222,12 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
     Reader reader(file.delimiter);
     for (int i = first; i < lines.size(); ++i)
         if (!reader.feed(i + 1, lines[i])) {
-            file.problems << QStringLiteral("line %1: the file cannot be read: out of memory").arg(i + 1);
+            file.problem(i + 1, QStringLiteral("line %1: the file cannot be read: out of memory").arg(i + 1));
             return file;
         }
     std::vector<Record> records = reader.finish();
     if (records.empty()) {
-        file.problems << QStringLiteral("no header line mac,ip,mask,gateway");
+        file.problem(0, QStringLiteral("no header line mac,ip,mask,gateway"));
         return file;
     }
 
@@ -223,7 +242,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             continue;
         }
         if (at.contains(name)) {
-            file.problems << QStringLiteral("line %1: the column %2 is named twice").arg(header.line).arg(header.cells[c]);
+            file.problem(header.line,
+                         QStringLiteral("line %1: the column %2 is named twice").arg(header.line).arg(header.cells[c]));
             return file;
         }
         at.insert(name, c);
@@ -236,10 +256,12 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         if (!at.contains(QLatin1String(name)))
             missing << QLatin1String(name);
     if (!missing.isEmpty()) {
-        file.problems << QStringLiteral("line %1: the header %2, read with the separator %3, has no column %4; "
-                                        "a batch file needs mac, ip, mask and gateway, in any order")
-                             .arg(header.line)
-                             .arg(lines.value(header.line - 1), separatorName(file.delimiter), missing.join(QStringLiteral(", ")));
+        file.problem(header.line,
+                     QStringLiteral("line %1: the header %2, read with the separator %3, has no column %4; "
+                                    "a batch file needs mac, ip, mask and gateway, in any order")
+                         .arg(header.line)
+                         .arg(lines.value(header.line - 1), separatorName(file.delimiter),
+                              missing.join(QStringLiteral(", "))));
         return file;
     }
 
@@ -250,24 +272,27 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             return at.contains(name) ? record.cells.value(at[name]) : QString();
         };
         const auto problemAt = [&](const QString& column, const QString& value, const QString& why) {
-            file.problems << QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why);
+            file.problem(record.line, QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why),
+                         column, value);
         };
         if (record.cells.size() > header.cells.size()) {
             const QStringList beyond = record.cells.mid(header.cells.size());
             if (!std::all_of(beyond.begin(), beyond.end(), [](const QString& c) { return c.isEmpty(); })) {
-                file.problems << QStringLiteral("line %1: %2 values where the header has %3 columns")
-                                     .arg(record.line)
-                                     .arg(record.cells.size())
-                                     .arg(header.cells.size());
+                file.problem(record.line, QStringLiteral("line %1: %2 values where the header has %3 columns")
+                                              .arg(record.line)
+                                              .arg(record.cells.size())
+                                              .arg(header.cells.size()));
                 continue;
             }
         }
         if (const auto c = std::find_if(unnamed.begin(), unnamed.end(), [&](int i) { return !record.cells.value(i).isEmpty(); });
             c != unnamed.end()) {
-            file.problems << QStringLiteral("line %1: column %2 has the value \"%3\" but no name in the header")
-                                 .arg(record.line)
-                                 .arg(*c + 1)
-                                 .arg(record.cells.value(*c));
+            file.problem(record.line,
+                         QStringLiteral("line %1: column %2 has the value \"%3\" but no name in the header")
+                             .arg(record.line)
+                             .arg(*c + 1)
+                             .arg(record.cells.value(*c)),
+                         QString::number(*c + 1), record.cells.value(*c));
             continue;
         }
         QString absent;
@@ -302,13 +327,10 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         }
         RunState m;
         m.mHostBits = 8;
-        if (const QString* failure =
+        if (const auto failure =
                 SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
-            const QString failed = failure == &SetupCommand::kMacMessage   ? QStringLiteral("mac")
-                                   : failure == &SetupCommand::kIpMessage  ? QStringLiteral("ip")
-                                   : failure == &SetupCommand::kMaskMessage ? QStringLiteral("mask")
-                                                                           : QStringLiteral("gateway");
-            problemAt(failed, cell(failed), *failure);
+            problemAt(failure->field, cell(failure->field),
+                      failure->detail.isEmpty() ? failure->status : failure->detail);
             continue;
         }
         const qint16 family = AddressRules::MacFamily(m.mMacAddress);
@@ -346,8 +368,13 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                              cells});
     }
     if (file.rows.empty() && file.problems.isEmpty())
-        file.problems << QStringLiteral("no rows");
+        file.problem(0, QStringLiteral("no rows"));
     return file;
+}
+
+void BatchFile::problem(int line, const QString& text, const QString& column, const QString& value) {
+    problems << text;
+    places.push_back({line, column, value});
 }
 
 QByteArray csvRecord(const QStringList& fields) {

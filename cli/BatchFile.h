@@ -29,7 +29,9 @@ struct BatchRow {
 //
 // - CSV as RFC 4180 has it (quoted fields, separators and quotes within them,
 //   CR LF, LF or CR line ends), read by libcsv;
-// - UTF-8, with or without a byte-order mark, or UTF-16 with one;
+// - UTF-8, with or without a byte-order mark, or UTF-16 with one; a file
+//   with no mark that is not UTF-8 is read as Windows-1252, as older
+//   spreadsheets save "CSV"; a workbook given by mistake is told as one;
 // - the separator is found from the header line (comma, semicolon or tab),
 //   unless given, or named by a first line "sep=;" as spreadsheets write it;
 // - columns are found by name, in any case and order; other columns are kept
@@ -48,9 +50,17 @@ struct BatchFile {
     QStringList columns;      // the header's names as read, blank ones left out
     QStringList otherColumns; // those the batch does not know, carried into the report
     char delimiter = ',';
-    QString encoding; // "UTF-8", "UTF-8 with a byte-order mark", "UTF-16LE" ...
+    QString encoding; // "UTF-8", "UTF-8 with a byte-order mark", "UTF-16LE", "Windows-1252" ...
     std::vector<BatchRow> rows;
     QStringList problems; // "line N: ...", in the order of the file
+    // Where each problem is, one for each of problems: its line (0 for the
+    // whole file), and the column and value where it has them.
+    struct Place {
+        int line = 0;
+        QString column, value;
+    };
+    std::vector<Place> places;
+    void problem(int line, const QString& text, const QString& column = {}, const QString& value = {});
 
     [[nodiscard]] static BatchFile parse(const QByteArray& bytes, Options options);
     [[nodiscard]] static BatchFile parse(const QByteArray& bytes) { return parse(bytes, Options{}); }
@@ -60,6 +70,8 @@ struct BatchFile {
     // left out, so that a report can be run again.
     static const QStringList kKnownColumns;
     static const QStringList kReportColumns;
+    // The encoding of a file with no byte-order mark that is not UTF-8.
+    static const QString kWindows1252;
 };
 
 // One CSV record, every field quoted (RFC 4180), with a CR LF line end.

@@ -1,22 +1,28 @@
 #include "cli/BatchReport.h"
 
 #include <QFileInfo>
+#include <QSaveFile>
 
 QString BatchReport::unwritable(const QString& path) {
     const QFileInfo info(path);
-    if (info.exists()) {
-        if (!info.isFile())
-            return QStringLiteral("not a regular file");
-        // /proc and /sys files say they may be written; a report is no such file.
-        if (info.absoluteFilePath().startsWith(QLatin1String("/proc/")) ||
-            info.absoluteFilePath().startsWith(QLatin1String("/sys/")))
-            return QStringLiteral("not a file a report can be kept in");
-        return info.isWritable() ? QString() : QStringLiteral("it cannot be written");
-    }
-    const QFileInfo folder(info.absolutePath());
-    if (!folder.isDir())
-        return QStringLiteral("its folder %1 does not exist").arg(folder.filePath());
-    return folder.isWritable() ? QString() : QStringLiteral("its folder cannot be written");
+    // /proc and /sys files say they may be written; a report is no such file.
+    if (info.absoluteFilePath().startsWith(QLatin1String("/proc/")) ||
+        info.absoluteFilePath().startsWith(QLatin1String("/sys/")))
+        return QStringLiteral("not a place a report can be kept in");
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("not a regular file");
+    if (!info.exists() && !QFileInfo(info.absolutePath()).isDir())
+        return QStringLiteral("its folder %1 does not exist").arg(info.absolutePath());
+    // Opened as the run opens it, but without emptying it; a file made for
+    // the trial is removed again.
+    QFile file(path);
+    const bool made = !info.exists();
+    if (!file.open(made ? QIODevice::WriteOnly | QIODevice::NewOnly : QIODevice::WriteOnly | QIODevice::Append))
+        return QStringLiteral("it cannot be written: %1").arg(file.errorString());
+    file.close();
+    if (made)
+        file.remove();
+    return {};
 }
 
 bool BatchReport::open(const QString& path, const BatchFile& file, QString& why) {
@@ -25,6 +31,7 @@ bool BatchReport::open(const QString& path, const BatchFile& file, QString& why)
         return false;
     m_inputColumns.clear();
     m_inputIndex.clear();
+    m_records.clear();
     for (qsizetype i = 0; i < file.columns.size(); ++i)
         if (!BatchFile::kReportColumns.contains(file.columns[i].toLower())) {
             m_inputColumns << file.columns[i];
@@ -36,24 +43,53 @@ bool BatchReport::open(const QString& path, const BatchFile& file, QString& why)
         return false;
     }
     QStringList header{QStringLiteral("line")};
-    header << m_inputColumns << QStringLiteral("result") << QStringLiteral("seconds") << QStringLiteral("status");
-    if (m_file.write(csvRecord(header)) < 0 || !m_file.flush()) {
+    header << m_inputColumns << QStringLiteral("result") << QStringLiteral("reason") << QStringLiteral("seconds")
+           << QStringLiteral("status");
+    // A file read with a byte-order mark was written by a program that needs
+    // one to read accents right: the report, read by the same, has one too.
+    m_head = file.encoding == QLatin1String("UTF-8") ? QByteArray() : QByteArray("\xef\xbb\xbf");
+    m_head += csvRecord(header);
+    if (m_file.write(m_head) < 0 || !m_file.flush()) {
         why = m_file.errorString();
         return false;
     }
     return true;
 }
 
-bool BatchReport::write(const BatchRow& row, const QString& result, double seconds, const QString& status) {
+bool BatchReport::write(const BatchRow& row, const QString& result, const QString& reason, double seconds,
+                        const QString& status) {
     if (!m_file.isOpen())
         return false;
     // row.cells follow the file's columns, the report's own included.
     QStringList fields{QString::number(row.line)};
     for (qsizetype i : std::as_const(m_inputIndex))
         fields << row.cells.value(i);
-    fields << result << QString::number(seconds, 'f', 1) << status;
-    if (m_file.write(csvRecord(fields)) < 0 || !m_file.flush()) {
+    fields << result << reason << QString::number(seconds, 'f', 1) << status;
+    const QByteArray record = csvRecord(fields);
+    m_records.insert(row.line, record);
+    if (m_file.write(record) < 0 || !m_file.flush()) {
         m_error = m_file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool BatchReport::finish() {
+    if (!m_file.isOpen())
+        return false;
+    m_file.close();
+    // The rows were written as each ended; the whole report is written again
+    // in the order of the file, replacing the old one only once complete.
+    QSaveFile sorted(m_file.fileName());
+    if (!sorted.open(QIODevice::WriteOnly)) {
+        m_error = sorted.errorString();
+        return false;
+    }
+    sorted.write(m_head);
+    for (const QByteArray& record : std::as_const(m_records))
+        sorted.write(record);
+    if (!sorted.commit()) {
+        m_error = sorted.errorString();
         return false;
     }
     return true;

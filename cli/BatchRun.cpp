@@ -54,17 +54,35 @@ BatchRun::~BatchRun() {
     }
 }
 
+void BatchRun::doneBefore(int r, double seconds, const QString& status) {
+    m_outcomes[r] = {Result::DoneBefore, status, seconds, QStringLiteral("done-before")};
+    m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), r), m_waiting.end());
+}
+
 int BatchRun::run() {
+    m_clock.start();
+    for (int r = 0; r < int(m_rows.size()); ++r)
+        if (m_outcomes[r].result == Result::DoneBefore)
+            jsonEvent("skipped", r,
+                      {{QStringLiteral("mac"), shownMac(r)},
+                       {QStringLiteral("ip"), joined(m_rows[r].request.ip)},
+                       {QStringLiteral("result"), resultName(Result::DoneBefore)},
+                       {QStringLiteral("reason"), m_outcomes[r].reason},
+                       {QStringLiteral("status"), m_outcomes[r].status}});
     startMore();
     while (!m_running.empty())
         m_loop.exec();
     if (m_summaryShown)
         m_out << "\r\033[K";
-    const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(),
-                                    [](const Outcome& o) { return o.result == Result::Succeeded; });
+    const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(), [](const Outcome& o) {
+        return o.result == Result::Succeeded || o.result == Result::DoneBefore;
+    });
+    for (Outcome& o : m_outcomes)
+        if (o.result == Result::Waiting)
+            o.reason = QStringLiteral("not-run");
     const int exit = m_interrupted ? CliRun::Interrupted : allSet ? CliRun::Succeeded : CliRun::Failed;
     if (m_options.output == CliRun::Output::Json) {
-        m_err << "\n" << table() << Qt::flush;
+        m_err << "\n" << table() << counts() << Qt::endl;
         const auto count = [this](Result r) {
             return int(std::count_if(m_outcomes.begin(), m_outcomes.end(),
                                      [r](const Outcome& o) { return o.result == r; }));
@@ -74,10 +92,11 @@ int BatchRun::run() {
                            {QStringLiteral("failed"), count(Result::Failed)},
                            {QStringLiteral("interrupted"), count(Result::Interrupted)},
                            {QStringLiteral("not_run"), count(Result::Waiting)},
+                           {QStringLiteral("done_before"), count(Result::DoneBefore)},
                            {QStringLiteral("exit"), exit}})
               << Qt::endl;
     } else {
-        m_out << (m_options.output == CliRun::Output::Quiet ? "" : "\n") << table() << Qt::flush;
+        m_out << (m_options.output == CliRun::Output::Quiet ? "" : "\n") << table() << counts() << Qt::endl;
     }
     return exit;
 }
@@ -103,8 +122,7 @@ void BatchRun::startMore() {
 }
 
 QString BatchRun::logName(const SetupRequest& request) {
-    return QStringList(request.mac.begin(), request.mac.end()).join(QLatin1Char('-')).toLower() +
-           QStringLiteral(".log");
+    return dashedMac(request) + QStringLiteral(".log");
 }
 
 void BatchRun::started(int r) {
@@ -130,9 +148,7 @@ void BatchRun::started(int r) {
     if (!m_options.logDir.isEmpty())
         arguments << QStringLiteral("--log") << QDir(m_options.logDir).filePath(logName(q));
 
-    if (!m_clock.isValid())
-        m_clock.start();
-    QJsonObject fields{{QStringLiteral("mac"), row.mac}, {QStringLiteral("ip"), joined(q.ip)}};
+    QJsonObject fields{{QStringLiteral("mac"), shownMac(r)}, {QStringLiteral("ip"), joined(q.ip)}};
     if (!q.currentIp.isEmpty())
         fields.insert(QStringLiteral("current_ip"), q.currentIp);
     jsonEvent("started", r, fields);
@@ -169,7 +185,7 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
     while (p.canReadLine()) {
         const QString line = QString::fromUtf8(p.readLine()).chopped(1);
         if (channel == QProcess::StandardError) {
-            m_err << m_rows[r].mac << "  " << line << Qt::endl;
+            m_err << shownMac(r) << "  " << line << Qt::endl;
             continue;
         }
         if (m_options.output == CliRun::Output::Json) {
@@ -179,8 +195,8 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
         const auto m = timed.match(line);
         const bool box = m.captured(1).startsWith(CliRun::kBoxMark);
         if (m.hasMatch() && !box)
-            m_outcomes[r].status = m.captured(1);
-        progress(m_rows[r].mac + QStringLiteral("  ") + line);
+            keepStatus(r, m.captured(1));
+        progress(shownMac(r) + QStringLiteral("  ") + line);
     }
 }
 
@@ -193,13 +209,13 @@ void BatchRun::childEvent(int r, const QString& line) {
     QJsonObject e = QJsonDocument::fromJson(line.toUtf8(), &error).object();
     const QString name = e.value(QStringLiteral("event")).toString();
     if (error.error != QJsonParseError::NoError || name.isEmpty()) {
-        m_err << m_rows[r].mac << "  " << line << Qt::endl;
+        m_err << shownMac(r) << "  " << line << Qt::endl;
         return;
     }
     if (name == QLatin1String("started") || name == QLatin1String("finished"))
         return;
     if (name == QLatin1String("status"))
-        m_outcomes[r].status = e.value(QStringLiteral("text")).toString();
+        keepStatus(r, e.value(QStringLiteral("text")).toString());
     e.remove(QStringLiteral("event"));
     e.remove(QStringLiteral("time"));
     jsonEvent(name.toUtf8().constData(), r, e);
@@ -217,20 +233,24 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     o.seconds = double(c.clock.elapsed()) / 1000.0;
     if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded) {
         o.result = Result::Succeeded;
+        o.reason = CliRun::reason(CliRun::Succeeded, o.status);
     } else if (m_interrupted && (status == QProcess::CrashExit || exitCode == CliRun::Interrupted)) {
         o.result = Result::Interrupted;
+        o.reason = CliRun::reason(CliRun::Interrupted, o.status);
     } else {
         o.result = Result::Failed;
+        o.reason = status == QProcess::CrashExit ? QStringLiteral("failed") : CliRun::reason(exitCode, o.status);
         if (status == QProcess::CrashExit) {
             const QString why = QStringLiteral("netrika-cli setup: %1").arg(c.process.errorString());
             o.status = o.status.isEmpty() ? why : o.status + QStringLiteral(" (") + why + QLatin1Char(')');
         }
     }
     progress(QStringLiteral("%1  %2 after %3 s")
-                 .arg(m_rows[r].mac, resultName(o.result))
+                 .arg(shownMac(r), resultName(o.result))
                  .arg(o.seconds, 0, 'f', 1));
     jsonEvent("finished", r,
               {{QStringLiteral("result"), resultName(o.result)},
+               {QStringLiteral("reason"), o.reason},
                {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
                {QStringLiteral("status"), o.status}});
     if (m_options.onFinished)
@@ -290,31 +310,73 @@ QString BatchRun::resultName(Result r) {
         return QStringLiteral("interrupted");
     case Result::Running:
         return QStringLiteral("running");
+    case Result::DoneBefore:
+        return QStringLiteral("done before");
     case Result::Waiting:
         break;
     }
     return QStringLiteral("not run");
 }
 
-namespace {
-const QStringList kTableHeader{"mac", "ip", "result", "seconds", "status"};
-}
-
 QString BatchRun::table() const {
-    std::vector<QStringList> cells{kTableHeader};
-    for (std::size_t r = 0; r < m_rows.size(); ++r)
-        cells.push_back({m_rows[r].mac, m_rows[r].ip, resultName(m_outcomes[r].result),
-                         QString::number(m_outcomes[r].seconds, 'f', 1), m_outcomes[r].status});
-    std::array<qsizetype, 4> width{};
+    QStringList header{QStringLiteral("line"), QStringLiteral("mac"), QStringLiteral("ip")};
+    if (m_options.nameCell >= 0)
+        header << QStringLiteral("name");
+    header << QStringLiteral("result") << QStringLiteral("seconds") << QStringLiteral("status");
+    const qsizetype seconds = header.size() - 2;
+    std::vector<QStringList> cells{header};
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        const BatchRow& row = m_rows[r];
+        QStringList cell{QString::number(row.line), shownMac(int(r)), joined(row.request.ip)};
+        if (m_options.nameCell >= 0)
+            cell << row.cells.value(m_options.nameCell);
+        cell << resultName(m_outcomes[r].result) << QString::number(m_outcomes[r].seconds, 'f', 1)
+             << m_outcomes[r].status;
+        cells.push_back(cell);
+    }
+    std::vector<qsizetype> width(std::size_t(header.size() - 1), 0);
     for (const QStringList& row : cells)
         for (std::size_t i = 0; i < width.size(); ++i)
-            width[i] = std::max(width[i], row[int(i)].size());
+            width[i] = std::max(width[i], row[qsizetype(i)].size());
     QString out;
     for (const QStringList& row : cells) {
         for (std::size_t i = 0; i < width.size(); ++i)
-            out += i == 3 ? row[int(i)].rightJustified(width[i]) + QStringLiteral("  ")
-                          : row[int(i)].leftJustified(width[i]) + QStringLiteral("  ");
-        out += row[4] + QLatin1Char('\n');
+            out += (qsizetype(i) == seconds || i == 0 ? row[qsizetype(i)].rightJustified(width[i])
+                                                     : row[qsizetype(i)].leftJustified(width[i])) +
+                   QStringLiteral("  ");
+        out += row.last() + QLatin1Char('\n');
     }
     return out;
+}
+
+QString BatchRun::counts() const {
+    const auto count = [this](Result r) {
+        return std::count_if(m_outcomes.begin(), m_outcomes.end(), [r](const Outcome& o) { return o.result == r; });
+    };
+    QString out = QStringLiteral("%1 succeeded, %2 failed, %3 not run")
+                      .arg(count(Result::Succeeded))
+                      .arg(count(Result::Failed))
+                      .arg(count(Result::Waiting) + count(Result::Running));
+    if (const auto n = count(Result::Interrupted))
+        out += QStringLiteral(", %1 interrupted").arg(n);
+    if (const auto n = count(Result::DoneBefore))
+        out += QStringLiteral(", %1 done before").arg(n);
+    return out;
+}
+
+// The MAC as the window writes it (00-80-a3-61-63-dd), whatever the file's spelling.
+QString BatchRun::dashedMac(const SetupRequest& request) {
+    return QStringList(request.mac.begin(), request.mac.end()).join(QLatin1Char('-')).toLower();
+}
+
+QString BatchRun::shownMac(int r) const {
+    return dashedMac(m_rows[std::size_t(r)].request);
+}
+
+// A row's last status, for the table and the report: the word an interrupted
+// run prints last is not one, so the text shown before it is kept.
+void BatchRun::keepStatus(int r, const QString& text) {
+    if (text == CliRun::kInterrupted)
+        return;
+    m_outcomes[r].status = text;
 }

@@ -34,13 +34,20 @@ public:
         // table.
         CliRun::Output output = CliRun::Output::Text;
         std::function<void(int row)> onFinished; // once a row's outcome is known
+        // Where the rows' cells hold a column "name" (the sign's), shown in
+        // the final table; -1 for none.
+        qsizetype nameCell = -1;
     };
-    enum class Result { Waiting, Running, Succeeded, Failed, Interrupted };
+    // DoneBefore: a row an earlier run's report lists as succeeded, not run again.
+    enum class Result { Waiting, Running, Succeeded, Failed, Interrupted, DoneBefore };
     struct Outcome {
         Result result = Result::Waiting;
         QString status; // the last status text the row's run showed
         double seconds = 0;
+        QString reason; // as CliRun::reason, "not-run" or "done-before"
     };
+    // 00-80-a3-61-63-dd: a row's MAC as the window writes it, whatever the file's spelling.
+    [[nodiscard]] static QString dashedMac(const SetupRequest& request);
     // "00-80-a3-61-63-dd.log": where a row's dialogue goes under --log-dir.
     [[nodiscard]] static QString logName(const SetupRequest& request);
     // How long children are given to log out and clean up after an interrupt.
@@ -49,14 +56,19 @@ public:
     BatchRun(std::vector<BatchRow> rows, Options options, QTextStream& out, QTextStream& err);
     ~BatchRun() override;
 
+    // A row the earlier run finished: it is not run, and is told as done
+    // before, with what that run said of it. Before run().
+    void doneBefore(int row, double seconds, const QString& status);
     // Runs every row and waits until all have ended; answers the exit status.
     int run();
     // Ends every running row as closing the window does, and starts no more.
     void interrupt();
 
     [[nodiscard]] const std::vector<Outcome>& outcomes() const { return m_outcomes; }
-    // The final table, aligned for reading.
+    // The final table, aligned for reading, in the order of the file.
     [[nodiscard]] QString table() const;
+    // The counts that stay below it: "4 succeeded, 1 failed, 0 not run".
+    [[nodiscard]] QString counts() const;
     [[nodiscard]] static QString resultName(Result r);
 
 private:
@@ -68,6 +80,8 @@ private:
     void childEvent(int row, const QString& line);
     void finished(int row, int exitCode, QProcess::ExitStatus status);
     void progress(const QString& line);
+    void keepStatus(int row, const QString& text);
+    [[nodiscard]] QString shownMac(int row) const;
     [[nodiscard]] QString summary() const;
 
     std::vector<BatchRow> m_rows;

@@ -1,5 +1,6 @@
 #include "cli/CliRun.h"
 
+#include "setup/IdentityCheck.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
@@ -112,6 +113,14 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
         QString reason;
         if (!quadFields(QLatin1String(option), *text, out == &r.mask ? 255 : 254, *out, reason))
             return refuse(reason);
+    }
+    // Well formed, but would they make a network the adaptor can work on?
+    if (const auto wrong = AddressRules::SenseCheck(r.ip, r.mask, r.gateway)) {
+        using Field = AddressRules::SenseRefusal::Field;
+        const auto& [option, text] = wrong->field == Field::Ip     ? std::pair{"--ip", &ip}
+                                     : wrong->field == Field::Mask ? std::pair{"--mask", &mask}
+                                                                   : std::pair{"--gateway", &gateway};
+        return refuse(QStringLiteral("%1 %2: %3").arg(QLatin1String(option), *text, wrong->text));
     }
     r.signTest = signTest;
     return r;
@@ -311,6 +320,44 @@ QString CliRun::resultName(int exit) {
     }
 }
 
+QString CliRun::reason(int exit, const QString& lastStatus) {
+    switch (exit) {
+    case Succeeded:
+        return QStringLiteral("assigned");
+    case Interrupted:
+        return QStringLiteral("interrupted");
+    case BadValues:
+        return QStringLiteral("refused");
+    default:
+        break;
+    }
+    // The identity check's texts, each with its adaptor and address filled in.
+    const auto isOf = [&lastStatus](const QString& pattern) {
+        QString escaped = QRegularExpression::escape(pattern);
+        for (const char* place : {"%1", "%2", "%3"})
+            escaped.replace(QRegularExpression::escape(QLatin1String(place)), QStringLiteral(".*"));
+        return QRegularExpression(QStringLiteral("\\A") + escaped + QStringLiteral("\\z")).match(lastStatus).hasMatch();
+    };
+    static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
+    if (lastStatus == Sequencer::kAddressExists)
+        return QStringLiteral("address-taken");
+    if (lastStatus == Sequencer::kSetupFailed)
+        return QStringLiteral("no-answer");
+    if (lastStatus.contains(stalled))
+        return QStringLiteral("stalled");
+    if (lastStatus == SetupCommand::kFamilyMessage || SetupCommand::isRefusal(lastStatus))
+        return QStringLiteral("refused");
+    if (isOf(IdentityCheck::kNoAnswer))
+        return QStringLiteral("not-found");
+    if (isOf(IdentityCheck::kOtherDevice))
+        return QStringLiteral("other-device");
+    if (isOf(IdentityCheck::kOffSegment))
+        return QStringLiteral("off-segment");
+    if (lastStatus.endsWith(QStringLiteral(" (SendTest)")))
+        return QStringLiteral("sign-test");
+    return QStringLiteral("failed");
+}
+
 bool CliRun::ended() const {
     if (m_form->unloaded())
         return true;
@@ -349,6 +396,7 @@ int CliRun::run() {
     if (m_output == Output::Json)
         m_out << jsonLine("finished", time,
                           {{QStringLiteral("result"), resultName(exit)},
+                           {QStringLiteral("reason"), reason(exit, lastShown())},
                            {QStringLiteral("status"), m_status->simpleText()},
                            {QStringLiteral("exit"), exit}})
               << Qt::endl;
@@ -357,16 +405,20 @@ int CliRun::run() {
     return exit;
 }
 
+QString CliRun::lastShown() const {
+    const QStringList& h = m_status->history;
+    const auto shown = std::find_if(h.rbegin(), h.rend(), [](const QString& t) { return !t.isEmpty(); });
+    return shown == h.rend() ? QString() : *shown;
+}
+
 int CliRun::outcome() {
     m_form->SetupIP_Click();
     m_pump.waitUntil([this] { return ended(); });
     if (m_interrupted)
         return Interrupted;
     const QStringList& h = m_status->history;
-    for (const QString* refusal : {&SetupCommand::kMacMessage, &SetupCommand::kIpMessage,
-                                   &SetupCommand::kGatewayMessage, &SetupCommand::kMaskMessage})
-        if (h.contains(*refusal))
-            return BadValues;
+    if (std::any_of(h.begin(), h.end(), SetupCommand::isRefusal))
+        return BadValues;
     bool ok = h.contains(Sequencer::kSetupSucceeded);
     if (m_request.signTest)
         ok = ok && m_form->m.mTestSent == kTrue;
@@ -377,6 +429,6 @@ void CliRun::interrupt() {
     if (m_interrupted)
         return;
     m_interrupted = true;
-    print(QStringLiteral("interrupted"));
+    print(kInterrupted);
     m_form->Form_Unload();
 }

@@ -57,6 +57,8 @@ public:
     // After "Logout" the adaptor ends the connection itself; it is given this long.
     static constexpr int kLogoutWaitMs = 10000;
     inline static const QString kBoxMark = QStringLiteral("box: ");
+    // The line an interrupted run prints last.
+    inline static const QString kInterrupted = QStringLiteral("interrupted");
 
     CliRun(const SetupRequest& request, QTextStream& out,
            const QString& helperProgram = NetHelper::defaultProgram());
@@ -82,6 +84,13 @@ public:
         m_err = &err;
     }
     [[nodiscard]] static QString resultName(int exit);
+    // One word for how a run ended, for programs to act on: assigned,
+    // refused, interrupted, address-taken (something else answers at the
+    // address), no-answer (the adaptor never answered at its new address),
+    // stalled (its dialogue stopped), not-found, other-device or off-segment
+    // (an adaptor looked for at its current address), sign-test, failed.
+    // From the exit status and the run's last status text.
+    [[nodiscard]] static QString reason(int exit, const QString& lastStatus);
     // -v: each change of stage and every piece of the dialogue, as lines of
     // their own ("> 23 hello\n" sent, "< 23 Username> " received).
     void setVerbose(bool verbose) { m_verbose = verbose; }
@@ -102,6 +111,7 @@ private:
     void dialogue(const DialogueTranscript::Entry& entry);
     void log(const QString& line);
     [[nodiscard]] bool ended() const;
+    [[nodiscard]] QString lastShown() const; // the last status text that was not empty
     int outcome();
 
     SetupRequest m_request;

@@ -3,6 +3,7 @@
 #include "address/AddressRules.h"
 
 #include "cli/JsonLine.h"
+#include "net/NetHelper.h"
 
 #include <QJsonArray>
 
@@ -14,8 +15,36 @@ ScanCommand::ScanCommand(ScanRequest request, AdaptorFinder& finder, CliRun::Out
     , m_out(out)
     , m_err(err) {}
 
+void ScanCommand::announce(const QList<ScanRange>& ranges, bool terminal) {
+    m_ranges.clear();
+    m_expectedMs = 0;
+    for (const ScanRange& r : ranges) {
+        m_ranges << r.text();
+        m_expectedMs += NetHelper::sweepTimeMs(r.prefixLength);
+    }
+    m_terminal = terminal;
+}
+
+// A sweep that takes longer than this shows how far it is, on a terminal.
+constexpr int kProgressAfterMs = 3000;
+
 int ScanCommand::run() {
     m_clock.start();
+    if (!m_ranges.isEmpty()) {
+        const QString text = QStringLiteral("sweeping %1 (at most %2 s)")
+                                 .arg(m_ranges.join(QStringLiteral(", ")))
+                                 .arg((m_expectedMs + 999) / 1000);
+        if (m_output == CliRun::Output::Json)
+            m_out << jsonLine("sweep", 0,
+                              {{QStringLiteral("ranges"), QJsonArray::fromStringList(m_ranges)},
+                               {QStringLiteral("at_most"), (m_expectedMs + 999) / 1000}})
+                  << Qt::endl;
+        m_err << "netrika-cli: " << text << Qt::endl;
+        if (m_terminal && m_output == CliRun::Output::Text && m_expectedMs > kProgressAfterMs) {
+            QObject::connect(&m_ticker, &QTimer::timeout, [this] { showProgress(); });
+            m_ticker.start(1000);
+        }
+    }
     m_finder.start(
         m_request, [this](const FoundAdaptor& a) { found(a); }, [this](const ScanEnd& end) { done(end); });
     m_loop.exec();
@@ -51,7 +80,7 @@ void ScanCommand::printTable() {
         QStringList ports;
         for (int p : a.openPorts)
             ports << QString::number(p);
-        rows.append({AddressRules::DashedMac(a.mac).toUpper(), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
+        rows.append({AddressRules::DashedMac(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
                      a.address, a.interfaceName,
                      !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")
                      : ports.isEmpty() ? QStringLiteral("none")
@@ -69,7 +98,20 @@ void ScanCommand::printTable() {
     }
 }
 
+void ScanCommand::showProgress() {
+    const qint64 seconds = m_clock.elapsed() / 1000;
+    m_err << "\r\033[K" << QStringLiteral("sweeping: %1 s of at most %2 s, %3 found")
+                                .arg(seconds)
+                                .arg((m_expectedMs + 999) / 1000)
+                                .arg(m_found.size())
+          << Qt::flush;
+}
+
 void ScanCommand::done(const ScanEnd& end) {
+    if (m_ticker.isActive()) {
+        m_ticker.stop();
+        m_err << "\r\033[K" << Qt::flush;
+    }
     if (!end.error.isEmpty())
         m_err << "netrika-cli: " << end.error << Qt::endl;
     if (m_output == CliRun::Output::Json) {

@@ -3,6 +3,7 @@
 #include "cli/BatchRun.h"
 #include "cli/JsonLine.h"
 #include "cli/ScanCommand.h"
+#include "cli/SetupCheck.h"
 #include "setup/AppInfo.h"
 #include "setup/InterruptSignals.h"
 #include "setup/AdaptorScan.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <optional>
@@ -32,24 +34,65 @@ CliRun::Output outputOf(const QCommandLineParser& parser) {
     return parser.isSet(QStringLiteral("quiet")) ? CliRun::Output::Quiet : CliRun::Output::Text;
 }
 
+// A value refused before anything is sent: the line on standard error, and
+// under --json a problem event naming the value.
+int refuse(const QString& why, const QString& field, const QString& value, CliRun::Output output, QTextStream& out,
+           QTextStream& err) {
+    if (output == CliRun::Output::Json) {
+        QJsonObject fields{{QStringLiteral("text"), why}};
+        if (!field.isEmpty())
+            fields.insert(QStringLiteral("column"), field);
+        if (!value.isNull())
+            fields.insert(QStringLiteral("value"), value);
+        out << jsonLine("problem", 0, fields) << Qt::endl;
+    }
+    return usage(err, why);
+}
+
+// setup --check: the values have passed; who answers at the address decides.
+int setupCheck(const SetupRequest& request, CliRun::Output output, QTextStream& out, QTextStream& err) {
+    const SetupCheck check = SetupCheck::of(request, NetHelper::defaultProgram());
+    const QString state = SetupCheck::stateName(check.state);
+    if (output == CliRun::Output::Json) {
+        QJsonObject fields{{QStringLiteral("state"), state},
+                           {QStringLiteral("reason"), check.reason},
+                           {QStringLiteral("text"), check.text},
+                           {QStringLiteral("exit"), check.exitStatus()}};
+        out << jsonLine("check", 0, fields) << Qt::endl;
+        err << "netrika-cli: " << check.text << Qt::endl;
+    } else {
+        (check.exitStatus() == CliRun::BadValues ? err : out)
+            << (check.exitStatus() == CliRun::BadValues ? "netrika-cli: " : "") << state << ": " << check.text
+            << Qt::endl;
+    }
+    return check.exitStatus();
+}
+
 int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out, QTextStream& err) {
+    const CliRun::Output output = outputOf(parser);
     for (const char* name : {"mac", "ip", "mask", "gateway"}) {
         if (!parser.isSet(QString::fromLatin1(name)))
-            return usage(err, QStringLiteral("--%1 is missing").arg(QLatin1String(name)));
+            return refuse(QStringLiteral("--%1 is missing").arg(QLatin1String(name)), QLatin1String(name), {},
+                          output, out, err);
     }
-    QString why;
+    QString why, field;
     auto request =
         SetupRequest::from(parser.value(QStringLiteral("mac")), parser.value(QStringLiteral("ip")),
                            parser.value(QStringLiteral("mask")), parser.value(QStringLiteral("gateway")),
-                           parser.isSet(QStringLiteral("sign-test")), &why);
+                           parser.isSet(QStringLiteral("sign-test")), &why, &field);
+    const auto valueOf = [&parser](const QString& f) {
+        return parser.value(f == QLatin1String("current_ip") ? QStringLiteral("current-ip") : f);
+    };
     if (!request)
-        return usage(err, why);
+        return refuse(why, field, valueOf(field), output, out, err);
     if (parser.isSet(QStringLiteral("current-ip")) &&
-        !request->setCurrentIp(parser.value(QStringLiteral("current-ip")), &why))
-        return usage(err, why);
+        !request->setCurrentIp(parser.value(QStringLiteral("current-ip")), &why, &field))
+        return refuse(why, field, valueOf(field), output, out, err);
+    if (parser.isSet(QStringLiteral("check")))
+        return setupCheck(*request, output, out, err);
     request->tickMs = tickMs;
     CliRun run(*request, out);
-    run.setOutput(outputOf(parser), err);
+    run.setOutput(output, err);
     run.setVerbose(parser.isSet(QStringLiteral("verbose")));
     if (parser.isSet(QStringLiteral("log")) && !run.setLog(parser.value(QStringLiteral("log")), &why))
         return usage(err, why);
@@ -69,6 +112,7 @@ int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream&
         return usage(err, plan.error);
     ScanFinder finder;
     ScanCommand scan(request, finder, outputOf(parser), out, err);
+    scan.announce(plan.ranges, ::isatty(STDERR_FILENO) == 1);
     const InterruptSignals interrupts([&scan] { scan.interrupt(); });
     return scan.run();
 }
@@ -76,13 +120,25 @@ int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream&
 // At most this many problems are printed, then how many more there are.
 constexpr int kShownProblems = 20;
 
-// Problems on standard error (and as events with --json), at most kShownProblems.
+// Problems on standard error (and as events with --json, each with its line,
+// column and value where places has them), at most kShownProblems.
 void tell(const QStringList& problems, const QString& where, CliRun::Output output, QTextStream& out,
-          QTextStream& err) {
+          QTextStream& err, const std::vector<BatchFile::Place>& places = {}) {
     for (qsizetype i = 0; i < problems.size() && i < kShownProblems; ++i) {
         err << "netrika-cli: " << where << problems[i] << Qt::endl;
-        if (output == CliRun::Output::Json)
-            out << jsonLine("problem", 0, {{QStringLiteral("text"), problems[i]}}) << Qt::endl;
+        if (output != CliRun::Output::Json)
+            continue;
+        QJsonObject fields{{QStringLiteral("text"), problems[i]}};
+        if (std::size_t(i) < places.size()) {
+            const BatchFile::Place& place = places[std::size_t(i)];
+            if (place.line > 0)
+                fields.insert(QStringLiteral("line"), place.line);
+            if (!place.column.isEmpty()) {
+                fields.insert(QStringLiteral("column"), place.column);
+                fields.insert(QStringLiteral("value"), place.value);
+            }
+        }
+        out << jsonLine("problem", 0, fields) << Qt::endl;
     }
     if (problems.size() > kShownProblems)
         err << "netrika-cli: " << where << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems)
@@ -106,7 +162,7 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
         const auto quad = [](const std::array<QString, 4>& o) { return QStringList(o.begin(), o.end()).join('.'); };
         if (output == CliRun::Output::Json) {
             QJsonObject fields{{QStringLiteral("line"), row.line},
-                               {QStringLiteral("mac"), row.mac},
+                               {QStringLiteral("mac"), BatchRun::dashedMac(row.request)},
                                {QStringLiteral("ip"), quad(row.request.ip)},
                                {QStringLiteral("mask"), quad(row.request.mask)},
                                {QStringLiteral("gateway"), quad(row.request.gateway)},
@@ -117,7 +173,7 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
         } else if (output == CliRun::Output::Text) {
             out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
                        .arg(row.line)
-                       .arg(row.mac, quad(row.request.ip), quad(row.request.mask), quad(row.request.gateway),
+                       .arg(BatchRun::dashedMac(row.request), quad(row.request.ip), quad(row.request.mask), quad(row.request.gateway),
                             row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no"));
             if (!row.request.currentIp.isEmpty())
                 out << QStringLiteral("  from %1").arg(row.request.currentIp);
@@ -151,13 +207,16 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     const BatchFile batch = BatchFile::parse(*bytes, reading);
     const QString where = (path == QLatin1String("-") ? QStringLiteral("standard input") : path) + ": ";
     if (!batch.problems.isEmpty()) {
-        tell(batch.problems, where, output, out, err);
+        tell(batch.problems, where, output, out, err, batch.places);
         err << "netrika-cli: nothing was sent" << Qt::endl;
         return CliRun::BadValues;
     }
+    if (batch.encoding == BatchFile::kWindows1252)
+        err << "netrika-cli: " << where << "not UTF-8: read as Windows-1252, as older spreadsheets save CSV"
+            << Qt::endl;
     if (!batch.otherColumns.isEmpty())
-        err << "netrika-cli: " << where << "the columns " << batch.otherColumns.join(QStringLiteral(", "))
-            << " are not used, and are carried into the report" << Qt::endl;
+        err << "netrika-cli: " << where << "these columns are not used: " << batch.otherColumns.join(QStringLiteral(", "))
+            << "; they are carried into the report" << Qt::endl;
     const QString logDir = parser.value(QStringLiteral("log-dir"));
     if (!logDir.isEmpty() && (!QDir().mkpath(logDir) || !QFileInfo(logDir).isWritable()))
         return usage(err, QStringLiteral("--log-dir %1: cannot be made or written to").arg(logDir));
@@ -186,21 +245,11 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
             return CliRun::BadValues;
         }
     }
-    std::vector<BatchRow> rows, done;
-    for (const BatchRow& row : batch.rows)
-        (earlier.rows.contains(BatchReport::key(row)) ? done : rows).push_back(row);
-
     BatchReport csv;
     if (!report.isEmpty()) {
         QString why;
         if (!csv.open(report, batch, why))
             return usage(err, QStringLiteral("--report %1: %2; nothing was sent").arg(report, why));
-    }
-    for (const BatchRow& row : done) {
-        const QStringList& before = earlier.rows[BatchReport::key(row)];
-        err << "netrika-cli: line " << row.line << " (" << row.mac << "): succeeded in the earlier run, not run again"
-            << Qt::endl;
-        csv.write(row, before.value(0), before.value(1).toDouble(), before.value(2));
     }
 
     BatchRun::Options options;
@@ -211,15 +260,34 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
     options.logDir = logDir;
     options.output = output;
+    for (qsizetype i = 0; i < batch.columns.size(); ++i)
+        if (batch.columns[i].compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
+            options.nameCell = i;
+    const std::vector<BatchRow>& rows = batch.rows;
     BatchRun* running = nullptr;
     bool written = true;
+    const auto writeRow = [&](std::size_t r, const QString& result) {
+        const BatchRun::Outcome& o = running->outcomes()[r];
+        written = csv.write(rows[r], result, o.reason, o.seconds, o.status) && written;
+    };
     if (!report.isEmpty())
         options.onFinished = [&](int r) {
-            const BatchRun::Outcome& o = running->outcomes()[std::size_t(r)];
-            written = csv.write(rows[std::size_t(r)], BatchRun::resultName(o.result), o.seconds, o.status) && written;
+            writeRow(std::size_t(r), BatchRun::resultName(running->outcomes()[std::size_t(r)].result));
         };
     BatchRun run(rows, options, out, err);
     running = &run;
+    // Rows a report of an earlier run lists as succeeded, with the same MAC
+    // and address, are not run again; they stay succeeded in this report.
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const auto before = earlier.rows.constFind(BatchReport::key(rows[r]));
+        if (before == earlier.rows.cend())
+            continue;
+        err << "netrika-cli: line " << rows[r].line << " (" << BatchRun::dashedMac(rows[r].request)
+            << "): succeeded in the earlier run, not run again" << Qt::endl;
+        run.doneBefore(int(r), before->value(1).toDouble(), before->value(2));
+        if (!report.isEmpty())
+            writeRow(r, before->value(0));
+    }
     // The same for every running row, whether the signal reached the rows too
     // (Ctrl-C to the terminal's process group) or the batch alone.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
@@ -227,7 +295,8 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (!report.isEmpty()) {
         for (std::size_t r = 0; r < rows.size(); ++r)
             if (run.outcomes()[r].result == BatchRun::Result::Waiting)
-                written = csv.write(rows[r], BatchRun::resultName(BatchRun::Result::Waiting), 0, QString()) && written;
+                writeRow(r, BatchRun::resultName(BatchRun::Result::Waiting));
+        written = csv.finish() && written;
         if (!written) {
             err << "netrika-cli: --report " << report << ": " << csv.error() << Qt::endl;
             if (status == CliRun::Succeeded)
@@ -235,6 +304,44 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         }
     }
     return status;
+}
+} // namespace
+
+namespace {
+// The options each command takes, by their long names.
+const QHash<QString, QStringList> kCommandOptions{
+    {QStringLiteral("setup"),
+     {"mac", "ip", "mask", "gateway", "current-ip", "sign-test", "check", "verbose", "log", "json", "quiet",
+      "tick-ms"}},
+    {QStringLiteral("batch"),
+     {"jobs", "report", "delimiter", "check", "resume", "log-dir", "json", "quiet", "tick-ms"}},
+    {QStringLiteral("scan"), {"interface", "range", "all", "json"}},
+};
+
+// What is wrong with the command and its words, said as plainly as it can
+// be; empty when nothing is.
+QString misuse(const QCommandLineParser& parser) {
+    const QStringList positional = parser.positionalArguments();
+    const QString commands = QStringLiteral("the commands are setup, batch FILE.csv and scan; see --help");
+    if (positional.isEmpty())
+        return QStringLiteral("no command given: ") + commands;
+    const QString& command = positional.first();
+    if (!kCommandOptions.contains(command))
+        return QStringLiteral("%1: not a command; %2").arg(command, commands);
+    if (command == QLatin1String("batch") && positional.size() < 2)
+        return QStringLiteral("batch needs a file: batch FILE.csv, or batch - for standard input");
+    const qsizetype words = command == QLatin1String("batch") ? 2 : 1;
+    if (positional.size() > words)
+        return QStringLiteral("%1 takes no word %2 (options begin with --)").arg(command, positional[words]);
+    // Each option as typed, checked against the command's.
+    static const QHash<QString, QString> longName{{"v", "verbose"}, {"q", "quiet"}, {"dry-run", "check"}};
+    for (const QString& typed : parser.optionNames()) {
+        const QString name = longName.value(typed, typed);
+        if (!kCommandOptions[command].contains(name))
+            return QStringLiteral("%1 does not take %2%3; see --help")
+                .arg(command, typed.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), typed);
+    }
+    return {};
 }
 } // namespace
 
@@ -250,16 +357,19 @@ int main(int argc, char* argv[]) {
         AppInfo::kDescription +
         QStringLiteral(", from the command line.\n\n"
                        "  netrika-cli setup --mac M --ip A --mask A --gateway A [--current-ip A]\n"
-                       "                    [--sign-test] [-v] [--log FILE] [--json] [-q]\n"
+                       "                    [--sign-test] [--check] [-v] [--log FILE] [--json] [-q]\n"
                        "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
                        "                   [--check] [--resume REPORT.csv] [--log-dir DIR] [--json] [-q]\n"
                        "  netrika-cli scan [--interface IF] [--range A.B.C.D/LEN]... [--all] [--json]\n\n"
-                       "Exit status: 0 succeeded (--check: the batch would start; scan: an adaptor was\n"
-                       "found); 1 a run or a row failed (scan: none found); 2 bad usage or values,\n"
+                       "Exit status: 0 succeeded (--check: the run would start, or the adaptor is in\n"
+                       "place; scan: an adaptor was found); 1 a run or a row failed (--check: the\n"
+                       "address is taken; scan: none found); 2 bad usage or values,\n"
                        "nothing sent; 130 interrupted (Ctrl-C, SIGTERM, SIGHUP: the adaptor is logged\n"
                        "out of, the neighbour entry removed)."));
     parser.addOption({QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
-    parser.addVersionOption();
+    // Not Qt's own version option: that takes -v, which is --verbose here.
+    parser.addOption({QStringList{QStringLiteral("V"), QStringLiteral("version")},
+                      QStringLiteral("Displays version information.")});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("setup: one whole setup run; batch FILE.csv: one run for "
                                                 "each row of the file (mac,ip,mask,gateway[,sign_test]"
@@ -296,9 +406,10 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("batch: write each row as it ends to this CSV file, itself a batch file "
                                      "(line, the input's columns, result, seconds, status)."),
                       QStringLiteral("file")});
-    parser.addOption({QStringLiteral("check"),
-                      QStringLiteral("batch: send nothing; check the rows, the network helper, that each address "
-                                     "is on a segment of this host, and the report's path.")});
+    parser.addOption({QStringList{QStringLiteral("check"), QStringLiteral("dry-run")},
+                      QStringLiteral("send nothing but ARP; check the values, the network helper and that each "
+                                     "address is on a segment of this host. setup: and who answers at --ip "
+                                     "(exit 0 to assign or in place, 1 taken). batch: and the report's path.")});
     parser.addOption({QStringLiteral("resume"),
                       QStringLiteral("batch: skip the rows this earlier report lists as succeeded."),
                       QStringLiteral("report")});
@@ -330,8 +441,10 @@ int main(int argc, char* argv[]) {
     // windows too; this program has none, so there is --help alone.
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (parser.isSet(QStringLiteral("version"))) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+        return CliRun::Succeeded;
+    }
 
     int tickMs = 0;
     if (parser.isSet(tick)) {
@@ -349,16 +462,11 @@ int main(int argc, char* argv[]) {
         return usage(err, QStringLiteral("--json and -q cannot go together"));
     if (given({"verbose"}) && (given({"json"}) || given({"quiet"})))
         return usage(err, QStringLiteral("-v goes with neither --json nor -q"));
-    if (positional == QStringList{QStringLiteral("setup")} &&
-        !given({"jobs", "report", "check", "resume", "delimiter", "log-dir"}))
+    if (const QString wrong = misuse(parser); !wrong.isEmpty())
+        return usage(err, wrong);
+    if (positional.first() == QLatin1String("setup"))
         return setupCommand(parser, tickMs, out, err);
-    if (positional.size() == 2 && positional[0] == QLatin1String("batch") &&
-        !given({"mac", "ip", "mask", "gateway", "sign-test", "current-ip", "verbose", "log"}))
+    if (positional.first() == QLatin1String("batch"))
         return batchCommand(parser, positional[1], tickMs, out, err);
-    if (positional == QStringList{QStringLiteral("scan")} &&
-        !given({"mac", "ip", "mask", "gateway", "sign-test", "jobs", "report", "check", "resume", "delimiter",
-                "quiet", "verbose", "log", "log-dir"}))
-        return scanCommand(parser, out, err);
-    return usage(err,
-                 QStringLiteral("the commands are setup --mac ..., batch FILE.csv and scan; see --help"));
+    return scanCommand(parser, out, err);
 }

@@ -67,20 +67,43 @@ void SetupCommand::run() {
     }
 }
 
-const QString* SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
-                                          const AddressRules::QuadTexts& ip,
-                                          const AddressRules::QuadTexts& mask,
-                                          const AddressRules::QuadTexts& gateway, RunState& m) {
+std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
+                                                                const AddressRules::QuadTexts& ip,
+                                                                const AddressRules::QuadTexts& mask,
+                                                                const AddressRules::QuadTexts& gateway, RunState& m) {
     using namespace AddressRules;
     if (!CheckMacAddress(mac, m.mMacAddress))
-        return &kMacMessage;
+        return Refusal{QStringLiteral("mac"), kMacMessage, {}};
     if (!CheckIPAddress(ip, m.mIPAddress))
-        return &kIpMessage;
+        return Refusal{QStringLiteral("ip"), kIpMessage, {}};
     if (!CheckGateway(gateway, mask, m.mGateway, m.mSubnetMask, m.mHostBits))
-        return &kGatewayMessage;
+        return Refusal{QStringLiteral("gateway"), kGatewayMessage, {}};
     if (!CheckSubnetMask(mask))
-        return &kMaskMessage;
-    return nullptr;
+        return Refusal{QStringLiteral("mask"), kMaskMessage, {}};
+    // Well formed, each value alone; together they must make a network the
+    // adaptor can work on, or the run would end "successful" with the sign
+    // unreachable.
+    if (const auto wrong = SenseCheck(ip, mask, gateway)) {
+        switch (wrong->field) {
+        case SenseRefusal::Field::Ip:
+            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text, wrong->text};
+        case SenseRefusal::Field::Mask:
+            return Refusal{QStringLiteral("mask"), kMaskMessage + QStringLiteral(": ") + wrong->text, wrong->text};
+        case SenseRefusal::Field::Gateway:
+            return Refusal{QStringLiteral("gateway"), kGatewayMessage + QStringLiteral(": ") + wrong->text,
+                           wrong->text};
+        }
+    }
+    // The setup menu is told the mask's true host bits, not only 8, 16 or 24.
+    m.mHostBits = *hostBitsOf(mask);
+    return std::nullopt;
+}
+
+bool SetupCommand::isRefusal(const QString& status) {
+    for (const QString* message : {&kMacMessage, &kIpMessage, &kGatewayMessage, &kMaskMessage})
+        if (status == *message || status.startsWith(*message + QStringLiteral(": ")))
+            return true;
+    return false;
 }
 
 bool SetupCommand::preCheckPasses() {
@@ -92,11 +115,10 @@ bool SetupCommand::preCheckPasses() {
 }
 
 bool SetupCommand::checksPass() {
-    const QString* failure =
-        firstFailure(texts<6>(f, 1), texts<4>(f, 2), texts<4>(f, 3), texts<4>(f, 4), f.m);
+    const auto failure = firstFailure(texts<6>(f, 1), texts<4>(f, 2), texts<4>(f, 3), texts<4>(f, 4), f.m);
     if (failure)
-        f.ui.status->setSimpleText(*failure);
-    return failure == nullptr;
+        f.ui.status->setSimpleText(failure->status);
+    return !failure;
 }
 
 Flag SetupCommand::ProbeTarget() {

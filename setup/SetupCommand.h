@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class Form1;
 
 // The Setup command: checks the typed addresses, locks the window, waits for
@@ -27,13 +29,25 @@ public:
     explicit SetupCommand(Form1& form)
         : f(form) {}
 
+    // Why the typed values were refused: the value's name ("mac", "ip",
+    // "mask", "gateway"), the status text the window shows, and, for values
+    // that are well formed but would misconfigure the adaptor, what is wrong
+    // with them ("gateway 10.77.60.254 is not on 10.77.50.0/24").
+    struct Refusal {
+        QString field;
+        QString status;
+        QString detail;
+    };
     // The four checks in their fixed order over the field texts, filling the
-    // run's address members as the window does: the message of the first
-    // that fails, or nothing.
-    [[nodiscard]] static const QString* firstFailure(const AddressRules::MacTexts& mac,
-                                                     const AddressRules::QuadTexts& ip,
-                                                     const AddressRules::QuadTexts& mask,
-                                                     const AddressRules::QuadTexts& gateway, RunState& m);
+    // run's address members as the window does, then the sense of the values
+    // together; on success the host bits are those of the mask's prefix.
+    // Nothing when the values may be used.
+    [[nodiscard]] static std::optional<Refusal> firstFailure(const AddressRules::MacTexts& mac,
+                                                             const AddressRules::QuadTexts& ip,
+                                                             const AddressRules::QuadTexts& mask,
+                                                             const AddressRules::QuadTexts& gateway, RunState& m);
+    // Whether a status text is one of the checks' refusals.
+    [[nodiscard]] static bool isRefusal(const QString& status);
 
     // SetupIP's Click.
     void run();

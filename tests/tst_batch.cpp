@@ -46,7 +46,7 @@ public:
     }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // The report read back as the batch file it is: each row's MAC -> its
-    // result and status, and its columns.
+    // result, status and reason word, and its columns.
     [[nodiscard]] QMap<QString, QStringList> reportRows(QStringList* columns = nullptr) const {
         QFile f(report());
         const BatchFile read = BatchFile::parse(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
@@ -55,8 +55,9 @@ public:
         QMap<QString, QStringList> rows;
         const auto result = read.columns.indexOf(QStringLiteral("result"));
         const auto status = read.columns.indexOf(QStringLiteral("status"));
+        const auto reason = read.columns.indexOf(QStringLiteral("reason"));
         for (const BatchRow& r : read.rows)
-            rows.insert(r.mac, {r.cells.value(result), r.cells.value(status)});
+            rows.insert(r.mac, {r.cells.value(result), r.cells.value(status), r.cells.value(reason)});
         return rows;
     }
     [[nodiscard]] QString dir() const { return m_dir.path(); }
@@ -242,20 +243,28 @@ private slots:
 
         // The report is a batch file itself, a row as each ended.
         const QMap<QString, QStringList> expected{
-            {"00-80-a3-00-00-01", {"succeeded", Sequencer::kSetupSucceeded}},
-            {"00-80-a3-00-00-02", {"succeeded", Sequencer::kSetupSucceeded}},
-            {"00-20-4a-00-00-03", {"succeeded", Sequencer::kSetupSucceeded}},
-            {"00-20-4a-00-00-04", {"succeeded", Sequencer::kSetupSucceeded}},
-            {"00-80-a3-00-00-05", {"failed", Sequencer::kSetupFailed}},
-            {"00-20-4a-00-00-06", {"failed", Sequencer::kAddressExists}},
+            {"00-80-a3-00-00-01", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-80-a3-00-00-02", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-20-4a-00-00-03", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-20-4a-00-00-04", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-80-a3-00-00-05", {"failed", Sequencer::kSetupFailed, "no-answer"}},
+            {"00-20-4a-00-00-06", {"failed", Sequencer::kAddressExists, "address-taken"}},
         };
         QStringList columns;
         QCOMPARE(batch.reportRows(&columns), expected);
-        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "result", "seconds",
-                                       "status"}));
-        for (const Adaptor& a : adaptors)
-            QVERIFY2(batch.out.contains(QRegularExpression("\n" + a.mac + " .*  (succeeded|failed) ")),
+        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "result", "reason",
+                                       "seconds", "status"}));
+        // The final table in the order of the file, whatever order the rows
+        // ended in, and the counts that stay below it.
+        const auto tableAt = batch.out.lastIndexOf(QRegularExpression("\nline  mac "));
+        QVERIFY2(tableAt >= 0, qPrintable(batch.out));
+        const QStringList table = batch.out.mid(tableAt + 1).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(table.size(), int(adaptors.size()) + 2);
+        for (std::size_t k = 0; k < adaptors.size(); ++k)
+            QVERIFY2(table[qsizetype(k) + 1].contains(QRegularExpression(
+                         QStringLiteral("^ *%1  %2 .*  (succeeded|failed) ").arg(k + 4).arg(adaptors[k].mac))),
                      qPrintable(batch.out));
+        QCOMPARE(table.last(), QStringLiteral("4 succeeded, 2 failed, 0 not run"));
 
         // A row's last bytes leave as its run ends: each adaptor records them a
         // moment after the batch has ended.
@@ -306,7 +315,26 @@ private slots:
         QTest::newRow("error_utf32") << QByteArray::fromHex("fffe00006d000000") << "the file is UTF-32";
         QTest::newRow("error_utf16_without_mark")
             << QByteArray::fromHex("6d0061006300") << "UTF-16 without a byte-order mark";
-        QTest::newRow("error_not_utf8") << "mac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n" << "not UTF-8 text";
+        QTest::newRow("error_mark_but_not_utf8")
+            << "\xef\xbb\xbfmac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n" << "not UTF-8 with a byte-order mark text";
+        QTest::newRow("error_workbook_zip") << QByteArray("PK\x03\x04\x14\x00\x06\x00", 8)
+                                            << "a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as \"CSV UTF-8\"";
+        QTest::newRow("error_workbook_ole") << QByteArray::fromHex("d0cf11e0a1b11ae100003e00")
+                                            << "(.xls), not CSV: save the sheet as \"CSV UTF-8\"";
+        // Well formed, but the adaptor would be left on a network it cannot work on.
+        const QByteArray head = "mac,ip,mask,gateway\n00-80-a3-00-00-01,";
+        QTest::newRow("error_gateway_off_subnet") << head + "10.77.50.22,255.255.255.0,10.77.60.254\n"
+                                                  << "line 2: gateway \"10.77.60.254\": gateway 10.77.60.254 is not on 10.77.50.0/24";
+        QTest::newRow("error_gateway_is_ip") << head + "10.77.50.22,255.255.255.0,10.77.50.22\n"
+                                             << "line 2: gateway \"10.77.50.22\": gateway 10.77.50.22 is the adaptor's own address";
+        QTest::newRow("error_ip_network") << head + "10.77.50.64,255.255.255.192,0.0.0.0\n"
+                                          << "line 2: ip \"10.77.50.64\": 10.77.50.64 is the network address of 10.77.50.64/26";
+        QTest::newRow("error_ip_broadcast") << head + "10.77.50.127,255.255.255.192,0.0.0.0\n"
+                                            << "line 2: ip \"10.77.50.127\": 10.77.50.127 is the broadcast address of 10.77.50.64/26";
+        QTest::newRow("error_mask_with_holes") << head + "10.77.50.22,255.0.255.0,0.0.0.0\n"
+                                               << "line 2: mask \"255.0.255.0\": 255.0.255.0 is not a contiguous mask from /8 to /30";
+        QTest::newRow("error_mask_zero") << head + "10.77.50.22,0.0.0.0,0.0.0.0\n" << "line 2: mask \"0.0.0.0\": 0.0.0.0 is not a";
+        QTest::newRow("error_mask_31") << head + "10.77.50.22,255.255.255.254,0.0.0.0\n" << "line 2: mask \"255.255.255.254\"";
         QTest::newRow("error_current_ip_255")
             << "mac,ip,mask,gateway,current_ip\n" + row + ",10.1.2.255\n"
             << "line 2: current_ip \"10.1.2.255\": each octet one to three digits, 0 to 254";
@@ -321,6 +349,17 @@ private slots:
         const BatchFile file = BatchFile::parse(bytes);
         QVERIFY(file.rows.empty());
         QVERIFY2(file.problems.size() == 1 && file.problems.first().contains(problem), qPrintable(file.problems.join('\n')));
+    }
+
+    // Catches an office file refused or misread: not UTF-8 and without a
+    // mark, it is Windows-1252, and its accents and symbols are read as such.
+    void windows1252File() {
+        const BatchFile file = BatchFile::parse(QByteArray(
+            "Name;MAC;IP;Mask;Gateway\r\nCaf\xe9 \x80 5;00-80-a3-00-00-01;10.1.2.3;255.255.255.0;10.1.2.254\r\n"));
+        QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
+        QCOMPARE(file.encoding, BatchFile::kWindows1252);
+        QCOMPARE(file.rows.size(), std::size_t(1));
+        QCOMPARE(file.rows[0].cells.value(0), QStringLiteral("Caf\u00e9 \u20ac 5"));
     }
 
     // Catches a current_ip misread, let through twice under two spellings,
@@ -377,10 +416,10 @@ private slots:
             QVERIFY2(sims.back()->ready(), "a simulator did not start");
         }
         QVERIFY(lan.enterHost());
-        const QString gateway = lan.address(254);
+        const QStringList gateways{"10.78.1.254", lan.address(254)};
         QString csv = QStringLiteral("mac,ip,mask,gateway,sign_test,current_ip\n");
         for (int k = 0; k < 2; ++k)
-            csv += QStringList{macs[k], next[k], kMask, gateway, "yes", current[k]}.join(',') + '\n';
+            csv += QStringList{macs[k], next[k], kMask, gateways[k], "yes", current[k]}.join(',') + '\n';
 
         QTemporaryDir dir;
         QFile f(dir.filePath("rows.csv"));
@@ -399,14 +438,14 @@ private slots:
         QStringList columns;
         const auto report = batch.reportRows(&columns);
         QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "current_ip",
-                                       "result", "seconds", "status"}));
+                                       "result", "reason", "seconds", "status"}));
         for (const QString& mac : macs)
             QCOMPARE(report.value(mac).value(0), "succeeded");
-        QTRY_COMPARE(sims[0]->received(23), SimulatorProcess::commandLineBytes(next[0], gateway));
+        QTRY_COMPARE(sims[0]->received(23), SimulatorProcess::commandLineBytes(next[0], gateways[0]));
         QByteArray menu = "\r\n0\n";
         for (const QString& octet : next[1].split('.'))
             menu += octet.toLatin1() + "\r\n";
-        QTRY_COMPARE(sims[1]->received(9999), menu + SimulatorProcess::setupMenuBytes(gateway).mid(12));
+        QTRY_COMPARE(sims[1]->received(9999), menu + SimulatorProcess::setupMenuBytes(gateways[1]).mid(12));
         for (int k = 0; k < 2; ++k) {
             QTRY_COMPARE(sims[k]->summary().value("signText").toString(),
                          QStringLiteral("IP Test Successful"));
@@ -506,7 +545,10 @@ private slots:
         QTest::addColumn<QString>("problem");
         QTest::newRow("error_off_segment") << "10.78.1.5" << "r.csv" << "line 2: ip \"10.78.1.5\": not on a segment";
         QTest::newRow("error_report_is_folder") << "10.77.89.11" << "." << "--report .*: not a regular file";
-        QTest::newRow("error_report_in_proc") << "10.77.89.11" << "/proc/self/status" << "--report /proc/self/status: not a file";
+        QTest::newRow("error_report_in_proc") << "10.77.89.11" << "/proc/self/status" << "--report /proc/self/status: not a place";
+        // Root may "write" anywhere by its permission bits; the run could not make this file.
+        QTest::newRow("error_report_new_in_proc") << "10.77.89.11" << "/proc/x.csv" << "--report /proc/x.csv: not a place";
+        QTest::newRow("error_report_folder_missing") << "10.77.89.11" << "no/such/r.csv" << "--report no/such/r.csv: its folder";
     }
     void checkRefuses() {
         QFETCH(QString, ip);
@@ -518,7 +560,9 @@ private slots:
         QTemporaryDir dir;
         QFile f(dir.filePath("rows.csv"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(("mac,ip,mask,gateway\n00-80-a3-00-00-01," + ip + ",255.255.255.0," + lan.address(254) + "\n").toUtf8());
+        f.write(("mac,ip,mask,gateway\n00-80-a3-00-00-01," + ip + ",255.255.255.0," + ip.section('.', 0, 2) +
+                 ".254\n")
+                    .toUtf8());
         f.close();
         QProcess check;
         check.setWorkingDirectory(dir.path());
@@ -540,23 +584,37 @@ private slots:
         QVERIFY2(s.ready(), "a simulator did not start");
         QVERIFY(s.lan.enterHost());
         const QString gateway = s.lan.address(254);
+        // The second row first, and the MACs as labels and scripts write them.
+        const QStringList written{"00:80:A3:00:00:01", "00204A000003"};
         QString csv = QStringLiteral("\uFEFF\"Name\";\"MAC\";\"IP\";\"Mask\";\"Gateway\"\r\n");
-        for (const Adaptor& a : adaptors)
+        for (int k : {1, 0})
             csv += QStringLiteral("\"Sign %1; by the \"\"exit\"\"\";\"%2\";\"%3\";\"%4\";\"%5\"\r\n")
-                       .arg(a.last)
-                       .arg(a.mac, s.lan.address(a.last), kMask, gateway);
+                       .arg(adaptors[k].last)
+                       .arg(written[k], s.lan.address(adaptors[k].last), kMask, gateway);
         BatchCommand batch(csv, {"--tick-ms", "150", "--json"});
         QCOMPARE(batch.finish(120000), 0);
         QTRY_COMPARE(s.sims[0]->received(23), SimulatorProcess::commandLineBytes(s.lan.address(11), gateway));
         QTRY_COMPARE(s.sims[1]->received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QStringList columns;
         const auto report = batch.reportRows(&columns);
-        QCOMPARE(columns, QStringList({"line", "Name", "MAC", "IP", "Mask", "Gateway", "result", "seconds", "status"}));
-        QCOMPARE(report.value("00-80-a3-00-00-01").value(0), "succeeded");
+        QCOMPARE(columns,
+                 QStringList({"line", "Name", "MAC", "IP", "Mask", "Gateway", "result", "reason", "seconds", "status"}));
+        QCOMPARE(report.value(written[0]).value(0), "succeeded");
+        QCOMPARE(report.value(written[1]).value(0), "succeeded");
+        // The report in the order of the file, with the mark the file had.
         QFile f(batch.report());
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().contains("\"Sign 11; by the \"\"exit\"\"\""));
-        QVERIFY2(batch.err.contains("the columns Name are not used"), qPrintable(batch.err));
+        const QByteArray reported = f.readAll();
+        QVERIFY(reported.startsWith("\xef\xbb\xbf\"line\""));
+        QVERIFY(reported.contains("\"Sign 11; by the \"\"exit\"\"\""));
+        QVERIFY(reported.indexOf("\"Sign 13;") < reported.indexOf("\"Sign 11;"));
+        // The table: file order, the window's spelling of each MAC, the name.
+        QVERIFY2(batch.err.contains(QRegularExpression(
+                     "\n +2  00-20-4a-00-00-03  10\\.77\\.89\\.13  Sign 13; by the \"exit\"  succeeded .*\n"
+                     " +3  00-80-a3-00-00-01  10\\.77\\.89\\.11  Sign 11; by the \"exit\"  succeeded .*\n"
+                     "2 succeeded, 0 failed, 0 not run\n")),
+                 qPrintable(batch.err.right(600)));
+        QVERIFY2(batch.err.contains("these columns are not used: Name;"), qPrintable(batch.err));
         // One JSON object a line; each row started, then its stages, dialogue
         // and statuses, then finished; the summary last. Each row's dialogue
         // events are its adaptor's wire, both ways.
@@ -588,12 +646,12 @@ private slots:
             QCOMPARE(stages[row], QStringList({"checking", "assigning", "waiting", "dialogue", "ended"}));
             QCOMPARE(percent[row], 100.0);
         }
-        QCOMPARE(carriedBy[2]["sent23"], s.sims[0]->received(23));
-        QCOMPARE(carriedBy[2]["received23"], s.sims[0]->sent(23));
-        QCOMPARE(carriedBy[3]["sent9999"], s.sims[1]->received(9999));
-        QCOMPARE(carriedBy[3]["received9999"], s.sims[1]->sent(9999));
-        QVERIFY(carriedBy[2]["received23"].size() > 100 && carriedBy[3]["received9999"].size() > 100);
-        // The lines for people still come, each with its row's MAC.
+        QCOMPARE(carriedBy[3]["sent23"], s.sims[0]->received(23));
+        QCOMPARE(carriedBy[3]["received23"], s.sims[0]->sent(23));
+        QCOMPARE(carriedBy[2]["sent9999"], s.sims[1]->received(9999));
+        QCOMPARE(carriedBy[2]["received9999"], s.sims[1]->sent(9999));
+        QVERIFY(carriedBy[3]["received23"].size() > 100 && carriedBy[2]["received9999"].size() > 100);
+        // The lines for people still come, each with its row's MAC as the window writes it.
         QVERIFY2(batch.err.contains(QRegularExpression("00-20-4a-00-00-03 +\\d+\\.\\d  ")), qPrintable(batch.err));
         const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
         QCOMPARE(summary.value("event").toString(), "summary");
@@ -637,18 +695,51 @@ private slots:
         const auto firstSeen = seen(0);
         const auto secondSeen = seen(1);
 
+        // An interrupted row keeps the last status its run showed.
+        QVERIFY(!before.value("00-20-4a-00-00-03").value(1).isEmpty());
+        QVERIFY(before.value("00-20-4a-00-00-03").value(1) != "interrupted");
+        QCOMPARE(before.value("00-20-4a-00-00-03").value(2), "interrupted");
+        QCOMPARE(before.value("00-80-a3-00-00-05").value(2), "not-run");
+
         // The second row's adaptor took its address in the first run, so its
-        // check now finds the address answering; the third runs through.
-        BatchCommand resumed(csv, {"--tick-ms", "150", "--jobs", "1", "--resume", first.report()});
+        // check now finds the address answering; the third runs through. The
+        // first is told as skipped, and counted.
+        BatchCommand resumed(csv, {"--tick-ms", "150", "--jobs", "1", "--resume", first.report(), "--json"});
         QCOMPARE(resumed.finish(120000), 1);
         QTRY_COMPARE(s.sims[2]->received(23), SimulatorProcess::commandLineBytes(s.lan.address(15), s.lan.address(254)));
         QCOMPARE(seen(0), firstSeen);
         QCOMPARE(seen(1), secondSeen);
         const auto after = resumed.reportRows();
-        QCOMPARE(after.value("00-80-a3-00-00-01"), before.value("00-80-a3-00-00-01"));
-        QCOMPARE(after.value("00-20-4a-00-00-03"), QStringList({"failed", Sequencer::kAddressExists}));
+        QCOMPARE(after.value("00-80-a3-00-00-01").mid(0, 2), before.value("00-80-a3-00-00-01").mid(0, 2));
+        QCOMPARE(after.value("00-80-a3-00-00-01").value(2), "done-before");
+        QCOMPARE(after.value("00-20-4a-00-00-03"), QStringList({"failed", Sequencer::kAddressExists, "address-taken"}));
         QCOMPARE(after.value("00-80-a3-00-00-05").value(0), "succeeded");
         QVERIFY2(resumed.err.contains("succeeded in the earlier run, not run again"), qPrintable(resumed.err));
+        QJsonObject summary;
+        QStringList skipped;
+        for (const QString& line : resumed.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e.value("event") == "skipped")
+                skipped << e.value("mac").toString();
+            if (e.value("event") == "summary")
+                summary = e;
+        }
+        QCOMPARE(skipped, QStringList{"00-80-a3-00-00-01"});
+        QCOMPARE(summary.value("done_before").toInt(), 1);
+        QCOMPARE(summary.value("succeeded").toInt() + summary.value("failed").toInt(), 2);
+
+        // A row is done only for the MAC and the address it was done with: a
+        // corrected address for the same adaptor is run, never skipped.
+        QString corrected = csv;
+        corrected.replace(s.lan.address(11) + ",", s.lan.address(21) + ",");
+        BatchCommand again(corrected, {"--tick-ms", "150", "--jobs", "1", "--resume", resumed.report(), "--json"});
+        again.finish(120000);
+        QVERIFY2(again.out.contains(QRegularExpression("\"event\":\"started\".*\"mac\":\"00-80-a3-00-00-01\"|"
+                                                       "\"mac\":\"00-80-a3-00-00-01\".*\"event\":\"started\"")),
+                 qPrintable(again.out));
+        QVERIFY2(!again.out.contains(QRegularExpression("\"event\":\"skipped\".*\"mac\":\"00-80-a3-00-00-01\"")),
+                 qPrintable(again.out));
+        QCOMPARE(again.reportRows().value("00-80-a3-00-00-05").value(2), "done-before");
     }
 
     // Catches an interrupt that leaves a dialogue open, an entry on the host,

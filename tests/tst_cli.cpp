@@ -1,3 +1,4 @@
+#include "FinishProcess.h"
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
 #include "TranscriptReading.h"
@@ -6,12 +7,15 @@
 #include "signtest/SignMessages.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 const QString kFamily1Mac = QStringLiteral("00:20:4a:1b:2c:3d");
@@ -259,6 +263,79 @@ private slots:
         else
             QTRY_COMPARE(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QCOMPARE(sim.config().value("ip").toString(), ip);
+    }
+
+    void checkBeforeSetup_data() {
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QString>("at");   // the simulated adaptor's own address, "" for none, "none" for no adaptor
+        QTest::addColumn<QString>("ip");   // "device": the device namespace's own address
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("ok_free_address") << kFamily2Mac << "" << "10.77.88.50" << 0 << "to-assign";
+        QTest::newRow("ok_adaptor_in_place") << kFamily1Mac << "10.77.88.50/24" << "10.77.88.50" << 0 << "in-place";
+        // No simulator: the device's own interface, another MAC, holds the address.
+        QTest::newRow("error_address_taken") << kFamily2Mac << "none" << "device" << 1 << "taken";
+        QTest::newRow("error_off_segment") << kFamily2Mac << "" << "10.78.88.50" << 2 << "refused";
+    }
+    // Catches a check that sends anything but ARP, takes another device's
+    // address for free or the adaptor's own for taken, or gives a script a
+    // state or exit status that disagrees with what answers at the address.
+    void checkBeforeSetup() {
+        QFETCH(QString, mac);
+        QFETCH(QString, at);
+        QFETCH(QString, ip);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, state);
+        NetnsHarness h(88);
+        NETNS_REQUIRE(h);
+        std::unique_ptr<SimulatorProcess> sim;
+        if (at != QLatin1String("none")) {
+            sim = std::make_unique<SimulatorProcess>(h.deviceNs(), h.deviceInterface(), dashed(mac), QStringList(),
+                                                     SimulatorProcess::TestsGroup,
+                                                     at.isEmpty() ? QStringList() : QStringList{"--address", at});
+            QVERIFY2(sim->ready(), "the simulator did not start");
+        }
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        if (ip == QLatin1String("device"))
+            ip = h.deviceAddress();
+        for (const QString& dryRun : {QStringLiteral("--check"), QStringLiteral("--dry-run")}) {
+            QProcess cli;
+            cli.start(QStringLiteral(NETRIKA_CLI),
+                      {"setup", dryRun, "--json", "--mac", mac, "--ip", ip, "--mask", "255.255.255.0", "--gateway",
+                       ip.section('.', 0, 2) + ".254"});
+            QString out, err;
+            QCOMPARE(finishProcess(cli, 20000, out, err), exitStatus);
+            const QJsonObject e = QJsonDocument::fromJson(out.toUtf8()).object();
+            QVERIFY2(e.value("event") == "check" && e.value("state") == state, qPrintable(out + err));
+            QCOMPARE(e.value("exit").toInt(), exitStatus);
+        }
+        QCOMPARE(h.ipIn(h.hostNs(), {"-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
+        if (!sim)
+            return;
+        QTest::qWait(500); // a datagram or connection would have been recorded by now
+        QCOMPARE(sim->summary().value("connections").toArray().size(), 0);
+        QCOMPARE(sim->summary().value("datagrams").toArray().size(), 0);
+    }
+
+    // Catches a mask other than /8, /16 or /24 told to the adaptor as 8 host
+    // bits (a /26 made a /24, reported as success): the real program, both
+    // ends on the wire, the adaptor's own record of what it took.
+    void narrowMaskEndToEnd() {
+        NetnsHarness h(88);
+        NETNS_REQUIRE(h);
+        h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
+        SimulatorProcess sim(h, dashed(kFamily1Mac), {});
+        QVERIFY2(sim.ready(), "the simulator did not start");
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        QProcess cli;
+        cli.start(QStringLiteral(NETRIKA_CLI), {"setup", "--mac", kFamily1Mac, "--ip", "10.77.88.50", "--mask",
+                                                "255.255.255.192", "--gateway", "10.77.88.62", "--tick-ms", "150"});
+        QString out, err;
+        QCOMPARE(finishProcess(cli, 60000, out, err), 0);
+        QByteArray menu = SimulatorProcess::setupMenuBytes("10.77.88.62");
+        menu.replace("\r\n8\r\n", "\r\n6\r\n");
+        QTRY_COMPARE(sim.received(9999), menu);
+        QCOMPARE(sim.config().value("hostBits").toInt(), 6);
     }
 
     void transcriptsAreTheWire_data() {

@@ -43,6 +43,20 @@ private slots:
                                         << "10.0.0.5"
                                         << "255.256.255.0"
                                         << "0.0.0.0" << SetupCommand::kMaskMessage;
+        // Each value well formed, but the adaptor would be left on a network it cannot work on.
+        QTest::newRow("error_mask_with_holes")
+            << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.0.255.0" << "0.0.0.0"
+            << SetupCommand::kMaskMessage + ": 255.0.255.0 is not a contiguous mask from /8 to /30";
+        QTest::newRow("error_ip_is_network") << "00-80-a3-61-63-dd" << "10.0.0.0" << "255.255.255.0" << "0.0.0.0"
+                                             << SetupCommand::kIpMessage +
+                                                    ": 10.0.0.0 is the network address of 10.0.0.0/24";
+        QTest::newRow("error_gateway_off_subnet")
+            << "00-20-4a-61-63-dd" << "10.77.50.22" << "255.255.255.192" << "10.77.50.65"
+            << SetupCommand::kGatewayMessage + ": gateway 10.77.50.65 is not on 10.77.50.0/26";
+        // The gateway octet the field lets through below zero is on no network.
+        QTest::newRow("error_gateway_negative") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.255.255.0"
+                                                << "10.0.0.-1"
+                                                << SetupCommand::kGatewayMessage + ": gateway 10.0.0.-1 is not on 10.0.0.0/24";
     }
     void failedCheck() {
         QFETCH(QString, mac);

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const BatchRow& row : file.rows) {
         RunState m;
         const SetupRequest& r = row.request;
-        if (row.line <= line || SetupCommand::firstFailure(r.mac, r.ip, r.mask, r.gateway, m) != nullptr ||
+        if (row.line <= line || SetupCommand::firstFailure(r.mac, r.ip, r.mask, r.gateway, m).has_value() ||
             row.cells.size() != file.columns.size())
             __builtin_trap();
         line = row.line;

@@ -1,0 +1,116 @@
+#include "cli/SetupCheck.h"
+
+#include "address/AddressRules.h"
+#include "cli/BatchCheck.h"
+#include "net/IcmpEchoProbe.h"
+#include "net/NetHelper.h"
+#include "setup/IdentityCheck.h"
+
+#include <arpa/inet.h>
+
+namespace {
+// Who answers ARP at the address, asked again once when nobody did, so that
+// one lost frame does not make a taken address look free.
+ArpOwner owner(IcmpEchoProbe& probe, const QString& address) {
+    ArpOwner found;
+    for (int tries = 0; tries < IdentityCheck::kTries; ++tries) {
+        found = probe.WhoHas(address);
+        if (found.outcome != ArpOwner::Silent)
+            break;
+    }
+    return found;
+}
+
+bool onSegment(const QString& address) {
+    in_addr a{};
+    return ::inet_pton(AF_INET, address.toLatin1().constData(), &a) == 1 && !segmentOf(ntohl(a.s_addr)).isEmpty();
+}
+} // namespace
+
+SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProgram) {
+    QString mac;
+    for (const QString& pair : request.mac)
+        mac += pair.toLower();
+    const QString dashed = AddressRules::DashedMac(mac);
+    const QString ip = QStringList(request.ip.begin(), request.ip.end()).join(QLatin1Char('.'));
+    const QString current = request.currentIp;
+    // Reached at the address it has, an adaptor may be given one on another network.
+    const QString reached = current.isEmpty() ? ip : current;
+    if (!onSegment(reached))
+        return {State::Refused,
+                QStringLiteral("%1 is on no network of this host, so adaptor %2 cannot be reached there")
+                    .arg(reached, dashed),
+                QStringLiteral("off-segment")};
+
+    NetHelper helper(helperProgram);
+    const QStringList missing = helperProblems(helper);
+    if (!missing.isEmpty())
+        return {State::Refused, missing.join(QLatin1Char(' ')), QStringLiteral("helper")};
+    IcmpEchoProbe probe(helper);
+
+    const auto unasked = [](const ArpOwner& o) {
+        return SetupCheck{State::Refused, QStringLiteral("the address cannot be asked: ") + o.reason,
+                          o.outcome == ArpOwner::OffSegment ? QStringLiteral("off-segment") : QStringLiteral("helper")};
+    };
+    const ArpOwner atIp = owner(probe, ip);
+    if (atIp.outcome == ArpOwner::Answered) {
+        if (atIp.mac == mac)
+            return {State::InPlace, QStringLiteral("adaptor %1 already answers at %2").arg(dashed, ip),
+                    QStringLiteral("in-place")};
+        return {State::Taken,
+                QStringLiteral("%1 is held by %2, not by adaptor %3").arg(ip, AddressRules::DashedMac(atIp.mac), dashed),
+                QStringLiteral("address-taken")};
+    }
+    if (atIp.outcome != ArpOwner::Silent)
+        return unasked(atIp);
+    if (current.isEmpty())
+        return {State::ToAssign, QStringLiteral("%1 is free: adaptor %2 would be given it").arg(ip, dashed),
+                QStringLiteral("to-assign")};
+
+    const ArpOwner atCurrent = owner(probe, current);
+    switch (atCurrent.outcome) {
+    case ArpOwner::Answered:
+        if (atCurrent.mac == mac)
+            return {State::ToAssign,
+                    QStringLiteral("%1 is free: adaptor %2, found at %3, would be given it").arg(ip, dashed, current),
+                    QStringLiteral("to-assign")};
+        return {State::NotFound,
+                QStringLiteral("%1 is held by %2, not by adaptor %3").arg(current, AddressRules::DashedMac(atCurrent.mac), dashed),
+                QStringLiteral("other-device")};
+    case ArpOwner::Silent:
+        return {State::NotFound, QStringLiteral("no adaptor %1 answers at %2").arg(dashed, current),
+                QStringLiteral("not-found")};
+    default:
+        return unasked(atCurrent);
+    }
+}
+
+QString SetupCheck::stateName(State state) {
+    switch (state) {
+    case State::ToAssign:
+        return QStringLiteral("to-assign");
+    case State::InPlace:
+        return QStringLiteral("in-place");
+    case State::Taken:
+        return QStringLiteral("taken");
+    case State::NotFound:
+        return QStringLiteral("not-found");
+    case State::Refused:
+        break;
+    }
+    return QStringLiteral("refused");
+}
+
+int SetupCheck::exitStatus() const {
+    switch (state) {
+    case State::ToAssign:
+    case State::InPlace:
+        return CliRun::Succeeded;
+    case State::Taken:
+    case State::NotFound:
+        return CliRun::Failed;
+    case State::Refused:
+        break;
+    }
+    return CliRun::BadValues;
+}

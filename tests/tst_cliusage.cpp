@@ -1,0 +1,241 @@
+#include "FinishProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <sched.h>
+#include <unistd.h>
+
+// The real netrika-cli as a user types it, for what it says before it sends
+// anything: every option the manual page and the completion offer, the
+// usage errors, and values that would misconfigure a sign. Each run is in a
+// network namespace of its own with nothing in it, so that whatever a fault
+// made it do, nothing leaves this host.
+namespace {
+constexpr int kNoNamespace = 120;
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.setChildProcessModifier([] {
+        if (::unshare(CLONE_NEWNET) != 0)
+            ::_exit(kNoNamespace);
+    });
+    p.start(QStringLiteral(NETRIKA_CLI), args);
+    Run r;
+    r.status = finishProcess(p, 20000, r.out, r.err);
+    return r;
+}
+
+#define REQUIRE_OWN_NAMESPACE(run)                                                                           \
+    do {                                                                                                     \
+        if ((run).status == kNoNamespace) {                                                                  \
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))                                         \
+                QFAIL("a network namespace of the test's own is needed (run as root)");                      \
+            QSKIP("no network namespace of the test's own could be made (not root)");                        \
+        }                                                                                                    \
+    } while (false)
+
+QString sourceText(const char* path) {
+    QFile f(QStringLiteral(NETRIKA_SOURCE_DIR "/") + QLatin1String(path));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// command -> the options its section of the manual page and its branch of
+// the completion name ("" for the program without a command).
+std::map<QString, QStringList> documentedOptions() {
+    std::map<QString, QStringList> options;
+    const QString page = sourceText("cli/netrika-cli.1");
+    static const QRegularExpression section(QStringLiteral("^\\.SS (\\w+)$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression option(QStringLiteral("\\\\-(\\\\-[a-z\\\\-]+|[a-zA-Z]\\b)"));
+    const qsizetype optionsAt = page.indexOf(QLatin1String("\n.SH OPTIONS"));
+    const qsizetype optionsEnd = page.indexOf(QLatin1String("\n.SH "), optionsAt + 1);
+    // Each option is the tag of a paragraph: the line after ".TP".
+    QString command, previous;
+    for (const QString& line : page.mid(optionsAt, optionsEnd - optionsAt).split('\n')) {
+        if (const auto m = section.match(line); m.hasMatch())
+            command = m.captured(1) == QLatin1String("Both") ? QString() : m.captured(1);
+        if (previous == QLatin1String(".TP") && command != QLatin1String("Values"))
+            for (auto i = option.globalMatch(line); i.hasNext();)
+                options[command] << QString(i.next().captured(0)).remove('\\');
+        previous = line;
+    }
+    const QString completion = sourceText("cli/completion/netrika-cli");
+    static const QRegularExpression branch(
+        QStringLiteral("^    (\\w+|\"\")\\)\\n(?:.*\\n)*?\\s+options=\"([^\"]*)\""), QRegularExpression::MultilineOption);
+    for (auto i = branch.globalMatch(completion); i.hasNext();) {
+        const auto m = i.next();
+        const QString name = m.captured(1) == QLatin1String("\"\"") ? QString() : m.captured(1);
+        options[name] << m.captured(2).split(' ', Qt::SkipEmptyParts);
+    }
+    for (auto& [name, list] : options)
+        list.removeDuplicates();
+    return options;
+}
+
+// A value each option that takes one can be given; the completion lists them.
+QStringList optionsTakingValues() {
+    static const QRegularExpression list(QStringLiteral("_netrika_cli_takes_value\\(\\) \\{\\n\\s+case \"\\$1\" in\\n\\s+([^)]*)\\)"));
+    return list.match(sourceText("cli/completion/netrika-cli")).captured(1).remove(' ').split('|');
+}
+
+const std::map<QString, QString> kValues{
+    {"--mac", "0080a36163dd"}, {"--ip", "10.1.2.3"},      {"--mask", "255.255.255.0"},
+    {"--gateway", "10.1.2.254"}, {"--current-ip", "10.1.2.4"}, {"--log", "run.log"},
+    {"--jobs", "2"},           {"--report", "r.csv"},     {"--delimiter", ";"},
+    {"--resume", "r.csv"},     {"--log-dir", "logs"},     {"--interface", "nosuch0"},
+    {"--range", "10.62.0.0/24"}};
+
+// What each command is given beside the option, so that it stops before it
+// would send anything: setup lacks a value, batch a file, scan an interface.
+const std::map<QString, QStringList> kBefore{
+    {"", {}}, {"setup", {"setup"}}, {"batch", {"batch", "no-such-rows.csv"}},
+    {"scan", {"scan", "--interface", "nosuch0"}}};
+} // namespace
+
+class TestCliUsage : public QObject {
+    Q_OBJECT
+private slots:
+    void documentedOptionsParse_data() {
+        QTest::addColumn<QStringList>("args");
+        const auto documented = documentedOptions();
+        const QStringList takesValue = optionsTakingValues();
+        QVERIFY(takesValue.contains("--mac") && takesValue.contains("--range"));
+        QVERIFY(documented.count("setup") && documented.at("setup").contains("-v"));
+        QVERIFY(documented.count("scan") && documented.at("scan").contains("--all"));
+        for (const auto& [command, options] : documented) {
+            const auto before = kBefore.find(command);
+            QVERIFY2(before != kBefore.end(), qPrintable(command));
+            for (const QString& option : options) {
+                QStringList args = before->second;
+                args << option;
+                if (takesValue.contains(option)) {
+                    QVERIFY2(kValues.count(option), qPrintable(option));
+                    args << kValues.at(option);
+                }
+                QTest::newRow(qPrintable((command.isEmpty() ? QStringLiteral("program") : command) + " " + option))
+                    << args;
+            }
+        }
+    }
+    // Catches an option the manual page or the completion offers that the
+    // program does not parse, parses as another (-v as the version), or
+    // that makes Qt's parser speak: each run ends in the program's own words.
+    void documentedOptionsParse() {
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const Run r = cli(args);
+        REQUIRE_OWN_NAMESPACE(r);
+        const QString said = r.out + r.err;
+        for (const char* parser : {"QCommandLineParser", "Unknown option", "Missing value", "Unexpected value",
+                                   "does not take", "not a command"})
+            QVERIFY2(!said.contains(QLatin1String(parser)), qPrintable(said));
+        const bool informs = args.contains("--help") || args.contains("--version");
+        QVERIFY2(r.status == (informs ? 0 : 2), qPrintable(QString::number(r.status) + ": " + said));
+        QVERIFY2(informs || r.err.startsWith("netrika-cli: "), qPrintable(said));
+        QVERIFY2(informs || !r.out.contains("1.0"), qPrintable(said));
+    }
+
+    // Catches -v taken for the version, the version not shown by its own
+    // options, or a wrong command told with the generic text only.
+    void usageSaysWhatIsWrong_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // a line on standard error, or stdout for status 0
+        QTest::newRow("ok_version") << QStringList{"--version"} << 0 << "netrika-cli 1.0.4\n";
+        QTest::newRow("ok_version_short") << QStringList{"-V"} << 0 << "netrika-cli 1.0.4\n";
+        QTest::newRow("error_verbose_is_no_version")
+            << QStringList{"setup", "-v", "--mac", "0080a36163dd"} << 2 << "netrika-cli: --ip is missing\n";
+        QTest::newRow("error_verbose_long")
+            << QStringList{"setup", "--verbose", "--mac", "0080a36163dd"} << 2 << "netrika-cli: --ip is missing\n";
+        QTest::newRow("error_no_command") << QStringList{} << 2 << "netrika-cli: no command given";
+        QTest::newRow("error_help_is_no_command") << QStringList{"help"} << 2 << "netrika-cli: help: not a command";
+        QTest::newRow("error_scan_quiet") << QStringList{"scan", "-q"} << 2 << "netrika-cli: scan does not take -q";
+        QTest::newRow("error_batch_check_no_file")
+            << QStringList{"batch", "--check"} << 2 << "netrika-cli: batch needs a file";
+        QTest::newRow("error_setup_jobs") << QStringList{"setup", "--jobs", "3"} << 2
+                                          << "netrika-cli: setup does not take --jobs";
+        QTest::newRow("error_batch_two_files") << QStringList{"batch", "a.csv", "b.csv"} << 2
+                                               << "netrika-cli: batch takes no word b.csv";
+        QTest::newRow("error_json_quiet") << QStringList{"setup", "--json", "-q"} << 2
+                                          << "netrika-cli: --json and -q cannot go together";
+    }
+    void usageSaysWhatIsWrong() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        const Run r = cli(args);
+        REQUIRE_OWN_NAMESPACE(r);
+        QCOMPARE(r.status, status);
+        if (status == 0)
+            QCOMPARE(r.out, said);
+        else
+            QVERIFY2(r.err.startsWith(said), qPrintable(r.err));
+        QVERIFY2(!r.err.contains("QCommandLineParser"), qPrintable(r.err));
+    }
+
+    // Catches values that would leave a sign unreachable accepted and sent,
+    // a refusal that does not say what is wrong, or one a script cannot read
+    // (--json printing nothing, or the value only inside the text).
+    void senselessValuesRefused_data() {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("gateway");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("error_gateway_off_subnet") << "10.77.50.22" << "255.255.255.0" << "10.77.60.254" << "gateway"
+                                                  << "--gateway 10.77.60.254: gateway 10.77.60.254 is not on 10.77.50.0/24";
+        QTest::newRow("error_gateway_is_ip") << "10.77.50.22" << "255.255.255.0" << "10.77.50.22" << "gateway"
+                                             << "--gateway 10.77.50.22: gateway 10.77.50.22 is the adaptor's own address";
+        QTest::newRow("error_gateway_broadcast") << "10.77.50.22" << "255.255.255.192" << "10.77.50.63" << "gateway"
+                                                 << "gateway 10.77.50.63 is the broadcast address of 10.77.50.0/26";
+        QTest::newRow("error_ip_network") << "10.77.50.0" << "255.255.255.0" << "0.0.0.0" << "ip"
+                                          << "--ip 10.77.50.0: 10.77.50.0 is the network address of 10.77.50.0/24";
+        QTest::newRow("error_ip_broadcast_26") << "10.77.50.63" << "255.255.255.192" << "0.0.0.0" << "ip"
+                                               << "10.77.50.63 is the broadcast address of 10.77.50.0/26";
+        QTest::newRow("error_mask_holes") << "10.77.50.22" << "255.0.255.0" << "0.0.0.0" << "mask"
+                                          << "--mask 255.0.255.0: 255.0.255.0 is not a contiguous mask from /8 to /30";
+        QTest::newRow("error_mask_zero") << "10.77.50.22" << "0.0.0.0" << "0.0.0.0" << "mask"
+                                         << "0.0.0.0 is not a contiguous mask";
+        QTest::newRow("error_mask_7") << "10.77.50.22" << "254.0.0.0" << "0.0.0.0" << "mask"
+                                      << "254.0.0.0 is not a contiguous mask";
+        QTest::newRow("error_mask_31") << "10.77.50.22" << "255.255.255.254" << "0.0.0.0" << "mask"
+                                       << "255.255.255.254 is not a contiguous mask";
+    }
+    void senselessValuesRefused() {
+        QFETCH(QString, ip);
+        QFETCH(QString, mask);
+        QFETCH(QString, gateway);
+        QFETCH(QString, column);
+        QFETCH(QString, text);
+        for (const QString& mode : {QStringLiteral("--json"), QStringLiteral("--check")}) {
+            const Run r = cli({"setup", mode, "--mac", "00-20-4a-61-63-dd", "--ip", ip, "--mask", mask, "--gateway",
+                               gateway, "--tick-ms", "50"});
+            REQUIRE_OWN_NAMESPACE(r);
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(text), qPrintable(r.err));
+            if (mode != QLatin1String("--json"))
+                continue;
+            const QJsonObject e = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QCOMPARE(e.value("event").toString(), "problem");
+            QCOMPARE(e.value("column").toString(), column);
+            QCOMPARE(e.value("value").toString(), column == "ip" ? ip : column == "mask" ? mask : gateway);
+            QVERIFY2(e.value("text").toString().contains(text), qPrintable(r.out));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliUsage)
+#include "tst_cliusage.moc"
