@@ -20,7 +20,8 @@ QString trimSpaces(const QString& text) {
 
 std::optional<double> numberValue(const QString& text) {
     // \A and \z: '$' would also match before a final line feed.
-    static const QRegularExpression plainDecimal(QStringLiteral("\\A[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)\\z"));
+    static const QRegularExpression plainDecimal(
+        QStringLiteral("\\A[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)\\z"));
     const QString t = trimSpaces(text);
     if (!plainDecimal.match(t).hasMatch())
         return std::nullopt;

@@ -20,7 +20,8 @@ QString segmentOf(quint32 address) {
     bool bestDirect = false;
     table.readLine(); // the header
     while (!table.atEnd()) {
-        const QStringList f = QString::fromLatin1(table.readLine()).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
+        const QStringList f =
+            QString::fromLatin1(table.readLine()).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
         if (f.size() < 8)
             continue;
         bool ok[4] = {};
@@ -29,7 +30,8 @@ QString segmentOf(quint32 address) {
         const quint32 flags = f[3].toUInt(&ok[2], 16);
         const quint32 mask = f[7].trimmed().toUInt(&ok[3], 16);
         const int length = std::popcount(mask);
-        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || !(flags & 1) || (wire & mask) != destination || length <= bestLength)
+        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || !(flags & 1) || (wire & mask) != destination ||
+            length <= bestLength)
             continue;
         best = f[0];
         bestLength = length;
@@ -41,11 +43,12 @@ QString segmentOf(quint32 address) {
 QStringList helperProblems(NetHelper& helper) {
     QStringList problems;
     if (!helper.start()) {
-        problems << QStringLiteral("the network helper %1 cannot be started (said above)").arg(helper.program());
+        problems
+            << QStringLiteral("the network helper %1 cannot be started (said above)").arg(helper.program());
     } else {
-        for (const auto& [ability, need] : {std::pair{"echo", "echo requests (CAP_NET_RAW)"},
-                                            std::pair{"arp", "ARP probes (CAP_NET_RAW)"},
-                                            std::pair{"neigh", "neighbour entries (CAP_NET_ADMIN)"}})
+        for (const auto& [ability, need] :
+             {std::pair{"echo", "echo requests (CAP_NET_RAW)"}, std::pair{"arp", "ARP probes (CAP_NET_RAW)"},
+              std::pair{"neigh", "neighbour entries (CAP_NET_ADMIN)"}})
             if (!helper.can(QLatin1String(ability)))
                 problems << QStringLiteral("the network helper cannot make %1. %2")
                                 .arg(QLatin1String(need), helper.capabilityAdvice());

@@ -8,7 +8,8 @@
 // nothing: that the network helper starts with everything a run needs, that
 // each row's address is on a segment of this host, and that the report can be
 // written. One problem a line; none when the batch would start.
-[[nodiscard]] QStringList hostProblems(const BatchFile& file, const QString& report, const QString& helperProgram);
+[[nodiscard]] QStringList hostProblems(const BatchFile& file, const QString& report,
+                                       const QString& helperProgram);
 
 // What the network helper cannot do of what a run needs, each with how to
 // fix it; empty when it can do it all. Starts the helper.

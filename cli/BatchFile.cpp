@@ -43,8 +43,9 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
         encoding = little ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
     } else if (bytes.startsWith("PK\x03\x04")) {
         // A zip container: the workbook formats of today's spreadsheets.
-        problem = QStringLiteral("the file is a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as "
-                                 "\"CSV UTF-8\"");
+        problem =
+            QStringLiteral("the file is a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as "
+                           "\"CSV UTF-8\"");
         return {};
     } else if (bytes.startsWith("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1")) {
         problem = QStringLiteral("the file is an old spreadsheet workbook (.xls), not CSV: save the sheet as "
@@ -103,7 +104,8 @@ char separatorOf(const QString& header) {
         if (c == QLatin1Char('"'))
             quoted = !quoted;
         else if (!quoted)
-            counts[0] += c == QLatin1Char(','), counts[1] += c == QLatin1Char(';'), counts[2] += c == QLatin1Char('\t');
+            counts[0] += c == QLatin1Char(','), counts[1] += c == QLatin1Char(';'),
+                counts[2] += c == QLatin1Char('\t');
     }
     const char separators[3] = {',', ';', '\t'};
     int best = 0;
@@ -159,7 +161,8 @@ private:
     }
     static void record(int, void* self) {
         auto* r = static_cast<Reader*>(self);
-        const bool blank = std::all_of(r->m_cells.begin(), r->m_cells.end(), [](const QString& c) { return c.isEmpty(); });
+        const bool blank =
+            std::all_of(r->m_cells.begin(), r->m_cells.end(), [](const QString& c) { return c.isEmpty(); });
         if (!blank)
             r->m_records.push_back({r->m_line, r->m_cells});
         r->m_cells.clear();
@@ -206,7 +209,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
     }
     QStringList lines = physicalLines(text);
     int first = 0; // lines before the header that are not CSV
-    if (!lines.isEmpty() && lines[0].size() == 5 && lines[0].startsWith(QLatin1String("sep="), Qt::CaseInsensitive)) {
+    if (!lines.isEmpty() && lines[0].size() == 5 &&
+        lines[0].startsWith(QLatin1String("sep="), Qt::CaseInsensitive)) {
         file.delimiter = lines[0].at(4).toLatin1();
         first = 1;
     } else {
@@ -242,8 +246,9 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             continue;
         }
         if (at.contains(name)) {
-            file.problem(header.line,
-                         QStringLiteral("line %1: the column %2 is named twice").arg(header.line).arg(header.cells[c]));
+            file.problem(header.line, QStringLiteral("line %1: the column %2 is named twice")
+                                          .arg(header.line)
+                                          .arg(header.cells[c]));
             return file;
         }
         at.insert(name, c);
@@ -272,7 +277,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             return at.contains(name) ? record.cells.value(at[name]) : QString();
         };
         const auto problemAt = [&](const QString& column, const QString& value, const QString& why) {
-            file.problem(record.line, QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why),
+            file.problem(record.line,
+                         QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why),
                          column, value);
         };
         if (record.cells.size() > header.cells.size()) {
@@ -285,7 +291,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                 continue;
             }
         }
-        if (const auto c = std::find_if(unnamed.begin(), unnamed.end(), [&](int i) { return !record.cells.value(i).isEmpty(); });
+        if (const auto c = std::find_if(unnamed.begin(), unnamed.end(),
+                                        [&](int i) { return !record.cells.value(i).isEmpty(); });
             c != unnamed.end()) {
             file.problem(record.line,
                          QStringLiteral("line %1: column %2 has the value \"%3\" but no name in the header")
@@ -316,7 +323,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                                           *signTest, &why, &column);
         if (!request) {
             // "--ip 10.1.2.300: why" as the command line says it; the line names the column.
-            problemAt(column, cell(column), why.mid(QStringLiteral("--%1 %2: ").arg(column, cell(column)).size()));
+            problemAt(column, cell(column),
+                      why.mid(QStringLiteral("--%1 %2: ").arg(column, cell(column)).size()));
             continue;
         }
         // An adaptor that already has an address, reached there.
@@ -345,7 +353,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             continue;
         }
         if (ipLines.contains(ip)) {
-            problemAt(QStringLiteral("ip"), cell(QStringLiteral("ip")), QStringLiteral("on line %1 already").arg(ipLines[ip]));
+            problemAt(QStringLiteral("ip"), cell(QStringLiteral("ip")),
+                      QStringLiteral("on line %1 already").arg(ipLines[ip]));
             continue;
         }
         if (!request->currentIp.isEmpty() && currentLines.contains(request->currentIp)) {

@@ -17,7 +17,8 @@ QString BatchReport::unwritable(const QString& path) {
     // the trial is removed again.
     QFile file(path);
     const bool made = !info.exists();
-    if (!file.open(made ? QIODevice::WriteOnly | QIODevice::NewOnly : QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(made ? QIODevice::WriteOnly | QIODevice::NewOnly
+                        : QIODevice::WriteOnly | QIODevice::Append))
         return QStringLiteral("it cannot be written: %1").arg(file.errorString());
     file.close();
     if (made)
@@ -43,8 +44,8 @@ bool BatchReport::open(const QString& path, const BatchFile& file, QString& why)
         return false;
     }
     QStringList header{QStringLiteral("line")};
-    header << m_inputColumns << QStringLiteral("result") << QStringLiteral("reason") << QStringLiteral("seconds")
-           << QStringLiteral("status");
+    header << m_inputColumns << QStringLiteral("result") << QStringLiteral("reason")
+           << QStringLiteral("seconds") << QStringLiteral("status");
     // A file read with a byte-order mark was written by a program that needs
     // one to read accents right: the report, read by the same, has one too.
     m_head = file.encoding == QLatin1String("UTF-8") ? QByteArray() : QByteArray("\xef\xbb\xbf");
@@ -120,7 +121,8 @@ BatchReport::Succeeded BatchReport::succeeded(const QByteArray& report) {
     const qsizetype status = column("status");
     for (const BatchRow& row : file.rows)
         if (row.cells.value(result) == QLatin1String("succeeded"))
-            out.rows.insert(key(row), {row.cells.value(result), seconds < 0 ? QString() : row.cells.value(seconds),
-                                       status < 0 ? QString() : row.cells.value(status)});
+            out.rows.insert(key(row),
+                            {row.cells.value(result), seconds < 0 ? QString() : row.cells.value(seconds),
+                             status < 0 ? QString() : row.cells.value(status)});
     return out;
 }

@@ -40,9 +40,9 @@ public:
 
 private:
     QFile m_file;
-    QStringList m_inputColumns; // the input's columns, the report's own left out
+    QStringList m_inputColumns;    // the input's columns, the report's own left out
     QList<qsizetype> m_inputIndex; // where each is in the file's columns
     QString m_error;
-    QByteArray m_head;                   // the byte-order mark, if any, and the header
-    QMap<int, QByteArray> m_records;     // each row's record by its line
+    QByteArray m_head;               // the byte-order mark, if any, and the header
+    QMap<int, QByteArray> m_records; // each row's record by its line
 };

@@ -239,15 +239,15 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
         o.reason = CliRun::reason(CliRun::Interrupted, o.status);
     } else {
         o.result = Result::Failed;
-        o.reason = status == QProcess::CrashExit ? QStringLiteral("failed") : CliRun::reason(exitCode, o.status);
+        o.reason =
+            status == QProcess::CrashExit ? QStringLiteral("failed") : CliRun::reason(exitCode, o.status);
         if (status == QProcess::CrashExit) {
             const QString why = QStringLiteral("netrika-cli setup: %1").arg(c.process.errorString());
             o.status = o.status.isEmpty() ? why : o.status + QStringLiteral(" (") + why + QLatin1Char(')');
         }
     }
-    progress(QStringLiteral("%1  %2 after %3 s")
-                 .arg(shownMac(r), resultName(o.result))
-                 .arg(o.seconds, 0, 'f', 1));
+    progress(
+        QStringLiteral("%1  %2 after %3 s").arg(shownMac(r), resultName(o.result)).arg(o.seconds, 0, 'f', 1));
     jsonEvent("finished", r,
               {{QStringLiteral("result"), resultName(o.result)},
                {QStringLiteral("reason"), o.reason},
@@ -342,7 +342,7 @@ QString BatchRun::table() const {
     for (const QStringList& row : cells) {
         for (std::size_t i = 0; i < width.size(); ++i)
             out += (qsizetype(i) == seconds || i == 0 ? row[qsizetype(i)].rightJustified(width[i])
-                                                     : row[qsizetype(i)].leftJustified(width[i])) +
+                                                      : row[qsizetype(i)].leftJustified(width[i])) +
                    QStringLiteral("  ");
         out += row.last() + QLatin1Char('\n');
     }
@@ -351,7 +351,8 @@ QString BatchRun::table() const {
 
 QString BatchRun::counts() const {
     const auto count = [this](Result r) {
-        return std::count_if(m_outcomes.begin(), m_outcomes.end(), [r](const Outcome& o) { return o.result == r; });
+        return std::count_if(m_outcomes.begin(), m_outcomes.end(),
+                             [r](const Outcome& o) { return o.result == r; });
     };
     QString out = QStringLiteral("%1 succeeded, %2 failed, %3 not run")
                       .arg(count(Result::Succeeded))

@@ -236,7 +236,8 @@ void CliRun::print(const QString& text, const char* event, const QString& answer
         break;
     case Output::Json: {
         *m_err << line << Qt::endl;
-        QJsonObject fields{{QStringLiteral("text"), qstrcmp(event, "box") == 0 ? text.mid(kBoxMark.size()) : text}};
+        QJsonObject fields{
+            {QStringLiteral("text"), qstrcmp(event, "box") == 0 ? text.mid(kBoxMark.size()) : text}};
         if (!answer.isEmpty())
             fields.insert(QStringLiteral("answer"), answer);
         m_out << jsonLine(event, time, fields) << Qt::endl;
@@ -293,7 +294,8 @@ void CliRun::dialogue(const DialogueTranscript::Entry& e) {
     const bool sent = e.direction == DialogueTranscript::Direction::Sent;
     if (m_output == Output::Json) {
         m_out << jsonLine("dialogue", double(m_clock.elapsed()) / 1000.0,
-                          {{QStringLiteral("direction"), sent ? QStringLiteral("sent") : QStringLiteral("received")},
+                          {{QStringLiteral("direction"),
+                            sent ? QStringLiteral("sent") : QStringLiteral("received")},
                            {QStringLiteral("port"), e.port},
                            {QStringLiteral("text"), DialogueTranscript::visible(e.bytes)},
                            {QStringLiteral("hex"), QString::fromLatin1(e.bytes.toHex())}})
@@ -336,7 +338,9 @@ QString CliRun::reason(int exit, const QString& lastStatus) {
         QString escaped = QRegularExpression::escape(pattern);
         for (const char* place : {"%1", "%2", "%3"})
             escaped.replace(QRegularExpression::escape(QLatin1String(place)), QStringLiteral(".*"));
-        return QRegularExpression(QStringLiteral("\\A") + escaped + QStringLiteral("\\z")).match(lastStatus).hasMatch();
+        return QRegularExpression(QStringLiteral("\\A") + escaped + QStringLiteral("\\z"))
+            .match(lastStatus)
+            .hasMatch();
     };
     static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
     if (lastStatus == Sequencer::kAddressExists)

@@ -35,7 +35,8 @@ struct SetupRequest {
     // +1.2.3.4: ...") and the value's name ("ip") where given, otherwise.
     [[nodiscard]] static std::optional<SetupRequest> from(const QString& mac, const QString& ip,
                                                           const QString& mask, const QString& gateway,
-                                                          bool signTest, QString* why, QString* field = nullptr);
+                                                          bool signTest, QString* why,
+                                                          QString* field = nullptr);
     // Sets currentIp from a dotted quad held to the same rules as --ip;
     // false, with why ("--current-ip ...: ...") and the value's name
     // ("current_ip") where given, otherwise.

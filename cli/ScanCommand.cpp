@@ -80,8 +80,9 @@ void ScanCommand::printTable() {
         QStringList ports;
         for (int p : a.openPorts)
             ports << QString::number(p);
-        rows.append({AddressRules::DashedMac(a.mac), a.family == 0 ? QStringLiteral("-") : QString::number(a.family),
-                     a.address, a.interfaceName,
+        rows.append({AddressRules::DashedMac(a.mac),
+                     a.family == 0 ? QStringLiteral("-") : QString::number(a.family), a.address,
+                     a.interfaceName,
                      !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")
                      : ports.isEmpty() ? QStringLiteral("none")
                                        : ports.join(QLatin1Char(' '))});
@@ -100,10 +101,11 @@ void ScanCommand::printTable() {
 
 void ScanCommand::showProgress() {
     const qint64 seconds = m_clock.elapsed() / 1000;
-    m_err << "\r\033[K" << QStringLiteral("sweeping: %1 s of at most %2 s, %3 found")
-                                .arg(seconds)
-                                .arg((m_expectedMs + 999) / 1000)
-                                .arg(m_found.size())
+    m_err << "\r\033[K"
+          << QStringLiteral("sweeping: %1 s of at most %2 s, %3 found")
+                 .arg(seconds)
+                 .arg((m_expectedMs + 999) / 1000)
+                 .arg(m_found.size())
           << Qt::flush;
 }
 

@@ -23,7 +23,8 @@ ArpOwner owner(IcmpEchoProbe& probe, const QString& address) {
 
 bool onSegment(const QString& address) {
     in_addr a{};
-    return ::inet_pton(AF_INET, address.toLatin1().constData(), &a) == 1 && !segmentOf(ntohl(a.s_addr)).isEmpty();
+    return ::inet_pton(AF_INET, address.toLatin1().constData(), &a) == 1 &&
+           !segmentOf(ntohl(a.s_addr)).isEmpty();
 }
 } // namespace
 
@@ -50,7 +51,8 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
 
     const auto unasked = [](const ArpOwner& o) {
         return SetupCheck{State::Refused, QStringLiteral("the address cannot be asked: ") + o.reason,
-                          o.outcome == ArpOwner::OffSegment ? QStringLiteral("off-segment") : QStringLiteral("helper")};
+                          o.outcome == ArpOwner::OffSegment ? QStringLiteral("off-segment")
+                                                            : QStringLiteral("helper")};
     };
     const ArpOwner atIp = owner(probe, ip);
     if (atIp.outcome == ArpOwner::Answered) {
@@ -58,7 +60,8 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
             return {State::InPlace, QStringLiteral("adaptor %1 already answers at %2").arg(dashed, ip),
                     QStringLiteral("in-place")};
         return {State::Taken,
-                QStringLiteral("%1 is held by %2, not by adaptor %3").arg(ip, AddressRules::DashedMac(atIp.mac), dashed),
+                QStringLiteral("%1 is held by %2, not by adaptor %3")
+                    .arg(ip, AddressRules::DashedMac(atIp.mac), dashed),
                 QStringLiteral("address-taken")};
     }
     if (atIp.outcome != ArpOwner::Silent)
@@ -72,10 +75,12 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     case ArpOwner::Answered:
         if (atCurrent.mac == mac)
             return {State::ToAssign,
-                    QStringLiteral("%1 is free: adaptor %2, found at %3, would be given it").arg(ip, dashed, current),
+                    QStringLiteral("%1 is free: adaptor %2, found at %3, would be given it")
+                        .arg(ip, dashed, current),
                     QStringLiteral("to-assign")};
         return {State::NotFound,
-                QStringLiteral("%1 is held by %2, not by adaptor %3").arg(current, AddressRules::DashedMac(atCurrent.mac), dashed),
+                QStringLiteral("%1 is held by %2, not by adaptor %3")
+                    .arg(current, AddressRules::DashedMac(atCurrent.mac), dashed),
                 QStringLiteral("other-device")};
     case ArpOwner::Silent:
         return {State::NotFound, QStringLiteral("no adaptor %1 answers at %2").arg(dashed, current),

@@ -4,9 +4,9 @@
 #include "cli/JsonLine.h"
 #include "cli/ScanCommand.h"
 #include "cli/SetupCheck.h"
+#include "setup/AdaptorScan.h"
 #include "setup/AppInfo.h"
 #include "setup/InterruptSignals.h"
-#include "setup/AdaptorScan.h"
 #include "setup/ScanFinder.h"
 
 #include <QCommandLineParser>
@@ -36,8 +36,8 @@ CliRun::Output outputOf(const QCommandLineParser& parser) {
 
 // A value refused before anything is sent: the line on standard error, and
 // under --json a problem event naming the value.
-int refuse(const QString& why, const QString& field, const QString& value, CliRun::Output output, QTextStream& out,
-           QTextStream& err) {
+int refuse(const QString& why, const QString& field, const QString& value, CliRun::Output output,
+           QTextStream& out, QTextStream& err) {
     if (output == CliRun::Output::Json) {
         QJsonObject fields{{QStringLiteral("text"), why}};
         if (!field.isEmpty())
@@ -141,8 +141,8 @@ void tell(const QStringList& problems, const QString& where, CliRun::Output outp
         out << jsonLine("problem", 0, fields) << Qt::endl;
     }
     if (problems.size() > kShownProblems)
-        err << "netrika-cli: " << where << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems)
-            << Qt::endl;
+        err << "netrika-cli: " << where
+            << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems) << Qt::endl;
 }
 
 std::optional<QByteArray> readInput(const QString& path, QTextStream& err) {
@@ -159,7 +159,9 @@ std::optional<QByteArray> readInput(const QString& path, QTextStream& err) {
 // The rows as read, for --check: a line each, or a "row" event each.
 void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
     for (const BatchRow& row : batch.rows) {
-        const auto quad = [](const std::array<QString, 4>& o) { return QStringList(o.begin(), o.end()).join('.'); };
+        const auto quad = [](const std::array<QString, 4>& o) {
+            return QStringList(o.begin(), o.end()).join('.');
+        };
         if (output == CliRun::Output::Json) {
             QJsonObject fields{{QStringLiteral("line"), row.line},
                                {QStringLiteral("mac"), BatchRun::dashedMac(row.request)},
@@ -173,7 +175,8 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
         } else if (output == CliRun::Output::Text) {
             out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
                        .arg(row.line)
-                       .arg(BatchRun::dashedMac(row.request), quad(row.request.ip), quad(row.request.mask), quad(row.request.gateway),
+                       .arg(BatchRun::dashedMac(row.request), quad(row.request.ip), quad(row.request.mask),
+                            quad(row.request.gateway),
                             row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no"));
             if (!row.request.currentIp.isEmpty())
                 out << QStringLiteral("  from %1").arg(row.request.currentIp);
@@ -196,7 +199,7 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         const QString d = parser.value(QStringLiteral("delimiter"));
         reading.delimiter = d == QLatin1String("tab") || d == QLatin1String("\\t") ? '\t'
                             : d.size() == 1 && QStringLiteral(",;\t|").contains(d) ? d.at(0).toLatin1()
-                                                                                  : 0;
+                                                                                   : 0;
         if (reading.delimiter == 0)
             return usage(err, QStringLiteral("--delimiter %1: one of , ; | or tab").arg(d));
     }
@@ -215,7 +218,8 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         err << "netrika-cli: " << where << "not UTF-8: read as Windows-1252, as older spreadsheets save CSV"
             << Qt::endl;
     if (!batch.otherColumns.isEmpty())
-        err << "netrika-cli: " << where << "these columns are not used: " << batch.otherColumns.join(QStringLiteral(", "))
+        err << "netrika-cli: " << where
+            << "these columns are not used: " << batch.otherColumns.join(QStringLiteral(", "))
             << "; they are carried into the report" << Qt::endl;
     const QString logDir = parser.value(QStringLiteral("log-dir"));
     if (!logDir.isEmpty() && (!QDir().mkpath(logDir) || !QFileInfo(logDir).isWritable()))
@@ -366,7 +370,8 @@ int main(int argc, char* argv[]) {
                        "address is taken; scan: none found); 2 bad usage or values,\n"
                        "nothing sent; 130 interrupted (Ctrl-C, SIGTERM, SIGHUP: the adaptor is logged\n"
                        "out of, the neighbour entry removed)."));
-    parser.addOption({QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
+    parser.addOption(
+        {QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     // Not Qt's own version option: that takes -v, which is --verbose here.
     parser.addOption({QStringList{QStringLiteral("V"), QStringLiteral("version")},
                       QStringLiteral("Displays version information.")});
@@ -394,9 +399,10 @@ int main(int argc, char* argv[]) {
     parser.addOption({QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
                       QStringLiteral("setup: print each stage of the run and the dialogue with the adaptor "
                                      "(> sent, < received, control characters escaped).")});
-    parser.addOption({QStringLiteral("log"),
-                      QStringLiteral("setup: write the stages and the whole dialogue, with times, to this file."),
-                      QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("log"),
+         QStringLiteral("setup: write the stages and the whole dialogue, with times, to this file."),
+         QStringLiteral("file")});
     parser.addOption({QStringLiteral("log-dir"),
                       QStringLiteral("batch: write each row's stages and dialogue to DIR/<mac>.log."),
                       QStringLiteral("dir")});
@@ -406,10 +412,11 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("batch: write each row as it ends to this CSV file, itself a batch file "
                                      "(line, the input's columns, result, seconds, status)."),
                       QStringLiteral("file")});
-    parser.addOption({QStringList{QStringLiteral("check"), QStringLiteral("dry-run")},
-                      QStringLiteral("send nothing but ARP; check the values, the network helper and that each "
-                                     "address is on a segment of this host. setup: and who answers at --ip "
-                                     "(exit 0 to assign or in place, 1 taken). batch: and the report's path.")});
+    parser.addOption(
+        {QStringList{QStringLiteral("check"), QStringLiteral("dry-run")},
+         QStringLiteral("send nothing but ARP; check the values, the network helper and that each "
+                        "address is on a segment of this host. setup: and who answers at --ip "
+                        "(exit 0 to assign or in place, 1 taken). batch: and the report's path.")});
     parser.addOption({QStringLiteral("resume"),
                       QStringLiteral("batch: skip the rows this earlier report lists as succeeded."),
                       QStringLiteral("report")});
@@ -418,7 +425,8 @@ int main(int argc, char* argv[]) {
                                      "otherwise)."),
                       QStringLiteral("d")});
     parser.addOption({QStringLiteral("interface"),
-                      QStringLiteral("scan: sweep on this Ethernet interface only."), QStringLiteral("name")});
+                      QStringLiteral("scan: sweep on this Ethernet interface only."),
+                      QStringLiteral("name")});
     parser.addOption({QStringLiteral("range"),
                       QStringLiteral("scan: sweep this range, /20 to /30, instead of this host's subnets "
                                      "(repeatable). An adaptor answers for its address in any range."),
@@ -442,7 +450,8 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version"))) {
-        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+            << Qt::endl;
         return CliRun::Succeeded;
     }
 

@@ -70,7 +70,8 @@ void SetupCommand::run() {
 std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
                                                                 const AddressRules::QuadTexts& ip,
                                                                 const AddressRules::QuadTexts& mask,
-                                                                const AddressRules::QuadTexts& gateway, RunState& m) {
+                                                                const AddressRules::QuadTexts& gateway,
+                                                                RunState& m) {
     using namespace AddressRules;
     if (!CheckMacAddress(mac, m.mMacAddress))
         return Refusal{QStringLiteral("mac"), kMacMessage, {}};
@@ -86,9 +87,11 @@ std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRul
     if (const auto wrong = SenseCheck(ip, mask, gateway)) {
         switch (wrong->field) {
         case SenseRefusal::Field::Ip:
-            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text, wrong->text};
+            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text,
+                           wrong->text};
         case SenseRefusal::Field::Mask:
-            return Refusal{QStringLiteral("mask"), kMaskMessage + QStringLiteral(": ") + wrong->text, wrong->text};
+            return Refusal{QStringLiteral("mask"), kMaskMessage + QStringLiteral(": ") + wrong->text,
+                           wrong->text};
         case SenseRefusal::Field::Gateway:
             return Refusal{QStringLiteral("gateway"), kGatewayMessage + QStringLiteral(": ") + wrong->text,
                            wrong->text};

@@ -42,10 +42,9 @@ public:
     // run's address members as the window does, then the sense of the values
     // together; on success the host bits are those of the mask's prefix.
     // Nothing when the values may be used.
-    [[nodiscard]] static std::optional<Refusal> firstFailure(const AddressRules::MacTexts& mac,
-                                                             const AddressRules::QuadTexts& ip,
-                                                             const AddressRules::QuadTexts& mask,
-                                                             const AddressRules::QuadTexts& gateway, RunState& m);
+    [[nodiscard]] static std::optional<Refusal>
+    firstFailure(const AddressRules::MacTexts& mac, const AddressRules::QuadTexts& ip,
+                 const AddressRules::QuadTexts& mask, const AddressRules::QuadTexts& gateway, RunState& m);
     // Whether a status text is one of the checks' refusals.
     [[nodiscard]] static bool isRefusal(const QString& status);
 

@@ -188,19 +188,33 @@ private slots:
         QTest::newRow("error_unknown_family")
             << "00-11-22-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
             << "line 5: mac \"00-11-22-00-00-02\": " + SetupCommand::kFamilyMessage;
+        // Under --json (this row alone) the problem names its line, column and value as fields.
+        QTest::newRow("error_gateway_off_the_subnet_json")
+            << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0,10.77.90.254,no\n"
+            << "line 5: gateway \"10.77.90.254\": gateway 10.77.90.254 is not on 10.77.89.0/24";
     }
     void invalidFileSendsNothing() {
         QFETCH(QString, extra);
         QFETCH(QString, problem);
+        const bool json = QByteArray(QTest::currentDataTag()).endsWith("_json");
         const std::vector<Adaptor> adaptors{{"00-80-a3-00-00-01", 11, {}, "yes"}};
         Segment s(adaptors);
         NETNS_REQUIRE(s.lan);
         QVERIFY2(s.ready(), "the simulator did not start");
         QVERIFY(s.lan.enterHost());
-        BatchCommand batch(csvOf(s.lan, adaptors, extra), {"--tick-ms", "150"});
+        BatchCommand batch(csvOf(s.lan, adaptors, extra),
+                           json ? QStringList{"--tick-ms", "150", "--json"} : QStringList{"--tick-ms", "150"});
         QCOMPARE(batch.finish(30000), 2);
         QVERIFY2(batch.err.contains(problem), qPrintable(batch.err));
-        QVERIFY(batch.out.isEmpty());
+        if (json) {
+            const QJsonObject e = QJsonDocument::fromJson(batch.out.toUtf8()).object();
+            QCOMPARE(e.value("event").toString(), "problem");
+            QCOMPARE(e.value("line").toInt(), 5);
+            QCOMPARE(e.value("column").toString(), "gateway");
+            QCOMPARE(e.value("value").toString(), "10.77.90.254");
+        } else {
+            QVERIFY(batch.out.isEmpty());
+        }
         QVERIFY(!QFile::exists(batch.report()));
         QTest::qWait(1000); // a datagram or connection would have been recorded by now
         QVERIFY(s.nothingSent());

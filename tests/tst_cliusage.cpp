@@ -57,7 +57,8 @@ QString sourceText(const char* path) {
 std::map<QString, QStringList> documentedOptions() {
     std::map<QString, QStringList> options;
     const QString page = sourceText("cli/netrika-cli.1");
-    static const QRegularExpression section(QStringLiteral("^\\.SS (\\w+)$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression section(QStringLiteral("^\\.SS (\\w+)$"),
+                                            QRegularExpression::MultilineOption);
     static const QRegularExpression option(QStringLiteral("\\\\-(\\\\-[a-z\\\\-]+|[a-zA-Z]\\b)"));
     const qsizetype optionsAt = page.indexOf(QLatin1String("\n.SH OPTIONS"));
     const qsizetype optionsEnd = page.indexOf(QLatin1String("\n.SH "), optionsAt + 1);
@@ -73,7 +74,8 @@ std::map<QString, QStringList> documentedOptions() {
     }
     const QString completion = sourceText("cli/completion/netrika-cli");
     static const QRegularExpression branch(
-        QStringLiteral("^    (\\w+|\"\")\\)\\n(?:.*\\n)*?\\s+options=\"([^\"]*)\""), QRegularExpression::MultilineOption);
+        QStringLiteral("^    (\\w+|\"\")\\)\\n(?:.*\\n)*?\\s+options=\"([^\"]*)\""),
+        QRegularExpression::MultilineOption);
     for (auto i = branch.globalMatch(completion); i.hasNext();) {
         const auto m = i.next();
         const QString name = m.captured(1) == QLatin1String("\"\"") ? QString() : m.captured(1);
@@ -86,22 +88,31 @@ std::map<QString, QStringList> documentedOptions() {
 
 // A value each option that takes one can be given; the completion lists them.
 QStringList optionsTakingValues() {
-    static const QRegularExpression list(QStringLiteral("_netrika_cli_takes_value\\(\\) \\{\\n\\s+case \"\\$1\" in\\n\\s+([^)]*)\\)"));
+    static const QRegularExpression list(
+        QStringLiteral("_netrika_cli_takes_value\\(\\) \\{\\n\\s+case \"\\$1\" in\\n\\s+([^)]*)\\)"));
     return list.match(sourceText("cli/completion/netrika-cli")).captured(1).remove(' ').split('|');
 }
 
-const std::map<QString, QString> kValues{
-    {"--mac", "0080a36163dd"}, {"--ip", "10.1.2.3"},      {"--mask", "255.255.255.0"},
-    {"--gateway", "10.1.2.254"}, {"--current-ip", "10.1.2.4"}, {"--log", "run.log"},
-    {"--jobs", "2"},           {"--report", "r.csv"},     {"--delimiter", ";"},
-    {"--resume", "r.csv"},     {"--log-dir", "logs"},     {"--interface", "nosuch0"},
-    {"--range", "10.62.0.0/24"}};
+const std::map<QString, QString> kValues{{"--mac", "0080a36163dd"},
+                                         {"--ip", "10.1.2.3"},
+                                         {"--mask", "255.255.255.0"},
+                                         {"--gateway", "10.1.2.254"},
+                                         {"--current-ip", "10.1.2.4"},
+                                         {"--log", "run.log"},
+                                         {"--jobs", "2"},
+                                         {"--report", "r.csv"},
+                                         {"--delimiter", ";"},
+                                         {"--resume", "r.csv"},
+                                         {"--log-dir", "logs"},
+                                         {"--interface", "nosuch0"},
+                                         {"--range", "10.62.0.0/24"}};
 
 // What each command is given beside the option, so that it stops before it
 // would send anything: setup lacks a value, batch a file, scan an interface.
-const std::map<QString, QStringList> kBefore{
-    {"", {}}, {"setup", {"setup"}}, {"batch", {"batch", "no-such-rows.csv"}},
-    {"scan", {"scan", "--interface", "nosuch0"}}};
+const std::map<QString, QStringList> kBefore{{"", {}},
+                                             {"setup", {"setup"}},
+                                             {"batch", {"batch", "no-such-rows.csv"}},
+                                             {"scan", {"scan", "--interface", "nosuch0"}}};
 } // namespace
 
 class TestCliUsage : public QObject {
@@ -124,7 +135,8 @@ private slots:
                     QVERIFY2(kValues.count(option), qPrintable(option));
                     args << kValues.at(option);
                 }
-                QTest::newRow(qPrintable((command.isEmpty() ? QStringLiteral("program") : command) + " " + option))
+                QTest::newRow(
+                    qPrintable((command.isEmpty() ? QStringLiteral("program") : command) + " " + option))
                     << args;
             }
         }
@@ -139,8 +151,8 @@ private slots:
         const Run r = cli(args);
         REQUIRE_OWN_NAMESPACE(r);
         const QString said = r.out + r.err;
-        for (const char* parser : {"QCommandLineParser", "Unknown option", "Missing value", "Unexpected value",
-                                   "does not take", "not a command"})
+        for (const char* parser : {"QCommandLineParser", "Unknown option", "Missing value",
+                                   "Unexpected value", "does not take", "not a command"})
             QVERIFY2(!said.contains(QLatin1String(parser)), qPrintable(said));
         const bool informs = args.contains("--help") || args.contains("--version");
         QVERIFY2(r.status == (informs ? 0 : 2), qPrintable(QString::number(r.status) + ": " + said));
@@ -158,19 +170,21 @@ private slots:
         QTest::newRow("ok_version_short") << QStringList{"-V"} << 0 << "netrika-cli 1.0.4\n";
         QTest::newRow("error_verbose_is_no_version")
             << QStringList{"setup", "-v", "--mac", "0080a36163dd"} << 2 << "netrika-cli: --ip is missing\n";
-        QTest::newRow("error_verbose_long")
-            << QStringList{"setup", "--verbose", "--mac", "0080a36163dd"} << 2 << "netrika-cli: --ip is missing\n";
+        QTest::newRow("error_verbose_long") << QStringList{"setup", "--verbose", "--mac", "0080a36163dd"} << 2
+                                            << "netrika-cli: --ip is missing\n";
         QTest::newRow("error_no_command") << QStringList{} << 2 << "netrika-cli: no command given";
-        QTest::newRow("error_help_is_no_command") << QStringList{"help"} << 2 << "netrika-cli: help: not a command";
-        QTest::newRow("error_scan_quiet") << QStringList{"scan", "-q"} << 2 << "netrika-cli: scan does not take -q";
+        QTest::newRow("error_help_is_no_command")
+            << QStringList{"help"} << 2 << "netrika-cli: help: not a command";
+        QTest::newRow("error_scan_quiet")
+            << QStringList{"scan", "-q"} << 2 << "netrika-cli: scan does not take -q";
         QTest::newRow("error_batch_check_no_file")
             << QStringList{"batch", "--check"} << 2 << "netrika-cli: batch needs a file";
-        QTest::newRow("error_setup_jobs") << QStringList{"setup", "--jobs", "3"} << 2
-                                          << "netrika-cli: setup does not take --jobs";
-        QTest::newRow("error_batch_two_files") << QStringList{"batch", "a.csv", "b.csv"} << 2
-                                               << "netrika-cli: batch takes no word b.csv";
-        QTest::newRow("error_json_quiet") << QStringList{"setup", "--json", "-q"} << 2
-                                          << "netrika-cli: --json and -q cannot go together";
+        QTest::newRow("error_setup_jobs")
+            << QStringList{"setup", "--jobs", "3"} << 2 << "netrika-cli: setup does not take --jobs";
+        QTest::newRow("error_batch_two_files")
+            << QStringList{"batch", "a.csv", "b.csv"} << 2 << "netrika-cli: batch takes no word b.csv";
+        QTest::newRow("error_json_quiet")
+            << QStringList{"setup", "--json", "-q"} << 2 << "netrika-cli: --json and -q cannot go together";
     }
     void usageSaysWhatIsWrong() {
         QFETCH(QStringList, args);
@@ -195,23 +209,55 @@ private slots:
         QTest::addColumn<QString>("gateway");
         QTest::addColumn<QString>("column");
         QTest::addColumn<QString>("text");
-        QTest::newRow("error_gateway_off_subnet") << "10.77.50.22" << "255.255.255.0" << "10.77.60.254" << "gateway"
-                                                  << "--gateway 10.77.60.254: gateway 10.77.60.254 is not on 10.77.50.0/24";
-        QTest::newRow("error_gateway_is_ip") << "10.77.50.22" << "255.255.255.0" << "10.77.50.22" << "gateway"
-                                             << "--gateway 10.77.50.22: gateway 10.77.50.22 is the adaptor's own address";
-        QTest::newRow("error_gateway_broadcast") << "10.77.50.22" << "255.255.255.192" << "10.77.50.63" << "gateway"
-                                                 << "gateway 10.77.50.63 is the broadcast address of 10.77.50.0/26";
-        QTest::newRow("error_ip_network") << "10.77.50.0" << "255.255.255.0" << "0.0.0.0" << "ip"
-                                          << "--ip 10.77.50.0: 10.77.50.0 is the network address of 10.77.50.0/24";
-        QTest::newRow("error_ip_broadcast_26") << "10.77.50.63" << "255.255.255.192" << "0.0.0.0" << "ip"
+        QTest::newRow("error_gateway_off_subnet")
+            << "10.77.50.22"
+            << "255.255.255.0"
+            << "10.77.60.254"
+            << "gateway"
+            << "--gateway 10.77.60.254: gateway 10.77.60.254 is not on 10.77.50.0/24";
+        QTest::newRow("error_gateway_is_ip")
+            << "10.77.50.22"
+            << "255.255.255.0"
+            << "10.77.50.22"
+            << "gateway"
+            << "--gateway 10.77.50.22: gateway 10.77.50.22 is the adaptor's own address";
+        QTest::newRow("error_gateway_broadcast")
+            << "10.77.50.22"
+            << "255.255.255.192"
+            << "10.77.50.63"
+            << "gateway"
+            << "gateway 10.77.50.63 is the broadcast address of 10.77.50.0/26";
+        QTest::newRow("error_ip_network")
+            << "10.77.50.0"
+            << "255.255.255.0"
+            << "0.0.0.0"
+            << "ip"
+            << "--ip 10.77.50.0: 10.77.50.0 is the network address of 10.77.50.0/24";
+        QTest::newRow("error_ip_broadcast_26") << "10.77.50.63"
+                                               << "255.255.255.192"
+                                               << "0.0.0.0"
+                                               << "ip"
                                                << "10.77.50.63 is the broadcast address of 10.77.50.0/26";
-        QTest::newRow("error_mask_holes") << "10.77.50.22" << "255.0.255.0" << "0.0.0.0" << "mask"
-                                          << "--mask 255.0.255.0: 255.0.255.0 is not a contiguous mask from /8 to /30";
-        QTest::newRow("error_mask_zero") << "10.77.50.22" << "0.0.0.0" << "0.0.0.0" << "mask"
+        QTest::newRow("error_mask_holes")
+            << "10.77.50.22"
+            << "255.0.255.0"
+            << "0.0.0.0"
+            << "mask"
+            << "--mask 255.0.255.0: 255.0.255.0 is not a contiguous mask from /8 to /30";
+        QTest::newRow("error_mask_zero") << "10.77.50.22"
+                                         << "0.0.0.0"
+                                         << "0.0.0.0"
+                                         << "mask"
                                          << "0.0.0.0 is not a contiguous mask";
-        QTest::newRow("error_mask_7") << "10.77.50.22" << "254.0.0.0" << "0.0.0.0" << "mask"
+        QTest::newRow("error_mask_7") << "10.77.50.22"
+                                      << "254.0.0.0"
+                                      << "0.0.0.0"
+                                      << "mask"
                                       << "254.0.0.0 is not a contiguous mask";
-        QTest::newRow("error_mask_31") << "10.77.50.22" << "255.255.255.254" << "0.0.0.0" << "mask"
+        QTest::newRow("error_mask_31") << "10.77.50.22"
+                                       << "255.255.255.254"
+                                       << "0.0.0.0"
+                                       << "mask"
                                        << "255.255.255.254 is not a contiguous mask";
     }
     void senselessValuesRefused() {
@@ -221,8 +267,8 @@ private slots:
         QFETCH(QString, column);
         QFETCH(QString, text);
         for (const QString& mode : {QStringLiteral("--json"), QStringLiteral("--check")}) {
-            const Run r = cli({"setup", mode, "--mac", "00-20-4a-61-63-dd", "--ip", ip, "--mask", mask, "--gateway",
-                               gateway, "--tick-ms", "50"});
+            const Run r = cli({"setup", mode, "--mac", "00-20-4a-61-63-dd", "--ip", ip, "--mask", mask,
+                               "--gateway", gateway, "--tick-ms", "50"});
             REQUIRE_OWN_NAMESPACE(r);
             QCOMPARE(r.status, 2);
             QVERIFY2(r.err.contains(text), qPrintable(r.err));
