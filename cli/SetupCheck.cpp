@@ -38,9 +38,7 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     // Reached at the address it has, an adaptor may be given one on another network.
     const QString reached = current.isEmpty() ? ip : current;
     if (!onSegment(reached))
-        return {State::Refused,
-                QStringLiteral("%1 is on no network of this host, so adaptor %2 cannot be reached there")
-                    .arg(reached, dashed),
+        return {State::Refused, IdentityCheck::kOffSegment.arg(dashed, reached),
                 QStringLiteral("off-segment")};
 
     NetHelper helper(helperProgram);
@@ -54,15 +52,16 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
                           o.outcome == ArpOwner::OffSegment ? QStringLiteral("off-segment")
                                                             : QStringLiteral("helper")};
     };
+    // The identity check's own words, as the run would say them.
+    const auto heldBy = [&dashed](const QString& address, const ArpOwner& o) {
+        return IdentityCheck::kOtherDevice.arg(dashed, address, AddressRules::DashedMac(o.mac));
+    };
     const ArpOwner atIp = owner(probe, ip);
     if (atIp.outcome == ArpOwner::Answered) {
         if (atIp.mac == mac)
             return {State::InPlace, QStringLiteral("adaptor %1 already answers at %2").arg(dashed, ip),
                     QStringLiteral("in-place")};
-        return {State::Taken,
-                QStringLiteral("%1 is held by %2, not by adaptor %3")
-                    .arg(ip, AddressRules::DashedMac(atIp.mac), dashed),
-                QStringLiteral("address-taken")};
+        return {State::Taken, heldBy(ip, atIp), QStringLiteral("address-taken")};
     }
     if (atIp.outcome != ArpOwner::Silent)
         return unasked(atIp);
@@ -78,13 +77,9 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
                     QStringLiteral("%1 is free: adaptor %2, found at %3, would be given it")
                         .arg(ip, dashed, current),
                     QStringLiteral("to-assign")};
-        return {State::NotFound,
-                QStringLiteral("%1 is held by %2, not by adaptor %3")
-                    .arg(current, AddressRules::DashedMac(atCurrent.mac), dashed),
-                QStringLiteral("other-device")};
+        return {State::NotFound, heldBy(current, atCurrent), QStringLiteral("other-device")};
     case ArpOwner::Silent:
-        return {State::NotFound, QStringLiteral("no adaptor %1 answers at %2").arg(dashed, current),
-                QStringLiteral("not-found")};
+        return {State::NotFound, IdentityCheck::kNoAnswer.arg(dashed, current), QStringLiteral("not-found")};
     default:
         return unasked(atCurrent);
     }

@@ -34,19 +34,40 @@ CliRun::Output outputOf(const QCommandLineParser& parser) {
     return parser.isSet(QStringLiteral("quiet")) ? CliRun::Output::Quiet : CliRun::Output::Text;
 }
 
+// At most this many problems are printed, then how many more there are.
+constexpr int kShownProblems = 20;
+
+// Problems on standard error (and as events with --json, each with its line,
+// column and value where places has them), at most kShownProblems.
+void tell(const QStringList& problems, const QString& where, CliRun::Output output, QTextStream& out,
+          QTextStream& err, const std::vector<BatchFile::Place>& places = {}) {
+    for (qsizetype i = 0; i < problems.size() && i < kShownProblems; ++i) {
+        err << "netrika-cli: " << where << problems[i] << Qt::endl;
+        if (output != CliRun::Output::Json)
+            continue;
+        QJsonObject fields{{QStringLiteral("text"), problems[i]}};
+        if (std::size_t(i) < places.size()) {
+            const BatchFile::Place& place = places[std::size_t(i)];
+            if (place.line > 0)
+                fields.insert(QStringLiteral("line"), place.line);
+            if (!place.column.isEmpty()) {
+                fields.insert(QStringLiteral("column"), place.column);
+                fields.insert(QStringLiteral("value"), place.value);
+            }
+        }
+        out << jsonLine("problem", 0, fields) << Qt::endl;
+    }
+    if (problems.size() > kShownProblems)
+        err << "netrika-cli: " << where
+            << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems) << Qt::endl;
+}
+
 // A value refused before anything is sent: the line on standard error, and
 // under --json a problem event naming the value.
 int refuse(const QString& why, const QString& field, const QString& value, CliRun::Output output,
            QTextStream& out, QTextStream& err) {
-    if (output == CliRun::Output::Json) {
-        QJsonObject fields{{QStringLiteral("text"), why}};
-        if (!field.isEmpty())
-            fields.insert(QStringLiteral("column"), field);
-        if (!value.isNull())
-            fields.insert(QStringLiteral("value"), value);
-        out << jsonLine("problem", 0, fields) << Qt::endl;
-    }
-    return usage(err, why);
+    tell({why}, QString(), output, out, err, {{0, field, value}});
+    return CliRun::BadValues;
 }
 
 // setup --check: the values have passed; who answers at the address decides.
@@ -115,34 +136,6 @@ int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream&
     scan.announce(plan.ranges, ::isatty(STDERR_FILENO) == 1);
     const InterruptSignals interrupts([&scan] { scan.interrupt(); });
     return scan.run();
-}
-
-// At most this many problems are printed, then how many more there are.
-constexpr int kShownProblems = 20;
-
-// Problems on standard error (and as events with --json, each with its line,
-// column and value where places has them), at most kShownProblems.
-void tell(const QStringList& problems, const QString& where, CliRun::Output output, QTextStream& out,
-          QTextStream& err, const std::vector<BatchFile::Place>& places = {}) {
-    for (qsizetype i = 0; i < problems.size() && i < kShownProblems; ++i) {
-        err << "netrika-cli: " << where << problems[i] << Qt::endl;
-        if (output != CliRun::Output::Json)
-            continue;
-        QJsonObject fields{{QStringLiteral("text"), problems[i]}};
-        if (std::size_t(i) < places.size()) {
-            const BatchFile::Place& place = places[std::size_t(i)];
-            if (place.line > 0)
-                fields.insert(QStringLiteral("line"), place.line);
-            if (!place.column.isEmpty()) {
-                fields.insert(QStringLiteral("column"), place.column);
-                fields.insert(QStringLiteral("value"), place.value);
-            }
-        }
-        out << jsonLine("problem", 0, fields) << Qt::endl;
-    }
-    if (problems.size() > kShownProblems)
-        err << "netrika-cli: " << where
-            << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems) << Qt::endl;
 }
 
 std::optional<QByteArray> readInput(const QString& path, QTextStream& err) {
