@@ -116,7 +116,7 @@ completion_cases=(
     "ok_setup_options|netrika-cli setup|--|--check --current-ip --dry-run --gateway --help --ip --json --log --mac --mask --sign-test"
     "ok_batch_options|netrika-cli batch signs.csv|-|--check --delimiter --dry-run --help --jobs --json --log-dir --report --resume -q"
     "error_no_quiet_after_json|netrika-cli setup --json|-|--check --current-ip --dry-run --gateway --help --ip --log --mac --mask --sign-test"
-    "error_no_json_after_quiet|netrika-cli batch signs.csv -q|--j|"
+    "error_no_json_after_quiet|netrika-cli batch signs.csv -q|--j|--jobs"
     "error_no_dry_run_after_check|netrika-cli batch signs.csv --check|--d|--delimiter"
     "ok_batch_option_begun|netrika-cli batch|--del|--delimiter"
     "ok_option_given_not_offered_again|netrika-cli setup --mac 00-80-a3-61-63-dd --ip 10.1.2.16|--ma|--mask"
@@ -190,6 +190,7 @@ helper=/usr/libexec/netrika/netrika-net-helper
 xvfb_pid=""
 app_pid=""
 cleanup() {
+    pkill -x -u "$user" swap_race 2>/dev/null || true
     pkill -x -u "$user" netrika 2>/dev/null || true
     pkill -x -u "$outsider" netrika 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -222,6 +223,25 @@ check "the helper is root:netrika, mode 0750" test "$(stat -c '%a %U %G' "$helpe
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
 id "$outsider" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$outsider"
 usermod -a -G netrika "$user"
+
+# A member of the group swaps the probe budget between a file and a link to a
+# file of root's while the install script runs again and again: the file of
+# root's keeps its owner and mode, as the script never changes a file through
+# a path a member can write.
+racer="$(mktemp -d)"
+chmod 755 "$racer"
+cc -O2 -o "$racer/swap_race" "$(dirname "$0")/swap_race.c"
+secret="$racer/root-only"
+install -m 0600 /dev/null "$secret"
+setpriv --reuid="$user" --regid="$user" --init-groups "$racer/swap_race" /run/netrika/probes "$secret" &
+racer_pid=$!
+for _ in $(seq 300); do "$work/control/postinst" configure >/dev/null 2>&1 || true; done
+kill "$racer_pid" 2>/dev/null || true
+wait "$racer_pid" 2>/dev/null || true
+check "install script raced by a member: a file of root's keeps root:root 0600" \
+    test "$(stat -c '%a %U %G' "$secret")" = "600 root root"
+rm -rf /run/netrika/probes /run/netrika/probes.swap "$racer"
+
 # The completion as installed, sourced by a user outside the group.
 as_outsider_here() { (cd / && setpriv --reuid="$outsider" --regid="$outsider" --init-groups env HOME=/tmp "$@"); }
 check "installed bash completion: netrika-cli ba gives batch" \
