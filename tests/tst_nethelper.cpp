@@ -9,10 +9,14 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <limits>
 #include <csignal>
 #include <linux/if_ether.h>
 #include <netpacket/packet.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -456,6 +460,36 @@ private slots:
                 QVERIFY2(wire[i + 20] - wire[i] >= 900000000,
                          qPrintable(QStringLiteral("21 probes within %1 ms").arg((wire[i + 20] - wire[i]) / 1000000)));
         }
+    }
+
+    // Catches a probe budget that any member of the group can turn against
+    // every other run: a lock held on it makes a probe wait without end (and
+    // deaf to SIGTERM), or send times written in the future stop every probe.
+    void budgetHeldOrForged() {
+        QTest::qWait(1100); // the host's budget used by the tests before has passed
+        NetHelper helper(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        QVERIFY(helper.start());
+        QCOMPARE(helper.ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
+        const QByteArray path = NETRIKA_HELPER_HOOKED_RUN "/probes";
+        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        // A member holds the lock: the probe ends by its deadline, refused.
+        QVERIFY(::flock(fd, LOCK_EX) == 0);
+        QElapsedTimer clock;
+        clock.start();
+        const auto held = helper.ask(at(Request::Echo, kPrefix + "2"));
+        const qint64 ms = clock.elapsed();
+        ::flock(fd, LOCK_UN);
+        QVERIFY2(held && held->startsWith("refused ") && held->contains("too many probes on this host"),
+                 qPrintable(held.value_or(QStringLiteral("no answer"))));
+        QVERIFY2(ms < NetHelper::kAnswerTimeMs, qPrintable(QString::number(ms)));
+        // Every send time far in the future: they count as long past.
+        std::array<qint64, 20> future;
+        future.fill(std::numeric_limits<qint64>::max() / 2);
+        QCOMPARE(::pwrite(fd, future.data(), sizeof future, 0), ssize_t(sizeof future));
+        ::close(fd);
+        QTest::qWait(300); // this helper's own pace, four a second, has room again
+        QCOMPARE(helper.ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
     }
 
     // Catches a sweep carried out where it must not be: on an interface that

@@ -16,6 +16,8 @@ namespace helper {
 namespace {
 
 constexpr std::int64_t kSecond = 1000000000;
+// How often a held lock on the budget is tried again.
+constexpr std::int64_t kLockRetryNs = 5000000;
 
 std::int64_t monotonicNow() {
     timespec t{};
@@ -45,15 +47,27 @@ bool ProbeBudget::take(std::chrono::milliseconds wait, std::string& why) {
     for (;;) {
         // The send times of the last probes; a short or missing file reads as long ago.
         std::array<std::int64_t, kHostProbesPerSecond> sent{};
-        if (::flock(m_fd, LOCK_EX) != 0) {
-            why = std::string("the host's probe budget cannot be locked: ") + std::strerror(errno);
-            return false;
+        // Any member of the group may hold the lock: it is tried, never waited
+        // for, so that a probe ends by its deadline and a signal is heard.
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                why = std::string("the host's probe budget cannot be locked: ") + std::strerror(errno);
+                return false;
+            }
+            if (monotonicNow() + kLockRetryNs > deadline)
+                return false;
+            timespec t{0, long(kLockRetryNs)};
+            ::nanosleep(&t, nullptr);
         }
         (void)!::pread(m_fd, sent.data(), sizeof sent, 0);
         const std::int64_t now = monotonicNow();
+        // A time ahead of the clock (a file written by mistake, or by a member
+        // to stop every probe) counts as long past.
+        for (std::int64_t& t : sent)
+            if (t > now)
+                t = 0;
         auto oldest = std::min_element(sent.begin(), sent.end());
-        // A time ahead of the clock (a file written by mistake) counts as now.
-        const std::int64_t since = std::min(*oldest, now);
+        const std::int64_t since = *oldest;
         const bool free = now - since >= kSecond;
         if (free) {
             *oldest = now;
