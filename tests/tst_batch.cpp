@@ -376,6 +376,17 @@ private slots:
         QCOMPARE(file.rows[0].cells.value(0), QStringLiteral("Caf\u00e9 \u20ac 5"));
     }
 
+    // Catches a separator found by counting those inside quoted names: four
+    // commas in a quoted header name against four semicolons between columns.
+    void quotedSeparatorsNotCounted() {
+        const BatchFile file = BatchFile::parse(QByteArray(
+            "\"Sign, site, road, km, lane\";mac;ip;mask;gateway\n\"A1, north\";00-80-a3-00-00-01;10.1.2.3;"
+            "255.255.255.0;10.1.2.254\n"));
+        QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
+        QCOMPARE(file.delimiter, ';');
+        QCOMPARE(file.rows.size(), std::size_t(1));
+    }
+
     // Catches a current_ip misread, let through twice under two spellings,
     // or a re-addressed row of the broadcast family kept from running beside
     // another with the same MAC tail, though it is sent no datagram.
