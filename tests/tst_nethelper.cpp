@@ -16,6 +16,7 @@
 #include <csignal>
 #include <linux/if_ether.h>
 #include <netpacket/packet.h>
+#include <net/if.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -210,6 +211,15 @@ private slots:
             << "refused .* reachable entry for it" << e50 + " dev %1 lladdr 02:00:00:00:00:01 REACHABLE";
         QTest::newRow("error_foreign_permanent")
             << at(Request::NeighAdd, e50) << permanent << "refused .* did not make" << keptPermanent;
+        // Stale, which the helper may replace, but kept by another: a routing
+        // daemon's mark, or learned from outside.
+        const QStringList stale{"lladdr", "02:00:00:00:00:01", "nud", "stale"};
+        QTest::newRow("error_foreign_protocol") << at(Request::NeighAdd, e50) << stale + QStringList{"proto", "zebra"}
+                                                << "refused .* did not make" << "-";
+        QTest::newRow("error_externally_learned") << at(Request::NeighAdd, e50) << stale + QStringList{"extern_learn"}
+                                                  << "refused .* did not make" << "-";
+        QTest::newRow("ok_stale_replaced") << at(Request::NeighAdd, e50) << stale << "ok added %1"
+                                           << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT proto 147";
         QTest::newRow("error_delete_foreign") << at(Request::NeighDel, e50) << permanent
                                               << "refused .* no entry that this helper made" << keptPermanent;
     }
@@ -490,6 +500,67 @@ private slots:
         ::close(fd);
         QTest::qWait(300); // this helper's own pace, four a second, has room again
         QCOMPARE(helper.ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
+    }
+
+    // Catches the start-up sweep of ended helpers' records undoing what is
+    // not theirs, or held hostage by forged ones: an entry whose MAC is not
+    // the recorded one, an entry a living helper also lists, or an entry of
+    // one's own record of many on an interface that is gone. Only the entry
+    // an ended helper made, as it made it, goes, and the forged record with it.
+    void sweepOfEndedRecords() {
+        const QString run = QStringLiteral(NETRIKA_HELPER_HOOKED_RUN);
+        QVERIFY(QDir().mkpath(run));
+        struct stat ns {};
+        QVERIFY(::stat("/proc/self/ns/net", &ns) == 0);
+        const QString dev = h->hostInterface();
+        const QString index = QString::number(::if_nametoindex(dev.toLatin1().constData()));
+        QVERIFY(index != "0");
+        const QString e60 = kPrefix + "60", e61 = kPrefix + "61", e62 = kPrefix + "62", e63 = kPrefix + "63";
+        for (const auto& [address, mac] : {std::pair{e60, "02:00:00:00:00:0b"}, std::pair{e61, "02:00:00:00:00:0c"},
+                                           std::pair{e62, "02:00:00:00:00:0d"}, std::pair{e63, "02:00:00:00:00:0e"}})
+            QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", address, "lladdr", mac, "dev", dev, "nud", "permanent",
+                                           "proto", "147"})
+                         .isNull());
+        const auto record = [&](const QString& name, const QString& entries) {
+            const QString base = run + "/" + QString::number(ns.st_ino) + "." + name;
+            QFile list(base + ".entries"), lock(base + ".lock");
+            return list.open(QIODevice::WriteOnly) && list.write(entries.toLatin1()) == entries.size() &&
+                   lock.open(QIODevice::WriteOnly);
+        };
+        const auto line = [&](const QString& interface, const QString& address, const QString& mac) {
+            return interface + " neigh-add " + address + " " + mac + "\n";
+        };
+        QString gone;
+        for (int i = 0; i < 200; ++i)
+            gone += line("99999", kPrefix + QString::number(i % 250 + 1), "02:00:00:00:01:01");
+        QVERIFY(record("900001.1", line(index, e60, "02:00:00:00:00:0a")));   // the MAC differs
+        QVERIFY(record("900002.1", line(index, e61, "02:00:00:00:00:0c")));   // a living helper lists it
+        QVERIFY(record("900003.1", line(index, e62, "02:00:00:00:00:0d")));   // ended, as made: removed
+        QVERIFY(record("900004.1", gone));                                     // an interface that is gone
+        QVERIFY(record("900005.1", line(index, e61, "02:00:00:00:00:0c")));   // the living helper
+        // A list of another owner than its lock: a member's forgery.
+        QVERIFY(record("900006.1", line(index, e63, "02:00:00:00:00:0e")));
+        QVERIFY(::chown(QStringLiteral("%1/%2.900006.1.entries").arg(run).arg(ns.st_ino).toLatin1().constData(),
+                        65534, 65534) == 0);
+        const int living = ::open(QStringLiteral("%1/%2.900005.1.lock").arg(run).arg(ns.st_ino).toLatin1().constData(),
+                                  O_RDONLY | O_CLOEXEC);
+        QVERIFY(living >= 0 && ::flock(living, LOCK_EX | LOCK_NB) == 0);
+        {
+            NetHelper helper(QStringLiteral(NETRIKA_HELPER_HOOKED));
+            QVERIFY(helper.start());
+        }
+        ::close(living);
+        QCOMPARE(entries(e60).size(), 1);
+        QCOMPARE(entries(e61).size(), 1);
+        QCOMPARE(entries(e62), QStringList());
+        QCOMPARE(entries(e63).size(), 1);
+        const QString prefix = QString::number(ns.st_ino) + ".90000";
+        QVERIFY(!QFile::exists(QStringLiteral("%1/%2.900004.1.entries").arg(run).arg(ns.st_ino)));
+        QVERIFY(!QFile::exists(QStringLiteral("%1/%2.900003.1.lock").arg(run).arg(ns.st_ino)));
+        for (const QString& name : QDir(run).entryList({prefix + "*"}, QDir::Files))
+            QFile::remove(run + "/" + name);
+        for (const QString& address : {e60, e61, e63})
+            h->ipIn(h->hostNs(), {"neigh", "del", address, "dev", dev});
     }
 
     // Catches a sweep carried out where it must not be: on an interface that

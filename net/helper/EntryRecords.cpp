@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/neighbour.h>
+#include <optional>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,9 +32,19 @@ std::string folderPath(const std::string& name) {
     return std::string(kRuntimeFolder) + "/" + name;
 }
 
-std::vector<Entry> readEntries(const std::string& base) {
+// The entries a record lists, at most kHeldEntries; nothing when it cannot be read.
+std::optional<std::vector<Entry>> readEntries(const std::string& base) {
     std::string text;
-    return readSmallFile(base + ".entries", kRecordLimit, text) ? entriesFrom(text) : std::vector<Entry>{};
+    const std::string path = base + ".entries";
+    // A helper that ended before it listed anything leaves its lock alone.
+    if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+        return std::vector<Entry>{};
+    if (!readSmallFile(path, kRecordLimit, text))
+        return std::nullopt;
+    std::vector<Entry> entries = entriesFrom(text);
+    if (entries.size() > kHeldEntries)
+        entries.resize(kHeldEntries);
+    return entries;
 }
 
 } // namespace
@@ -40,8 +52,8 @@ std::vector<Entry> readEntries(const std::string& base) {
 std::string entriesText(const std::vector<Entry>& entries) {
     std::string text;
     for (const Entry& e : entries)
-        text += std::to_string(e.interface) + " " +
-                formatRequest({Request::NeighAdd, e.address, e.mac}) + "\n";
+        text +=
+            std::to_string(e.interface) + " " + formatRequest({Request::NeighAdd, e.address, e.mac}) + "\n";
     return text;
 }
 
@@ -84,7 +96,7 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
         return;
     const std::string prefix = networkNamespace() + ".";
     std::vector<std::pair<std::string, int>> ended; // base, its lock held
-    std::vector<Entry> claimed;
+    std::set<Entry> claimed;
     if (DIR* folder = ::opendir(kRuntimeFolder)) {
         while (const dirent* d = ::readdir(folder)) {
             const std::string name = d->d_name;
@@ -99,26 +111,50 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
                     ::close(fd);
                 continue;
             }
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // A record is one helper's: its lock and its list have one owner.
+            // Any other pairing is a member's forgery, and is not acted on.
+            struct stat list {};
+            const bool paired =
+                ::lstat((base + ".entries").c_str(), &list) != 0 ? errno == ENOENT : list.st_uid == s.st_uid;
+            if (!paired) {
+                ::close(fd);
+                continue;
+            }
+            if (ended.size() < kSweptRecords && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 ended.emplace_back(base, fd);
             } else {
-                const auto living = readEntries(base);
-                claimed.insert(claimed.end(), living.begin(), living.end());
+                if (const auto living = readEntries(base))
+                    claimed.insert(living->begin(), living->end());
                 ::close(fd);
             }
         }
         ::closedir(folder);
     }
+    // What could not be removed is said once, not once an entry: a record
+    // forged by a member could otherwise fill the log at every start.
+    std::size_t failed = 0;
+    std::string firstFailure;
+    const auto fail = [&](const Entry& e, int error) {
+        if (failed++ == 0)
+            firstFailure = formatRequest({Request::NeighDel, e.address, {}}) + " on " +
+                           interfaceName(e.interface) + ": " + std::strerror(error);
+    };
     for (const auto& [base, fd] : ended) {
+        const auto listed = readEntries(base);
+        if (!listed) {
+            ::close(fd); // not a record this helper can read: left as it is
+            continue;
+        }
         std::vector<Entry> left;
-        for (const Entry& e : readEntries(base)) {
-            if (std::find(claimed.begin(), claimed.end(), e) != claimed.end())
+        for (const Entry& e : *listed) {
+            if (claimed.count(e) != 0)
                 continue; // a living helper's now
             const Neighbour n = lookUp(nl, e.interface, e.address);
-            const std::string what = formatRequest({Request::NeighDel, e.address, {}}) + " on " +
-                                     interfaceName(e.interface) + ", left by a helper that has ended";
+            // An interface that is gone took its entries with it.
+            if (n.error == ENODEV)
+                continue;
             if (n.error != 0) {
-                log(what + ": failed " + std::strerror(n.error));
+                fail(e, n.error);
                 left.push_back(e);
                 continue;
             }
@@ -127,11 +163,12 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
             Raised admin(CAP_NET_ADMIN);
             const int error = admin.ok() ? deleteEntry(nl, e.interface, e.address) : EPERM;
             if (error != 0 && error != ENOENT) {
-                log(what + ": failed " + std::strerror(error));
+                fail(e, error);
                 left.push_back(e);
                 continue;
             }
-            log(what + ": ok removed");
+            log(formatRequest({Request::NeighDel, e.address, {}}) + " on " + interfaceName(e.interface) +
+                ", left by a helper that has ended: ok removed");
         }
         if (left.empty()) {
             ::unlink((base + ".entries").c_str());
@@ -141,9 +178,17 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
         }
         ::close(fd);
     }
+    if (failed > 0)
+        log(std::to_string(failed) +
+            " entries left by helpers that have ended could not be removed (the first: " + firstFailure +
+            "); the next helper tries again");
 }
 
 bool EntryRecords::keep(const std::vector<Entry>& entries, std::string& why) {
+    if (entries.size() > kHeldEntries) {
+        why = "this helper holds " + std::to_string(kHeldEntries) + " entries already";
+        return false;
+    }
     if (m_lock < 0) {
         if (!ensureRuntimeFolder(why))
             return false;
@@ -155,9 +200,11 @@ bool EntryRecords::keep(const std::vector<Entry>& entries, std::string& why) {
         // Locked before it bears the name a sweep looks for, so that no sweep
         // takes a helper just starting for one that has ended.
         const std::string fresh = folderPath("." + name + ".new");
-        const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
-        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(fresh.c_str(), (m_base + ".lock").c_str()) != 0) {
-            why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " + std::strerror(errno);
+        const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+            ::rename(fresh.c_str(), (m_base + ".lock").c_str()) != 0) {
+            why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " +
+                  std::strerror(errno);
             if (fd >= 0)
                 ::close(fd);
             ::unlink(fresh.c_str());
@@ -166,7 +213,8 @@ bool EntryRecords::keep(const std::vector<Entry>& entries, std::string& why) {
         m_lock = fd;
     }
     if (!replaceFile(m_base + ".entries", entriesText(entries))) {
-        why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " + std::strerror(errno);
+        why = "no record of the entry can be kept in " + std::string(kRuntimeFolder) + ": " +
+              std::strerror(errno);
         return false;
     }
     m_empty = entries.empty();

@@ -28,8 +28,14 @@ struct Entry {
     std::uint32_t address = 0;
     int interface = 0;
     Mac mac{};
-    bool operator==(const Entry&) const = default;
+    auto operator<=>(const Entry&) const = default;
 };
+
+// What a record may hold and a sweep reads, since any member of the group can
+// write records: a helper holds at most kHeldEntries, and a sweep reads at
+// most kSweptRecords records of ended helpers, each up to kHeldEntries.
+inline constexpr std::size_t kHeldEntries = 256;
+inline constexpr std::size_t kSweptRecords = 64;
 
 class EntryRecords {
 public:
@@ -40,11 +46,11 @@ public:
     EntryRecords(const EntryRecords&) = delete;
     EntryRecords& operator=(const EntryRecords&) = delete;
 
-    // Removes what ended helpers of this network namespace left; each line
-    // said goes to log.
+    // Removes what ended helpers of this network namespace left; what it could
+    // not remove is said to log in one line.
     void sweep(Netlink& nl, const std::function<void(const std::string&)>& log);
-    // Records this helper's entries; false with why set when it cannot, in
-    // which case no entry may be made.
+    // Records this helper's entries; false with why set when it cannot (or
+    // they are more than kHeldEntries), in which case no entry may be made.
     bool keep(const std::vector<Entry>& entries, std::string& why);
 
 private:

@@ -21,7 +21,8 @@ using Clock = std::chrono::steady_clock;
 constexpr double kProbesPerSecond = 4;
 // How long a probe waits for the host's budget before it is refused.
 constexpr std::chrono::milliseconds kBudgetWait{1000};
-const std::string kNoAdmin = "failed changing the neighbour table needs CAP_NET_ADMIN, which this helper lacks";
+const std::string kNoAdmin =
+    "failed changing the neighbour table needs CAP_NET_ADMIN, which this helper lacks";
 
 std::string refusal(const Request& r, const std::string& why) {
     return "refused " + addressText(r.address) + " is " + why;
@@ -87,6 +88,8 @@ std::string Helper::add(Netlink& nl, int interface, const Request& r) {
     const auto refusedEntry = [&](const Neighbour& n) -> std::string {
         if (n.error != 0)
             return failure("the neighbour table cannot be read: ", n.error);
+        if (n.present && n.foreign())
+            return refusal(r, "bound already by an entry that this helper did not make");
         if (!n.present || n.unresolved())
             return {};
         const auto m = mine();

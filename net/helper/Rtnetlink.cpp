@@ -131,7 +131,8 @@ int Netlink::dump(std::uint16_t type, const void* family, std::size_t familySize
     std::vector<char> m = message(family, familySize);
     if (const int error = send(m, type, NLM_F_REQUEST | NLM_F_DUMP))
         return error;
-    return receive(m_fd.fd, m_sequence, true, [&replies](std::vector<char>&& r) { replies.push_back(std::move(r)); });
+    return receive(m_fd.fd, m_sequence, true,
+                   [&replies](std::vector<char>&& r) { replies.push_back(std::move(r)); });
 }
 
 namespace {
@@ -205,6 +206,11 @@ bool Neighbour::unresolved() const {
     return state == NUD_NONE || (state & (NUD_INCOMPLETE | NUD_FAILED | NUD_STALE)) != 0;
 }
 
+bool Neighbour::foreign() const {
+    return (flags & NTF_EXT_LEARNED) != 0 || (extFlags & NTF_EXT_MANAGED) != 0 ||
+           (protocol != 0 && protocol != kEntryProtocol);
+}
+
 Neighbour lookUp(Netlink& nl, int interface, std::uint32_t address) {
     ndmsg query{};
     query.ndm_family = AF_INET;
@@ -224,11 +230,14 @@ Neighbour lookUp(Netlink& nl, int interface, std::uint32_t address) {
     std::memcpy(&reply, m.data() + NLMSG_HDRLEN, sizeof reply);
     n.present = true;
     n.state = reply.ndm_state;
+    n.flags = reply.ndm_flags;
     attributes(m, sizeof(ndmsg), [&](unsigned type, const char* p, std::size_t size) {
         if (type == NDA_LLADDR && size == n.mac.size())
             std::memcpy(n.mac.data(), p, size);
         if (type == NDA_PROTOCOL && size == 1)
             n.protocol = std::uint8_t(*p);
+        if (type == NDA_FLAGS_EXT && size == sizeof n.extFlags)
+            std::memcpy(&n.extFlags, p, size);
     });
     return n;
 }
@@ -238,7 +247,8 @@ int addEntry(Netlink& nl, int interface, std::uint32_t address, const Mac& mac, 
     entry.ndm_family = AF_INET;
     entry.ndm_ifindex = interface;
     entry.ndm_state = NUD_PERMANENT;
-    const std::uint16_t flags = NLM_F_REQUEST | NLM_F_ACK | (replace ? NLM_F_REPLACE : NLM_F_CREATE | NLM_F_EXCL);
+    const std::uint16_t flags =
+        NLM_F_REQUEST | NLM_F_ACK | (replace ? NLM_F_REPLACE : NLM_F_CREATE | NLM_F_EXCL);
     return nl.exchange(RTM_NEWNEIGH, flags, &entry, sizeof entry, address, &mac, nullptr, true);
 }
 
@@ -246,7 +256,8 @@ int deleteEntry(Netlink& nl, int interface, std::uint32_t address) {
     ndmsg entry{};
     entry.ndm_family = AF_INET;
     entry.ndm_ifindex = interface;
-    return nl.exchange(RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, &entry, sizeof entry, address, nullptr, nullptr);
+    return nl.exchange(RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, &entry, sizeof entry, address, nullptr,
+                       nullptr);
 }
 
 std::string interfaceName(int interface) {

@@ -54,8 +54,14 @@ struct Neighbour {
     bool present = false;
     std::uint16_t state = 0;
     std::uint8_t protocol = 0;
+    std::uint8_t flags = 0;     // ndm_flags
+    std::uint32_t extFlags = 0; // NDA_FLAGS_EXT
     Mac mac{};
     [[nodiscard]] bool marked() const { return protocol == kEntryProtocol; }
+    // Kept by someone else, whatever its state: learned from outside (a
+    // bridge, a routing daemon), managed by the kernel on another's behalf,
+    // or marked by another program. Never ours to replace, nor to remove.
+    [[nodiscard]] bool foreign() const;
     // Made by the kernel for an address it could not (or not lately) resolve.
     [[nodiscard]] bool unresolved() const;
 };

@@ -14,17 +14,18 @@ bool ensureRuntimeFolder(std::string& why) {
     struct stat s {};
     if (::lstat(kRuntimeFolder, &s) != 0 && errno == ENOENT && ::geteuid() == 0 &&
         ::mkdir(kRuntimeFolder, 0770) == 0) {
-        // As the package makes it: the group's, and what is made in it the
-        // group's too, so that a technician's helper can use what root's made.
+        // As the package makes it: the group's, what is made in it the
+        // group's too, and sticky, so that no member removes or replaces
+        // another's file.
         if (const group* g = ::getgrnam("netrika"))
             (void)!::chown(kRuntimeFolder, 0, g->gr_gid);
-        ::chmod(kRuntimeFolder, 02770);
+        ::chmod(kRuntimeFolder, 03770);
     }
     if (::lstat(kRuntimeFolder, &s) == 0 && S_ISDIR(s.st_mode) && ::access(kRuntimeFolder, W_OK | X_OK) == 0)
         return true;
-    why = std::string("the folder ") + kRuntimeFolder + " shared by the helpers of this host cannot be used (" +
-          std::strerror(errno) +
-          "); the package makes it at boot, or as root: install -d -m 2770 -g netrika " + kRuntimeFolder;
+    why = std::string("the folder ") + kRuntimeFolder +
+          " shared by the helpers of this host cannot be used (" + std::strerror(errno) +
+          "); the package makes it at boot, or as root: install -d -m 3770 -g netrika " + kRuntimeFolder;
     return false;
 }
 
@@ -53,7 +54,8 @@ bool readSmallFile(const std::string& path, std::size_t limit, std::string& cont
 bool replaceFile(const std::string& path, const std::string& content) {
     const std::string fresh = path + ".new";
     ::unlink(fresh.c_str());
-    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
+    // Written by its owner only; the other helpers read it.
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd < 0)
         return false;
     bool ok = ::write(fd, content.data(), content.size()) == ssize_t(content.size());

@@ -1,10 +1,11 @@
 #pragma once
 
 // The folder all helpers of the host share (/run/netrika, made by the package
-// at every boot, mode 2770 root:netrika): the host's probe budget and a record
-// of the neighbour entries each helper has made. Files in it are opened
-// without following links and are read with a size limit, since every member
-// of the group can write there.
+// at every boot, mode 3770 root:netrika, with its fixed files probes and
+// sweep): the host's probe budget and a record of the neighbour entries each
+// helper has made. Files in it are opened without following links and are
+// read with a size limit, since every member of the group can write there;
+// the folder is sticky, so none can remove or replace another's file.
 
 #include <string>
 
@@ -23,7 +24,7 @@ bool ensureRuntimeFolder(std::string& why);
 // A regular file's whole content, at most limit bytes; false when it cannot be read.
 bool readSmallFile(const std::string& path, std::size_t limit, std::string& content);
 // Replaces a file at once (a new file renamed over it), so a reader sees the
-// old content or the new, never a part.
+// old content or the new, never a part. The file is writable by its owner only.
 bool replaceFile(const std::string& path, const std::string& content);
 
 } // namespace helper

@@ -212,8 +212,12 @@ check "the command line starts with no display" bash -c 'env -u DISPLAY -u WAYLA
 check "the helper holds cap_net_admin and cap_net_raw" grep -Eq "cap_net_admin,cap_net_raw[+=]ep" <<<"$(getcap "$helper")"
 check "no other file of the package holds a capability" test "$(dpkg -L netrika | xargs getcap 2>/dev/null | grep -c .)" = 1
 check "the group netrika exists" getent group netrika
-check "the helpers' shared folder is /run/netrika, root:netrika, mode 2770" test "$(stat -c '%a %U %G' /run/netrika)" = "2770 root netrika"
-check "the folder is made again at boot" grep -qx "d /run/netrika 2770 root netrika -" /usr/lib/tmpfiles.d/netrika.conf
+check "the helpers' shared folder is /run/netrika, root:netrika, mode 3770 (sticky)" test "$(stat -c '%a %U %G' /run/netrika)" = "3770 root netrika"
+check "the folder is made again at boot" grep -qx "d /run/netrika 3770 root netrika -" /usr/lib/tmpfiles.d/netrika.conf
+for fixed in probes sweep; do
+    check "the fixed file $fixed is root:netrika 0660" test "$(stat -c '%a %U %G %F' /run/netrika/$fixed)" = "660 root netrika regular empty file"
+    check "the fixed file $fixed is made again at boot" grep -qx "f /run/netrika/$fixed 0660 root netrika -" /usr/lib/tmpfiles.d/netrika.conf
+done
 # A run path would let whoever writes one of its folders load a library into the program.
 for program in "$helper" /usr/bin/netrika /usr/bin/netrika-cli; do
     check "no RUNPATH or RPATH in $program" bash -c '! readelf -d "$1" | grep -Eq "\((RUNPATH|RPATH)\)"' _ "$program"
@@ -241,6 +245,21 @@ wait "$racer_pid" 2>/dev/null || true
 check "install script raced by a member: a file of root's keeps root:root 0600" \
     test "$(stat -c '%a %U %G' "$secret")" = "600 root root"
 rm -rf /run/netrika/probes /run/netrika/probes.swap "$racer"
+"$work/control/postinst" configure >/dev/null
+# In the sticky folder a member removes or replaces nothing of root's: one
+# sweep at a time holds, and the budget stays everyone's.
+as_member_here() { (cd / && setpriv --reuid="$user" --regid="$user" --init-groups "$@"); }
+member_removes_sweep_lock() {
+    as_member_here rm -f /run/netrika/sweep 2>/dev/null || true
+    test ! -e /run/netrika/sweep
+}
+member_replaces_budget() {
+    as_member_here bash -c ': >/run/netrika/.m && mv -f /run/netrika/.m /run/netrika/probes' 2>/dev/null || true
+    rm -f /run/netrika/.m
+    test "$(stat -c %U /run/netrika/probes)" != root
+}
+check "a member cannot remove the sweep lock" bash -c "$(declare -f as_member_here member_removes_sweep_lock); user=$user; ! member_removes_sweep_lock"
+check "a member cannot replace the probe budget" bash -c "$(declare -f as_member_here member_replaces_budget); user=$user; ! member_replaces_budget"
 
 # The completion as installed, sourced by a user outside the group.
 as_outsider_here() { (cd / && setpriv --reuid="$outsider" --regid="$outsider" --init-groups env HOME=/tmp "$@"); }
@@ -324,6 +343,14 @@ done
 check "a killed window leaves no neighbour entry behind" test "$gone" = yes
 for _ in $(seq 30); do pgrep -x -u "$user" netrika-net-hel >/dev/null || break; sleep 0.1; done
 check "no helper outlives its window" bash -c '! pgrep -x -u "$1" netrika-net-hel' _ "$user"
+
+# Root's helper and a technician's share the folder, each after the other: the
+# fixed files are root's and the group's, each record its owner's.
+checks_free() { "$@" /usr/bin/netrika-cli setup --check --json --mac 0080a36163dd --ip 10.77.120.50 \
+    --mask 255.255.255.0 --gateway 0.0.0.0 2>"$work/check.err" | grep -q '"state":"to-assign"'; }
+check "root's check after a technician's run finds the address free" checks_free ip netns exec "$host"
+check "a technician's check after root's finds the address free" checks_free as_user
+if grep -q "Permission denied" "$work/check.err"; then sed 's/^/check: /' "$work/check.err"; fi
 
 # The helper as a technician runs it: not dumpable, so its user can neither
 # trace it nor read its memory while it holds capabilities; its /proc files
