@@ -1,27 +1,28 @@
 #include "NetnsHarness.h"
 
-#include <atomic>
 #include "net/NetHelper.h"
+#include "net/helper/EntryRecords.h"
+#include <atomic>
 
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <array>
 #include <arpa/inet.h>
+#include <array>
+#include <csignal>
 #include <fcntl.h>
 #include <limits>
-#include <csignal>
 #include <linux/if_ether.h>
-#include <netpacket/packet.h>
+#include <mutex>
 #include <net/if.h>
+#include <netpacket/packet.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -212,12 +213,19 @@ private slots:
         QTest::newRow("error_foreign_permanent")
             << at(Request::NeighAdd, e50) << permanent << "refused .* did not make" << keptPermanent;
         // Stale, which the helper may replace, but kept by another: a routing
-        // daemon's mark, or learned from outside.
+        // daemon's mark, learned from outside, or managed by the kernel for
+        // another.
         const QStringList stale{"lladdr", "02:00:00:00:00:01", "nud", "stale"};
-        QTest::newRow("error_foreign_protocol") << at(Request::NeighAdd, e50) << stale + QStringList{"proto", "zebra"}
-                                                << "refused .* did not make" << "-";
-        QTest::newRow("error_externally_learned") << at(Request::NeighAdd, e50) << stale + QStringList{"extern_learn"}
-                                                  << "refused .* did not make" << "-";
+        QTest::newRow("error_foreign_protocol")
+            << at(Request::NeighAdd, e50) << stale + QStringList{"proto", "zebra"}
+            << "refused .* did not make"
+            << "-";
+        QTest::newRow("error_externally_learned")
+            << at(Request::NeighAdd, e50) << stale + QStringList{"extern_learn"} << "refused .* did not make"
+            << "-";
+        QTest::newRow("error_managed_for_another")
+            << at(Request::NeighAdd, e50) << QStringList{"managed"} << "refused .* did not make"
+            << "-";
         QTest::newRow("ok_stale_replaced") << at(Request::NeighAdd, e50) << stale << "ok added %1"
                                            << e50 + " dev %1 lladdr 00:80:a3:61:63:dd PERMANENT proto 147";
         QTest::newRow("error_delete_foreign") << at(Request::NeighDel, e50) << permanent
@@ -321,12 +329,14 @@ private slots:
     // must remove both entries, not the first only.
     void routeChangeLeavesNoEntry() {
         const QString other = QStringLiteral("nkx") + QString::number(::getpid());
-        QVERIFY(!h->ipIn(h->hostNs(), {"link", "add", other, "type", "veth", "peer", "name", other + "d"}).isNull());
+        QVERIFY(!h->ipIn(h->hostNs(), {"link", "add", other, "type", "veth", "peer", "name", other + "d"})
+                     .isNull());
         QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", other, "up"}).isNull());
         QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", other + "d", "up"}).isNull());
         const QString address = kPrefix + "71";
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
-        QCOMPARE(helper.ask(at(Request::NeighAdd, address)).value_or(QString()), "ok added " + h->hostInterface());
+        QCOMPARE(helper.ask(at(Request::NeighAdd, address)).value_or(QString()),
+                 "ok added " + h->hostInterface());
         QVERIFY(!h->ipIn(h->hostNs(), {"route", "add", address + "/32", "dev", other}).isNull());
         QCOMPARE(helper.ask(at(Request::NeighAdd, address)).value_or(QString()), "ok added " + other);
         QCOMPARE(entries(address).size(), 2);
@@ -345,11 +355,11 @@ private slots:
         NetHelper living(QStringLiteral(NETRIKA_HELPER));
         QCOMPARE(killed.ask(at(Request::NeighAdd, kPrefix + "60")).value_or(QString()).left(8), "ok added");
         QCOMPARE(living.ask(at(Request::NeighAdd, kPrefix + "61")).value_or(QString()).left(8), "ok added");
-        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "62", "dev", dev, "lladdr", "02:00:00:00:00:62",
-                                       "nud", "permanent"})
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "62", "dev", dev, "lladdr",
+                                       "02:00:00:00:00:62", "nud", "permanent"})
                      .isNull());
-        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "63", "dev", dev, "lladdr", "02:00:00:00:00:63",
-                                       "nud", "permanent", "proto", "147"})
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", kPrefix + "63", "dev", dev, "lladdr",
+                                       "02:00:00:00:00:63", "nud", "permanent", "proto", "147"})
                      .isNull());
         QCOMPARE(::kill(killed.pid(), SIGKILL), 0);
         killed.stop();
@@ -359,7 +369,8 @@ private slots:
         QCOMPARE(entries(kPrefix + "60"), QStringList());
         QCOMPARE(entries(kPrefix + "61"),
                  QStringList{kPrefix + "61 dev " + dev + " lladdr 00:80:a3:61:63:dd PERMANENT proto 147"});
-        QCOMPARE(entries(kPrefix + "62"), QStringList{kPrefix + "62 dev " + dev + " lladdr 02:00:00:00:00:62 PERMANENT"});
+        QCOMPARE(entries(kPrefix + "62"),
+                 QStringList{kPrefix + "62 dev " + dev + " lladdr 02:00:00:00:00:62 PERMANENT"});
         QCOMPARE(entries(kPrefix + "63"),
                  QStringList{kPrefix + "63 dev " + dev + " lladdr 02:00:00:00:00:63 PERMANENT proto 147"});
         living.stop();
@@ -382,11 +393,12 @@ private slots:
             << e70 + "02:00:00:00:00:70 PERMANENT";
         QTest::newRow("error_late_answer_reachable")
             << QStringList{"lladdr", "02:00:00:00:00:70", "nud", "reachable"}
-            << "refused .* in use: the host has a reachable entry for it" << e70 + "02:00:00:00:00:70 REACHABLE";
+            << "refused .* in use: the host has a reachable entry for it"
+            << e70 + "02:00:00:00:00:70 REACHABLE";
         QTest::newRow("ok_unresolved_replaced")
             << QStringList{"nud", "failed"} << "ok added %1" << e70 + "00:80:a3:61:63:dd PERMANENT proto 147";
-        QTest::newRow("ok_nothing_meanwhile") << QStringList{} << "ok added %1"
-                                              << e70 + "00:80:a3:61:63:dd PERMANENT proto 147";
+        QTest::newRow("ok_nothing_meanwhile")
+            << QStringList{} << "ok added %1" << e70 + "00:80:a3:61:63:dd PERMANENT proto 147";
     }
     void entryAppearsDuringCheck() {
         QFETCH(QStringList, meanwhile);
@@ -402,9 +414,10 @@ private slots:
         std::optional<QString> got;
         std::thread asking([&] { got = helper.ask(at(Request::NeighAdd, kPrefix + "70")); });
         QTRY_COMPARE_WITH_TIMEOUT(processState(helper.pid()), 'T', 2000);
-        bool changed = meanwhile.isEmpty() ||
-                       !h->ipIn(h->hostNs(), QStringList{"neigh", "replace", kPrefix + "70", "dev", dev} + meanwhile)
-                            .isNull();
+        bool changed =
+            meanwhile.isEmpty() ||
+            !h->ipIn(h->hostNs(), QStringList{"neigh", "replace", kPrefix + "70", "dev", dev} + meanwhile)
+                 .isNull();
         hold.remove();
         ::kill(helper.pid(), SIGCONT);
         asking.join();
@@ -441,7 +454,8 @@ private slots:
         {
             ProbeCounter counter(fd);
             // The address that answers is resolved first, and the budget's earlier use has passed.
-            QCOMPARE(helpers[0]->ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
+            QCOMPARE(helpers[0]->ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11),
+                     "ok answered");
             QTest::qWait(1100);
             std::vector<std::thread> asking;
             for (int i = 0; i < kHelpers; ++i)
@@ -467,8 +481,10 @@ private slots:
             QVERIFY2(qsizetype(wire.size()) >= sent,
                      qPrintable(QStringLiteral("%1 on the wire, %2 sent").arg(wire.size()).arg(sent)));
             for (std::size_t i = 0; i + 20 < wire.size(); ++i)
-                QVERIFY2(wire[i + 20] - wire[i] >= 900000000,
-                         qPrintable(QStringLiteral("21 probes within %1 ms").arg((wire[i + 20] - wire[i]) / 1000000)));
+                QVERIFY2(
+                    wire[i + 20] - wire[i] >= 900000000,
+                    qPrintable(
+                        QStringLiteral("21 probes within %1 ms").arg((wire[i + 20] - wire[i]) / 1000000)));
         }
     }
 
@@ -516,10 +532,11 @@ private slots:
         const QString index = QString::number(::if_nametoindex(dev.toLatin1().constData()));
         QVERIFY(index != "0");
         const QString e60 = kPrefix + "60", e61 = kPrefix + "61", e62 = kPrefix + "62", e63 = kPrefix + "63";
-        for (const auto& [address, mac] : {std::pair{e60, "02:00:00:00:00:0b"}, std::pair{e61, "02:00:00:00:00:0c"},
-                                           std::pair{e62, "02:00:00:00:00:0d"}, std::pair{e63, "02:00:00:00:00:0e"}})
-            QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", address, "lladdr", mac, "dev", dev, "nud", "permanent",
-                                           "proto", "147"})
+        for (const auto& [address, mac] :
+             {std::pair{e60, "02:00:00:00:00:0b"}, std::pair{e61, "02:00:00:00:00:0c"},
+              std::pair{e62, "02:00:00:00:00:0d"}, std::pair{e63, "02:00:00:00:00:0e"}})
+            QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", address, "lladdr", mac, "dev", dev, "nud",
+                                           "permanent", "proto", "147"})
                          .isNull());
         const auto record = [&](const QString& name, const QString& entries) {
             const QString base = run + "/" + QString::number(ns.st_ino) + "." + name;
@@ -533,17 +550,19 @@ private slots:
         QString gone;
         for (int i = 0; i < 200; ++i)
             gone += line("99999", kPrefix + QString::number(i % 250 + 1), "02:00:00:00:01:01");
-        QVERIFY(record("900001.1", line(index, e60, "02:00:00:00:00:0a")));   // the MAC differs
-        QVERIFY(record("900002.1", line(index, e61, "02:00:00:00:00:0c")));   // a living helper lists it
-        QVERIFY(record("900003.1", line(index, e62, "02:00:00:00:00:0d")));   // ended, as made: removed
-        QVERIFY(record("900004.1", gone));                                     // an interface that is gone
-        QVERIFY(record("900005.1", line(index, e61, "02:00:00:00:00:0c")));   // the living helper
+        QVERIFY(record("900001.1", line(index, e60, "02:00:00:00:00:0a"))); // the MAC differs
+        QVERIFY(record("900002.1", line(index, e61, "02:00:00:00:00:0c"))); // a living helper lists it
+        QVERIFY(record("900003.1", line(index, e62, "02:00:00:00:00:0d"))); // ended, as made: removed
+        QVERIFY(record("900004.1", gone));                                  // an interface that is gone
+        QVERIFY(record("900005.1", line(index, e61, "02:00:00:00:00:0c"))); // the living helper
         // A list of another owner than its lock: a member's forgery.
         QVERIFY(record("900006.1", line(index, e63, "02:00:00:00:00:0e")));
-        QVERIFY(::chown(QStringLiteral("%1/%2.900006.1.entries").arg(run).arg(ns.st_ino).toLatin1().constData(),
-                        65534, 65534) == 0);
-        const int living = ::open(QStringLiteral("%1/%2.900005.1.lock").arg(run).arg(ns.st_ino).toLatin1().constData(),
-                                  O_RDONLY | O_CLOEXEC);
+        QVERIFY(
+            ::chown(QStringLiteral("%1/%2.900006.1.entries").arg(run).arg(ns.st_ino).toLatin1().constData(),
+                    65534, 65534) == 0);
+        const int living =
+            ::open(QStringLiteral("%1/%2.900005.1.lock").arg(run).arg(ns.st_ino).toLatin1().constData(),
+                   O_RDONLY | O_CLOEXEC);
         QVERIFY(living >= 0 && ::flock(living, LOCK_EX | LOCK_NB) == 0);
         {
             NetHelper helper(QStringLiteral(NETRIKA_HELPER_HOOKED));
@@ -563,38 +582,87 @@ private slots:
             h->ipIn(h->hostNs(), {"neigh", "del", address, "dev", dev});
     }
 
+    // Catches a sweep that removes an ended helper's entry while it cannot
+    // know what every living helper claims: more living records than it reads.
+    void sweepWithClaimsUnknown() {
+        const QString run = QStringLiteral(NETRIKA_HELPER_HOOKED_RUN);
+        QVERIFY(QDir().mkpath(run));
+        struct stat ns {};
+        QVERIFY(::stat("/proc/self/ns/net", &ns) == 0);
+        const QString dev = h->hostInterface();
+        const QString e64 = kPrefix + "64";
+        QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", e64, "lladdr", "02:00:00:00:00:0f", "dev", dev, "nud",
+                                       "permanent", "proto", "147"})
+                     .isNull());
+        const QString base = QStringLiteral("%1/%2.").arg(run).arg(ns.st_ino);
+        const auto record = [&](int pid, const QByteArray& entries) {
+            QFile list(base + QString::number(pid) + ".1.entries"),
+                lock(base + QString::number(pid) + ".1.lock");
+            return list.open(QIODevice::WriteOnly) && list.write(entries) == entries.size() &&
+                   lock.open(QIODevice::WriteOnly);
+        };
+        QVERIFY(record(910000, QByteArray::number(::if_nametoindex(dev.toLatin1().constData())) +
+                                   " neigh-add " + e64.toLatin1() + " 02:00:00:00:00:0f\n"));
+        std::vector<int> living;
+        for (int i = 1; i <= int(helper::kSweptRecords) + 1; ++i) {
+            QVERIFY(record(910000 + i, {}));
+            living.push_back(::open((base + QString::number(910000 + i) + ".1.lock").toLatin1().constData(),
+                                    O_RDONLY | O_CLOEXEC));
+            QVERIFY(living.back() >= 0 && ::flock(living.back(), LOCK_EX | LOCK_NB) == 0);
+        }
+        for (int held : {int(helper::kSweptRecords) + 1, int(helper::kSweptRecords)}) {
+            {
+                NetHelper sweeping(QStringLiteral(NETRIKA_HELPER_HOOKED));
+                QVERIFY(sweeping.start());
+            }
+            QCOMPARE(entries(e64).size(), held > int(helper::kSweptRecords) ? 1 : 0);
+            ::close(living.back());
+            living.pop_back();
+        }
+        for (int fd : living)
+            ::close(fd);
+        for (const QString& name : QDir(run).entryList({QString::number(ns.st_ino) + ".91*"}, QDir::Files))
+            QFile::remove(run + "/" + name);
+        h->ipIn(h->hostNs(), {"neigh", "del", e64, "dev", dev});
+    }
+
     // Catches a sweep carried out where it must not be: on an interface that
     // is missing, down, loopback or without ARP, or over a range holding
     // addresses no request may name. Each is refused before any frame.
     void sweepRefusals_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("error_sweep_missing_interface")
-            << "arp-sweep nosuch0 10.77.85.0/24" << "refused there is no interface nosuch0";
-        QTest::newRow("error_sweep_loopback_interface")
-            << "arp-sweep lo 10.77.85.0/24" << "refused lo is a loopback interface";
-        QTest::newRow("error_sweep_down") << "arp-sweep nkdown 10.77.85.0/24" << "refused nkdown is down";
-        QTest::newRow("error_sweep_no_arp")
-            << "arp-sweep nknoarp 10.77.85.0/24" << "refused nknoarp does not use ARP";
-        QTest::newRow("error_sweep_multicast_range")
-            << "arp-sweep %1 224.0.0.0/24" << "refused 224.0.0.0/24 holds a multicast address";
-        QTest::newRow("error_sweep_loopback_range")
-            << "arp-sweep %1 127.0.0.0/24" << "refused 127.0.0.0/24 holds a loopback address";
+        QTest::newRow("error_sweep_missing_interface") << "arp-sweep nosuch0 10.77.85.0/24"
+                                                       << "refused there is no interface nosuch0";
+        QTest::newRow("error_sweep_loopback_interface") << "arp-sweep lo 10.77.85.0/24"
+                                                        << "refused lo is a loopback interface";
+        QTest::newRow("error_sweep_down") << "arp-sweep nkdown 10.77.85.0/24"
+                                          << "refused nkdown is down";
+        QTest::newRow("error_sweep_no_arp") << "arp-sweep nknoarp 10.77.85.0/24"
+                                            << "refused nknoarp does not use ARP";
+        QTest::newRow("error_sweep_multicast_range") << "arp-sweep %1 224.0.0.0/24"
+                                                     << "refused 224.0.0.0/24 holds a multicast address";
+        QTest::newRow("error_sweep_loopback_range") << "arp-sweep %1 127.0.0.0/24"
+                                                    << "refused 127.0.0.0/24 holds a loopback address";
         QTest::newRow("error_sweep_unspecified_range")
-            << "arp-sweep %1 0.0.0.0/20" << "refused 0.0.0.0/20 holds an unspecified address \\(0.0.0.0/8\\)";
+            << "arp-sweep %1 0.0.0.0/20"
+            << "refused 0.0.0.0/20 holds an unspecified address \\(0.0.0.0/8\\)";
         QTest::newRow("error_sweep_reserved_range")
-            << "arp-sweep %1 240.1.2.0/24" << "refused 240.1.2.0/24 holds a reserved address \\(240.0.0.0/4\\)";
+            << "arp-sweep %1 240.1.2.0/24"
+            << "refused 240.1.2.0/24 holds a reserved address \\(240.0.0.0/4\\)";
     }
     void sweepRefusals() {
         QFETCH(QString, line);
         QFETCH(QString, answer);
         for (const QString name : {"nkdown", "nknoarp"})
             if (h->ipIn(h->hostNs(), {"link", "show", name}).isNull())
-                QVERIFY2(!h->ipIn(h->hostNs(), {"link", "add", name, "type", "veth", "peer", "name", name + "p"})
-                              .isNull(),
-                         qPrintable(h->error()));
+                QVERIFY2(
+                    !h->ipIn(h->hostNs(), {"link", "add", name, "type", "veth", "peer", "name", name + "p"})
+                         .isNull(),
+                    qPrintable(h->error()));
         QVERIFY(!h->ipIn(h->hostNs(), {"link", "set", "nknoarp", "arp", "off", "up"}).isNull());
-        const auto request = helper::parseRequest(QString(line).replace("%1", h->hostInterface()).toStdString());
+        const auto request =
+            helper::parseRequest(QString(line).replace("%1", h->hostInterface()).toStdString());
         QVERIFY(request.has_value());
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
         QVERIFY(helper.start());
@@ -626,8 +694,8 @@ private slots:
         });
         QTest::qWait(300);
         NetHelper second(QStringLiteral(NETRIKA_HELPER_HOOKED));
-        const auto refused = second.ask(*helper::parseRequest("arp-sweep " + h->hostInterface().toStdString() +
-                                                              " 10.77.85.0/24"));
+        const auto refused = second.ask(
+            *helper::parseRequest("arp-sweep " + h->hostInterface().toStdString() + " 10.77.85.0/24"));
         const pid_t pid = first.pid();
         QElapsedTimer clock;
         clock.start();
@@ -640,7 +708,8 @@ private slots:
         while (processState(pid) != 0 && processState(pid) != 'Z' && clock.elapsed() < 5000)
             QTest::qWait(10);
         const qint64 took = clock.elapsed();
-        QCOMPARE(refused.value_or(QString()), QStringLiteral("refused another sweep is running on this host"));
+        QCOMPARE(refused.value_or(QString()),
+                 QStringLiteral("refused another sweep is running on this host"));
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
         if (terminate)
             QVERIFY2(end.value_or(QString()).startsWith("failed"), qPrintable(end.value_or("nothing")));

@@ -97,6 +97,7 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
     const std::string prefix = networkNamespace() + ".";
     std::vector<std::pair<std::string, int>> ended; // base, its lock held
     std::set<Entry> claimed;
+    std::size_t living = 0;
     if (DIR* folder = ::opendir(kRuntimeFolder)) {
         while (const dirent* d = ::readdir(folder)) {
             const std::string name = d->d_name;
@@ -120,15 +121,30 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
                 ::close(fd);
                 continue;
             }
-            if (ended.size() < kSweptRecords && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                ended.emplace_back(base, fd);
-            } else {
-                if (const auto living = readEntries(base))
-                    claimed.insert(living->begin(), living->end());
-                ::close(fd);
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                // Past the limit, an ended record is left for a later sweep.
+                if (ended.size() < kSweptRecords)
+                    ended.emplace_back(base, fd);
+                else
+                    ::close(fd);
+                continue;
             }
+            if (++living <= kSweptRecords)
+                if (const auto entries = readEntries(base))
+                    claimed.insert(entries->begin(), entries->end());
+            ::close(fd);
         }
         ::closedir(folder);
+    }
+    // With more living records than are read, what the others claim is not
+    // known: nothing is removed, so that no living helper's entry goes.
+    if (living > kSweptRecords) {
+        for (const auto& [base, fd] : ended)
+            ::close(fd);
+        if (!ended.empty())
+            log(std::to_string(living) + " helpers of this network namespace hold records, more than the " +
+                std::to_string(kSweptRecords) + " read: what ended helpers left is not removed now");
+        return;
     }
     // What could not be removed is said once, not once an entry: a record
     // forged by a member could otherwise fill the log at every start.
@@ -139,6 +155,7 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
             firstFailure = formatRequest({Request::NeighDel, e.address, {}}) + " on " +
                            interfaceName(e.interface) + ": " + std::strerror(error);
     };
+    std::set<int> gone; // interfaces found missing: not asked about again
     for (const auto& [base, fd] : ended) {
         const auto listed = readEntries(base);
         if (!listed) {
@@ -147,12 +164,14 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
         }
         std::vector<Entry> left;
         for (const Entry& e : *listed) {
-            if (claimed.count(e) != 0)
-                continue; // a living helper's now
+            if (claimed.count(e) != 0 || gone.count(e.interface) != 0)
+                continue; // a living helper's now, or gone with its interface
             const Neighbour n = lookUp(nl, e.interface, e.address);
             // An interface that is gone took its entries with it.
-            if (n.error == ENODEV)
+            if (n.error == ENODEV) {
+                gone.insert(e.interface);
                 continue;
+            }
             if (n.error != 0) {
                 fail(e, n.error);
                 left.push_back(e);

@@ -33,7 +33,9 @@ struct Entry {
 
 // What a record may hold and a sweep reads, since any member of the group can
 // write records: a helper holds at most kHeldEntries, and a sweep reads at
-// most kSweptRecords records of ended helpers, each up to kHeldEntries.
+// most kSweptRecords records of ended helpers and as many of living ones,
+// each up to kHeldEntries. With more living records than that, a sweep
+// removes nothing.
 inline constexpr std::size_t kHeldEntries = 256;
 inline constexpr std::size_t kSweptRecords = 64;
 

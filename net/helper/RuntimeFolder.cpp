@@ -10,17 +10,33 @@
 
 namespace helper {
 
+void layOutRuntimeFolderAsRoot() {
+    if (::geteuid() != 0)
+        return;
+    // Without the group (no package installed), the folder is root's alone.
+    const group* g = ::getgrnam("netrika");
+    const gid_t members = g ? g->gr_gid : 0;
+    // Sticky, so that no member removes or replaces another's file, and
+    // setgid, so that what is made in it is the group's.
+    if (::mkdir(kRuntimeFolder, 0700) == 0 &&
+        (::chown(kRuntimeFolder, 0, members) != 0 || ::chmod(kRuntimeFolder, 03770) != 0))
+        ::rmdir(kRuntimeFolder);
+    const int folder = ::open(kRuntimeFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    for (const char* fixed : {"probes", "sweep"}) {
+        const int fd = ::openat(folder, fixed, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            continue; // there already
+        if (::fchown(fd, 0, members) != 0 || ::fchmod(fd, 0660) != 0)
+            ::unlinkat(folder, fixed, 0);
+        ::close(fd);
+    }
+    ::close(folder);
+}
+
 bool ensureRuntimeFolder(std::string& why) {
     struct stat s {};
-    if (::lstat(kRuntimeFolder, &s) != 0 && errno == ENOENT && ::geteuid() == 0 &&
-        ::mkdir(kRuntimeFolder, 0770) == 0) {
-        // As the package makes it: the group's, what is made in it the
-        // group's too, and sticky, so that no member removes or replaces
-        // another's file.
-        if (const group* g = ::getgrnam("netrika"))
-            (void)!::chown(kRuntimeFolder, 0, g->gr_gid);
-        ::chmod(kRuntimeFolder, 03770);
-    }
     if (::lstat(kRuntimeFolder, &s) == 0 && S_ISDIR(s.st_mode) && ::access(kRuntimeFolder, W_OK | X_OK) == 0)
         return true;
     why = std::string("the folder ") + kRuntimeFolder +

@@ -17,8 +17,12 @@ inline constexpr const char* kRuntimeFolder = NETRIKA_RUNTIME_DIR;
 inline constexpr const char* kRuntimeFolder = "/run/netrika";
 #endif
 
-// The folder, made where root runs a helper before any package has made it.
-// False with why set (naming the folder and the way to make it) otherwise.
+// For a helper run by root, before it gives up its other capabilities: the
+// folder and its fixed files, where missing, made as the package makes them,
+// so that root's helper, the first on the host since boot, locks out no one.
+void layOutRuntimeFolderAsRoot();
+// True when the folder can be used; false with why set (naming the folder and
+// the way to make it) otherwise.
 bool ensureRuntimeFolder(std::string& why);
 
 // A regular file's whole content, at most limit bytes; false when it cannot be read.

@@ -14,6 +14,7 @@
 #include "net/helper/Helper.h"
 #include "net/helper/HelperProtocol.h"
 #include "net/helper/Rtnetlink.h"
+#include "net/helper/RuntimeFolder.h"
 
 #include <cerrno>
 #include <csignal>
@@ -82,6 +83,7 @@ bool sweepMustStop() {
 
 int main(int argc, char**) {
     std::string why;
+    layOutRuntimeFolderAsRoot();
     if (!dropAllButNetwork(why)) {
         Helper::log("start", "refused: " + why);
         return 1;

@@ -261,6 +261,14 @@ member_replaces_budget() {
 check "a member cannot remove the sweep lock" bash -c "$(declare -f as_member_here member_removes_sweep_lock); user=$user; ! member_removes_sweep_lock"
 check "a member cannot replace the probe budget" bash -c "$(declare -f as_member_here member_replaces_budget); user=$user; ! member_replaces_budget"
 
+# A second member turns the folder against the first, root and the host, in
+# a mount namespace and network namespaces of its own.
+second="netrika-second"
+id "$second" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$second"
+usermod -a -G netrika "$second"
+check "a second member's attacks on the helpers' folder all fail" \
+    unshare --mount --propagation private bash "$(dirname "$0")/member_attacks.sh" "$user" "$second"
+
 # The completion as installed, sourced by a user outside the group.
 as_outsider_here() { (cd / && setpriv --reuid="$outsider" --regid="$outsider" --init-groups env HOME=/tmp "$@"); }
 check "installed bash completion: netrika-cli ba gives batch" \
