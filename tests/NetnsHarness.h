@@ -93,10 +93,11 @@ public:
     // A test process that was killed (a time-out, a crash) leaves its
     // namespaces behind: remove those whose process is gone.
     static void sweepStale() {
-        static const QRegularExpression ours(QStringLiteral("^nk-(h|d|ph|pd|lh|l\\d+)-(\\d+)$"));
+        static const QRegularExpression ours(
+            QStringLiteral("^nk-(h|d|ph|pd|fc|(s\\d+)?lh|(s\\d+)?l\\d+)-(?<pid>\\d+)$"));
         for (const QString& ns : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files)) {
             const auto m = ours.match(ns);
-            if (!m.hasMatch() || QFile::exists(QStringLiteral("/proc/") + m.captured(2)))
+            if (!m.hasMatch() || QFile::exists(QStringLiteral("/proc/") + m.captured(QStringLiteral("pid"))))
                 continue;
             QProcess p;
             p.start(QStringLiteral("ip"), {"netns", "del", ns});

@@ -6,7 +6,12 @@
 # weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
 # dbus-daemon: a session bus of the test's own, where the dock's progress signal is heard.
 netrika_packages=(cmake g++ make pkgconf qt6-base-dev libcsv-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
-    weston qt6-wayland dbus-daemon)
+    weston qt6-wayland dbus-daemon ansible-core openssh-server)
+# ansible-core and openssh-server: the Ansible collection's test runs a real
+# playbook over SSH to sites that each run an sshd of their own, inside the
+# test's network namespaces; the package's own sshd is never started.
+# ansible-lint: the collection's role and example playbook, linted offline.
+netrika_fleet_lint_packages=(ansible-lint)
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
@@ -37,7 +42,20 @@ netrika_install_packages() {
         sudo="sudo"
     fi
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # No service of a package starts on this machine as it installs (the
+    # ssh server would listen on its real interface).
+    local policy=/usr/sbin/policy-rc.d made=""
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+        $sudo chmod 755 "$policy"
+        made=yes
+    fi
+    local status=0
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+    if [ -n "$made" ]; then
+        $sudo rm -f "$policy"
+    fi
+    return "$status"
 }
 
 # Configures build/ once, then builds the given targets (everything when none).

@@ -1,0 +1,281 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# MIT licence, as the rest of Netrika.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: batch
+short_description: Give every adaptor of a CSV file its IP address
+description:
+  - Runs C(netrika-cli batch) on the site host for a batch file of adaptors,
+    one setup for each row, several at once.
+  - Every row is checked by the program before anything is sent; a bad
+    value, a repeated MAC or a repeated IP address fails the task with each
+    problem named, and nothing is sent.
+  - All the checks, the scheduling and the dialogue with each adaptor are the
+    program's; this module only starts it and reads its JSON lines.
+  - The site host needs the C(netrika) package, and the user that runs the
+    task must be root or a member of the group C(netrika).
+version_added: 1.0.4
+author:
+  - Netrika developers
+options:
+  src:
+    description:
+      - The batch file on the site host, CSV with a header line naming the
+        columns C(mac), C(ip), C(mask), C(gateway) and, optionally,
+        C(sign_test), C(current_ip) and C(name). Other columns (a location
+        ...) are carried into the report.
+      - Exactly one of I(src) and I(content) is given.
+    type: path
+  content:
+    description:
+      - The batch file itself, given to the program on its standard input
+        (C(batch -)), for example where the file is not on the site host yet
+        in check mode.
+      - Exactly one of I(src) and I(content) is given.
+    type: str
+  report:
+    description:
+      - Write the report, CSV, to this file on the site host, a row as each
+        row ends, then in the order of the file. A report is itself a batch
+        file, and the input of I(resume).
+      - In check mode the program checks that it can be written.
+    type: path
+  log_dir:
+    description:
+      - Write each row's stages and its whole dialogue with the adaptor to
+        C(LOG_DIR/<mac>.log) on the site host; the folder is made if need be.
+      - Not used in check mode (the folder would be made).
+    type: path
+  jobs:
+    description:
+      - Rows run at once, from 1 to 256. The program's own default (16) when
+        not given.
+    type: int
+  resume:
+    description:
+      - An earlier report. The rows it lists as succeeded, matched by MAC and
+        IP address together, are not run again and are returned with the
+        result C(done before).
+      - Not used in check mode, where the program does not read it.
+    type: path
+  delimiter:
+    description:
+      - The separator of the batch file's fields, for a file whose header
+        does not tell it. Otherwise it is found from the header line (comma,
+        semicolon or tab) or a first line C(sep=;).
+    type: str
+    choices: [',', ';', '|', 'tab']
+  netrika_cli:
+    description:
+      - The program to run on the site host, a path or a name looked up on
+        PATH.
+    type: str
+    default: netrika-cli
+notes:
+  - Supports check mode, which runs C(netrika-cli batch --check). It sends
+    nothing, reads and checks every row, checks that the network helper can
+    be started with what it needs, that each row's address (or current_ip)
+    is on a segment of this host, and that I(report) can be written.
+  - In check mode the task reports changed when the file has at least one
+    row, since a run would run each of them. The program does not ask the
+    adaptors in a batch check, so whether a row would be given its address,
+    or is in place already, is not known before the run; nor is I(resume)
+    read.
+  - A run is not idempotent by itself. A row whose adaptor already answers
+    at its address fails (address-taken); give the last report as I(resume)
+    so that the rows done are not run again (the C(netrika.fleet.site) role
+    does).
+  - The last rows of an interrupted batch are not run; the program counts
+    them (I(counts.not_run)) but names no line for them.
+seealso:
+  - module: netrika.fleet.adaptor
+  - module: netrika.fleet.scan
+'''
+
+EXAMPLES = r'''
+- name: Give the depot's signs their addresses, eight at once
+  netrika.fleet.batch:
+    src: /var/tmp/netrika/rows.csv
+    report: /var/tmp/netrika/report.csv
+    log_dir: /var/tmp/netrika/logs
+    jobs: 8
+  register: depot
+
+- name: Carry on after an interrupted batch, with a new report
+  netrika.fleet.batch:
+    src: /var/tmp/netrika/rows.csv
+    resume: /var/tmp/netrika/report.csv
+    report: /var/tmp/netrika/report2.csv
+
+- name: A sheet saved with semicolons whose header does not tell it
+  netrika.fleet.batch:
+    src: /var/tmp/netrika/line4.csv
+    delimiter: ';'
+
+- name: Rows built by the play, checked only
+  netrika.fleet.batch:
+    content: |
+      name,mac,ip,mask,gateway
+      Platform 1,00-80-a3-61-63-dd,10.1.2.16,255.255.255.0,10.1.2.254
+  check_mode: true
+'''
+
+RETURN = r'''
+rows:
+  description:
+    - Every row the program told of, in the order of the file.
+    - In a run, from each row's C(started), C(finished) and C(skipped)
+      events; in check mode, from its C(row) events (C(line), C(mac), C(ip),
+      C(mask), C(gateway), C(sign_test) and C(current_ip) where given, with
+      no result).
+  returned: always
+  type: list
+  elements: dict
+  contains:
+    line:
+      description: The row's line in the batch file.
+      type: int
+    mac:
+      description: The MAC, as the window writes it, whatever the file's spelling.
+      type: str
+    ip:
+      description: The address to give the adaptor.
+      type: str
+    current_ip:
+      description: The address the adaptor was reached at, where the row names one.
+      type: str
+    name:
+      description: The row's name, where the program's events carry it.
+      type: str
+    result:
+      description: C(succeeded), C(failed), C(interrupted) or C(done before).
+      type: str
+    reason:
+      description: The reason word, as for the I(reason) that M(netrika.fleet.adaptor) returns.
+      type: str
+    seconds:
+      description: How long the row's run took.
+      type: float
+    status:
+      description: The row's last status text.
+      type: str
+  sample:
+    - {"line": 2, "mac": "00-80-a3-61-63-dd", "ip": "10.1.2.16", "result": "succeeded", "reason": "assigned", "seconds": 51.2, "status": "Setup IP address is successful, reboot adaptor to take effect."}
+    - {"line": 3, "mac": "00-20-4a-12-34-56", "ip": "10.1.2.17", "result": "failed", "reason": "no-answer", "seconds": 40.3, "status": "Setup IP Address Failed."}
+counts:
+  description:
+    - The numbers of rows by their result, and the batch's exit status, from
+      the program's C(summary) event. Empty in check mode and when the batch
+      did not start.
+  returned: always
+  type: dict
+  sample: {"succeeded": 4, "failed": 1, "interrupted": 0, "not_run": 0, "done_before": 0, "exit": 1}
+problems:
+  description:
+    - The problems the program found in the batch file, its values or the
+      host, each as printed for people (from its C(problem) events).
+  returned: always
+  type: list
+  elements: str
+  sample: ['line 8: ip "999.1.1.1": each octet one to three digits, 0 to 254']
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.netrika.fleet.plugins.module_utils.netrika_cli import (
+    CLI_OPTIONS,
+    cli_program,
+    events_named,
+    fields,
+    last_event,
+    problem_texts,
+    run_cli,
+    why_not,
+)
+
+
+def rows_of(events):
+    """One dict a row, by its line, from the events that name a line."""
+    rows = {}
+    for e in events:
+        if e.get('event') in ('started', 'finished', 'skipped', 'row') and 'line' in e:
+            rows.setdefault(e['line'], {}).update(fields(e))
+    return [rows[line] for line in sorted(rows)]
+
+
+def failed_rows(rows):
+    return [r for r in rows if r.get('result') in ('failed', 'interrupted')]
+
+
+def main():
+    options = dict(
+        src=dict(type='path'),
+        content=dict(type='str'),
+        report=dict(type='path'),
+        log_dir=dict(type='path'),
+        jobs=dict(type='int'),
+        resume=dict(type='path'),
+        delimiter=dict(type='str', choices=[',', ';', '|', 'tab']),
+    )
+    options.update(CLI_OPTIONS)
+    module = AnsibleModule(
+        argument_spec=options,
+        mutually_exclusive=[('src', 'content')],
+        required_one_of=[('src', 'content')],
+        supports_check_mode=True,
+    )
+    p = module.params
+
+    argv = [cli_program(module), 'batch', p['src'] if p['src'] else '-']
+    if p['jobs'] is not None:
+        argv += ['--jobs', str(p['jobs'])]
+    if p['report']:
+        argv += ['--report', p['report']]
+    if p['delimiter']:
+        argv += ['--delimiter', p['delimiter']]
+    if module.check_mode:
+        argv.append('--check')
+    else:
+        if p['resume']:
+            argv += ['--resume', p['resume']]
+        if p['log_dir']:
+            argv += ['--log-dir', p['log_dir']]
+    argv.append('--json')
+
+    rc, events, err = run_cli(module, argv, data=p['content'])
+    rows = rows_of(events)
+    problems = problem_texts(events)
+    outcome = dict(rows=rows, counts={}, problems=problems)
+
+    if module.check_mode:
+        if rc != 0:
+            module.fail_json(msg='the batch would not start: ' + why_not(rc, events, err), rc=rc, **outcome)
+        module.exit_json(changed=bool(rows), **outcome)
+
+    summary = last_event(events, 'summary')
+    if summary is None:
+        module.fail_json(msg='the batch did not start: ' + why_not(rc, events, err), rc=rc, **outcome)
+    outcome['counts'] = fields(summary)
+
+    changed = any(e.get('result') == 'succeeded' for e in events_named(events, 'finished'))
+    failed = failed_rows(rows)
+    if failed or rc != 0:
+        said = ['line {0} ({1}): {2} ({3}): {4}'.format(r.get('line'), r.get('mac', '?'), r.get('result'),
+                                                       r.get('reason', ''), r.get('status', ''))
+                for r in failed]
+        not_run = outcome['counts'].get('not_run', 0)
+        if not_run:
+            said.append('{0} rows not run'.format(not_run))
+        if not said:
+            said.append(why_not(rc, events, err))
+        module.fail_json(msg='; '.join(said), changed=changed, rc=rc, **outcome)
+    module.exit_json(changed=changed, **outcome)
+
+
+if __name__ == '__main__':
+    main()
