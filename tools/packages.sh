@@ -6,12 +6,11 @@
 # weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
 # dbus-daemon: a session bus of the test's own, where the dock's progress signal is heard.
 netrika_packages=(cmake g++ make pkgconf qt6-base-dev libcsv-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
-    weston qt6-wayland dbus-daemon ansible-core openssh-server)
+    weston qt6-wayland dbus-daemon ansible-core openssh-server ansible-lint)
 # ansible-core and openssh-server: the Ansible collection's test runs a real
 # playbook over SSH to sites that each run an sshd of their own, inside the
 # test's network namespaces; the package's own sshd is never started.
-# ansible-lint: the collection's role and example playbook, linted offline.
-netrika_fleet_lint_packages=(ansible-lint)
+# ansible-lint: the collection's role and example play, linted offline.
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
 # libclang-rt-14-dev.
 netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
@@ -20,7 +19,7 @@ netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 # It also holds the package to Debian's own checks: lintian for the .deb,
 # appstreamcli for the software-centre listing, desktop-file-validate for the
 # menu entry.
-netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file lintian appstream desktop-file-utils)
+netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file lintian appstream desktop-file-utils ansible-core)
 # Rendering the icon's PNG sizes from its drawing (tools/render-icons.sh).
 netrika_icon_packages=(librsvg2-bin)
 netrika_icon_sizes=(16 24 32 48 64 128 256)

@@ -76,6 +76,10 @@ check "changelog.gz: gzip -9n, a Debian changelog of this version" \
     bash -c 'gzip -t "$1" && [ "$(od -An -tx1 -j4 -N4 "$1" | tr -d " ")" = 00000000 ] && zcat "$1" | head -n 1 | grep -q "^netrika (1\.0\.4) "' _ \
     "$work/root/usr/share/doc/netrika/changelog.gz"
 check "recommends the Wayland platform plugin" grep -q "qt6-wayland" <<<"$(field Recommends)"
+collection=/usr/share/ansible/collections/ansible_collections/netrika/fleet
+check "holds the Ansible collection where ansible-core looks, without its tests" \
+    bash -c 'grep -qx "$1/plugins/modules/adaptor.py" <<<"$2" && grep -qx "$1/roles/site/tasks/main.yml" <<<"$2" && ! grep -q "$1/tests" <<<"$2"' _ "$collection" "$contents"
+check "suggests ansible-core for the collection" grep -q "ansible-core" <<<"$(field Suggests)"
 
 # The bash completion, asked as bash asks it on Tab: the file sourced, the
 # function it registers for netrika-cli called with the words up to the
@@ -223,6 +227,8 @@ for program in "$helper" /usr/bin/netrika /usr/bin/netrika-cli; do
     check "no RUNPATH or RPATH in $program" bash -c '! readelf -d "$1" | grep -Eq "\((RUNPATH|RPATH)\)"' _ "$program"
 done
 check "the helper is root:netrika, mode 0750" test "$(stat -c '%a %U %G' "$helper")" = "750 root netrika"
+check "ansible-doc netrika.fleet.adaptor renders the installed collection's page" \
+    bash -c 'env -u ANSIBLE_COLLECTIONS_PATH HOME=/tmp ansible-doc netrika.fleet.adaptor | grep -q "OPTIONS"' 
 
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
 id "$outsider" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$outsider"
