@@ -253,13 +253,16 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         }
         at.insert(name, c);
         file.columns << header.cells[c];
-        if (!kKnownColumns.contains(name) && !kReportColumns.contains(name))
+        if (!kKnownColumns.contains(name) && !kReportColumns.contains(name) &&
+            !(name == QLatin1String("site") && !options.site.isEmpty()))
             file.otherColumns << header.cells[c];
     }
     QStringList missing;
     for (const char* name : {"mac", "ip", "mask", "gateway"})
         if (!at.contains(QLatin1String(name)))
             missing << QLatin1String(name);
+    if (!options.site.isEmpty() && !at.contains(QStringLiteral("site")))
+        missing << QStringLiteral("site (for --site)");
     if (!missing.isEmpty()) {
         file.problem(header.line,
                      QStringLiteral("line %1: the header %2, read with the separator %3, has no column %4; "
@@ -271,11 +274,15 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
     }
 
     QHash<QString, int> macLines, ipLines, currentLines;
+    int ofSite = 0;
     for (std::size_t r = 1; r < records.size(); ++r) {
         const Record& record = records[r];
         const auto cell = [&](const QString& name) {
             return at.contains(name) ? record.cells.value(at[name]) : QString();
         };
+        if (!options.site.isEmpty() && cell(QStringLiteral("site")) != options.site)
+            continue; // another site's row
+        ++ofSite;
         const auto problemAt = [&](const QString& column, const QString& value, const QString& why) {
             file.problem(record.line,
                          QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why),
@@ -377,7 +384,9 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                              cells});
     }
     if (file.rows.empty() && file.problems.isEmpty())
-        file.problem(0, QStringLiteral("no rows"));
+        file.problem(0, ofSite == 0 && !options.site.isEmpty()
+                            ? QStringLiteral("no row names the site %1 in its column site").arg(options.site)
+                            : QStringLiteral("no rows"));
     return file;
 }
 

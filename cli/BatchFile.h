@@ -38,13 +38,18 @@ struct BatchRow {
 //   and carried into the report; sign_test takes yes/no, true/false, 1/0, y/n;
 //   current_ip, where given, is the address an adaptor already has, at which
 //   it is reached and given ip;
-// - blank lines and lines starting with '#' are skipped.
+// - blank lines and lines starting with '#' are skipped;
+// - with a site given, only the rows whose site column names it are read.
 // Each row must pass the window's own checks, and no MAC, IP address or
 // current address may appear twice. Every problem names its line, and its column and value where
 // it has them.
 struct BatchFile {
     struct Options {
         char delimiter = 0; // 0: found from the file
+        // Only the rows whose site column holds this name, when not empty: one
+        // file for many sites, each host running its own rows. The others are
+        // left out before any check, as rows of another segment.
+        QString site;
     };
 
     QStringList columns;      // the header's names as read, blank ones left out

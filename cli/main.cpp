@@ -196,6 +196,9 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         if (reading.delimiter == 0)
             return usage(err, QStringLiteral("--delimiter %1: one of , ; | or tab").arg(d));
     }
+    reading.site = parser.value(QStringLiteral("site")).trimmed();
+    if (parser.isSet(QStringLiteral("site")) && reading.site.isEmpty())
+        return usage(err, QStringLiteral("--site: the name of a site, as its rows' column site gives it"));
     const QString report = parser.value(QStringLiteral("report"));
     const auto bytes = readInput(path, err);
     if (!bytes)
@@ -311,7 +314,7 @@ const QHash<QString, QStringList> kCommandOptions{
      {"mac", "ip", "mask", "gateway", "current-ip", "sign-test", "check", "verbose", "log", "json", "quiet",
       "tick-ms"}},
     {QStringLiteral("batch"),
-     {"jobs", "report", "delimiter", "check", "resume", "log-dir", "json", "quiet", "tick-ms"}},
+     {"jobs", "report", "delimiter", "site", "check", "resume", "log-dir", "json", "quiet", "tick-ms"}},
     {QStringLiteral("scan"), {"interface", "range", "all", "json"}},
 };
 
@@ -417,6 +420,10 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("batch: the separator, one of , ; | or tab (found from the header "
                                      "otherwise)."),
                       QStringLiteral("d")});
+    parser.addOption({QStringLiteral("site"),
+                      QStringLiteral("batch: run only the rows whose column site holds this name (one file "
+                                     "for many sites)."),
+                      QStringLiteral("name")});
     parser.addOption({QStringLiteral("interface"),
                       QStringLiteral("scan: sweep on this Ethernet interface only."),
                       QStringLiteral("name")});

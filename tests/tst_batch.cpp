@@ -41,9 +41,7 @@ public:
         m_process.waitForStarted(5000);
     }
     [[nodiscard]] QString report() const { return m_dir.filePath("report.csv"); }
-    int finish(int ms) {
-        return finishProcess(m_process, ms, out, err);
-    }
+    int finish(int ms) { return finishProcess(m_process, ms, out, err); }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // The report read back as the batch file it is: each row's MAC -> its
     // result, status and reason word, and its columns.
@@ -172,8 +170,9 @@ private slots:
         QTest::newRow("error_beyond_the_field")
             << "00-80-a3-00-00-02,10.77.89.300,255.255.255.0,10.77.89.254,no\n"
             << "line 5: ip \"10.77.89.300\": each octet one to three digits, 0 to 254";
-        QTest::newRow("error_sign_test_word") << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,maybe\n"
-                                              << "line 5: sign_test \"maybe\": yes or no";
+        QTest::newRow("error_sign_test_word")
+            << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,maybe\n"
+            << "line 5: sign_test \"maybe\": yes or no";
         QTest::newRow("error_repeated_mac") << "00:80:A3:00:00:01,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
                                             << "line 5: mac \"00:80:A3:00:00:01\": on line 4 already";
         QTest::newRow("error_repeated_ip")
@@ -202,8 +201,8 @@ private slots:
         NETNS_REQUIRE(s.lan);
         QVERIFY2(s.ready(), "the simulator did not start");
         QVERIFY(s.lan.enterHost());
-        BatchCommand batch(csvOf(s.lan, adaptors, extra),
-                           json ? QStringList{"--tick-ms", "150", "--json"} : QStringList{"--tick-ms", "150"});
+        BatchCommand batch(csvOf(s.lan, adaptors, extra), json ? QStringList{"--tick-ms", "150", "--json"}
+                                                               : QStringList{"--tick-ms", "150"});
         QCOMPARE(batch.finish(30000), 2);
         QVERIFY2(batch.err.contains(problem), qPrintable(batch.err));
         if (json) {
@@ -266,8 +265,8 @@ private slots:
         };
         QStringList columns;
         QCOMPARE(batch.reportRows(&columns), expected);
-        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "result", "reason",
-                                       "seconds", "status"}));
+        QCOMPARE(columns, QStringList({"line", "mac", "ip", "mask", "gateway", "sign_test", "result",
+                                       "reason", "seconds", "status"}));
         // The final table in the order of the file, whatever order the rows
         // ended in, and the counts that stay below it.
         const auto tableAt = batch.out.lastIndexOf(QRegularExpression("\nline  mac "));
@@ -275,9 +274,10 @@ private slots:
         const QStringList table = batch.out.mid(tableAt + 1).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(table.size(), int(adaptors.size()) + 2);
         for (std::size_t k = 0; k < adaptors.size(); ++k)
-            QVERIFY2(table[qsizetype(k) + 1].contains(QRegularExpression(
-                         QStringLiteral("^ *%1  %2 .*  (succeeded|failed) ").arg(k + 4).arg(adaptors[k].mac))),
-                     qPrintable(batch.out));
+            QVERIFY2(
+                table[qsizetype(k) + 1].contains(QRegularExpression(
+                    QStringLiteral("^ *%1  %2 .*  (succeeded|failed) ").arg(k + 4).arg(adaptors[k].mac))),
+                qPrintable(batch.out));
         QCOMPARE(table.last(), QStringLiteral("4 succeeded, 2 failed, 0 not run"));
 
         // A row's last bytes leave as its run ends: each adaptor records them a
@@ -325,51 +325,65 @@ private slots:
         QTest::addColumn<QString>("problem");
         const QByteArray row = "00-80-a3-00-00-01,10.1.2.3,255.255.255.0,10.1.2.254";
         QTest::newRow("error_header_not_understood")
-            << QByteArray("MAC;Address;Mask;Gateway\n") << "line 1: the header MAC;Address;Mask;Gateway, read with the separator ';', has no column ip";
+            << QByteArray("MAC;Address;Mask;Gateway\n")
+            << "line 1: the header MAC;Address;Mask;Gateway, read with the separator ';', has no column ip";
         QTest::newRow("error_utf32") << QByteArray::fromHex("fffe00006d000000") << "the file is UTF-32";
         QTest::newRow("error_utf16_without_mark")
             << QByteArray::fromHex("6d0061006300") << "UTF-16 without a byte-order mark";
         QTest::newRow("error_mark_but_not_utf8")
-            << "\xef\xbb\xbfmac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n" << "not UTF-8 with a byte-order mark text";
-        QTest::newRow("error_workbook_zip") << QByteArray("PK\x03\x04\x14\x00\x06\x00", 8)
-                                            << "a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as \"CSV UTF-8\"";
+            << "\xef\xbb\xbfmac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n"
+            << "not UTF-8 with a byte-order mark text";
+        QTest::newRow("error_workbook_zip")
+            << QByteArray("PK\x03\x04\x14\x00\x06\x00", 8)
+            << "a spreadsheet workbook (.xlsx or .ods), not CSV: save the sheet as \"CSV UTF-8\"";
         QTest::newRow("error_workbook_ole") << QByteArray::fromHex("d0cf11e0a1b11ae100003e00")
                                             << "(.xls), not CSV: save the sheet as \"CSV UTF-8\"";
         // Well formed, but the adaptor would be left on a network it cannot work on.
         const QByteArray head = "mac,ip,mask,gateway\n00-80-a3-00-00-01,";
-        QTest::newRow("error_gateway_off_subnet") << head + "10.77.50.22,255.255.255.0,10.77.60.254\n"
-                                                  << "line 2: gateway \"10.77.60.254\": gateway 10.77.60.254 is not on 10.77.50.0/24";
-        QTest::newRow("error_gateway_is_ip") << head + "10.77.50.22,255.255.255.0,10.77.50.22\n"
-                                             << "line 2: gateway \"10.77.50.22\": gateway 10.77.50.22 is the adaptor's own address";
-        QTest::newRow("error_ip_network") << head + "10.77.50.64,255.255.255.192,0.0.0.0\n"
-                                          << "line 2: ip \"10.77.50.64\": 10.77.50.64 is the network address of 10.77.50.64/26";
-        QTest::newRow("error_ip_broadcast") << head + "10.77.50.127,255.255.255.192,0.0.0.0\n"
-                                            << "line 2: ip \"10.77.50.127\": 10.77.50.127 is the broadcast address of 10.77.50.64/26";
-        QTest::newRow("error_mask_with_holes") << head + "10.77.50.22,255.0.255.0,0.0.0.0\n"
-                                               << "line 2: mask \"255.0.255.0\": 255.0.255.0 is not a contiguous mask from /8 to /30";
-        QTest::newRow("error_mask_zero") << head + "10.77.50.22,0.0.0.0,0.0.0.0\n" << "line 2: mask \"0.0.0.0\": 0.0.0.0 is not a";
-        QTest::newRow("error_mask_31") << head + "10.77.50.22,255.255.255.254,0.0.0.0\n" << "line 2: mask \"255.255.255.254\"";
+        QTest::newRow("error_gateway_off_subnet")
+            << head + "10.77.50.22,255.255.255.0,10.77.60.254\n"
+            << "line 2: gateway \"10.77.60.254\": gateway 10.77.60.254 is not on 10.77.50.0/24";
+        QTest::newRow("error_gateway_is_ip")
+            << head + "10.77.50.22,255.255.255.0,10.77.50.22\n"
+            << "line 2: gateway \"10.77.50.22\": gateway 10.77.50.22 is the adaptor's own address";
+        QTest::newRow("error_ip_network")
+            << head + "10.77.50.64,255.255.255.192,0.0.0.0\n"
+            << "line 2: ip \"10.77.50.64\": 10.77.50.64 is the network address of 10.77.50.64/26";
+        QTest::newRow("error_ip_broadcast")
+            << head + "10.77.50.127,255.255.255.192,0.0.0.0\n"
+            << "line 2: ip \"10.77.50.127\": 10.77.50.127 is the broadcast address of 10.77.50.64/26";
+        QTest::newRow("error_mask_with_holes")
+            << head + "10.77.50.22,255.0.255.0,0.0.0.0\n"
+            << "line 2: mask \"255.0.255.0\": 255.0.255.0 is not a contiguous mask from /8 to /30";
+        QTest::newRow("error_mask_zero") << head + "10.77.50.22,0.0.0.0,0.0.0.0\n"
+                                         << "line 2: mask \"0.0.0.0\": 0.0.0.0 is not a";
+        QTest::newRow("error_mask_31") << head + "10.77.50.22,255.255.255.254,0.0.0.0\n"
+                                       << "line 2: mask \"255.255.255.254\"";
         QTest::newRow("error_current_ip_255")
             << "mac,ip,mask,gateway,current_ip\n" + row + ",10.1.2.255\n"
             << "line 2: current_ip \"10.1.2.255\": each octet one to three digits, 0 to 254";
-        QTest::newRow("error_column_twice") << "mac,ip,mask,gateway,IP\n" + row + ",x\n" << "the column IP is named twice";
-        QTest::newRow("error_value_without_column")
-            << "mac,ip,mask,gateway,\n" + row + ",lost\n" << "line 2: column 5 has the value \"lost\" but no name";
-        QTest::newRow("error_more_values") << "mac,ip,mask,gateway\n" + row + ",extra\n" << "line 2: 5 values where the header has 4";
+        QTest::newRow("error_column_twice") << "mac,ip,mask,gateway,IP\n" + row + ",x\n"
+                                            << "the column IP is named twice";
+        QTest::newRow("error_value_without_column") << "mac,ip,mask,gateway,\n" + row + ",lost\n"
+                                                    << "line 2: column 5 has the value \"lost\" but no name";
+        QTest::newRow("error_more_values") << "mac,ip,mask,gateway\n" + row + ",extra\n"
+                                           << "line 2: 5 values where the header has 4";
     }
     void unreadableFiles() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, problem);
         const BatchFile file = BatchFile::parse(bytes);
         QVERIFY(file.rows.empty());
-        QVERIFY2(file.problems.size() == 1 && file.problems.first().contains(problem), qPrintable(file.problems.join('\n')));
+        QVERIFY2(file.problems.size() == 1 && file.problems.first().contains(problem),
+                 qPrintable(file.problems.join('\n')));
     }
 
     // Catches an office file refused or misread: not UTF-8 and without a
     // mark, it is Windows-1252, and its accents and symbols are read as such.
     void windows1252File() {
-        const BatchFile file = BatchFile::parse(QByteArray(
-            "Name;MAC;IP;Mask;Gateway\r\nCaf\xe9 \x80 5;00-80-a3-00-00-01;10.1.2.3;255.255.255.0;10.1.2.254\r\n"));
+        const BatchFile file =
+            BatchFile::parse(QByteArray("Name;MAC;IP;Mask;Gateway\r\nCaf\xe9 \x80 "
+                                        "5;00-80-a3-00-00-01;10.1.2.3;255.255.255.0;10.1.2.254\r\n"));
         QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
         QCOMPARE(file.encoding, BatchFile::kWindows1252);
         QCOMPARE(file.rows.size(), std::size_t(1));
@@ -385,6 +399,52 @@ private slots:
         QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
         QCOMPARE(file.delimiter, ';');
         QCOMPARE(file.rows.size(), std::size_t(1));
+    }
+
+    // Catches one site's rows mixed with another's: each site reads its own
+    // rows only, so an address may stand on two sites and another site's bad
+    // row stops no one; a name that matches no row, or a file without the
+    // column, is refused rather than run as empty.
+    void siteRows_data() {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QList<int>>("lines"); // the rows read, by line
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("ok_north") << "depot-north" << QList<int>{2, 4} << "";
+        QTest::newRow("error_south_its_own_bad_row")
+            << "depot-south" << QList<int>{} << "line 5: ip \"10.1.2.300\": ";
+        QTest::newRow("error_no_such_site")
+            << "Depot-North" << QList<int>{} << "no row names the site Depot-North in its column site";
+        QTest::newRow("ok_no_site_every_row_checked")
+            << "" << QList<int>{} << "line 3: ip \"10.1.2.3\": on line 2";
+    }
+    void siteRows() {
+        QFETCH(QString, site);
+        QFETCH(QList<int>, lines);
+        QFETCH(QString, problem);
+        const QByteArray bytes = "mac;ip;mask;gateway;Site\n"
+                                 "00-80-a3-00-00-01;10.1.2.3;255.255.255.0;10.1.2.254;depot-north\n"
+                                 "00-80-a3-00-00-02;10.1.2.3;255.255.255.0;10.1.2.254;depot-south\n"
+                                 "00-80-a3-00-00-03;10.1.2.4;255.255.255.0;10.1.2.254;depot-north\n"
+                                 "00-80-a3-00-00-04;10.1.2.300;255.255.255.0;10.1.2.254;depot-south\n";
+        BatchFile::Options options;
+        options.site = site;
+        const BatchFile file = BatchFile::parse(bytes, options);
+        if (problem.isEmpty())
+            QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
+        else
+            QVERIFY2(file.problems.join('\n').contains(problem), qPrintable(file.problems.join('\n')));
+        if (!lines.isEmpty()) {
+            QList<int> read;
+            for (const BatchRow& row : file.rows)
+                read << row.line;
+            QCOMPARE(read, lines);
+            // The site column is the batch's own then, not one it leaves unused.
+            QVERIFY(file.otherColumns.isEmpty());
+        }
+        options.site = site.isEmpty() ? QStringLiteral("any") : site;
+        const BatchFile without = BatchFile::parse(QByteArray("mac,ip,mask,gateway\n"), options);
+        QVERIFY2(without.problems.join('\n').contains("has no column site (for --site)"),
+                 qPrintable(without.problems.join('\n')));
     }
 
     // Catches a current_ip misread, let through twice under two spellings,
@@ -487,8 +547,9 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("extra"); // further arguments
         const QByteArray a = "00-80-a3-00-00-01", b = "00:20:4A:00:00:03";
-        const QByteArray plain = "mac,ip,mask,gateway,sign_test\n" + a + ",10.77.89.11,255.255.255.0,10.77.89.254,yes\n" +
-                                 b + ",10.77.89.13,255.255.255.0,10.77.89.254,no\n";
+        const QByteArray plain = "mac,ip,mask,gateway,sign_test\n" + a +
+                                 ",10.77.89.11,255.255.255.0,10.77.89.254,yes\n" + b +
+                                 ",10.77.89.13,255.255.255.0,10.77.89.254,no\n";
         const auto with = [&plain](char separator) { return QByteArray(plain).replace(',', separator); };
         QTest::newRow("ok_plain") << plain << QStringList{};
         QTest::newRow("ok_byte_order_mark") << "\xef\xbb\xbf" + plain << QStringList{};
@@ -503,22 +564,26 @@ private slots:
         QTest::newRow("ok_sep_line") << "sep=;\n" + with(';') << QStringList{};
         QTest::newRow("ok_delimiter_given") << with('|') << QStringList{"--delimiter", "|"};
         QTest::newRow("ok_upper_case_reordered")
-            << " IP ,MAC,Gateway,Mask,SIGN_TEST\n10.77.89.11," + a + ",10.77.89.254,255.255.255.0,Yes\n10.77.89.13," + b +
-                   ",10.77.89.254,255.255.255.0,No\n"
+            << " IP ,MAC,Gateway,Mask,SIGN_TEST\n10.77.89.11," + a +
+                   ",10.77.89.254,255.255.255.0,Yes\n10.77.89.13," + b + ",10.77.89.254,255.255.255.0,No\n"
             << QStringList{};
         QTest::newRow("ok_other_columns")
             << "name,mac,ip,mask,gateway,sign_test,location\n\"Sign 1, north\"," + a +
                    ",10.77.89.11,255.255.255.0,10.77.89.254,yes,\"Exit \"\"12\"\"\"\nSign 2," + b +
                    ",10.77.89.13,255.255.255.0,10.77.89.254,no,\"a\nb\"\n"
             << QStringList{};
-        QTest::newRow("ok_trailing_empty_columns") << QByteArray(plain).replace("\n", ",,\n") << QStringList{};
+        QTest::newRow("ok_trailing_empty_columns")
+            << QByteArray(plain).replace("\n", ",,\n") << QStringList{};
         QTest::newRow("ok_true_false")
             << QByteArray(plain).replace(",yes", ",TRUE").replace(",no", ",FALSE") << QStringList{};
-        QTest::newRow("ok_one_zero") << QByteArray(plain).replace(",yes", ",1").replace(",no", ",0") << QStringList{};
-        QTest::newRow("ok_empty_rows_of_separators") << QByteArray(plain).replace("\n", "\n,,,,\n") << QStringList{};
+        QTest::newRow("ok_one_zero") << QByteArray(plain).replace(",yes", ",1").replace(",no", ",0")
+                                     << QStringList{};
+        QTest::newRow("ok_empty_rows_of_separators")
+            << QByteArray(plain).replace("\n", "\n,,,,\n") << QStringList{};
         QStringEncoder utf16(QStringConverter::Utf16LE);
         QTest::newRow("ok_utf16_byte_order_mark")
-            << "\xff\xfe" + QByteArray(utf16(QString::fromLatin1(with('\t')).replace("\n", "\r\n"))) << QStringList{};
+            << "\xff\xfe" + QByteArray(utf16(QString::fromLatin1(with('\t')).replace("\n", "\r\n")))
+            << QStringList{};
     }
     void spreadsheetFiles() {
         QFETCH(QByteArray, bytes);
@@ -538,7 +603,8 @@ private slots:
         QCOMPARE(read, QStringList({"00-80-a3-00-00-01 10.77.89.11 255.255.255.0 10.77.89.254 sign",
                                     "00-20-4a-00-00-03 10.77.89.13 255.255.255.0 10.77.89.254"}));
 
-        const std::vector<Adaptor> adaptors{{"00-80-a3-00-00-01", 11, {}, "yes"}, {"00-20-4a-00-00-03", 13, {}, "no"}};
+        const std::vector<Adaptor> adaptors{{"00-80-a3-00-00-01", 11, {}, "yes"},
+                                            {"00-20-4a-00-00-03", 13, {}, "no"}};
         Segment s(adaptors);
         NETNS_REQUIRE(s.lan);
         QVERIFY2(s.ready(), "a simulator did not start");
@@ -568,12 +634,22 @@ private slots:
         QTest::addColumn<QString>("ip");
         QTest::addColumn<QString>("report");
         QTest::addColumn<QString>("problem");
-        QTest::newRow("error_off_segment") << "10.78.1.5" << "r.csv" << "line 2: ip \"10.78.1.5\": not on a segment";
-        QTest::newRow("error_report_is_folder") << "10.77.89.11" << "." << "--report .*: not a regular file";
-        QTest::newRow("error_report_in_proc") << "10.77.89.11" << "/proc/self/status" << "--report /proc/self/status: not a place";
+        QTest::newRow("error_off_segment") << "10.78.1.5"
+                                           << "r.csv"
+                                           << "line 2: ip \"10.78.1.5\": not on a segment";
+        QTest::newRow("error_report_is_folder") << "10.77.89.11"
+                                                << "."
+                                                << "--report .*: not a regular file";
+        QTest::newRow("error_report_in_proc") << "10.77.89.11"
+                                              << "/proc/self/status"
+                                              << "--report /proc/self/status: not a place";
         // Root may "write" anywhere by its permission bits; the run could not make this file.
-        QTest::newRow("error_report_new_in_proc") << "10.77.89.11" << "/proc/x.csv" << "--report /proc/x.csv: not a place";
-        QTest::newRow("error_report_folder_missing") << "10.77.89.11" << "no/such/r.csv" << "--report no/such/r.csv: its folder";
+        QTest::newRow("error_report_new_in_proc") << "10.77.89.11"
+                                                  << "/proc/x.csv"
+                                                  << "--report /proc/x.csv: not a place";
+        QTest::newRow("error_report_folder_missing") << "10.77.89.11"
+                                                     << "no/such/r.csv"
+                                                     << "--report no/such/r.csv: its folder";
     }
     void checkRefuses() {
         QFETCH(QString, ip);
@@ -603,7 +679,8 @@ private slots:
     // JSON: a semicolon, quoted, byte-order-marked, CR LF file with a name
     // column runs both families byte for byte.
     void spreadsheetBatchEndToEnd() {
-        const std::vector<Adaptor> adaptors{{"00-80-a3-00-00-01", 11, {}, "no"}, {"00-20-4a-00-00-03", 13, {}, "no"}};
+        const std::vector<Adaptor> adaptors{{"00-80-a3-00-00-01", 11, {}, "no"},
+                                            {"00-20-4a-00-00-03", 13, {}, "no"}};
         Segment s(adaptors);
         NETNS_REQUIRE(s.lan);
         QVERIFY2(s.ready(), "a simulator did not start");
@@ -622,8 +699,8 @@ private slots:
         QTRY_COMPARE(s.sims[1]->received(9999), SimulatorProcess::setupMenuBytes(gateway));
         QStringList columns;
         const auto report = batch.reportRows(&columns);
-        QCOMPARE(columns,
-                 QStringList({"line", "Name", "MAC", "IP", "Mask", "Gateway", "result", "reason", "seconds", "status"}));
+        QCOMPARE(columns, QStringList({"line", "Name", "MAC", "IP", "Mask", "Gateway", "result", "reason",
+                                       "seconds", "status"}));
         QCOMPARE(report.value(written[0]).value(0), "succeeded");
         QCOMPARE(report.value(written[1]).value(0), "succeeded");
         // The report in the order of the file, with the mark the file had.
@@ -677,7 +754,8 @@ private slots:
         QCOMPARE(carriedBy[2]["received9999"], s.sims[1]->sent(9999));
         QVERIFY(carriedBy[3]["received23"].size() > 100 && carriedBy[2]["received9999"].size() > 100);
         // The lines for people still come, each with its row's MAC as the window writes it.
-        QVERIFY2(batch.err.contains(QRegularExpression("00-20-4a-00-00-03 +\\d+\\.\\d  ")), qPrintable(batch.err));
+        QVERIFY2(batch.err.contains(QRegularExpression("00-20-4a-00-00-03 +\\d+\\.\\d  ")),
+                 qPrintable(batch.err));
         const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
         QCOMPARE(summary.value("event").toString(), "summary");
         QCOMPARE(summary.value("succeeded").toInt(), 2);
@@ -696,9 +774,9 @@ private slots:
     // --resume leaves that adaptor alone while the rest run.
     void resumeAfterInterrupt() {
         const std::vector<Adaptor> adaptors{
-            {"00-80-a3-00-00-01", 11, {}, "no"},                        // succeeds
+            {"00-80-a3-00-00-01", 11, {}, "no"},                       // succeeds
             {"00-20-4a-00-00-03", 13, {"no-prompt:Baudrate ("}, "no"}, // stops in the channel menu
-            {"00-80-a3-00-00-05", 15, {}, "no"},                        // not reached
+            {"00-80-a3-00-00-05", 15, {}, "no"},                       // not reached
         };
         Segment s(adaptors);
         NETNS_REQUIRE(s.lan);
@@ -731,15 +809,18 @@ private slots:
         // first is told as skipped, and counted.
         BatchCommand resumed(csv, {"--tick-ms", "150", "--jobs", "1", "--resume", first.report(), "--json"});
         QCOMPARE(resumed.finish(120000), 1);
-        QTRY_COMPARE(s.sims[2]->received(23), SimulatorProcess::commandLineBytes(s.lan.address(15), s.lan.address(254)));
+        QTRY_COMPARE(s.sims[2]->received(23),
+                     SimulatorProcess::commandLineBytes(s.lan.address(15), s.lan.address(254)));
         QCOMPARE(seen(0), firstSeen);
         QCOMPARE(seen(1), secondSeen);
         const auto after = resumed.reportRows();
         QCOMPARE(after.value("00-80-a3-00-00-01").mid(0, 2), before.value("00-80-a3-00-00-01").mid(0, 2));
         QCOMPARE(after.value("00-80-a3-00-00-01").value(2), "done-before");
-        QCOMPARE(after.value("00-20-4a-00-00-03"), QStringList({"failed", Sequencer::kAddressExists, "address-taken"}));
+        QCOMPARE(after.value("00-20-4a-00-00-03"),
+                 QStringList({"failed", Sequencer::kAddressExists, "address-taken"}));
         QCOMPARE(after.value("00-80-a3-00-00-05").value(0), "succeeded");
-        QVERIFY2(resumed.err.contains("succeeded in the earlier run, not run again"), qPrintable(resumed.err));
+        QVERIFY2(resumed.err.contains("succeeded in the earlier run, not run again"),
+                 qPrintable(resumed.err));
         QJsonObject summary;
         QStringList skipped;
         for (const QString& line : resumed.out.split('\n', Qt::SkipEmptyParts)) {
@@ -757,13 +838,16 @@ private slots:
         // corrected address for the same adaptor is run, never skipped.
         QString corrected = csv;
         corrected.replace(s.lan.address(11) + ",", s.lan.address(21) + ",");
-        BatchCommand again(corrected, {"--tick-ms", "150", "--jobs", "1", "--resume", resumed.report(), "--json"});
+        BatchCommand again(corrected,
+                           {"--tick-ms", "150", "--jobs", "1", "--resume", resumed.report(), "--json"});
         again.finish(120000);
-        QVERIFY2(again.out.contains(QRegularExpression("\"event\":\"started\".*\"mac\":\"00-80-a3-00-00-01\"|"
-                                                       "\"mac\":\"00-80-a3-00-00-01\".*\"event\":\"started\"")),
-                 qPrintable(again.out));
-        QVERIFY2(!again.out.contains(QRegularExpression("\"event\":\"skipped\".*\"mac\":\"00-80-a3-00-00-01\"")),
-                 qPrintable(again.out));
+        QVERIFY2(
+            again.out.contains(QRegularExpression("\"event\":\"started\".*\"mac\":\"00-80-a3-00-00-01\"|"
+                                                  "\"mac\":\"00-80-a3-00-00-01\".*\"event\":\"started\"")),
+            qPrintable(again.out));
+        QVERIFY2(
+            !again.out.contains(QRegularExpression("\"event\":\"skipped\".*\"mac\":\"00-80-a3-00-00-01\"")),
+            qPrintable(again.out));
         QCOMPARE(again.reportRows().value("00-80-a3-00-00-05").value(2), "done-before");
     }
 

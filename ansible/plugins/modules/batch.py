@@ -71,6 +71,15 @@ options:
         semicolon or tab) or a first line C(sep=;).
     type: str
     choices: [',', ';', '|', 'tab']
+  site:
+    description:
+      - Run only the rows whose column C(site) holds this name exactly
+        (C(batch --site)), so that one file serves the adaptors of many
+        sites, each site's host running its own. The other rows are left
+        out before any check.
+      - A file without the column, or with no row for this site, fails the
+        task.
+    type: str
   netrika_cli:
     description:
       - The program to run on the site host, a path or a name looked up on
@@ -221,6 +230,7 @@ def main():
         jobs=dict(type='int'),
         resume=dict(type='path'),
         delimiter=dict(type='str', choices=[',', ';', '|', 'tab']),
+        site=dict(type='str'),
     )
     options.update(CLI_OPTIONS)
     module = AnsibleModule(
@@ -238,6 +248,8 @@ def main():
         argv += ['--report', p['report']]
     if p['delimiter']:
         argv += ['--delimiter', p['delimiter']]
+    if p['site']:
+        argv += ['--site', p['site']]
     if module.check_mode:
         argv.append('--check')
     else:

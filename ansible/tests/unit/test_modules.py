@@ -154,13 +154,15 @@ class BatchModule(unittest.TestCase):
             self.assertEqual(argvs[0][argvs[0].index(option) + 1], value)
 
     def test_check_mode_reads_rows_only(self):
-        failed, result, argvs = run_module(batch, dict(src='/srv/rows.csv', resume='/srv/report.csv'),
+        failed, result, argvs = run_module(batch, dict(src='/srv/rows.csv', resume='/srv/report.csv',
+                                                       site='depot-north'),
                                            ['batch-check'], check_mode=True)
         self.assertFalse(failed, result)
         self.assertTrue(result['changed'])
         self.assertEqual([r['mac'] for r in result['rows']], ['00-80-a3-61-63-dd', '00-80-a3-61-63-ee'])
         self.assertIn('--check', argvs[0])
         self.assertNotIn('--resume', argvs[0])
+        self.assertEqual(argvs[0][argvs[0].index('--site') + 1], 'depot-north')
 
 
 class ScanModule(unittest.TestCase):
