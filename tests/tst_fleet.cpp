@@ -316,10 +316,13 @@ class TestFleet : public QObject {
         // start here), this build's netrika-cli with the short tick the
         // other end-to-end tests use, and a work folder for each site, since
         // all sites share this machine's files.
-        write(QStringLiteral("netrika-cli"),
-              QByteArrayLiteral("#!/bin/sh\ncommand=\"$1\"\nshift\nexec " NETRIKA_CLI
-                                " \"$command\" --tick-ms 150 \"$@\"\n"),
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A sanitizer's settings, which SSH does not carry, go in the script.
+        QByteArray wrapper = "#!/bin/sh\n";
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (qEnvironmentVariableIsSet(name))
+                wrapper += QByteArray("export ") + name + "='" + qgetenv(name) + "'\n";
+        wrapper += "command=\"$1\"\nshift\nexec " NETRIKA_CLI " \"$command\" --tick-ms 150 \"$@\"\n";
+        write(QStringLiteral("netrika-cli"), wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         write(QStringLiteral("play/fleet-test.yml"),
               QStringLiteral(
                   "ansible_ssh_private_key_file: %1\n"
