@@ -6,19 +6,7 @@
 #   tests/package/check_package.sh build/netrika_1.0.4_amd64.deb
 set -euo pipefail
 deb="$1"
-failures=0
-passes=0
-check() { # check <what> <command...>
-    local what="$1"
-    shift
-    if "$@"; then
-        echo "PASS: $what"
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$0")/checking.sh"
 field() { dpkg-deb -f "$deb" "$1"; }
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
 has() { grep -qx "$1" <<<"$contents"; }

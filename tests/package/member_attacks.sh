@@ -13,19 +13,7 @@ first="$1"
 second="$2"
 helper=/usr/libexec/netrika/netrika-net-helper
 folder=/run/netrika
-failures=0
-passes=0
-check() { # check <what> <command...>
-    local what="$1"
-    shift
-    if "$@"; then
-        echo "PASS: $what"
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$0")/checking.sh"
 
 mount -t tmpfs -o mode=755 netrika-attacks /run
 work="$(mktemp -d)"

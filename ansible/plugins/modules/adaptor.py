@@ -18,11 +18,11 @@ description:
     MAC is in place, and nothing more is done unless I(force) is set.
   - All the checks, the pacing and the dialogue with the adaptor are the
     program's; this module only starts it and reads its JSON lines.
-  - The site host needs the C(netrika) package, and the user that runs the
-    task must be root or a member of the group C(netrika).
 version_added: 1.0.4
 author:
   - Netrika developers
+extends_documentation_fragment:
+  - netrika.fleet.cli
 options:
   mac:
     description:
@@ -77,12 +77,6 @@ options:
       - An absolute path is best; a relative one is taken from the module's
         working directory. Not used by the check, nor in check mode.
     type: path
-  netrika_cli:
-    description:
-      - The program to run on the site host, a path or a name looked up on
-        PATH.
-    type: str
-    default: netrika-cli
 notes:
   - Supports check mode. Check mode runs only the check (ARP only) and says
     what a run would do.

@@ -18,11 +18,11 @@ description:
     problem named, and nothing is sent.
   - All the checks, the scheduling and the dialogue with each adaptor are the
     program's; this module only starts it and reads its JSON lines.
-  - The site host needs the C(netrika) package, and the user that runs the
-    task must be root or a member of the group C(netrika).
 version_added: 1.0.4
 author:
   - Netrika developers
+extends_documentation_fragment:
+  - netrika.fleet.cli
 options:
   src:
     description:
@@ -80,12 +80,6 @@ options:
       - A file without the column, or with no row for this site, fails the
         task.
     type: str
-  netrika_cli:
-    description:
-      - The program to run on the site host, a path or a name looked up on
-        PATH.
-    type: str
-    default: netrika-cli
 notes:
   - Supports check mode, which runs C(netrika-cli batch --check). It sends
     nothing, reads and checks every row, checks that the network helper can

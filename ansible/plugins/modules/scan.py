@@ -25,6 +25,8 @@ description:
 version_added: 1.0.4
 author:
   - Netrika developers
+extends_documentation_fragment:
+  - netrika.fleet.cli
 options:
   interface:
     description:
@@ -44,12 +46,6 @@ options:
         (family 0 for the others).
     type: bool
     default: false
-  netrika_cli:
-    description:
-      - The program to run on the site host, a path or a name looked up on
-        PATH.
-    type: str
-    default: netrika-cli
 notes:
   - Supports check mode; the scan sends nothing but ARP requests and
     connections closed without a byte sent.
