@@ -81,16 +81,17 @@ struct PosixSocketControl::Link : QObject {
 };
 
 namespace {
-// How a failed connection attempt is reported, by the system's error code.
+// How a failed connection attempt is reported, by the system's error code:
+// refused only when the peer refused it, unreachable only when no route or
+// neighbour reaches it; anything of this host's own (no local port left, a
+// bad argument) is a failure of the socket.
 RunTimeError fromErrno(int error) {
     switch (error) {
     case ECONNREFUSED:
-    case EINVAL:
         return RunTimeError(RunTimeError::ConnectionRefused);
     case ETIMEDOUT:
     case EHOSTUNREACH:
     case ENETUNREACH:
-    case EADDRINUSE:
         return RunTimeError(RunTimeError::HostUnreachable);
     default:
         return RunTimeError(RunTimeError::SocketFailure);
@@ -304,18 +305,17 @@ void PosixSocketControl::connect() {
 }
 
 void PosixSocketControl::finishConnect(Link* link) {
-    // Asking again tells how the attempt ended: 0 or EISCONN once connected.
-    const auto* peer = reinterpret_cast<const sockaddr*>(&link->peer);
-    const int error = ::connect(link->fd, peer, sizeof link->peer) == 0 ? 0 : errno;
+    // Writable once the attempt has ended; the socket's pending error tells how.
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(link->fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
     switch (error) {
     case 0:
-    case EISCONN:
         established(link);
         return;
-    case EALREADY:
     case EINPROGRESS:
     case EINTR:
-    case EAGAIN:
         return; // still under way
     case ECONNRESET:
     case ECONNABORTED:

@@ -39,7 +39,8 @@ public:
 
     // The IPv4 address a host text names, in host byte order; nothing when it
     // names none: the classic numbers-and-dots reading, as the echo probe's,
-    // and also with blanks around and between the parts ignored. Each of the
+    // and also with blanks before each part ignored (around the text, and
+    // after a dot; not before one). Each of the
     // one to four parts is decimal, octal (a leading 0), hexadecimal (0x) or
     // binary (0b), with an optional plus sign; the last part fills the bytes
     // left ("10.1" is 10.0.0.1), and "010" is eight.

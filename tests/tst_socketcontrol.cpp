@@ -2,6 +2,7 @@
 #include "net/PosixSocketControl.h"
 
 #include <QNetworkDatagram>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -280,6 +281,89 @@ private slots:
         QTRY_COMPARE(got += peer->readAll(), QByteArray("logout\n"));
         QCOMPARE(closes, 0);
         ws.close(); // harmless when closed
+    }
+
+    // Catches a control that a handler of its own closes and that then
+    // touches what it freed, or raises an event more: the window's
+    // procedures close the socket from inside any of its events.
+    void closedFromItsOwnEvent_data() {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("ok_closed_on_arrival") << "arrival";
+        QTest::newRow("ok_closed_on_send_complete") << "sent";
+        QTest::newRow("ok_closed_on_peer_close") << "close";
+    }
+    void closedFromItsOwnEvent() {
+        QFETCH(QString, event);
+        PosixSocketControl ws;
+        std::unique_ptr<QTcpSocket> peer;
+        connectPair(ws, peer);
+        if (QTest::currentTestFailed())
+            return;
+        int events = 0;
+        const auto closing = [&] {
+            ++events;
+            ws.close();
+        };
+        if (event == "arrival")
+            ws.onDataArrival = [&](Long) { closing(); };
+        else if (event == "sent")
+            ws.onSendComplete = closing;
+        else
+            ws.onClose = closing;
+        if (event == "sent")
+            ws.sendData(QStringLiteral("logout\n"));
+        else if (event == "arrival")
+            peer->write("hello\r\n");
+        else
+            peer->close();
+        QTRY_COMPARE(events, 1);
+        QCOMPARE(ws.state(), int(SocketControl::Closed));
+        if (peer->state() == QAbstractSocket::ConnectedState)
+            peer->write("more\r\n");
+        QTest::qWait(200); // a further event would have come by now
+        QCOMPARE(events, 1);
+        // And the control serves a new connection after it.
+        ws.onDataArrival = nullptr;
+        ws.onSendComplete = nullptr;
+        ws.onClose = nullptr;
+        connectPair(ws, peer);
+    }
+
+    // Catches a receive that the kernel answers "nothing yet" (EAGAIN) taken
+    // for the peer's close: the readable event is fed again by hand once its
+    // data has been taken, as a spurious wake-up would.
+    void readableWithNothingToRead() {
+        PosixSocketControl ws;
+        std::unique_ptr<QTcpSocket> peer;
+        connectPair(ws, peer);
+        if (QTest::currentTestFailed())
+            return;
+        // The control's read notifier, as the event loop reaches it.
+        struct ReadNotifier : QObject {
+            QSocketNotifier* seen = nullptr;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::SockAct)
+                    if (auto* n = qobject_cast<QSocketNotifier*>(o); n && n->type() == QSocketNotifier::Read)
+                        seen = n;
+                return false;
+            }
+        } watch;
+        QCoreApplication::instance()->installEventFilter(&watch);
+        int closes = 0;
+        QString got;
+        ws.onClose = [&] { ++closes; };
+        ws.onDataArrival = [&](Long) { got += ws.getData(); };
+        peer->write("hello\r\n");
+        QTRY_COMPARE(got, QStringLiteral("hello\r\n"));
+        QCoreApplication::instance()->removeEventFilter(&watch);
+        QVERIFY(watch.seen);
+        QEvent wakeUp(QEvent::SockAct);
+        QCoreApplication::sendEvent(watch.seen, &wakeUp);
+        QCOMPARE(closes, 0);
+        QCOMPARE(ws.state(), int(SocketControl::Connected));
+        peer->write("again\r\n");
+        QTRY_COMPARE(got, QStringLiteral("hello\r\nagain\r\n"));
+        ws.close();
     }
 
     // Catches a failed attempt that looks like a pending one forever (the
