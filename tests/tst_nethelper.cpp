@@ -115,6 +115,33 @@ class TestNetHelper : public QObject {
         return lines;
     }
 
+    // A record as a helper of this network namespace keeps it in the test
+    // build's folder: <folder>/<netns>.<name>.lock and .entries.
+    static QString recordPath(const QString& name, const QString& suffix) {
+        const QString run = QStringLiteral(NETRIKA_HELPER_HOOKED_RUN);
+        QDir().mkpath(run);
+        struct stat ns {};
+        ::stat("/proc/self/ns/net", &ns);
+        return QStringLiteral("%1/%2.%3%4").arg(run).arg(ns.st_ino).arg(name, suffix);
+    }
+    static bool writeRecord(const QString& name, const QByteArray& entries) {
+        QFile list(recordPath(name, ".entries")), lock(recordPath(name, ".lock"));
+        return list.open(QIODevice::WriteOnly) && list.write(entries) == entries.size() &&
+               lock.open(QIODevice::WriteOnly);
+    }
+    // The lock of a record held as a living helper holds it; -1 when it cannot be.
+    static int holdRecord(const QString& name) {
+        const int fd = ::open(recordPath(name, ".lock").toLatin1().constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return ::close(fd), -1;
+        return fd;
+    }
+    static void removeRecords(const QString& namePrefix) {
+        const QFileInfo any(recordPath(namePrefix, QString()));
+        for (const QString& name : any.dir().entryList({any.fileName() + "*"}, QDir::Files))
+            QFile::remove(any.dir().filePath(name));
+    }
+
 private slots:
     void initTestCase() {
         h = std::make_unique<NetnsHarness>(kSubnet);
@@ -524,10 +551,6 @@ private slots:
     // one's own record of many on an interface that is gone. Only the entry
     // an ended helper made, as it made it, goes, and the forged record with it.
     void sweepOfEndedRecords() {
-        const QString run = QStringLiteral(NETRIKA_HELPER_HOOKED_RUN);
-        QVERIFY(QDir().mkpath(run));
-        struct stat ns {};
-        QVERIFY(::stat("/proc/self/ns/net", &ns) == 0);
         const QString dev = h->hostInterface();
         const QString index = QString::number(::if_nametoindex(dev.toLatin1().constData()));
         QVERIFY(index != "0");
@@ -538,11 +561,8 @@ private slots:
             QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", address, "lladdr", mac, "dev", dev, "nud",
                                            "permanent", "proto", "147"})
                          .isNull());
-        const auto record = [&](const QString& name, const QString& entries) {
-            const QString base = run + "/" + QString::number(ns.st_ino) + "." + name;
-            QFile list(base + ".entries"), lock(base + ".lock");
-            return list.open(QIODevice::WriteOnly) && list.write(entries.toLatin1()) == entries.size() &&
-                   lock.open(QIODevice::WriteOnly);
+        const auto record = [](const QString& name, const QString& entries) {
+            return writeRecord(name, entries.toLatin1());
         };
         const auto line = [&](const QString& interface, const QString& address, const QString& mac) {
             return interface + " neigh-add " + address + " " + mac + "\n";
@@ -557,13 +577,9 @@ private slots:
         QVERIFY(record("900005.1", line(index, e61, "02:00:00:00:00:0c"))); // the living helper
         // A list of another owner than its lock: a member's forgery.
         QVERIFY(record("900006.1", line(index, e63, "02:00:00:00:00:0e")));
-        QVERIFY(
-            ::chown(QStringLiteral("%1/%2.900006.1.entries").arg(run).arg(ns.st_ino).toLatin1().constData(),
-                    65534, 65534) == 0);
-        const int living =
-            ::open(QStringLiteral("%1/%2.900005.1.lock").arg(run).arg(ns.st_ino).toLatin1().constData(),
-                   O_RDONLY | O_CLOEXEC);
-        QVERIFY(living >= 0 && ::flock(living, LOCK_EX | LOCK_NB) == 0);
+        QVERIFY(::chown(recordPath("900006.1", ".entries").toLatin1().constData(), 65534, 65534) == 0);
+        const int living = holdRecord("900005.1");
+        QVERIFY(living >= 0);
         {
             NetHelper helper(QStringLiteral(NETRIKA_HELPER_HOOKED));
             QVERIFY(helper.start());
@@ -573,11 +589,9 @@ private slots:
         QCOMPARE(entries(e61).size(), 1);
         QCOMPARE(entries(e62), QStringList());
         QCOMPARE(entries(e63).size(), 1);
-        const QString prefix = QString::number(ns.st_ino) + ".90000";
-        QVERIFY(!QFile::exists(QStringLiteral("%1/%2.900004.1.entries").arg(run).arg(ns.st_ino)));
-        QVERIFY(!QFile::exists(QStringLiteral("%1/%2.900003.1.lock").arg(run).arg(ns.st_ino)));
-        for (const QString& name : QDir(run).entryList({prefix + "*"}, QDir::Files))
-            QFile::remove(run + "/" + name);
+        QVERIFY(!QFile::exists(recordPath("900004.1", ".entries")));
+        QVERIFY(!QFile::exists(recordPath("900003.1", ".lock")));
+        removeRecords("90000");
         for (const QString& address : {e60, e61, e63})
             h->ipIn(h->hostNs(), {"neigh", "del", address, "dev", dev});
     }
@@ -585,30 +599,21 @@ private slots:
     // Catches a sweep that removes an ended helper's entry while it cannot
     // know what every living helper claims: more living records than it reads.
     void sweepWithClaimsUnknown() {
-        const QString run = QStringLiteral(NETRIKA_HELPER_HOOKED_RUN);
-        QVERIFY(QDir().mkpath(run));
-        struct stat ns {};
-        QVERIFY(::stat("/proc/self/ns/net", &ns) == 0);
         const QString dev = h->hostInterface();
         const QString e64 = kPrefix + "64";
         QVERIFY(!h->ipIn(h->hostNs(), {"neigh", "add", e64, "lladdr", "02:00:00:00:00:0f", "dev", dev, "nud",
                                        "permanent", "proto", "147"})
                      .isNull());
-        const QString base = QStringLiteral("%1/%2.").arg(run).arg(ns.st_ino);
-        const auto record = [&](int pid, const QByteArray& entries) {
-            QFile list(base + QString::number(pid) + ".1.entries"),
-                lock(base + QString::number(pid) + ".1.lock");
-            return list.open(QIODevice::WriteOnly) && list.write(entries) == entries.size() &&
-                   lock.open(QIODevice::WriteOnly);
+        const auto record = [](int pid, const QByteArray& entries) {
+            return writeRecord(QString::number(pid) + ".1", entries);
         };
         QVERIFY(record(910000, QByteArray::number(::if_nametoindex(dev.toLatin1().constData())) +
                                    " neigh-add " + e64.toLatin1() + " 02:00:00:00:00:0f\n"));
         std::vector<int> living;
         for (int i = 1; i <= int(helper::kSweptRecords) + 1; ++i) {
             QVERIFY(record(910000 + i, {}));
-            living.push_back(::open((base + QString::number(910000 + i) + ".1.lock").toLatin1().constData(),
-                                    O_RDONLY | O_CLOEXEC));
-            QVERIFY(living.back() >= 0 && ::flock(living.back(), LOCK_EX | LOCK_NB) == 0);
+            living.push_back(holdRecord(QString::number(910000 + i) + ".1"));
+            QVERIFY(living.back() >= 0);
         }
         for (int held : {int(helper::kSweptRecords) + 1, int(helper::kSweptRecords)}) {
             {
@@ -621,8 +626,7 @@ private slots:
         }
         for (int fd : living)
             ::close(fd);
-        for (const QString& name : QDir(run).entryList({QString::number(ns.st_ino) + ".91*"}, QDir::Files))
-            QFile::remove(run + "/" + name);
+        removeRecords("91");
         h->ipIn(h->hostNs(), {"neigh", "del", e64, "dev", dev});
     }
 
