@@ -70,7 +70,7 @@ std::optional<bool> readsAsZero(const QString& text) {
 
 } // namespace
 
-bool CheckMacAddress(const MacTexts& fields, QString& mac) {
+bool checkMac(const MacTexts& fields, QString& mac) {
     for (const QString& f : fields) {
         if (trimSpaces(f).size() != 2)
             return false;
@@ -86,14 +86,14 @@ bool CheckMacAddress(const MacTexts& fields, QString& mac) {
     return true;
 }
 
-bool CheckIPAddress(const QuadTexts& fields, QString& ip) {
+bool checkIp(const QuadTexts& fields, QString& ip) {
     if (!octetsPass(fields, [](double v) { return v >= 0 && v < 255; }))
         return false;
     ip = joinTrimmed(fields);
     return true;
 }
 
-bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
+bool checkGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
                   QString& mask, Integer& hostBits) {
     const bool verdict = octetsPass(gatewayFields, [](double v) { return v < 255; });
     if (verdict)
@@ -117,7 +117,7 @@ bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, Q
     return verdict;
 }
 
-bool CheckSubnetMask(const QuadTexts& maskFields) {
+bool checkMask(const QuadTexts& maskFields) {
     return octetsPass(maskFields, [](double v) { return v >= 0 && v <= 255; });
 }
 
@@ -162,7 +162,7 @@ QString written(const QuadTexts& fields) {
 }
 } // namespace
 
-std::optional<SenseRefusal> SenseCheck(const QuadTexts& ipFields, const QuadTexts& maskFields,
+std::optional<SenseRefusal> senseCheck(const QuadTexts& ipFields, const QuadTexts& maskFields,
                                        const QuadTexts& gatewayFields) {
     using Field = SenseRefusal::Field;
     const auto length = usablePrefix(maskFields);
@@ -209,14 +209,14 @@ std::optional<Integer> hostBitsOf(const QuadTexts& mask) {
     return Integer(32 - *length);
 }
 
-QString DashedMac(const QString& mac) {
+QString dashedMac(const QString& mac) {
     QStringList pairs;
     for (qsizetype i = 0; i + 1 < mac.size(); i += 2)
         pairs << mac.mid(i, 2);
     return pairs.join(QLatin1Char('-'));
 }
 
-qint16 MacFamily(const QString& mac) {
+qint16 macFamily(const QString& mac) {
     const QString prefix = mac.left(6);
     if (prefix == QLatin1String("00204a"))
         return kBroadcastFamily;

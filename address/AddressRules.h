@@ -31,15 +31,15 @@ inline constexpr qint16 kArpFamily = 2;       // 00-80-a3
 
 // Appends the six octets to mac (twelve lowercase hex digits) and answers true;
 // a wrong digit empties mac, a wrong length leaves it as it was.
-bool CheckMacAddress(const MacTexts& fields, QString& mac);
+bool checkMac(const MacTexts& fields, QString& mac);
 // Every octet 0 <= v < 255; fills ip with the trimmed octets joined by ".".
-bool CheckIPAddress(const QuadTexts& fields, QString& ip);
+bool checkIp(const QuadTexts& fields, QString& ip);
 // Every gateway octet v < 255, with no lower bound; fills gateway. Whatever the
 // verdict, derives mask (untrimmed) and hostBits from the mask fields.
-bool CheckGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
+bool checkGateway(const QuadTexts& gatewayFields, const QuadTexts& maskFields, QString& gateway,
                   QString& mask, Integer& hostBits);
 // Every mask octet 0 <= v <= 255.
-[[nodiscard]] bool CheckSubnetMask(const QuadTexts& maskFields);
+[[nodiscard]] bool checkMask(const QuadTexts& maskFields);
 // What would misconfigure the adaptor although every octet passes its check:
 // the subnet's own addresses as the adaptor's, a mask with holes, a gateway
 // the adaptor cannot reach. Asked after the four checks have passed.
@@ -61,17 +61,17 @@ inline constexpr int kLongestPrefix = 30;
 // The mask is contiguous, /8 to /30; the IP is neither the network nor the
 // broadcast address of its subnet; a gateway other than 0.0.0.0 lies in the
 // IP's subnet and is not the IP. Checked in that order.
-[[nodiscard]] std::optional<SenseRefusal> SenseCheck(const QuadTexts& ip, const QuadTexts& mask,
+[[nodiscard]] std::optional<SenseRefusal> senseCheck(const QuadTexts& ip, const QuadTexts& mask,
                                                      const QuadTexts& gateway);
 // The host bits the adaptor's setup menu is told: 32 less the prefix length
 // (24, 16 and 8 for the masks of /8, /16 and /24); nothing for a mask that
-// SenseCheck refuses.
+// senseCheck refuses.
 [[nodiscard]] std::optional<Integer> hostBitsOf(const QuadTexts& mask);
 
 // 1 for 00204a..., 2 for 0080a3..., 0 otherwise; exact and case-sensitive.
-[[nodiscard]] qint16 MacFamily(const QString& mac);
+[[nodiscard]] qint16 macFamily(const QString& mac);
 // The MAC's pairs joined by '-', as the host's command and the status texts
 // write it: 0080a36163dd is 00-80-a3-61-63-dd.
-[[nodiscard]] QString DashedMac(const QString& mac);
+[[nodiscard]] QString dashedMac(const QString& mac);
 
 } // namespace AddressRules

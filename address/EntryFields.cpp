@@ -15,7 +15,7 @@ constexpr std::array<int, 5> kArraySize{0, 6, 4, 4, 4};
 EntryFields::EntryFields(std::array<TextBox*, kFieldCount> fields, StatusBar& status, Button& setupIP)
     : m_fields(fields)
     , m_status(status)
-    , m_setupIP(setupIP) {}
+    , m_setupButton(setupIP) {}
 
 int EntryFields::position(FieldId id) {
     return kFirstPosition.at(id.array) + id.index;
@@ -40,14 +40,14 @@ template <typename Step> void EntryFields::step(Step&& s) {
     }
 }
 
-void EntryFields::Change(FieldId id) {
+void EntryFields::textChanged(FieldId id) {
     if (id.array == 1)
-        macChange(id.index);
+        macChanged(id.index);
     else
-        quadChange(id);
+        quadChanged(id);
 }
 
-void EntryFields::macChange(int index) {
+void EntryFields::macChanged(int index) {
     TextBox& box = field({1, index});
     const QString t = trimSpaces(box.text());
     if (t.size() == 2) {
@@ -98,7 +98,7 @@ void EntryFields::macChange(int index) {
         moveFocusOn({1, index});
 }
 
-void EntryFields::quadChange(FieldId id) {
+void EntryFields::quadChanged(FieldId id) {
     TextBox& box = field(id);
     if (box.text().contains(QLatin1Char('.'))) {
         step([&] { m_status.setSimpleText(kFormatMessage); });
@@ -132,17 +132,17 @@ void EntryFields::moveFocusOn(FieldId id) {
     } else if (id.array < 4) {
         step([&] { field({id.array + 1, 0}).setFocus(); });
     } else {
-        step([&] { m_setupIP.setFocus(); });
+        step([&] { m_setupButton.setFocus(); });
     }
 }
 
-void EntryFields::GotFocus(FieldId id) {
+void EntryFields::focusGained(FieldId id) {
     for (TextBox* f : m_fields)
         step([&] { f->setBackColor(FieldColour::Inactive); });
     step([&] { field(id).setBackColor(FieldColour::Active); });
 }
 
-void EntryFields::LostFocus(FieldId) {
+void EntryFields::focusLost(FieldId) {
     ClearFieldHighlight();
 }
 

@@ -25,21 +25,21 @@ public:
     [[nodiscard]] static int position(FieldId id);
     [[nodiscard]] static FieldId idAt(int position);
 
-    // The field's Change event.
-    void Change(FieldId id);
-    void GotFocus(FieldId id);
-    void LostFocus(FieldId id);
+    // A field's text changed.
+    void textChanged(FieldId id);
+    void focusGained(FieldId id);
+    void focusLost(FieldId id);
     // Every entry field back to the inactive colour.
     void ClearFieldHighlight();
 
 private:
-    void macChange(int index);
-    void quadChange(FieldId id);
+    void macChanged(int index);
+    void quadChanged(FieldId id);
     void moveFocusOn(FieldId id);
     // A failing step of these handlers is skipped and handling goes on.
     template <typename Step> static void step(Step&& s);
 
     std::array<TextBox*, kFieldCount> m_fields;
     StatusBar& m_status;
-    Button& m_setupIP;
+    Button& m_setupButton;
 };

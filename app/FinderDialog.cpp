@@ -109,7 +109,7 @@ void FinderDialog::search() {
 void FinderDialog::add(const FoundAdaptor& adaptor) {
     m_found.append(adaptor);
     auto* item = new QTreeWidgetItem(m_list);
-    item->setText(MacColumn, AddressRules::DashedMac(adaptor.mac));
+    item->setText(MacColumn, AddressRules::dashedMac(adaptor.mac));
     item->setText(FamilyColumn, familyText(adaptor.family));
     item->setText(AddressColumn, adaptor.address);
     item->setText(InterfaceColumn, adaptor.interfaceName);

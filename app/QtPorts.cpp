@@ -1,6 +1,6 @@
 #include "app/QtPorts.h"
 
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "setup/AppInfo.h"
 
 #include <QApplication>

@@ -15,13 +15,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QWidget;
-class Form1Window;
+class MainWindow;
 
 // The Qt side of the ports through which the window's logic sees the window.
 
 class LineEditBox : public TextBox {
 public:
-    LineEditBox(Form1Window& window, QLineEdit& edit)
+    LineEditBox(MainWindow& window, QLineEdit& edit)
         : m_window(window)
         , m_edit(edit) {}
     [[nodiscard]] QString text() const override;
@@ -30,7 +30,7 @@ public:
     void setFocus() override;
 
 private:
-    Form1Window& m_window;
+    MainWindow& m_window;
     QLineEdit& m_edit;
 };
 

@@ -4,7 +4,7 @@
 
 #include "app/DetailsDialog.h"
 #include "app/FinderDialog.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 
 #include "setup/ScanFinder.h"
 
@@ -15,49 +15,50 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
+WindowBinding::WindowBinding(MainWindow& window, WindowServices services)
     : m_window(window)
     , m_host(services.helperProgram.isEmpty() ? NetHelper::defaultProgram() : services.helperProgram) {
-    Form1Ports ports;
+    SetupPorts ports;
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
         m_fields.push_back(std::make_unique<LineEditBox>(window, *window.entry(i)));
         ports.fields[i] = m_fields.back().get();
     }
-    m_text5 = std::make_unique<TranscriptBox>(*window.text5());
+    m_transcriptBox = std::make_unique<TranscriptBox>(*window.transcriptBox());
     m_status = std::make_unique<StatusLine>(*window.statusBar());
-    m_setupIP = std::make_unique<PushButton>(*window.setupButton());
-    m_cmdExit = std::make_unique<PushButton>(*window.exitButton());
-    m_timer = std::make_unique<TickTimer>([this] { m_form->Timer1_Timer(); });
+    m_setupButton = std::make_unique<PushButton>(*window.setupButton());
+    m_exitButton = std::make_unique<PushButton>(*window.exitButton());
+    m_timer = std::make_unique<TickTimer>([this] { m_controller->tick(); });
     m_messageBox = std::make_unique<ModalMessageBox>(&window);
     m_frame = std::make_unique<WindowFrame>(window);
 
-    ports.Text5 = m_text5.get();
+    ports.transcriptBox = m_transcriptBox.get();
     ports.status = m_status.get();
-    ports.SetupIP = m_setupIP.get();
-    ports.cmdExit = m_cmdExit.get();
-    ports.Timer1 = m_timer.get();
+    ports.setupButton = m_setupButton.get();
+    ports.exitButton = m_exitButton.get();
+    ports.tickTimer = m_timer.get();
     ports.pointer = &m_pointer;
     ports.messageBox = services.messageBox ? services.messageBox : m_messageBox.get();
     ports.pump = &m_pump;
     ports.frame = m_frame.get();
-    ports.wsClient = services.wsClient;
-    ports.wsMenuTelnet = services.wsMenuTelnet;
-    ports.wsBroadcast = services.wsBroadcast;
-    ports.wsTest = services.wsTest;
+    ports.commandLineSocket = services.commandLineSocket;
+    ports.setupMenuSocket = services.setupMenuSocket;
+    ports.datagramSocket = services.datagramSocket;
+    ports.signSocket = services.signSocket;
     ports.probe = services.probe;
     ports.host = services.host;
     m_host.fillEmpty(ports);
-    m_form = std::make_unique<Form1>(ports);
+    m_controller = std::make_unique<SetupController>(ports);
 
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
         QLineEdit* edit = window.entry(i);
         const FieldId id = EntryFields::idAt(i);
-        connect(edit, &QLineEdit::textChanged, this, [this, id] { m_form->Text_Change(id); });
+        connect(edit, &QLineEdit::textChanged, this, [this, id] { m_controller->fieldChanged(id); });
         edit->installEventFilter(this);
     }
-    connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_form->SetupIP_Click(); });
-    connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_form->cmdExit_Click(); });
-    connect(window.sendTestButton(), &QPushButton::clicked, this, [this] { m_form->Command1_Click(); });
+    connect(window.setupButton(), &QPushButton::clicked, this, [this] { m_controller->setupClicked(); });
+    connect(window.exitButton(), &QPushButton::clicked, this, [this] { m_controller->exitClicked(); });
+    connect(window.sendTestButton(), &QPushButton::clicked, this,
+            [this] { m_controller->sendTestClicked(); });
     if (services.finder == nullptr) {
         m_ownFinder = std::make_unique<ScanFinder>(m_host.helper.program());
         services.finder = m_ownFinder.get();
@@ -65,14 +66,14 @@ WindowBinding::WindowBinding(Form1Window& window, WindowServices services)
     m_finder = services.finder;
     connect(window.findAction(), &QAction::triggered, this, &WindowBinding::findAdaptors);
     connect(window.detailsAction(), &QAction::triggered, this, &WindowBinding::showDetails);
-    m_form->progress().observe([this](const RunProgress::Snapshot& s) { showProgress(s); });
-    m_form->transcript().observe([this](const DialogueTranscript::Entry& entry) {
+    m_controller->progress().observe([this](const RunProgress::Snapshot& s) { showProgress(s); });
+    m_controller->transcript().observe([this](const DialogueTranscript::Entry& entry) {
         if (m_details)
             m_details->added(entry);
     });
     window.installEventFilter(this);
 
-    m_form->Form_Load();
+    m_controller->load();
 }
 
 WindowBinding::~WindowBinding() {
@@ -83,7 +84,7 @@ WindowBinding::~WindowBinding() {
 
 bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_window && event->type() == QEvent::Close) {
-        m_form->Form_Unload();
+        m_controller->unload();
         return false;
     }
     if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut)
@@ -98,12 +99,12 @@ bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
             if (m_focusedEntry == i)
                 return false;
             m_focusedEntry = i;
-            m_form->Text_GotFocus(EntryFields::idAt(i));
+            m_controller->fieldFocused(EntryFields::idAt(i));
         } else {
             if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
                 return false;
             m_focusedEntry = -1;
-            m_form->Text_LostFocus(EntryFields::idAt(i));
+            m_controller->fieldLeft(EntryFields::idAt(i));
         }
     }
     return false;
@@ -112,7 +113,7 @@ bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
 void WindowBinding::findAdaptors() {
     // Not during a run: the window is locked, and a search would share the
     // link with the run's probes.
-    if (m_finder == nullptr || m_finderDialog != nullptr || m_form->unloaded() ||
+    if (m_finder == nullptr || m_finderDialog != nullptr || m_controller->unloaded() ||
         !m_window.exitButton()->isEnabled())
         return;
     auto* dialog = new FinderDialog(*m_finder, &m_window);
@@ -129,15 +130,15 @@ void WindowBinding::findAdaptors() {
 
 QString WindowBinding::chosenText(const FoundAdaptor& adaptor) {
     return QStringLiteral("%1 is at %2; Setup moves it to the IP address typed")
-        .arg(AddressRules::DashedMac(adaptor.mac), adaptor.address);
+        .arg(AddressRules::dashedMac(adaptor.mac), adaptor.address);
 }
 
 void WindowBinding::useAdaptor(const FoundAdaptor& adaptor) {
     // Octet by octet, as typing them would: each field checks what it is given.
     for (int position = 0; position < 6; ++position)
         m_window.entry(position)->setText(adaptor.mac.mid(2 * position, 2));
-    m_form->reachAt(adaptor.mac, adaptor.address);
-    m_form->ui.status->setSimpleText(chosenText(adaptor));
+    m_controller->reachAt(adaptor.mac, adaptor.address);
+    m_controller->ports.status->setSimpleText(chosenText(adaptor));
     m_window.entry(6)->setFocus(Qt::OtherFocusReason);
 }
 
@@ -148,8 +149,8 @@ void WindowBinding::showProgress(const RunProgress::Snapshot& snapshot) {
     if (snapshot.leftMs > 0)
         tip += QStringLiteral(" (about %1 s left)").arg((snapshot.leftMs + 999) / 1000);
     bar->setToolTip(tip);
-    bar->setVisible(m_form->progress().running());
-    m_launcher.show(snapshot.percent / 100.0, m_form->progress().running());
+    bar->setVisible(m_controller->progress().running());
+    m_launcher.show(snapshot.percent / 100.0, m_controller->progress().running());
 }
 
 void WindowBinding::showDetails() {
@@ -158,7 +159,7 @@ void WindowBinding::showDetails() {
         m_details->activateWindow();
         return;
     }
-    m_details = new DetailsDialog(m_form->transcript(), &m_window);
+    m_details = new DetailsDialog(m_controller->transcript(), &m_window);
     m_details->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_details, &QObject::destroyed, this, [this] { m_details = nullptr; });
     m_details->show();

@@ -3,8 +3,8 @@
 #include "app/LauncherProgress.h"
 #include "app/QtPorts.h"
 #include "setup/AdaptorFinder.h"
-#include "setup/Form1.h"
 #include "setup/HostServices.h"
+#include "setup/SetupController.h"
 
 #include <QGuiApplication>
 #include <QObject>
@@ -14,14 +14,14 @@
 
 class DetailsDialog;
 class FinderDialog;
-class Form1Window;
+class MainWindow;
 
 // What the window uses of the host; each one left empty means the host's real one.
 struct WindowServices {
-    SocketControl* wsClient = nullptr;
-    SocketControl* wsMenuTelnet = nullptr;
-    SocketControl* wsBroadcast = nullptr;
-    SocketControl* wsTest = nullptr;
+    SocketControl* commandLineSocket = nullptr;
+    SocketControl* setupMenuSocket = nullptr;
+    SocketControl* datagramSocket = nullptr;
+    SocketControl* signSocket = nullptr;
     EchoProbe* probe = nullptr;
     HostCommand* host = nullptr;
     MessageBox* messageBox = nullptr;
@@ -31,16 +31,16 @@ struct WindowServices {
 };
 
 // Puts the window's logic behind the real widgets: builds the Qt ports, hands
-// them to Form1, forwards every widget event to its handler, and loads the
+// them to SetupController, forwards every widget event to its handler, and loads the
 // window. It holds no rules of its own.
 class WindowBinding : public QObject {
     Q_OBJECT
 public:
-    explicit WindowBinding(Form1Window& window, WindowServices services = {});
+    explicit WindowBinding(MainWindow& window, WindowServices services = {});
     ~WindowBinding() override;
 
-    [[nodiscard]] Form1& form() { return *m_form; }
-    [[nodiscard]] Form1Window& window() { return m_window; }
+    [[nodiscard]] SetupController& controller() { return *m_controller; }
+    [[nodiscard]] MainWindow& window() { return m_window; }
 
     // "Find adaptors…": the finder's dialog, while the window is idle.
     void findAdaptors();
@@ -55,12 +55,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    Form1Window& m_window;
+    MainWindow& m_window;
     std::vector<std::unique_ptr<LineEditBox>> m_fields;
-    std::unique_ptr<TranscriptBox> m_text5;
+    std::unique_ptr<TranscriptBox> m_transcriptBox;
     std::unique_ptr<StatusLine> m_status;
-    std::unique_ptr<PushButton> m_setupIP;
-    std::unique_ptr<PushButton> m_cmdExit;
+    std::unique_ptr<PushButton> m_setupButton;
+    std::unique_ptr<PushButton> m_exitButton;
     std::unique_ptr<TickTimer> m_timer;
     OverrideCursor m_pointer;
     std::unique_ptr<ModalMessageBox> m_messageBox;
@@ -73,6 +73,6 @@ private:
     DetailsDialog* m_details = nullptr;
     LauncherProgress m_launcher{QGuiApplication::desktopFileName()};
     void showProgress(const RunProgress::Snapshot& snapshot);
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<SetupController> m_controller;
     int m_focusedEntry = -1; // the entry field that holds the window's focus
 };

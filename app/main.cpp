@@ -1,4 +1,4 @@
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "app/StartUp.h"
 #include "app/WindowBinding.h"
 #include "setup/InterruptSignals.h"
@@ -8,7 +8,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     prepareApplication();
-    Form1Window window;
+    MainWindow window;
     WindowBinding binding(window);
     // A desktop session's end needs nothing more. An X11 session manager first
     // asks for the application's data (commitDataRequest, which Qt answers with

@@ -11,11 +11,6 @@
 // the state numbers show up in error lines.
 using Long = std::int32_t;
 
-// 16-bit flag: 0 for false, -1 for true.
-using Flag = std::int16_t;
-inline constexpr Flag kTrue = -1;
-inline constexpr Flag kFalse = 0;
-
 // 16-bit signed counter; arithmetic or assignment outside its range raises
 // the overflow error instead of wrapping.
 class Integer {

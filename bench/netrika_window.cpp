@@ -1,6 +1,6 @@
 // The program's own window, started as main.cpp starts it.
 #include "FirstPaint.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "app/StartUp.h"
 #include "app/WindowBinding.h"
 
@@ -9,7 +9,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     prepareApplication();
-    Form1Window window;
+    MainWindow window;
     WindowBinding binding(window);
     FirstPaint watch(window);
     window.show();

@@ -4,7 +4,7 @@
 // time its event loop was kept from running. Needs root.
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "app/WindowBinding.h"
 
 #include <QApplication>
@@ -73,7 +73,7 @@ bool runFamily(int family, const QStringList& misbehave = {}) {
         return false;
     }
     AnswerYes box;
-    Form1Window window;
+    MainWindow window;
     WindowBinding binding(
         window, WindowServices{.messageBox = &box, .helperProgram = QStringLiteral(NETRIKA_HELPER)});
     window.show();
@@ -106,7 +106,7 @@ bool runFamily(int family, const QStringList& misbehave = {}) {
     const double cpu0 = cpuSeconds();
     const long peak0 = peakKb();
     window.setupButton()->click();
-    if (!(succeeded && binding.form().ui.status->simpleText().isEmpty()))
+    if (!(succeeded && binding.controller().ports.status->simpleText().isEmpty()))
         loop.exec();
     const double cpu = cpuSeconds() - cpu0;
     const double seconds = double(wall.elapsed()) / 1000.0;

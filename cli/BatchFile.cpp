@@ -341,22 +341,22 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             continue;
         }
         RunState m;
-        m.mHostBits = 8;
+        m.hostBits = 8;
         if (const auto failure =
                 SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
             problemAt(failure->field, cell(failure->field),
                       failure->detail.isEmpty() ? failure->status : failure->detail);
             continue;
         }
-        const qint16 family = AddressRules::MacFamily(m.mMacAddress);
+        const qint16 family = AddressRules::macFamily(m.mac);
         if (family == AddressRules::kUnknownFamily) {
             problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")), SetupCommand::kFamilyMessage);
             continue;
         }
         const QString ip = canonical(request->ip);
-        if (macLines.contains(m.mMacAddress)) {
+        if (macLines.contains(m.mac)) {
             problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")),
-                      QStringLiteral("on line %1 already").arg(macLines[m.mMacAddress]));
+                      QStringLiteral("on line %1 already").arg(macLines[m.mac]));
             continue;
         }
         if (ipLines.contains(ip)) {
@@ -369,7 +369,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                       QStringLiteral("on line %1 already").arg(currentLines[request->currentIp]));
             continue;
         }
-        macLines.insert(m.mMacAddress, record.line);
+        macLines.insert(m.mac, record.line);
         ipLines.insert(ip, record.line);
         if (!request->currentIp.isEmpty())
             currentLines.insert(request->currentIp, record.line);
@@ -379,7 +379,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         file.rows.push_back({record.line, cell(QStringLiteral("mac")), cell(QStringLiteral("ip")), *request,
                              // Reached at its address, an adaptor is sent no datagram.
                              family == AddressRules::kBroadcastFamily && request->currentIp.isEmpty()
-                                 ? m.mMacAddress.right(4)
+                                 ? m.mac.right(4)
                                  : QString(),
                              cells});
     }

@@ -115,7 +115,7 @@ std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString
             return refuse(reason);
     }
     // Well formed, but would they make a network the adaptor can work on?
-    if (const auto wrong = AddressRules::SenseCheck(r.ip, r.mask, r.gateway)) {
+    if (const auto wrong = AddressRules::senseCheck(r.ip, r.mask, r.gateway)) {
         using Field = AddressRules::SenseRefusal::Field;
         const auto& [option, text] = wrong->field == Field::Ip     ? std::pair{"--ip", &ip}
                                      : wrong->field == Field::Mask ? std::pair{"--mask", &mask}
@@ -165,53 +165,54 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     , m_host(helperProgram) {
     m_clock.start();
     m_wake.setSingleShot(true);
-    Form1Ports ports;
+    SetupPorts ports;
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
         m_fields.push_back(std::make_unique<Text>());
         ports.fields[i] = m_fields.back().get();
     }
-    m_text5 = std::make_unique<Text>();
+    m_transcriptBox = std::make_unique<Text>();
     m_status = std::make_unique<Status>(*this);
-    m_setupIP = std::make_unique<Switch>();
-    m_cmdExit = std::make_unique<Switch>();
+    m_setupButton = std::make_unique<Switch>();
+    m_exitButton = std::make_unique<Switch>();
     m_pointer = std::make_unique<Pointer>();
     m_box = std::make_unique<Box>(*this);
     m_frame = std::make_unique<End>();
     m_timer = std::make_unique<TickTimer>([this] {
-        const RunState& m = m_form->m;
-        const auto position = [&m] { return std::tuple(m.mTimerState, m.mState, m.mCounter); };
+        const RunState& m = m_controller->run;
+        const auto position = [&m] { return std::tuple(m.phase, m.dialogueStep, m.counter); };
         const auto before = position();
         const QString status = m_status->simpleText();
-        m_form->Timer1_Timer();
-        const bool idle = m_setupIP->enabled() && position() == before && m_status->simpleText() == status;
+        m_controller->tick();
+        const bool idle =
+            m_setupButton->enabled() && position() == before && m_status->simpleText() == status;
         m_idleTicks = idle ? m_idleTicks + 1 : 0;
     });
-    ports.Text5 = m_text5.get();
+    ports.transcriptBox = m_transcriptBox.get();
     ports.status = m_status.get();
-    ports.SetupIP = m_setupIP.get();
-    ports.cmdExit = m_cmdExit.get();
-    ports.Timer1 = m_timer.get();
+    ports.setupButton = m_setupButton.get();
+    ports.exitButton = m_exitButton.get();
+    ports.tickTimer = m_timer.get();
     ports.pointer = m_pointer.get();
     ports.messageBox = m_box.get();
     ports.pump = &m_pump;
     ports.frame = m_frame.get();
     m_host.fillEmpty(ports);
-    m_form = std::make_unique<Form1>(ports);
-    m_form->Form_Load();
-    m_form->progress().observe([this](const RunProgress::Snapshot& s) { stageChanged(s); });
-    m_form->transcript().observe([this](const DialogueTranscript::Entry& e) { dialogue(e); });
+    m_controller = std::make_unique<SetupController>(ports);
+    m_controller->load();
+    m_controller->progress().observe([this](const RunProgress::Snapshot& s) { stageChanged(s); });
+    m_controller->transcript().observe([this](const DialogueTranscript::Entry& e) { dialogue(e); });
     if (request.tickMs > 0)
         m_timer->setInterval(request.tickMs);
     if (!request.currentIp.isEmpty()) {
         QString mac;
         for (const QString& pair : request.mac)
             mac += pair.toLower();
-        m_form->reachAt(mac, request.currentIp);
+        m_controller->reachAt(mac, request.currentIp);
     }
 
     const auto fill = [this](int array, const auto& texts) {
         for (int i = 0; i < int(texts.size()); ++i)
-            m_form->field({array, i}).setText(texts[i]);
+            m_controller->field({array, i}).setText(texts[i]);
     };
     fill(1, request.mac);
     fill(2, request.ip);
@@ -220,7 +221,7 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
 }
 
 CliRun::~CliRun() {
-    m_form->Form_Unload();
+    m_controller->unload();
 }
 
 void CliRun::print(const QString& text, const char* event, const QString& answer) {
@@ -363,16 +364,16 @@ QString CliRun::reason(int exit, const QString& lastStatus) {
 }
 
 bool CliRun::ended() const {
-    if (m_form->unloaded())
+    if (m_controller->unloaded())
         return true;
-    if (!m_setupIP->enabled())
+    if (!m_setupButton->enabled())
         return false;
     // The sign's two messages are on their way until the send completes.
-    if (m_form->m.mTestSent == kTrue && m_host.wsTest.state() == SocketControl::Connected)
+    if (m_controller->run.signMessagesHandedOver && m_host.signSocket.state() == SocketControl::Connected)
         return false;
     // The adaptor closes the command line after "Logout": a logout of our own
     // (as closing the window sends) would only follow it.
-    if (m_sinceSuccess.isValid() && m_host.wsClient.state() == SocketControl::Connected &&
+    if (m_sinceSuccess.isValid() && m_host.commandLineSocket.state() == SocketControl::Connected &&
         m_sinceSuccess.elapsed() < kLogoutWaitMs)
         return false;
     // A dialogue that stopped answering has been reported: nobody is there to press Setup again.
@@ -416,7 +417,7 @@ QString CliRun::lastShown() const {
 }
 
 int CliRun::outcome() {
-    m_form->SetupIP_Click();
+    m_controller->setupClicked();
     m_pump.waitUntil([this] { return ended(); });
     if (m_interrupted)
         return Interrupted;
@@ -425,7 +426,7 @@ int CliRun::outcome() {
         return BadValues;
     bool ok = h.contains(Sequencer::kSetupSucceeded);
     if (m_request.signTest)
-        ok = ok && m_form->m.mTestSent == kTrue;
+        ok = ok && m_controller->run.signMessagesHandedOver;
     return ok ? Succeeded : Failed;
 }
 
@@ -434,5 +435,5 @@ void CliRun::interrupt() {
         return;
     m_interrupted = true;
     print(kInterrupted);
-    m_form->Form_Unload();
+    m_controller->unload();
 }

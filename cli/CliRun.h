@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/CorePorts.h"
-#include "setup/Form1.h"
 #include "setup/HostServices.h"
+#include "setup/SetupController.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -74,7 +74,7 @@ public:
     // the neighbour entry removed.
     void interrupt();
 
-    [[nodiscard]] Form1& form() { return *m_form; }
+    [[nodiscard]] SetupController& controller() { return *m_controller; }
 
     // Text: a line for each status text and box. Json: one JSON object a
     // line for each event (started, status, box, finished), the text lines
@@ -119,16 +119,16 @@ private:
     QTextStream& m_out;
     QElapsedTimer m_clock;
     std::vector<std::unique_ptr<Text>> m_fields;
-    std::unique_ptr<Text> m_text5;
+    std::unique_ptr<Text> m_transcriptBox;
     std::unique_ptr<Status> m_status;
-    std::unique_ptr<Switch> m_setupIP, m_cmdExit;
+    std::unique_ptr<Switch> m_setupButton, m_exitButton;
     std::unique_ptr<Pointer> m_pointer;
     std::unique_ptr<Box> m_box;
     std::unique_ptr<End> m_frame;
     std::unique_ptr<TickTimer> m_timer;
     EventLoopPump m_pump;
     HostServices m_host;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<SetupController> m_controller;
     Output m_output = Output::Text;
     QTextStream* m_err = nullptr;
     QString m_lastLine;

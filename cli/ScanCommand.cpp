@@ -59,7 +59,7 @@ void ScanCommand::found(const FoundAdaptor& a) {
     m_found.append(a);
     if (m_output != CliRun::Output::Json)
         return;
-    QJsonObject fields{{QStringLiteral("mac"), AddressRules::DashedMac(a.mac)},
+    QJsonObject fields{{QStringLiteral("mac"), AddressRules::dashedMac(a.mac)},
                        {QStringLiteral("family"), a.family},
                        {QStringLiteral("address"), a.address},
                        {QStringLiteral("interface"), a.interfaceName},
@@ -80,7 +80,7 @@ void ScanCommand::printTable() {
         QStringList ports;
         for (int p : a.openPorts)
             ports << QString::number(p);
-        rows.append({AddressRules::DashedMac(a.mac),
+        rows.append({AddressRules::dashedMac(a.mac),
                      a.family == 0 ? QStringLiteral("-") : QString::number(a.family), a.address,
                      a.interfaceName,
                      !a.onHostSubnet   ? QStringLiteral("not tried (not on a subnet of this host)")

@@ -14,7 +14,7 @@ namespace {
 ArpOwner owner(IcmpEchoProbe& probe, const QString& address) {
     ArpOwner found;
     for (int tries = 0; tries < IdentityCheck::kTries; ++tries) {
-        found = probe.WhoHas(address);
+        found = probe.whoHas(address);
         if (found.outcome != ArpOwner::Silent)
             break;
     }
@@ -32,7 +32,7 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     QString mac;
     for (const QString& pair : request.mac)
         mac += pair.toLower();
-    const QString dashed = AddressRules::DashedMac(mac);
+    const QString dashed = AddressRules::dashedMac(mac);
     const QString ip = QStringList(request.ip.begin(), request.ip.end()).join(QLatin1Char('.'));
     const QString current = request.currentIp;
     // Reached at the address it has, an adaptor may be given one on another network.
@@ -54,7 +54,7 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     };
     // The identity check's own words, as the run would say them.
     const auto heldBy = [&dashed](const QString& address, const ArpOwner& o) {
-        return IdentityCheck::kOtherDevice.arg(dashed, address, AddressRules::DashedMac(o.mac));
+        return IdentityCheck::kOtherDevice.arg(dashed, address, AddressRules::dashedMac(o.mac));
     };
     const ArpOwner atIp = owner(probe, ip);
     if (atIp.outcome == ArpOwner::Answered) {

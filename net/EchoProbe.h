@@ -32,21 +32,21 @@ class EchoProbe {
 public:
     virtual ~EchoProbe() = default;
     // False when no probe can be made on this host.
-    virtual bool SocketsInitialize() = 0;
+    virtual bool start() = 0;
     // 0 when the address answered; -1 when the address text does not convert;
     // otherwise the status of the failed request.
-    virtual Long Ping(const QString& address, const QString& data, EchoReply& reply) = 0;
+    virtual Long ping(const QString& address, const QString& data, EchoReply& reply) = 0;
     // False when the library did not stop cleanly.
-    virtual bool SocketsCleanup() = 0;
+    virtual bool stop() = 0;
     // Asks the link who has the address, without claiming it: 0 when a host
     // answered, otherwise as Ping. A host without this answers "no reply".
-    virtual Long ArpProbe(const QString& address) {
+    virtual Long arpProbe(const QString& address) {
         Q_UNUSED(address)
         return 1;
     }
-    // Asks the link who has the address, as ArpProbe does, and answers who
+    // Asks the link who has the address, as arpProbe does, and answers who
     // did. A host without this cannot ask.
-    virtual ArpOwner WhoHas(const QString& address) {
+    virtual ArpOwner whoHas(const QString& address) {
         Q_UNUSED(address)
         return {ArpOwner::NotAsked, {}, QStringLiteral("this host cannot send ARP requests")};
     }

@@ -17,7 +17,7 @@ std::optional<quint32> IcmpEchoProbe::convert(const QString& address) {
     return ntohl(a);
 }
 
-bool IcmpEchoProbe::SocketsInitialize() {
+bool IcmpEchoProbe::start() {
     if (!m_helper.start())
         return false;
     if (m_helper.can(QStringLiteral("echo")))
@@ -30,7 +30,7 @@ bool IcmpEchoProbe::SocketsInitialize() {
     return false;
 }
 
-Long IcmpEchoProbe::ArpProbe(const QString& address) {
+Long IcmpEchoProbe::arpProbe(const QString& address) {
     const auto target = convert(address);
     if (!target)
         return NotConverted;
@@ -55,7 +55,7 @@ Long IcmpEchoProbe::ArpProbe(const QString& address) {
     return answer->startsWith(QLatin1String("ok")) ? TimedOut : SendFailed;
 }
 
-Long IcmpEchoProbe::Ping(const QString& address, const QString& data, EchoReply& reply) {
+Long IcmpEchoProbe::ping(const QString& address, const QString& data, EchoReply& reply) {
     reply = EchoReply{};
     const auto target = convert(address);
     if (!target) {
@@ -115,7 +115,7 @@ ArpOwner IcmpEchoProbe::ownerFrom(const QString& answer) {
     return {ArpOwner::NotAsked, {}, answer.section(QLatin1Char(' '), 1)};
 }
 
-ArpOwner IcmpEchoProbe::WhoHas(const QString& address) {
+ArpOwner IcmpEchoProbe::whoHas(const QString& address) {
     const auto target = convert(address);
     if (!target)
         return {ArpOwner::NotAsked, {}, QStringLiteral("not an address")};

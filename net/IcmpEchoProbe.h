@@ -28,15 +28,15 @@ public:
 
     // False, with the reason on standard error, when the helper cannot be
     // started or cannot send echo requests.
-    bool SocketsInitialize() override;
-    Long Ping(const QString& address, const QString& data, EchoReply& reply) override;
-    bool SocketsCleanup() override { return true; }
+    bool start() override;
+    Long ping(const QString& address, const QString& data, EchoReply& reply) override;
+    bool stop() override { return true; }
     // Through the helper; where it cannot send ARP probes, the pre-check is
     // echo-only and standard error says so once.
-    Long ArpProbe(const QString& address) override;
+    Long arpProbe(const QString& address) override;
     // Through the helper's ARP probe, which names the MAC that answered.
-    ArpOwner WhoHas(const QString& address) override;
-    // The helper's answer to an ARP probe, read as WhoHas answers.
+    ArpOwner whoHas(const QString& address) override;
+    // The helper's answer to an ARP probe, read as whoHas answers.
     [[nodiscard]] static ArpOwner ownerFrom(const QString& answer);
 
     // The address in host byte order as the classic numbers-and-dots reading

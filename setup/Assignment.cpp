@@ -2,8 +2,8 @@
 
 #include "address/AddressRules.h"
 #include "net/AssignmentDatagram.h"
-#include "setup/Form1.h"
 #include "setup/Sequencer.h"
+#include "setup/SetupController.h"
 
 namespace {
 
@@ -20,77 +20,79 @@ void closeFully(SocketControl& ws) {
 } // namespace
 
 void Assignment::armProbe(Long mode) {
-    f.progress().enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
-    f.m.mPingCount = 0;
-    f.m.mTimerState = RunState::kProbe;
-    f.m.mProbeDone = kFalse;
-    f.m.mProbeMode = mode;
+    m_controller.progress().enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
+    m_controller.run.probesSent = 0;
+    m_controller.run.phase = RunState::kProbe;
+    m_controller.run.probeCycleDone = false;
+    m_controller.run.probeCycle = mode;
 
-    f.ui.Timer1->setEnabled(true);
+    m_controller.ports.tickTimer->setEnabled(true);
 }
 
 void Assignment::openMenu(const QString& address) {
-    f.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
-    SocketControl& menu = *f.ui.wsMenuTelnet;
+    m_controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
+    SocketControl& menu = *m_controller.ports.setupMenuSocket;
     closeFully(menu);
     menu.setProtocol(SocketControl::Tcp);
     menu.setRemotePort(kMenuPort);
     menu.setRemoteHost(address);
     menu.connect();
     // The dialogue's first step fails until the connection stands, and is tried again.
-    f.m.mState = 0;
-    f.m.mTimerState = RunState::kSetupMenu;
-    f.m.mMenuCount = 0;
-    f.sequencer().dialogueStarting();
-    f.ui.Timer1->setEnabled(true);
+    m_controller.run.dialogueStep = 0;
+    m_controller.run.phase = RunState::kSetupMenu;
+    m_controller.run.menuChunkCount = 0;
+    m_controller.sequencer().dialogueStarting();
+    m_controller.ports.tickTimer->setEnabled(true);
 }
 
 void Assignment::openCommandLine(const QString& address) {
-    f.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
-    SocketControl& ws = *f.ui.wsClient;
+    m_controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    SocketControl& ws = *m_controller.ports.commandLineSocket;
     if (ws.state() != SocketControl::Closed)
         ws.close();
     ws.setRemoteHost(address);
     ws.setRemotePort(QStringLiteral("23").toInt());
     ws.connect();
-    f.waitForConnection(ws);
-    f.ui.Text5->setText(QStringLiteral("Connected"));
-    f.m.mCounter = 0;
-    f.m.mTimerState = RunState::kCommandLine;
-    f.m.mState = 0;
-    f.sequencer().dialogueStarting();
-    f.ui.Timer1->setEnabled(true);
+    m_controller.waitForConnection(ws);
+    m_controller.ports.transcriptBox->setText(QStringLiteral("Connected"));
+    m_controller.run.counter = 0;
+    m_controller.run.phase = RunState::kCommandLine;
+    m_controller.run.dialogueStep = 0;
+    m_controller.sequencer().dialogueStarting();
+    m_controller.ports.tickTimer->setEnabled(true);
 }
 
-void Assignment::Readdress(const QString& current) {
+void Assignment::readdress(const QString& current) {
     try {
         // From here on the dialogue and the sign test go to the address the
         // adaptor has; it takes on the new one at its next power cycle.
-        f.reachingAt(current);
-        if (AddressRules::MacFamily(f.m.mMacAddress) == AddressRules::kBroadcastFamily)
+        m_controller.reachingAt(current);
+        if (AddressRules::macFamily(m_controller.run.mac) == AddressRules::kBroadcastFamily)
             openMenu(current);
         else
             openCommandLine(current);
     } catch (const RunTimeError& e) {
-        f.ui.status->setSimpleText(
-            e.report(QStringLiteral(" (Readdress, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
-        f.unlockWindow();
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (Readdress, %1,%2)")
+                                                              .arg(m_controller.run.phase)
+                                                              .arg(m_controller.run.dialogueStep)));
+        m_controller.unlockWindow();
     }
 }
 
-void Assignment::SetBroadcastIP() {
+void Assignment::assignByDatagram() {
     try {
-        f.progress().enter(RunProgress::Stage::Assigning);
-        SocketControl& ws = *f.ui.wsBroadcast;
+        m_controller.progress().enter(RunProgress::Stage::Assigning);
+        SocketControl& ws = *m_controller.ports.datagramSocket;
         closeFully(ws);
         ws.setProtocol(SocketControl::Udp);
         ws.setRemotePort(AssignmentDatagram::kPort);
         ws.setRemoteHost(AssignmentDatagram::kBroadcast);
-        ws.setBroadcastScope(f.m.mIPAddress);
+        ws.setBroadcastScope(m_controller.run.ip);
         // The fields as they stand now: they stay editable during the pre-check.
-        const QString datagram = AssignmentDatagram::build(
-            f.field({1, 4}).text(), f.field({1, 5}).text(),
-            {f.field({2, 0}).text(), f.field({2, 1}).text(), f.field({2, 2}).text(), f.field({2, 3}).text()});
+        const QString datagram =
+            AssignmentDatagram::build(m_controller.field({1, 4}).text(), m_controller.field({1, 5}).text(),
+                                      {m_controller.field({2, 0}).text(), m_controller.field({2, 1}).text(),
+                                       m_controller.field({2, 2}).text(), m_controller.field({2, 3}).text()});
         try {
             ws.sendData(datagram);
         } catch (const RunTimeError&) {
@@ -99,35 +101,37 @@ void Assignment::SetBroadcastIP() {
         armProbe(RunState::kAfterDatagram);
         ws.close();
 
-        f.waitUntil([this] { return f.m.mProbeDone != kFalse; });
-        if (f.m.mPingResult != 0)
+        m_controller.waitUntil([this] { return m_controller.run.probeCycleDone; });
+        if (m_controller.run.probeResult != 0)
             return;
 
-        openMenu(f.m.mIPAddress);
+        openMenu(m_controller.run.ip);
     } catch (const RunTimeError& e) {
-        f.ui.status->setSimpleText(
-            e.report(QStringLiteral(" (SetBroadcastIP, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
-        f.unlockWindow();
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetBroadcastIP, %1,%2)")
+                                                              .arg(m_controller.run.phase)
+                                                              .arg(m_controller.run.dialogueStep)));
+        m_controller.unlockWindow();
     }
 }
 
-void Assignment::SetIPAddr() {
+void Assignment::assignByNeighbourEntry() {
     try {
-        f.progress().enter(RunProgress::Stage::Assigning);
-        f.ui.host->launch(QStringLiteral("arp -s ") + f.m.mIPAddress + QLatin1Char(' ') +
-                              AddressRules::DashedMac(f.m.mMacAddress),
-                          HostCommand::kMinimizedFocus);
-        f.neighbourEntryMade();
+        m_controller.progress().enter(RunProgress::Stage::Assigning);
+        m_controller.ports.host->launch(QStringLiteral("arp -s ") + m_controller.run.ip + QLatin1Char(' ') +
+                                            AddressRules::dashedMac(m_controller.run.mac),
+                                        HostCommand::kMinimizedFocus);
+        m_controller.neighbourEntryMade();
         armProbe(RunState::kAfterArpBinding);
-        f.waitUntil([this] { return f.m.mProbeDone != kFalse; });
-        if (f.m.mPingResult != 0)
+        m_controller.waitUntil([this] { return m_controller.run.probeCycleDone; });
+        if (m_controller.run.probeResult != 0)
             return;
 
-        openCommandLine(f.m.mIPAddress);
+        openCommandLine(m_controller.run.ip);
     } catch (const RunTimeError& e) {
-        f.ui.status->setSimpleText(
-            e.report(QStringLiteral(" (SetIPAddr, %1,%2)").arg(f.m.mTimerState).arg(f.m.mState)));
-        f.unlockWindow();
-        f.releaseLeftoverEntry();
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetIPAddr, %1,%2)")
+                                                              .arg(m_controller.run.phase)
+                                                              .arg(m_controller.run.dialogueStep)));
+        m_controller.unlockWindow();
+        m_controller.releaseLeftoverEntry();
     }
 }

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-class Form1;
+class SetupController;
 
 // The two routes by which an adaptor is handed its IP address. Each arms a
 // probe cycle, waits for it, and on an answer opens the adaptor's setup
@@ -14,15 +14,15 @@ public:
     static constexpr int kTelnetPort = 23;
     static constexpr int kMenuPort = 9999;
 
-    explicit Assignment(Form1& form)
-        : f(form) {}
+    explicit Assignment(SetupController& controller)
+        : m_controller(controller) {}
     // Family 1: the broadcast datagram, then the setup menu.
-    void SetBroadcastIP();
+    void assignByDatagram();
     // Family 2: a static neighbour entry on this host, then the command line.
-    void SetIPAddr();
+    void assignByNeighbourEntry();
     // An adaptor that already has an address: no datagram and no neighbour
     // entry; its family's dialogue at the current address gives it the new one.
-    void Readdress(const QString& current);
+    void readdress(const QString& current);
 
 private:
     // The family's setup connection to the address, and the dialogue armed on the ticks.
@@ -30,5 +30,5 @@ private:
     void openCommandLine(const QString& address);
     void armProbe(Long mode);
 
-    Form1& f;
+    SetupController& m_controller;
 };

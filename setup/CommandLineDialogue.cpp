@@ -1,7 +1,7 @@
 #include "setup/CommandLineDialogue.h"
 
-#include "setup/Form1.h"
 #include "setup/Sequencer.h"
+#include "setup/SetupController.h"
 
 namespace {
 // A privileged prompt: "Local_" and one more character, then ">> ".
@@ -11,34 +11,34 @@ bool isPrivilegedPrompt(const QString& p) {
 } // namespace
 
 void CommandLineDialogue::send(const QString& line) {
-    f.ui.wsClient->sendData(line + QChar(10));
+    m_controller.ports.commandLineSocket->sendData(line + QChar(10));
 }
 
 void CommandLineDialogue::step() {
-    RunState& m = f.m;
-    const QString L = m.mRecv.at(Long(m.mCounter) - 1);
+    RunState& run = m_controller.run;
+    const QString L = run.commandLineChunks.at(Long(run.counter) - 1);
     const QString P = L.right(10);
 
-    switch (m.mState) {
+    switch (run.dialogueStep) {
     case 0:
         if (L.right(10) == QLatin1String("Username> ")) {
-            f.ui.Text5->setText(QStringLiteral("Username> "));
+            m_controller.ports.transcriptBox->setText(QStringLiteral("Username> "));
             send(QStringLiteral("hello"));
-            m.mState = 1;
+            run.dialogueStep = 1;
         }
         return;
     case 1:
         if (L.right(9).left(6) == QLatin1String("Local_")) {
-            f.ui.Text5->setText(QStringLiteral("Local_"));
+            m_controller.ports.transcriptBox->setText(QStringLiteral("Local_"));
             send(QStringLiteral("SET PRIVILEGED"));
-            m.mState = 2;
+            run.dialogueStep = 2;
         }
         return;
     case 2:
         if (L.right(10) == QLatin1String("Password> ")) {
-            f.ui.Text5->setText(QStringLiteral("Password> "));
+            m_controller.ports.transcriptBox->setText(QStringLiteral("Password> "));
             send(kPassword);
-            m.mState = 3;
+            run.dialogueStep = 3;
         }
         return;
     default:
@@ -52,9 +52,9 @@ void CommandLineDialogue::step() {
         Long next;
     };
     const Row rows[] = {
-        {3, QStringLiteral("CHANGE IPAddress ") + m.mIPAddress, 4},
-        {4, QStringLiteral("CHANGE Gateway ") + m.mGateway, 5},
-        {5, QStringLiteral("CHANGE Subnet Mask ") + m.mSubnetMask, 10},
+        {3, QStringLiteral("CHANGE IPAddress ") + run.ip, 4},
+        {4, QStringLiteral("CHANGE Gateway ") + run.gateway, 5},
+        {5, QStringLiteral("CHANGE Subnet Mask ") + run.mask, 10},
         {10, QStringLiteral("CHANGE SPEED 9600"), 14},
         {14, QStringLiteral("CHANGE CHARSIZE 8"), 15},
         {15, QStringLiteral("CHANGE STOPBITS 1"), 16},
@@ -62,23 +62,23 @@ void CommandLineDialogue::step() {
         {6, QStringLiteral("Logout"), 7},
     };
     for (const Row& row : rows) {
-        if (row.state != m.mState)
+        if (row.state != run.dialogueStep)
             continue;
         if (!isPrivilegedPrompt(P))
             return;
-        f.ui.Text5->setText(P);
+        m_controller.ports.transcriptBox->setText(P);
         send(row.line);
         if (row.next != 7) {
-            m.mState = row.next;
+            run.dialogueStep = row.next;
             return;
         }
         // The adaptor ends the connection after the logout; the host's entry
         // for the address is no longer needed. An adaptor reached at the
         // address it had was given no entry.
-        f.sequencer().closing([this] {
-            f.m.mState = 7;
-            if (f.reachedAt().isEmpty())
-                f.releaseNeighbourEntry();
+        m_controller.sequencer().closing([this] {
+            m_controller.run.dialogueStep = 7;
+            if (m_controller.reachedAt().isEmpty())
+                m_controller.releaseNeighbourEntry();
         });
         return;
     }

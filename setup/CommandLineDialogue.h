@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class Form1;
+class SetupController;
 
 // The dialogue of the ARP route: on each tick, matches the prompt at the end
 // of the latest chunk from the adaptor's command line and types the next line:
@@ -12,11 +12,11 @@ class CommandLineDialogue {
 public:
     inline static const QString kPassword = QStringLiteral("tundra");
 
-    explicit CommandLineDialogue(Form1& form)
-        : f(form) {}
+    explicit CommandLineDialogue(SetupController& controller)
+        : m_controller(controller) {}
     void step();
 
 private:
     void send(const QString& line);
-    Form1& f;
+    SetupController& m_controller;
 };

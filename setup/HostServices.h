@@ -4,7 +4,7 @@
 #include "net/NeighbourCommand.h"
 #include "net/NetHelper.h"
 #include "net/PosixSocketControl.h"
-#include "setup/Form1.h"
+#include "setup/SetupController.h"
 
 #include <utility>
 
@@ -16,9 +16,11 @@ struct HostServices {
         : helper(helperProgram) {}
 
     // Puts each service into its port, where the port is still empty.
-    void fillEmpty(Form1Ports& ports) {
-        for (auto [port, real] : {std::pair{&ports.wsClient, &wsClient}, std::pair{&ports.wsMenuTelnet, &wsMenuTelnet},
-                                  std::pair{&ports.wsBroadcast, &wsBroadcast}, std::pair{&ports.wsTest, &wsTest}}) {
+    void fillEmpty(SetupPorts& ports) {
+        for (auto [port, real] :
+             {std::pair{&ports.commandLineSocket, &commandLineSocket},
+              std::pair{&ports.setupMenuSocket, &setupMenuSocket},
+              std::pair{&ports.datagramSocket, &datagramSocket}, std::pair{&ports.signSocket, &signSocket}}) {
             if (!*port)
                 *port = real;
         }
@@ -28,10 +30,10 @@ struct HostServices {
             ports.host = &neighbours;
     }
 
-    PosixSocketControl wsClient{SocketControl::Tcp};
-    PosixSocketControl wsMenuTelnet{SocketControl::Tcp};
-    PosixSocketControl wsBroadcast{SocketControl::Udp};
-    PosixSocketControl wsTest{SocketControl::Tcp};
+    PosixSocketControl commandLineSocket{SocketControl::Tcp};
+    PosixSocketControl setupMenuSocket{SocketControl::Tcp};
+    PosixSocketControl datagramSocket{SocketControl::Udp};
+    PosixSocketControl signSocket{SocketControl::Tcp};
     NetHelper helper;
     IcmpEchoProbe probe{helper};
     NeighbourCommand neighbours{helper};

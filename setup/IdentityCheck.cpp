@@ -2,24 +2,23 @@
 
 #include "address/AddressRules.h"
 
-#include "setup/Form1.h"
-
+#include "setup/SetupController.h"
 
 bool IdentityCheck::passes(const QString& address) {
-    f.progress().enter(RunProgress::Stage::Identifying);
+    m_controller.progress().enter(RunProgress::Stage::Identifying);
     ArpOwner owner;
     for (int tries = 0; tries < kTries; ++tries) {
-        owner = f.ui.probe->WhoHas(address);
+        owner = m_controller.ports.probe->whoHas(address);
         if (owner.outcome != ArpOwner::Silent)
             break;
     }
-    const QString mac = AddressRules::DashedMac(f.m.mMacAddress);
+    const QString mac = AddressRules::dashedMac(m_controller.run.mac);
     QString refusal;
     switch (owner.outcome) {
     case ArpOwner::Answered:
-        if (owner.mac == f.m.mMacAddress)
+        if (owner.mac == m_controller.run.mac)
             return true;
-        refusal = kOtherDevice.arg(mac, address, AddressRules::DashedMac(owner.mac));
+        refusal = kOtherDevice.arg(mac, address, AddressRules::dashedMac(owner.mac));
         break;
     case ArpOwner::Silent:
         refusal = kNoAnswer.arg(mac, address);
@@ -31,7 +30,7 @@ bool IdentityCheck::passes(const QString& address) {
         refusal = kNotAsked.arg(mac, address, owner.reason);
         break;
     }
-    f.ui.status->setSimpleText(refusal);
-    f.unlockWindow();
+    m_controller.ports.status->setSimpleText(refusal);
+    m_controller.unlockWindow();
     return false;
 }

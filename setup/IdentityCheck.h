@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class Form1;
+class SetupController;
 
 // Before an adaptor is reached at the address it already has: the device that
 // answers ARP there must be the adaptor with the MAC typed. Nothing but ARP
@@ -23,13 +23,12 @@ public:
     inline static const QString kNotAsked =
         QStringLiteral("Adaptor %1 cannot be looked for at %2 (%3): nothing was changed");
 
-    explicit IdentityCheck(Form1& form)
-        : f(form) {}
+    explicit IdentityCheck(SetupController& controller)
+        : m_controller(controller) {}
     // True when the adaptor of the run's MAC answers at the address; otherwise
     // false after showing why and unlocking the window.
     [[nodiscard]] bool passes(const QString& address);
 
-
 private:
-    Form1& f;
+    SetupController& m_controller;
 };

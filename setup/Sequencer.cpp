@@ -1,7 +1,7 @@
 #include "setup/Sequencer.h"
 
 #include "setup/CommandLineDialogue.h"
-#include "setup/Form1.h"
+#include "setup/SetupController.h"
 #include "setup/SetupMenuDialogue.h"
 
 void Sequencer::tick() {
@@ -11,7 +11,7 @@ void Sequencer::tick() {
     if (m_boxOpen)
         return;
     try {
-        switch (f.m.mTimerState) {
+        switch (m_controller.run.phase) {
         case RunState::kProbe:
             probeStep();
             break;
@@ -20,19 +20,19 @@ void Sequencer::tick() {
             break;
         case RunState::kCommandLine: {
             const Position before = position();
-            f.commandLine().step();
+            m_controller.commandLine().step();
             watchProgress(before);
             break;
         }
         case RunState::kSetupMenu: {
             // A connection to the menu that failed can never carry the
             // dialogue: say why once and end the run.
-            if (f.ui.wsMenuTelnet->state() == SocketControl::Error) {
-                f.ui.Timer1->setEnabled(false);
-                throw f.ui.wsMenuTelnet->lastError();
+            if (m_controller.ports.setupMenuSocket->state() == SocketControl::Error) {
+                m_controller.ports.tickTimer->setEnabled(false);
+                throw m_controller.ports.setupMenuSocket->lastError();
             }
             const Position before = position();
-            f.setupMenu().step();
+            m_controller.setupMenu().step();
             watchProgress(before);
             break;
         }
@@ -41,21 +41,24 @@ void Sequencer::tick() {
         }
     } catch (const RunTimeError& e) {
         // The timer keeps running: the same step is tried again on the next tick.
-        f.ui.status->setSimpleText(
-            e.report(QStringLiteral(" (Timer, %1 %2)").arg(f.m.mTimerState).arg(f.m.mState)));
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (Timer, %1 %2)")
+                                                              .arg(m_controller.run.phase)
+                                                              .arg(m_controller.run.dialogueStep)));
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
-        const bool dialogue = f.m.mTimerState == RunState::kCommandLine || f.m.mTimerState == RunState::kSetupMenu;
-        f.unlockWindow(dialogue && f.ui.Timer1->enabled() && e.number() != RunTimeError::NoAnswer);
+        const bool dialogue = m_controller.run.phase == RunState::kCommandLine ||
+                              m_controller.run.phase == RunState::kSetupMenu;
+        m_controller.unlockWindow(dialogue && m_controller.ports.tickTimer->enabled() &&
+                                  e.number() != RunTimeError::NoAnswer);
     }
 }
 
 Sequencer::Position Sequencer::position() const {
-    return {f.m.mTimerState, f.m.mState, int(f.m.mCounter)};
+    return {m_controller.run.phase, m_controller.run.dialogueStep, int(m_controller.run.counter)};
 }
 
 void Sequencer::watchProgress(const Position& before) {
-    if (position() != before || !f.ui.Timer1->enabled()) {
+    if (position() != before || !m_controller.ports.tickTimer->enabled()) {
         m_stalledTicks = 0;
         return;
     }
@@ -67,36 +70,36 @@ void Sequencer::watchProgress(const Position& before) {
 
 void Sequencer::probeStep() {
 
-    if (!f.ui.probe->SocketsInitialize()) {
+    if (!m_controller.ports.probe->start()) {
         showBox(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
-        f.unlockWindow();
-        f.m.mTimerState = RunState::kStop;
-        f.m.mPingResult = -1;
+        m_controller.unlockWindow();
+        m_controller.run.phase = RunState::kStop;
+        m_controller.run.probeResult = -1;
         return;
     }
 
     EchoReply reply;
-    f.m.mPingResult = f.ui.probe->Ping(f.m.mIPAddress, kEchoData, reply);
+    m_controller.run.probeResult = m_controller.ports.probe->ping(m_controller.run.ip, kEchoData, reply);
     // A host that drops echo requests still answers ARP for its address: in
     // the pre-check that answer counts as the echo's would.
-    if (f.m.mPingResult != 0 && f.m.mProbeMode == RunState::kPreCheck &&
-        f.ui.probe->ArpProbe(f.m.mIPAddress) == 0)
-        f.m.mPingResult = 0;
+    if (m_controller.run.probeResult != 0 && m_controller.run.probeCycle == RunState::kPreCheck &&
+        m_controller.ports.probe->arpProbe(m_controller.run.ip) == 0)
+        m_controller.run.probeResult = 0;
     try {
-        f.m.mPingCount += 1;
-        f.progress().step(int(f.m.mPingCount));
-        if (f.m.mPingResult == 0) {
-            f.m.mTimerState = RunState::kStop;
-            if (f.m.mProbeMode == RunState::kPreCheck) {
-                f.ui.status->setSimpleText(kAddressExists);
-                f.unlockWindow();
+        m_controller.run.probesSent += 1;
+        m_controller.progress().step(int(m_controller.run.probesSent));
+        if (m_controller.run.probeResult == 0) {
+            m_controller.run.phase = RunState::kStop;
+            if (m_controller.run.probeCycle == RunState::kPreCheck) {
+                m_controller.ports.status->setSimpleText(kAddressExists);
+                m_controller.unlockWindow();
             }
-        } else if (f.m.mPingCount == kProbesPerCycle) {
-            f.m.mTimerState = RunState::kStop;
-            if (f.m.mProbeMode != RunState::kPreCheck) {
-                f.ui.status->setSimpleText(kSetupFailed);
-                f.unlockWindow();
-                launchArpDelete();
+        } else if (m_controller.run.probesSent == kProbesPerCycle) {
+            m_controller.run.phase = RunState::kStop;
+            if (m_controller.run.probeCycle != RunState::kPreCheck) {
+                m_controller.ports.status->setSimpleText(kSetupFailed);
+                m_controller.unlockWindow();
+                releaseNeighbourEntry();
             }
         }
     } catch (const RunTimeError&) {
@@ -107,21 +110,21 @@ void Sequencer::probeStep() {
 }
 
 void Sequencer::closing(const std::function<void()>& cleanup) {
-    f.ui.Timer1->setEnabled(false);
-    f.ui.status->setSimpleText(kSetupSucceeded);
-    f.unlockWindow();
+    m_controller.ports.tickTimer->setEnabled(false);
+    m_controller.ports.status->setSimpleText(kSetupSucceeded);
+    m_controller.unlockWindow();
     cleanup();
     if (showBox(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) == MessageBox::Yes)
-        f.SendTest();
+        m_controller.sendSignTest();
 }
 
 void Sequencer::stopStep() {
-    f.ui.Timer1->setEnabled(false);
-    f.m.mProbeDone = kTrue;
+    m_controller.ports.tickTimer->setEnabled(false);
+    m_controller.run.probeCycleDone = true;
 }
 
 void Sequencer::socketsCleanup() {
-    if (!f.ui.probe->SocketsCleanup())
+    if (!m_controller.ports.probe->stop())
         showBox(kCleanupFailed, MessageBox::OkOnly, MessageBox::Exclamation, QString());
 }
 
@@ -132,9 +135,9 @@ int Sequencer::showBox(const QString& text, MessageBox::Buttons buttons, Message
         bool& flag;
         ~Leave() { flag = false; }
     } leave{m_boxOpen};
-    return f.ui.messageBox->show(text, buttons, icon, title);
+    return m_controller.ports.messageBox->show(text, buttons, icon, title);
 }
 
-void Sequencer::launchArpDelete() {
-    f.releaseNeighbourEntry();
+void Sequencer::releaseNeighbourEntry() {
+    m_controller.releaseNeighbourEntry();
 }

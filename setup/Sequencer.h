@@ -7,10 +7,10 @@
 
 #include <functional>
 
-class Form1;
+class SetupController;
 
-// The timer-driven sequencer: each tick of Timer1 performs at most one step of
-// the phase in mTimerState (a probe, the stop of a probe cycle, or a step of a
+// The timer-driven sequencer: each tick of tickTimer performs at most one step of
+// the phase in phase (a probe, the stop of a probe cycle, or a step of a
 // device dialogue) and reports every outcome of a setup run.
 class Sequencer {
 public:
@@ -32,10 +32,10 @@ public:
     // window unlocked (the dialogue keeps listening all the same).
     static constexpr int kStallTicks = 10;
 
-    explicit Sequencer(Form1& form)
-        : f(form) {}
+    explicit Sequencer(SetupController& controller)
+        : m_controller(controller) {}
 
-    // Timer1's tick.
+    // tickTimer's tick.
     void tick();
     // The end of a successful dialogue: stop, report, unlock, the route's own
     // clean-up, then offer the sign test.
@@ -50,7 +50,7 @@ private:
     // A message box of the tick's own; no tick runs while it is open.
     int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon,
                 const QString& title);
-    void launchArpDelete();
+    void releaseNeighbourEntry();
     // Where the running dialogue stands.
     struct Position {
         Long timerState = -1;
@@ -62,7 +62,7 @@ private:
     // Counts dialogue ticks that made no progress; reports the stall once.
     void watchProgress(const Position& before);
 
-    Form1& f;
+    SetupController& m_controller;
     bool m_boxOpen = false;
     int m_stalledTicks = 0;
 };

@@ -1,28 +1,28 @@
 #include "setup/SetupCommand.h"
 
-#include "setup/Form1.h"
 #include "setup/Sequencer.h"
+#include "setup/SetupController.h"
 
 namespace {
-template <std::size_t N> std::array<QString, N> texts(const Form1& f, int array) {
+template <std::size_t N> std::array<QString, N> texts(const SetupController& controller, int array) {
     std::array<QString, N> out;
     for (std::size_t i = 0; i < N; ++i)
-        out[i] = f.field({array, static_cast<int>(i)}).text();
+        out[i] = controller.field({array, static_cast<int>(i)}).text();
     return out;
 }
 } // namespace
 
 void SetupCommand::run() {
     try {
-        f.ui.status->setSimpleText(kInProcess);
+        m_controller.ports.status->setSimpleText(kInProcess);
         // A dialogue abandoned by this new run leaves no entry behind.
-        f.releaseLeftoverEntry();
-        f.m.mMacAddress.clear();
-        f.m.mIPAddress.clear();
-        f.m.mGateway.clear();
-        f.m.mSubnetMask.clear();
-        f.m.mHostBits = 8;
-        f.reachingAt(QString());
+        m_controller.releaseLeftoverEntry();
+        m_controller.run.mac.clear();
+        m_controller.run.ip.clear();
+        m_controller.run.gateway.clear();
+        m_controller.run.mask.clear();
+        m_controller.run.hostBits = 8;
+        m_controller.reachingAt(QString());
 
         if (!checksPass())
             return;
@@ -30,40 +30,40 @@ void SetupCommand::run() {
         // An adaptor that already has an address is reached there: the same
         // checks, but its identity is made sure of first, and the new address
         // is free unless it is the one the adaptor has.
-        const QString current = f.currentAddressFor(f.m.mMacAddress);
+        const QString current = m_controller.currentAddressFor(m_controller.run.mac);
         if (!current.isEmpty()) {
-            if (AddressRules::MacFamily(f.m.mMacAddress) == AddressRules::kUnknownFamily) {
-                f.ui.status->setSimpleText(kFamilyMessage);
+            if (AddressRules::macFamily(m_controller.run.mac) == AddressRules::kUnknownFamily) {
+                m_controller.ports.status->setSimpleText(kFamilyMessage);
                 return;
             }
-            f.lockWindow();
-            if (!f.identityPasses(current))
+            m_controller.lockWindow();
+            if (!m_controller.identityPasses(current))
                 return;
-            if (current != f.m.mIPAddress && !preCheckPasses())
+            if (current != m_controller.run.ip && !preCheckPasses())
                 return;
-            f.Readdress(current);
+            m_controller.readdress(current);
             return;
         }
 
-        f.lockWindow();
+        m_controller.lockWindow();
         if (!preCheckPasses())
             return;
 
-        switch (AddressRules::MacFamily(f.m.mMacAddress)) {
+        switch (AddressRules::macFamily(m_controller.run.mac)) {
         case AddressRules::kBroadcastFamily:
-            f.SetBroadcastIP();
+            m_controller.assignByDatagram();
             break;
         case AddressRules::kArpFamily:
-            f.SetIPAddr();
+            m_controller.assignByNeighbourEntry();
             break;
         default:
-            f.ui.status->setSimpleText(kFamilyMessage);
-            f.unlockWindow();
+            m_controller.ports.status->setSimpleText(kFamilyMessage);
+            m_controller.unlockWindow();
             break;
         }
     } catch (const RunTimeError& e) {
-        f.ui.status->setSimpleText(e.report(QStringLiteral(" (SetupIP)")));
-        f.unlockWindow();
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetupIP)")));
+        m_controller.unlockWindow();
     }
 }
 
@@ -71,20 +71,20 @@ std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRul
                                                                 const AddressRules::QuadTexts& ip,
                                                                 const AddressRules::QuadTexts& mask,
                                                                 const AddressRules::QuadTexts& gateway,
-                                                                RunState& m) {
+                                                                RunState& run) {
     using namespace AddressRules;
-    if (!CheckMacAddress(mac, m.mMacAddress))
+    if (!checkMac(mac, run.mac))
         return Refusal{QStringLiteral("mac"), kMacMessage, {}};
-    if (!CheckIPAddress(ip, m.mIPAddress))
+    if (!checkIp(ip, run.ip))
         return Refusal{QStringLiteral("ip"), kIpMessage, {}};
-    if (!CheckGateway(gateway, mask, m.mGateway, m.mSubnetMask, m.mHostBits))
+    if (!checkGateway(gateway, mask, run.gateway, run.mask, run.hostBits))
         return Refusal{QStringLiteral("gateway"), kGatewayMessage, {}};
-    if (!CheckSubnetMask(mask))
+    if (!checkMask(mask))
         return Refusal{QStringLiteral("mask"), kMaskMessage, {}};
     // Well formed, each value alone; together they must make a network the
     // adaptor can work on, or the run would end "successful" with the sign
     // unreachable.
-    if (const auto wrong = SenseCheck(ip, mask, gateway)) {
+    if (const auto wrong = senseCheck(ip, mask, gateway)) {
         switch (wrong->field) {
         case SenseRefusal::Field::Ip:
             return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text,
@@ -98,7 +98,7 @@ std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRul
         }
     }
     // The setup menu is told the mask's true host bits, not only 8, 16 or 24.
-    m.mHostBits = *hostBitsOf(mask);
+    run.hostBits = *hostBitsOf(mask);
     return std::nullopt;
 }
 
@@ -110,26 +110,27 @@ bool SetupCommand::isRefusal(const QString& status) {
 }
 
 bool SetupCommand::preCheckPasses() {
-    f.progress().enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
-    f.m.mPingCount = 0;
-    f.waitUntil([this] { return ProbeTarget() != kFalse; });
+    m_controller.progress().enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
+    m_controller.run.probesSent = 0;
+    m_controller.waitUntil([this] { return pollPreCheck(); });
     // An answering address has already been reported by the sequencer.
-    return f.m.mPingResult != 0;
+    return m_controller.run.probeResult != 0;
 }
 
 bool SetupCommand::checksPass() {
-    const auto failure = firstFailure(texts<6>(f, 1), texts<4>(f, 2), texts<4>(f, 3), texts<4>(f, 4), f.m);
+    const auto failure = firstFailure(texts<6>(m_controller, 1), texts<4>(m_controller, 2),
+                                      texts<4>(m_controller, 3), texts<4>(m_controller, 4), m_controller.run);
     if (failure)
-        f.ui.status->setSimpleText(failure->status);
+        m_controller.ports.status->setSimpleText(failure->status);
     return !failure;
 }
 
-Flag SetupCommand::ProbeTarget() {
-    if (f.m.mPingCount == 0) {
-        f.m.mTimerState = RunState::kProbe;
-        f.m.mProbeMode = RunState::kPreCheck;
-        f.m.mProbeDone = kFalse;
-        f.ui.Timer1->setEnabled(true);
+bool SetupCommand::pollPreCheck() {
+    if (m_controller.run.probesSent == 0) {
+        m_controller.run.phase = RunState::kProbe;
+        m_controller.run.probeCycle = RunState::kPreCheck;
+        m_controller.run.probeCycleDone = false;
+        m_controller.ports.tickTimer->setEnabled(true);
     }
-    return f.m.mProbeDone;
+    return m_controller.run.probeCycleDone;
 }

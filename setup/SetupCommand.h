@@ -7,7 +7,7 @@
 
 #include <optional>
 
-class Form1;
+class SetupController;
 
 // The Setup command: checks the typed addresses, locks the window, waits for
 // the pre-check to find the address silent, and hands over to the route of
@@ -26,8 +26,8 @@ public:
     inline static const QString kFamilyMessage =
         QStringLiteral("MAC address should be started with 00-20-4a or 00-80-a3");
 
-    explicit SetupCommand(Form1& form)
-        : f(form) {}
+    explicit SetupCommand(SetupController& controller)
+        : m_controller(controller) {}
 
     // Why the typed values were refused: the value's name ("mac", "ip",
     // "mask", "gateway"), the status text the window shows, and, for values
@@ -44,14 +44,14 @@ public:
     // Nothing when the values may be used.
     [[nodiscard]] static std::optional<Refusal>
     firstFailure(const AddressRules::MacTexts& mac, const AddressRules::QuadTexts& ip,
-                 const AddressRules::QuadTexts& mask, const AddressRules::QuadTexts& gateway, RunState& m);
+                 const AddressRules::QuadTexts& mask, const AddressRules::QuadTexts& gateway, RunState& run);
     // Whether a status text is one of the checks' refusals.
     [[nodiscard]] static bool isRefusal(const QString& status);
 
-    // SetupIP's Click.
+    // setupButton's Click.
     void run();
-    // Arms the pre-check until its first probe has been counted; answers mProbeDone.
-    [[nodiscard]] Flag ProbeTarget();
+    // Arms the pre-check until its first probe has been counted; answers probeCycleDone.
+    [[nodiscard]] bool pollPreCheck();
 
 private:
     // The four checks in their fixed order; false after showing the message of the first that fails.
@@ -59,5 +59,5 @@ private:
     // Waits for the pre-check's probe cycle; false when the address answered,
     // which the sequencer has reported.
     bool preCheckPasses();
-    Form1& f;
+    SetupController& m_controller;
 };

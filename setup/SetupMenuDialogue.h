@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class Form1;
+class SetupController;
 
 // The dialogue of the broadcast route: the adaptor's numbered setup menu. On
 // each tick one item is typed: wake the menu, the server settings (address
@@ -10,8 +10,8 @@ class Form1;
 // then save.
 class SetupMenuDialogue {
 public:
-    explicit SetupMenuDialogue(Form1& form)
-        : f(form) {}
+    explicit SetupMenuDialogue(SetupController& controller)
+        : m_controller(controller) {}
     void step();
 
 private:
@@ -20,5 +20,5 @@ private:
     // Extends the transcript with the latest chunk.
     void append();
     void send(const QString& text);
-    Form1& f;
+    SetupController& m_controller;
 };

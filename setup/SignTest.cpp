@@ -1,34 +1,34 @@
 #include "setup/SignTest.h"
 
-#include "setup/Form1.h"
+#include "setup/SetupController.h"
 #include "signtest/SignMessages.h"
 
-void SignTest::SendTest() {
-    SocketControl& ws = *f.ui.wsTest;
-    f.progress().enter(RunProgress::Stage::SignTest);
+void SignTest::send() {
+    SocketControl& ws = *m_controller.ports.signSocket;
+    m_controller.progress().enter(RunProgress::Stage::SignTest);
     try {
         if (ws.state() != SocketControl::Closed)
             ws.close();
-        f.m.mTestSent = kFalse;
+        m_controller.run.signMessagesHandedOver = false;
         ws.setProtocol(SocketControl::Tcp);
-        ws.setRemoteHost(f.adaptorAddress());
+        ws.setRemoteHost(m_controller.adaptorAddress());
         ws.setRemotePort(kSignPort);
         ws.connect();
-        f.waitForConnection(ws);
-        f.ui.Text5->setText(QStringLiteral("Connected"));
+        m_controller.waitForConnection(ws);
+        m_controller.ports.transcriptBox->setText(QStringLiteral("Connected"));
         ws.sendData(SignMessages::first());
         ws.sendData(SignMessages::second());
-        f.m.mTestSent = kTrue;
+        m_controller.run.signMessagesHandedOver = true;
     } catch (const RunTimeError& e) {
-        f.ui.status->setSimpleText(e.report(QStringLiteral(" (SendTest)")));
-        f.unlockWindow();
+        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SendTest)")));
+        m_controller.unlockWindow();
     }
 }
 
-void SignTest::SendComplete() {
-    if (f.m.mTestSent == kFalse)
+void SignTest::messagesSent() {
+    if (!m_controller.run.signMessagesHandedOver)
         return;
-    f.ui.wsTest->close();
-    f.ui.status->setSimpleText(QString());
-    f.progress().ended(kHandedOver);
+    m_controller.ports.signSocket->close();
+    m_controller.ports.status->setSimpleText(QString());
+    m_controller.progress().ended(kHandedOver);
 }

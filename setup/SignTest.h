@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class Form1;
+class SetupController;
 
 // Puts the test text on the sign: connects to the sign's port at the new
 // address (or, for an adaptor reached at the address it had and not yet power
@@ -14,12 +14,12 @@ public:
     // The run's result once the sign has its messages (the status bar is emptied).
     inline static const QString kHandedOver = QStringLiteral("the test messages were handed to the sign");
 
-    explicit SignTest(Form1& form)
-        : f(form) {}
-    void SendTest();
-    // wsTest's SendComplete.
-    void SendComplete();
+    explicit SignTest(SetupController& controller)
+        : m_controller(controller) {}
+    void send();
+    // signSocket's SendComplete.
+    void messagesSent();
 
 private:
-    Form1& f;
+    SetupController& m_controller;
 };

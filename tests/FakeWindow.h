@@ -5,7 +5,7 @@
 // the status text, without a display and without waiting for real time.
 
 #include "setup/AdaptorFinder.h"
-#include "setup/Form1.h"
+#include "setup/SetupController.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -178,7 +178,7 @@ private:
 // n-th probe (1-based) since the test began.
 class FakeProbe : public EchoProbe {
 public:
-    bool SocketsInitialize() override {
+    bool start() override {
         ++initializations;
         if (initFailures > 0) {
             --initFailures;
@@ -187,17 +187,17 @@ public:
         ++open;
         return true;
     }
-    Long Ping(const QString& address, const QString& data, EchoReply& reply) override {
+    Long ping(const QString& address, const QString& data, EchoReply& reply) override {
         pinged << address;
         payloads << data;
         reply.status = answer ? answer(pinged.size()) : 1;
         return reply.status;
     }
-    bool SocketsCleanup() override {
+    bool stop() override {
         --open;
         return cleanupOk;
     }
-    Long ArpProbe(const QString& address) override {
+    Long arpProbe(const QString& address) override {
         arped << address;
         return arpAnswer ? arpAnswer(arped.size()) : 1;
     }
@@ -290,37 +290,37 @@ public:
 
     // A real echo probe may stand in for the scripted one (inside a namespace).
     explicit FakeWindow(EchoProbe* realProbe = nullptr)
-        : SetupIP(*this, kSetupFocus)
-        , cmdExit(*this, kExitFocus)
-        , Text5(*this, -1)
+        : setupButton(*this, kSetupFocus)
+        , exitButton(*this, kExitFocus)
+        , transcriptBox(*this, -1)
         , pump(*this) {
-        Form1Ports p;
+        SetupPorts p;
         for (int i = 0; i < EntryFields::kFieldCount; ++i) {
             fields.push_back(std::make_unique<FakeTextBox>(*this, i));
             p.fields[i] = fields.back().get();
         }
-        Text5.fill(QStringLiteral("Text5"));
-        p.Text5 = &Text5;
+        transcriptBox.fill(QStringLiteral("Text5"));
+        p.transcriptBox = &transcriptBox;
         p.status = &status;
-        p.SetupIP = &SetupIP;
-        p.cmdExit = &cmdExit;
-        p.Timer1 = &timer;
+        p.setupButton = &setupButton;
+        p.exitButton = &exitButton;
+        p.tickTimer = &timer;
         p.pointer = &pointer;
         p.messageBox = &messageBox;
         p.pump = &pump;
         p.frame = &frame;
-        for (FakeSocket* s : {&wsClient, &wsMenuTelnet, &wsBroadcast, &wsTest})
+        for (FakeSocket* s : {&commandLineSocket, &setupMenuSocket, &datagramSocket, &signSocket})
             s->events = &pump.events;
-        p.wsClient = &wsClient;
+        p.commandLineSocket = &commandLineSocket;
 
-        p.wsMenuTelnet = &wsMenuTelnet;
-        p.wsBroadcast = &wsBroadcast;
-        p.wsTest = &wsTest;
+        p.setupMenuSocket = &setupMenuSocket;
+        p.datagramSocket = &datagramSocket;
+        p.signSocket = &signSocket;
         p.probe = realProbe ? realProbe : &probe;
 
         p.host = &host;
-        form = std::make_unique<Form1>(p);
-        form->Form_Load();
+        controller = std::make_unique<SetupController>(p);
+        controller->load();
         // The layout's initial texts.
         for (int i = 0; i < 4; ++i) {
             field(3, i).fill(i < 3 ? QStringLiteral("255") : QStringLiteral("0"));
@@ -344,48 +344,49 @@ public:
             field(array, i).fill(octets.at(i));
     }
 
-    // One tick of Timer1, as the event loop would deliver it.
+    // One tick of tickTimer, as the event loop would deliver it.
     void tick() {
         ++ticks;
         if (auto it = atTick.find(ticks); it != atTick.end())
             it->second();
-        form->Timer1_Timer();
+        controller->tick();
     }
 
     // The adaptor sends a chunk on the command-line or the setup-menu connection.
     void clientSends(const QString& chunk) {
-        wsClient.pending += chunk;
-        form->wsClient_DataArrival();
+        commandLineSocket.pending += chunk;
+        controller->commandLineDataArrived();
     }
     void menuSends(const QString& chunk) {
-        wsMenuTelnet.pending += chunk;
-        form->wsMenuTelnet_DataArrival();
+        setupMenuSocket.pending += chunk;
+        controller->setupMenuDataArrived();
     }
 
     [[nodiscard]] bool locked() const {
 
-        return pointer.pointer() == MousePointer::Hourglass && !SetupIP.enabled() && !cmdExit.enabled();
+        return pointer.pointer() == MousePointer::Hourglass && !setupButton.enabled() &&
+               !exitButton.enabled();
     }
     [[nodiscard]] bool idle() const {
-        return pointer.pointer() == MousePointer::Default && SetupIP.enabled() && cmdExit.enabled();
+        return pointer.pointer() == MousePointer::Default && setupButton.enabled() && exitButton.enabled();
     }
 
     void moveFocus(int to);
 
     std::vector<std::unique_ptr<FakeTextBox>> fields;
-    FakeButton SetupIP;
-    FakeButton cmdExit;
-    FakeTextBox Text5;
+    FakeButton setupButton;
+    FakeButton exitButton;
+    FakeTextBox transcriptBox;
     FakeStatus status;
     FakeTimer timer;
     FakePointer pointer;
     FakeMessageBox messageBox;
     FakePump pump;
     FakeFrame frame;
-    FakeSocket wsClient, wsMenuTelnet, wsBroadcast, wsTest;
+    FakeSocket commandLineSocket, setupMenuSocket, datagramSocket, signSocket;
     FakeProbe probe;
     FakeHost host;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<SetupController> controller;
 
     int ticks = 0;
     int focus = kNoFocus;
@@ -397,7 +398,7 @@ inline void FakeTextBox::setText(const QString& text) {
         return;
     m_text = text;
     if (m_position >= 0)
-        m_window.form->Text_Change(EntryFields::idAt(m_position));
+        m_window.controller->fieldChanged(EntryFields::idAt(m_position));
 }
 
 inline void FakeTextBox::setFocus() {
@@ -414,9 +415,9 @@ inline void FakeWindow::moveFocus(int to) {
     const int from = focus;
     focus = to;
     if (from >= 0 && from < EntryFields::kFieldCount)
-        form->Text_LostFocus(EntryFields::idAt(from));
+        controller->fieldLeft(EntryFields::idAt(from));
     if (to >= 0 && to < EntryFields::kFieldCount)
-        form->Text_GotFocus(EntryFields::idAt(to));
+        controller->fieldFocused(EntryFields::idAt(to));
 }
 
 inline void FakePump::waitUntil(const std::function<bool()>& done) {

@@ -4,7 +4,7 @@
 // widgets under the offscreen platform.
 
 #include "FakeWindow.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "app/WindowBinding.h"
 
 #include <QApplication>
@@ -22,7 +22,7 @@ struct WindowFixture {
     // With FakeNetwork every service not given is a fake, so that nothing can
     // leave this machine; RealNetwork is for tests inside their own namespaces.
     explicit WindowFixture(WindowServices services = {}, Network network = FakeNetwork)
-        : window(std::make_unique<Form1Window>())
+        : window(std::make_unique<MainWindow>())
         , binding(std::make_unique<WindowBinding>(*window, withFakes(services, network))) {
         window->show();
         window->activateWindow();
@@ -34,14 +34,14 @@ struct WindowFixture {
         QWidget* w = QApplication::focusWidget();
         return w ? w->objectName() : QString();
     }
-    [[nodiscard]] QString status() const { return binding->form().ui.status->simpleText(); }
+    [[nodiscard]] QString status() const { return binding->controller().ports.status->simpleText(); }
     // Sets a field's text as the layout or an earlier edit left it, without raising Change.
     void preset(const QString& name, const QString& text) const {
         QLineEdit* e = edit(name);
         const QSignalBlocker block(e);
         e->setText(text);
     }
-    void presetStatus(const QString& text) const { binding->form().ui.status->setSimpleText(text); }
+    void presetStatus(const QString& text) const { binding->controller().ports.status->setSimpleText(text); }
     // Puts the focus into a field as a click would, then types each key into
     // whichever widget has the focus by then. A leading "^" puts the caret at
     // the start of the field first.
@@ -69,8 +69,8 @@ struct WindowFixture {
             return s;
         }
         for (auto [given, fake] :
-             {std::pair{&s.wsClient, &fakeClient}, std::pair{&s.wsMenuTelnet, &fakeMenu},
-              std::pair{&s.wsBroadcast, &fakeBroadcast}, std::pair{&s.wsTest, &fakeTest}}) {
+             {std::pair{&s.commandLineSocket, &fakeClient}, std::pair{&s.setupMenuSocket, &fakeMenu},
+              std::pair{&s.datagramSocket, &fakeBroadcast}, std::pair{&s.signSocket, &fakeTest}}) {
             if (!*given)
                 *given = fake;
         }
@@ -87,7 +87,7 @@ struct WindowFixture {
     FakeProbe fakeProbe;
     FakeHost fakeHost;
     FakeFinder fakeFinder;
-    std::unique_ptr<Form1Window> window;
+    std::unique_ptr<MainWindow> window;
     std::unique_ptr<WindowBinding> binding;
     bool ready = false;
 };

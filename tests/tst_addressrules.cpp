@@ -82,7 +82,7 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(QString, after);
         QString member = before;
-        QCOMPARE(CheckMacAddress(mac(fields), member), ok);
+        QCOMPARE(checkMac(mac(fields), member), ok);
         QCOMPARE(member, after);
     }
 
@@ -106,7 +106,7 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(QString, joined);
         QString member;
-        QCOMPARE(CheckIPAddress(quad(fields), member), ok);
+        QCOMPARE(checkIp(quad(fields), member), ok);
         QCOMPARE(member, joined);
     }
 
@@ -163,7 +163,7 @@ private slots:
         QString g;
         QString m;
         Integer bits = 99; // stands for whatever the Setup command left there
-        QCOMPARE(CheckGateway(quad(gateway), quad(mask), g, m, bits), ok);
+        QCOMPARE(AddressRules::checkGateway(quad(gateway), quad(mask), g, m, bits), ok);
         QCOMPARE(g, joinedGateway);
         QCOMPARE(m, joinedMask);
         QCOMPARE(int(bits), hostBits);
@@ -182,7 +182,7 @@ private slots:
     void checkSubnetMask() {
         QFETCH(QString, mask);
         QFETCH(bool, ok);
-        QCOMPARE(CheckSubnetMask(quad(mask)), ok);
+        QCOMPARE(checkMask(quad(mask)), ok);
     }
 
     // Catches a family test that is not exact (case, position) or that looks
@@ -199,7 +199,7 @@ private slots:
     void macFamily() {
         QFETCH(QString, member);
         QFETCH(int, family);
-        QCOMPARE(int(MacFamily(member)), family);
+        QCOMPARE(int(AddressRules::macFamily(member)), family);
     }
 };
 

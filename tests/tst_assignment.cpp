@@ -83,22 +83,22 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-20-4a-1b-2C-3d", "192.168.1.20");
         w.probe.answer = adaptorAnswersFrom(4);
-        w.wsBroadcast.setState(SocketControl::Open); // left open by something earlier
-        w.form->SetupIP_Click();
-        QCOMPARE(w.wsBroadcast.sent.size(), 1);
-        QCOMPARE(w.wsBroadcast.sent[0].toLatin1().mid(14).toHex(), QByteArray("2c3dc0a80114"));
-        QCOMPARE(w.wsBroadcast.protocol, SocketControl::Udp);
-        QCOMPARE(w.wsBroadcast.host, QStringLiteral("255.255.255.255"));
-        QCOMPARE(w.wsBroadcast.port, 30718);
-        QCOMPARE(w.wsBroadcast.state(), int(SocketControl::Closed));
+        w.datagramSocket.setState(SocketControl::Open); // left open by something earlier
+        w.controller->setupClicked();
+        QCOMPARE(w.datagramSocket.sent.size(), 1);
+        QCOMPARE(w.datagramSocket.sent[0].toLatin1().mid(14).toHex(), QByteArray("2c3dc0a80114"));
+        QCOMPARE(w.datagramSocket.protocol, SocketControl::Udp);
+        QCOMPARE(w.datagramSocket.host, QStringLiteral("255.255.255.255"));
+        QCOMPARE(w.datagramSocket.port, 30718);
+        QCOMPARE(w.datagramSocket.state(), int(SocketControl::Closed));
         // Pre-check: ticks 1-4; the adaptor answers on tick 5, the cycle stops on tick 6.
         QCOMPARE(w.ticks, 6);
-        QCOMPARE(w.wsMenuTelnet.connects, 1);
-        QCOMPARE(w.wsMenuTelnet.host, QStringLiteral("192.168.1.20"));
-        QCOMPARE(w.wsMenuTelnet.port, 9999);
-        QCOMPARE(w.form->m.mTimerState, RunState::kSetupMenu);
-        QCOMPARE(w.form->m.mState, 0);
-        QCOMPARE(int(w.form->m.mMenuCount), 0);
+        QCOMPARE(w.setupMenuSocket.connects, 1);
+        QCOMPARE(w.setupMenuSocket.host, QStringLiteral("192.168.1.20"));
+        QCOMPARE(w.setupMenuSocket.port, 9999);
+        QCOMPARE(w.controller->run.phase, RunState::kSetupMenu);
+        QCOMPARE(w.controller->run.dialogueStep, 0);
+        QCOMPARE(int(w.controller->run.menuChunkCount), 0);
         QVERIFY(w.timer.enabled());
         QVERIFY(w.locked());
     }
@@ -107,11 +107,11 @@ private slots:
     void broadcastSendFailureIgnored() {
         FakeWindow w;
         w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
-        w.wsBroadcast.failSend = true;
-        w.form->SetupIP_Click();
+        w.datagramSocket.failSend = true;
+        w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
         QCOMPARE(w.host.launched, QStringList({"arp -d 192.168.1.20"}));
-        QCOMPARE(w.wsMenuTelnet.connects, 0);
+        QCOMPARE(w.setupMenuSocket.connects, 0);
         QVERIFY(w.idle());
     }
 
@@ -121,10 +121,10 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
         w.atTick[2] = [&] { w.field(2, 3).fill(QString()); };
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(), QStringLiteral("13 - Type mismatch (SetBroadcastIP, 2,0)"));
         QVERIFY(w.idle());
-        QCOMPARE(w.wsBroadcast.sent.size(), 0);
+        QCOMPARE(w.datagramSocket.sent.size(), 0);
     }
 
     // Catches a wrong host command line, a connection made to a silent adaptor,
@@ -158,18 +158,18 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-DD", "201.23.12.82");
         w.probe.answer = adaptorAnswersFrom(answersFrom);
-        w.wsClient.connectOutcome = connectOutcome;
-        w.form->SetupIP_Click();
+        w.commandLineSocket.connectOutcome = connectOutcome;
+        w.controller->setupClicked();
         QCOMPARE(w.host.launched, launched);
         QCOMPARE(w.status.simpleText(), status);
-        QCOMPARE(w.form->m.mTimerState, timerState);
+        QCOMPARE(w.controller->run.phase, timerState);
         QCOMPARE(w.idle(), unlocked);
-        QCOMPARE(w.wsClient.connects, answersFrom ? 1 : 0);
+        QCOMPARE(w.commandLineSocket.connects, answersFrom ? 1 : 0);
         if (connectOutcome == SocketControl::Connected) {
-            QCOMPARE(w.Text5.text(), QStringLiteral("Connected"));
-            QCOMPARE(w.wsClient.host, QStringLiteral("201.23.12.82"));
-            QCOMPARE(w.wsClient.port, 23);
-            QCOMPARE(int(w.form->m.mCounter), 0);
+            QCOMPARE(w.transcriptBox.text(), QStringLiteral("Connected"));
+            QCOMPARE(w.commandLineSocket.host, QStringLiteral("201.23.12.82"));
+            QCOMPARE(w.commandLineSocket.port, 23);
+            QCOMPARE(int(w.controller->run.counter), 0);
             QVERIFY(w.timer.enabled());
         }
     }
@@ -179,11 +179,11 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
         w.probe.answer = adaptorAnswersFrom(4);
-        w.wsClient.setState(SocketControl::Connected);
-        w.wsClient.connectOutcome = SocketControl::Connected;
-        w.form->SetupIP_Click();
-        QCOMPARE(w.wsClient.closes, 1);
-        QCOMPARE(w.wsClient.connects, 1);
+        w.commandLineSocket.setState(SocketControl::Connected);
+        w.commandLineSocket.connectOutcome = SocketControl::Connected;
+        w.controller->setupClicked();
+        QCOMPARE(w.commandLineSocket.closes, 1);
+        QCOMPARE(w.commandLineSocket.connects, 1);
     }
 
     // Catches a host command that cannot be started being ignored, which would
@@ -192,7 +192,7 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
         w.host.fail = true;
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(),
                  QStringLiteral("1005 - Command could not be started (SetIPAddr, 2,0)"));
         QCOMPARE(w.probe.pinged.size(), 3); // the pre-check only

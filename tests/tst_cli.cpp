@@ -158,7 +158,8 @@ private slots:
             // Names the option and the value as given.
             const QString option = why.startsWith(QLatin1String("--mac")) ? "mac" : "ip";
             QCOMPARE(field, option);
-            QVERIFY2(why.startsWith("--" + option + " " + (option == "mac" ? mac : ip) + ": "), qPrintable(why));
+            QVERIFY2(why.startsWith("--" + option + " " + (option == "mac" ? mac : ip) + ": "),
+                     qPrintable(why));
             return;
         }
         QStringList got(r->mac.begin(), r->mac.end());
@@ -195,8 +196,7 @@ private slots:
         NetnsHarness h(88);
         NETNS_REQUIRE(h);
         h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
-        SimulatorProcess sim(h, dashed(mac),
-                             misbehave.isEmpty() ? QStringList() : QStringList{misbehave});
+        SimulatorProcess sim(h, dashed(mac), misbehave.isEmpty() ? QStringList() : QStringList{misbehave});
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
         const QString gateway = QStringLiteral("10.77.88.254");
@@ -214,12 +214,12 @@ private slots:
         int status = -1;
         {
             CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
-            run.form().ui.Timer1->setInterval(150);
+            run.controller().ports.tickTimer->setInterval(150);
             // Ctrl-C once the adaptor has taken the password.
             QTimer watch;
             QObject::connect(&watch, &QTimer::timeout, [&] {
-                const RunState& m = run.form().m;
-                if (m.mTimerState == RunState::kCommandLine && m.mState >= 3) {
+                const RunState& m = run.controller().run;
+                if (m.phase == RunState::kCommandLine && m.dialogueStep >= 3) {
                     watch.stop();
                     run.interrupt();
                 }
@@ -267,15 +267,20 @@ private slots:
 
     void checkBeforeSetup_data() {
         QTest::addColumn<QString>("mac");
-        QTest::addColumn<QString>("at");   // the simulated adaptor's own address, "" for none, "none" for no adaptor
-        QTest::addColumn<QString>("ip");   // "device": the device namespace's own address
+        QTest::addColumn<QString>(
+            "at"); // the simulated adaptor's own address, "" for none, "none" for no adaptor
+        QTest::addColumn<QString>("ip"); // "device": the device namespace's own address
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QString>("state");
-        QTest::newRow("ok_free_address") << kFamily2Mac << "" << "10.77.88.50" << 0 << "to-assign";
-        QTest::newRow("ok_adaptor_in_place") << kFamily1Mac << "10.77.88.50/24" << "10.77.88.50" << 0 << "in-place";
+        QTest::newRow("ok_free_address") << kFamily2Mac << ""
+                                         << "10.77.88.50" << 0 << "to-assign";
+        QTest::newRow("ok_adaptor_in_place") << kFamily1Mac << "10.77.88.50/24"
+                                             << "10.77.88.50" << 0 << "in-place";
         // No simulator: the device's own interface, another MAC, holds the address.
-        QTest::newRow("error_address_taken") << kFamily2Mac << "none" << "device" << 1 << "taken";
-        QTest::newRow("error_off_segment") << kFamily2Mac << "" << "10.78.88.50" << 2 << "refused";
+        QTest::newRow("error_address_taken") << kFamily2Mac << "none"
+                                             << "device" << 1 << "taken";
+        QTest::newRow("error_off_segment") << kFamily2Mac << ""
+                                           << "10.78.88.50" << 2 << "refused";
     }
     // Catches a check that sends anything but ARP, takes another device's
     // address for free or the adaptor's own for taken, or gives a script a
@@ -290,9 +295,9 @@ private slots:
         NETNS_REQUIRE(h);
         std::unique_ptr<SimulatorProcess> sim;
         if (at != QLatin1String("none")) {
-            sim = std::make_unique<SimulatorProcess>(h.deviceNs(), h.deviceInterface(), dashed(mac), QStringList(),
-                                                     SimulatorProcess::TestsGroup,
-                                                     at.isEmpty() ? QStringList() : QStringList{"--address", at});
+            sim = std::make_unique<SimulatorProcess>(
+                h.deviceNs(), h.deviceInterface(), dashed(mac), QStringList(), SimulatorProcess::TestsGroup,
+                at.isEmpty() ? QStringList() : QStringList{"--address", at});
             QVERIFY2(sim->ready(), "the simulator did not start");
         }
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
@@ -301,8 +306,8 @@ private slots:
         for (const QString& dryRun : {QStringLiteral("--check"), QStringLiteral("--dry-run")}) {
             QProcess cli;
             cli.start(QStringLiteral(NETRIKA_CLI),
-                      {"setup", dryRun, "--json", "--mac", mac, "--ip", ip, "--mask", "255.255.255.0", "--gateway",
-                       ip.section('.', 0, 2) + ".254"});
+                      {"setup", dryRun, "--json", "--mac", mac, "--ip", ip, "--mask", "255.255.255.0",
+                       "--gateway", ip.section('.', 0, 2) + ".254"});
             QString out, err;
             QCOMPARE(finishProcess(cli, 20000, out, err), exitStatus);
             const QJsonObject e = QJsonDocument::fromJson(out.toUtf8()).object();
@@ -328,8 +333,9 @@ private slots:
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
         QProcess cli;
-        cli.start(QStringLiteral(NETRIKA_CLI), {"setup", "--mac", kFamily1Mac, "--ip", "10.77.88.50", "--mask",
-                                                "255.255.255.192", "--gateway", "10.77.88.62", "--tick-ms", "150"});
+        cli.start(QStringLiteral(NETRIKA_CLI),
+                  {"setup", "--mac", kFamily1Mac, "--ip", "10.77.88.50", "--mask", "255.255.255.192",
+                   "--gateway", "10.77.88.62", "--tick-ms", "150"});
         QString out, err;
         QCOMPARE(finishProcess(cli, 60000, out, err), 0);
         QByteArray menu = SimulatorProcess::setupMenuBytes("10.77.88.62");
@@ -354,7 +360,8 @@ private slots:
         SimulatorProcess sim(h, dashed(mac), {});
         QVERIFY2(sim.ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
-        const auto request = SetupRequest::from(mac, "10.77.88.50", "255.255.255.0", "10.77.88.254", true, nullptr);
+        const auto request =
+            SetupRequest::from(mac, "10.77.88.50", "255.255.255.0", "10.77.88.254", true, nullptr);
         QVERIFY(request);
         QTemporaryDir dir;
         const QString logPath = dir.filePath(QStringLiteral("run.log"));
@@ -364,7 +371,7 @@ private slots:
             CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
             run.setVerbose(true);
             QVERIFY(run.setLog(logPath, nullptr));
-            run.form().ui.Timer1->setInterval(150);
+            run.controller().ports.tickTimer->setInterval(150);
             QCOMPARE(run.run(), int(CliRun::Succeeded));
         }
         QTRY_COMPARE(sim.summary().value("signText").toString(), QStringLiteral("IP Test Successful"));
@@ -373,10 +380,10 @@ private slots:
         const QString logged = QString::fromUtf8(log.readAll());
         QVERIFY2(logged.contains(QStringLiteral("stage: the adaptor's dialogue")), qPrintable(logged));
         QVERIFY2(printed.contains(QStringLiteral("stage: the sign test")), qPrintable(printed));
-        const auto verbose = carried(
-            printed, QRegularExpression(QStringLiteral("^ *\\d+\\.\\d  (?<dir>[<>]) (?<port>\\d+) (?<text>.*)$")));
-        const auto file = carried(
-            logged, QRegularExpression(QStringLiteral("^ *\\d+\\.\\d{3} +(?<port>\\d+) (?<dir>[<>]) (?<text>.*)$")));
+        const auto verbose = carried(printed, QRegularExpression(QStringLiteral(
+                                                  "^ *\\d+\\.\\d  (?<dir>[<>]) (?<port>\\d+) (?<text>.*)$")));
+        const auto file = carried(logged, QRegularExpression(QStringLiteral(
+                                              "^ *\\d+\\.\\d{3} +(?<port>\\d+) (?<dir>[<>]) (?<text>.*)$")));
         std::map<QString, QByteArray> wire;
         const int dialoguePort = mac == kFamily2Mac ? 23 : 9999;
         for (const int port : {dialoguePort, 3001}) {
@@ -385,7 +392,8 @@ private slots:
                 wire[QStringLiteral("< %1").arg(port)] = sim.sent(port);
         }
         for (const QJsonValue& d : sim.summary().value("datagrams").toArray())
-            wire[QStringLiteral("> 30718")] += QByteArray::fromHex(d.toObject().value("hex").toString().toLatin1());
+            wire[QStringLiteral("> 30718")] +=
+                QByteArray::fromHex(d.toObject().value("hex").toString().toLatin1());
         QVERIFY(wire[QStringLiteral("< %1").arg(dialoguePort)].size() > 100);
         for (const auto& [key, bytes] : wire) {
             QCOMPARE(file.count(key), std::size_t(1));
@@ -415,7 +423,7 @@ private slots:
         {
             CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
             run.setOutput(CliRun::Output::Json, err);
-            run.form().ui.Timer1->setInterval(150);
+            run.controller().ports.tickTimer->setInterval(150);
             status = run.run();
         }
         QCOMPARE(status, int(CliRun::Succeeded));

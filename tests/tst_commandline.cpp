@@ -6,14 +6,14 @@
 namespace {
 // A command-line dialogue as the ARP route leaves it once connected.
 void startDialogue(FakeWindow& w) {
-    w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
-    w.form->m.mGateway = QStringLiteral("201.23.12.2");
-    w.form->m.mSubnetMask = QStringLiteral("255.255. 255.0");
-    w.wsClient.setState(SocketControl::Connected);
-    w.form->lockWindow();
-    w.form->m.mCounter = 0;
-    w.form->m.mTimerState = RunState::kCommandLine;
-    w.form->m.mState = 0;
+    w.controller->run.ip = QStringLiteral("201.23.12.82");
+    w.controller->run.gateway = QStringLiteral("201.23.12.2");
+    w.controller->run.mask = QStringLiteral("255.255. 255.0");
+    w.commandLineSocket.setState(SocketControl::Connected);
+    w.controller->lockWindow();
+    w.controller->run.counter = 0;
+    w.controller->run.phase = RunState::kCommandLine;
+    w.controller->run.dialogueStep = 0;
     w.timer.setEnabled(true);
 }
 } // namespace
@@ -33,22 +33,22 @@ private slots:
         for (const QString& p : prompts) {
             w.clientSends(QStringLiteral("banner\r\n") + p);
             w.tick();
-            states << w.form->m.mState;
+            states << w.controller->run.dialogueStep;
         }
         QCOMPARE(states, QList<Long>({1, 2, 3, 4, 5, 10, 14, 15, 16, 6, 7}));
-        QCOMPARE(w.wsClient.sent,
+        QCOMPARE(w.commandLineSocket.sent,
                  QStringList({"hello\n", "SET PRIVILEGED\n", "tundra\n", "CHANGE IPAddress 201.23.12.82\n",
                               "CHANGE Gateway 201.23.12.2\n", "CHANGE Subnet Mask 255.255. 255.0\n",
                               "CHANGE SPEED 9600\n", "CHANGE CHARSIZE 8\n", "CHANGE STOPBITS 1\n",
                               "CHANGE PARITY NONE\n", "Logout\n"}));
-        QVERIFY(!w.wsClient.sent.join(QString()).contains(QChar(13)));
+        QVERIFY(!w.commandLineSocket.sent.join(QString()).contains(QChar(13)));
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
         QCOMPARE(w.host.launched, QStringList({"arp -d 201.23.12.82"}));
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
         QCOMPARE(w.messageBox.shown[0].title, QStringLiteral("Test IP Address"));
-        QCOMPARE(w.wsClient.closes, 0); // the adaptor ends the connection itself
+        QCOMPARE(w.commandLineSocket.closes, 0); // the adaptor ends the connection itself
     }
 
     // Catches prompt windows one character off, or a case-insensitive match.
@@ -75,14 +75,14 @@ private slots:
         QFETCH(QString, shown);
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = state;
-        w.Text5.fill(QStringLiteral("before"));
+        w.controller->run.dialogueStep = state;
+        w.transcriptBox.fill(QStringLiteral("before"));
         w.clientSends(chunk);
-        w.Text5.fill(QStringLiteral("before"));
+        w.transcriptBox.fill(QStringLiteral("before"));
         w.tick();
-        QCOMPARE(w.wsClient.sent.size(), passes ? 1 : 0);
-        QCOMPARE(w.Text5.text(), passes ? shown : QStringLiteral("before"));
-        QCOMPARE(w.form->m.mState == state, !passes);
+        QCOMPARE(w.commandLineSocket.sent.size(), passes ? 1 : 0);
+        QCOMPARE(w.transcriptBox.text(), passes ? shown : QStringLiteral("before"));
+        QCOMPARE(w.controller->run.dialogueStep == state, !passes);
     }
 
     // Catches privileged steps that wait for new text: the same prompt still
@@ -90,13 +90,13 @@ private slots:
     void stalePromptPassesAgain() {
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = 3;
+        w.controller->run.dialogueStep = 3;
         w.clientSends(QStringLiteral("Local_1>> "));
         w.tick();
         w.tick();
         w.tick();
-        QCOMPARE(w.form->m.mState, 10);
-        QCOMPARE(w.wsClient.sent.size(), 3);
+        QCOMPARE(w.controller->run.dialogueStep, 10);
+        QCOMPARE(w.commandLineSocket.sent.size(), 3);
     }
 
     // Catches a step that reads before anything arrived without reporting it,
@@ -110,23 +110,23 @@ private slots:
         QVERIFY(w.timer.enabled());
         w.clientSends(QStringLiteral("Username> "));
         w.tick();
-        QCOMPARE(w.form->m.mState, 1);
+        QCOMPARE(w.controller->run.dialogueStep, 1);
     }
 
     // Catches a failed send that still advances the step, so a line would be skipped.
     void failedSendRepeatsLine() {
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = 3;
+        w.controller->run.dialogueStep = 3;
         w.clientSends(QStringLiteral("Local_1>> "));
-        w.wsClient.setState(SocketControl::Closed);
+        w.commandLineSocket.setState(SocketControl::Closed);
         w.tick();
         QCOMPARE(w.status.simpleText(),
                  QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)"));
-        QCOMPARE(w.form->m.mState, 3);
-        w.wsClient.setState(SocketControl::Connected);
+        QCOMPARE(w.controller->run.dialogueStep, 3);
+        w.commandLineSocket.setState(SocketControl::Connected);
         w.tick();
-        QCOMPARE(w.wsClient.sent, QStringList({"CHANGE IPAddress 201.23.12.82\n"}));
+        QCOMPARE(w.commandLineSocket.sent, QStringList({"CHANGE IPAddress 201.23.12.82\n"}));
     }
 
     // Catches a prompt that never comes leaving the window locked for good (a
@@ -134,7 +134,7 @@ private slots:
     void stalledPromptUnlocksOnce() {
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = 3;
+        w.controller->run.dialogueStep = 3;
         w.clientSends(QStringLiteral("Invalid password\r\nLocal_1> "));
         for (int t = 0; t < Sequencer::kStallTicks - 1; ++t)
             w.tick();
@@ -151,7 +151,7 @@ private slots:
         // The prompt comes after all: the dialogue goes on.
         w.clientSends(QStringLiteral("Local_1>> "));
         w.tick();
-        QCOMPARE(w.form->m.mState, 4);
+        QCOMPARE(w.controller->run.dialogueStep, 4);
     }
 
     // Catches a stall count that goes on from one step to the next, so that a
@@ -178,9 +178,10 @@ private slots:
             w.clientSends(p);
             w.tick();
             // The adaptor echoes the line: the prompt is no longer the latest chunk.
-            w.clientSends(QString(w.wsClient.sent.last()).replace(QChar(10), QStringLiteral("\r\n")));
+            w.clientSends(
+                QString(w.commandLineSocket.sent.last()).replace(QChar(10), QStringLiteral("\r\n")));
         }
-        QCOMPARE(w.wsClient.sent.size(), prompts.size());
+        QCOMPARE(w.commandLineSocket.sent.size(), prompts.size());
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
         QCOMPARE(
             int(w.status.history.filter(QStringLiteral("1008 - The adaptor has stopped answering")).size()),
@@ -192,12 +193,12 @@ private slots:
     void chunkBeforeResetIsNeverRead() {
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mCounter = 3;
+        w.controller->run.counter = 3;
         w.clientSends(QStringLiteral("Username> ")); // stored at index 3
-        w.form->m.mCounter = 0;                      // the route resets on connecting
+        w.controller->run.counter = 0;               // the route resets on connecting
         w.tick();
         QVERIFY(w.status.simpleText().startsWith(QStringLiteral("9 - ")));
-        QCOMPARE(w.wsClient.sent.size(), 0);
+        QCOMPARE(w.commandLineSocket.sent.size(), 0);
     }
 };
 

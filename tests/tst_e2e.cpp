@@ -26,7 +26,7 @@ struct Bench {
         box.answers = {MessageBox::Yes};
         f = std::make_unique<WindowFixture>(WindowServices{.messageBox = &box}, WindowFixture::RealNetwork);
         statuses = std::make_unique<QSignalSpy>(f->window->statusBar(), &QStatusBar::messageChanged);
-        f->binding->form().ui.Timer1->setInterval(tickMs);
+        f->binding->controller().ports.tickTimer->setInterval(tickMs);
     }
     [[nodiscard]] QString address(int host) const {
         return h.hostAddress().section('.', 0, 2) + "." + QString::number(host);
@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(b.f->focusName(), QStringLiteral("SetupIP"));
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         // The dialogue has started: the host's entry for the address stands meanwhile.
-        QCOMPARE(b.f->binding->form().m.mTimerState, RunState::kCommandLine);
+        QCOMPARE(b.f->binding->controller().run.phase, RunState::kCommandLine);
         QCOMPARE(b.permanentEntries(ip),
                  QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT proto 147")
                                   .arg(ip, b.h.hostInterface())}));
@@ -131,7 +131,7 @@ private slots:
         const QString gateway = b.address(254);
         b.type(kFamily1Mac, ip, gateway);
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
-        QCOMPARE(b.f->binding->form().m.mTimerState, RunState::kSetupMenu);
+        QCOMPARE(b.f->binding->controller().run.phase, RunState::kSetupMenu);
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
                                   QStringLiteral("IP Test Successful"), 10000);
@@ -167,16 +167,17 @@ private slots:
     // Catches timing that only works with the shortened tick: the whole
     // command-line route once at the program's own 3000 ms pace.
     void commandLineRouteAtRealTick() {
-        Bench b(90, kFamily2Mac, {}, Form1::kTickMs);
+        Bench b(90, kFamily2Mac, {}, SetupController::kTickMs);
         BENCH_REQUIRE(b);
-        QCOMPARE(b.f->binding->form().ui.Timer1->interval(), 3000);
+        QCOMPARE(b.f->binding->controller().ports.tickTimer->interval(), 3000);
         b.type(kFamily2Mac, b.address(50), b.address(254));
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 120000);
         // Pre-check (4 ticks), probe after the binding (at least 2), eleven dialogue steps.
-        QVERIFY2(clock.elapsed() >= 16 * Form1::kTickMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 16 * SetupController::kTickMs,
+                 qPrintable(QString::number(clock.elapsed())));
         // "Logout" goes out with the success text: the adaptor records it a moment later.
         QTRY_VERIFY_WITH_TIMEOUT(b.sim->received(23).endsWith("CHANGE PARITY NONE\nLogout\n"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
@@ -225,7 +226,8 @@ private slots:
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         if (succeeds) {
             QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
-            QVERIFY(b.f->binding->form().ui.Text5->text().size() <= Form1::kTranscriptLimit);
+            QVERIFY(b.f->binding->controller().ports.transcriptBox->text().size() <=
+                    SetupController::kTranscriptLimit);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(b.f->status().endsWith(status), 30000);
@@ -244,9 +246,9 @@ private slots:
         BENCH_REQUIRE(b);
         b.type(kFamily2Mac, b.address(50), b.address(254));
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(b.f->binding->form().m.mState >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.f->binding->controller().run.dialogueStep >= 3, 10000);
         b.f->window->close();
-        QVERIFY(b.f->binding->form().unloaded());
+        QVERIFY(b.f->binding->controller().unloaded());
         QTRY_VERIFY_WITH_TIMEOUT(b.sim->received(23).endsWith("logout\n"), 5000);
         QVERIFY(!b.shown(Sequencer::kSetupSucceeded));
     }

@@ -109,13 +109,13 @@ private slots:
         const QString target = who == "device" ? h->deviceAddress() : h->silentAddress();
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
         IcmpEchoProbe probe(helper);
-        QVERIFY(probe.SocketsInitialize());
+        QVERIFY(probe.start());
         EchoReply reply;
         QElapsedTimer clock;
         clock.start();
-        const Long status = probe.Ping(target, QStringLiteral("Echo This"), reply);
+        const Long status = probe.ping(target, QStringLiteral("Echo This"), reply);
         const qint64 took = clock.elapsed();
-        QVERIFY(probe.SocketsCleanup());
+        QVERIFY(probe.stop());
         QCOMPARE(status == 0, answers);
         QCOMPARE(reply.status, status);
         if (answers) {
@@ -208,9 +208,9 @@ private slots:
         });
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
         IcmpEchoProbe probe(helper);
-        QVERIFY(probe.SocketsInitialize());
+        QVERIFY(probe.start());
         EchoReply reply;
-        const Long status = probe.Ping(target, QStringLiteral("Echo This"), reply);
+        const Long status = probe.ping(target, QStringLiteral("Echo This"), reply);
         stop = true;
         answerer.join();
         ::close(sender);
@@ -225,8 +225,8 @@ private slots:
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
         IcmpEchoProbe probe(helper);
         EchoReply reply;
-        QCOMPARE(probe.Ping(QStringLiteral("10.77.81.08"), QStringLiteral("Echo This"), reply), -1);
-        QCOMPARE(probe.Ping(QStringLiteral("255.255.255.255"), QStringLiteral("Echo This"), reply), -1);
+        QCOMPARE(probe.ping(QStringLiteral("10.77.81.08"), QStringLiteral("Echo This"), reply), -1);
+        QCOMPARE(probe.ping(QStringLiteral("255.255.255.255"), QStringLiteral("Echo This"), reply), -1);
         QCOMPARE(capture.requests().size(), 0);
     }
 };

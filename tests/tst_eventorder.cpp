@@ -24,14 +24,14 @@ void deliverEvents(FakeWindow& w) {
 // free, the adaptor answers once bound, and port 23 takes the connection.
 void startArpRun(FakeWindow& w, Long answersAt) {
     w.probe.answer = [answersAt](qsizetype n) { return n == answersAt ? Long(0) : Long(1); };
-    w.wsClient.connectOutcome = SocketControl::Connected;
-    w.form->SetupIP_Click();
+    w.commandLineSocket.connectOutcome = SocketControl::Connected;
+    w.controller->setupClicked();
 }
 
 // The command-line dialogue as far as its closing question.
 void finishCommandLine(FakeWindow& w) {
     for (int i = 0; i < 11 && w.timer.enabled(); ++i) {
-        w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
+        w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.controller->run.dialogueStep));
         w.tick();
     }
 }
@@ -55,8 +55,8 @@ private slots:
         // While the sign test waits for port 3001, the user presses Setup; the
         // sign's port refuses once that run is over.
         w.pump.events.push_back([&] {
-            w.form->SetupIP_Click();
-            w.wsTest.setState(SocketControl::Error);
+            w.controller->setupClicked();
+            w.signSocket.setState(SocketControl::Error);
         });
         try {
             finishCommandLine(w);
@@ -81,18 +81,18 @@ private slots:
         FakeWindow w;
         w.fillAddresses(kArpMac, kAddress);
         w.probe.answer = [](qsizetype n) { return n == 4 || n == 8 ? Long(0) : Long(1); };
-        w.wsClient.connectOutcome = SocketControl::Connected;
+        w.commandLineSocket.connectOutcome = SocketControl::Connected;
         const QString stalled = RunTimeError(RunTimeError::NoAnswer).report(QStringLiteral(" (Timer, 1 0)"));
         for (int run = 0; run < 2; ++run) {
-            w.form->SetupIP_Click();
-            QCOMPARE(w.form->m.mTimerState, Long(RunState::kCommandLine));
+            w.controller->setupClicked();
+            QCOMPARE(w.controller->run.phase, Long(RunState::kCommandLine));
             const int stall = run == 0 ? firstStall : Sequencer::kStallTicks;
             w.clientSends(QStringLiteral("banner, and no prompt after it"));
             for (int t = 1; t <= stall; ++t) {
                 w.tick();
                 QCOMPARE(w.status.simpleText() == stalled, t == Sequencer::kStallTicks);
             }
-            w.form->unlockWindow(); // a partial stall: the user gets to Setup another way in the test
+            w.controller->unlockWindow(); // a partial stall: the user gets to Setup another way in the test
         }
     }
 
@@ -109,9 +109,9 @@ private slots:
         FakeWindow w;
         w.fillAddresses(kMenuMac, kAddress);
         w.probe.answer = [](qsizetype n) { return n == 4 ? Long(0) : Long(1); };
-        w.wsMenuTelnet.connectOutcome = SocketControl::Error;
-        w.wsMenuTelnet.failure = RunTimeError::Code(failure);
-        w.form->SetupIP_Click();
+        w.setupMenuSocket.connectOutcome = SocketControl::Error;
+        w.setupMenuSocket.failure = RunTimeError::Code(failure);
+        w.controller->setupClicked();
         deliverEvents(w);
         for (int t = 0; t < 3 && w.timer.enabled(); ++t)
             w.tick();
@@ -142,21 +142,22 @@ private slots:
         w.fillAddresses(kArpMac, kAddress);
         // The second run's pre-check finds the address taken and ends there.
         w.probe.answer = [](qsizetype n) { return n == 4 || n == 5 ? Long(0) : Long(1); };
-        w.wsClient.connectOutcome = ending == "refused" ? SocketControl::Error : SocketControl::Connected;
-        w.form->SetupIP_Click();
+        w.commandLineSocket.connectOutcome =
+            ending == "refused" ? SocketControl::Error : SocketControl::Connected;
+        w.controller->setupClicked();
         if (ending == "close") {
             w.tick();
-            w.form->Form_Unload();
+            w.controller->unload();
         } else if (ending == "setup") {
             for (int t = 0; t < Sequencer::kStallTicks; ++t)
                 w.tick();
             QVERIFY(w.idle());
-            w.form->SetupIP_Click();
+            w.controller->setupClicked();
             QCOMPARE(w.status.simpleText(), Sequencer::kAddressExists);
         } else if (ending == "smooth") {
             finishCommandLine(w);
             QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
-            w.form->Form_Unload();
+            w.controller->unload();
         }
         QCOMPARE(w.host.launched, launched);
     }
@@ -198,7 +199,7 @@ private:
                 outcomes.pop_front();
             }
         };
-        for (FakeSocket* s : {&w.wsClient, &w.wsMenuTelnet, &w.wsTest}) {
+        for (FakeSocket* s : {&w.commandLineSocket, &w.setupMenuSocket, &w.signSocket}) {
             s->events = &outcomes;
             s->connectOutcome = chance(85) ? SocketControl::Connected : SocketControl::Error;
             s->failure = chance(50) ? RunTimeError::ConnectionRefused : RunTimeError::ConnectionTimedOut;
@@ -211,16 +212,16 @@ private:
         const auto act = [&w, chance](int kind) {
             switch (kind) {
             case 0:
-                if (w.SetupIP.enabled())
-                    w.form->SetupIP_Click();
+                if (w.setupButton.enabled())
+                    w.controller->setupClicked();
                 break;
             case 1:
-                if (w.cmdExit.enabled() && chance(10))
-                    w.form->cmdExit_Click();
+                if (w.exitButton.enabled() && chance(10))
+                    w.controller->exitClicked();
                 break;
             case 2:
                 if (chance(20))
-                    w.form->Command1_Click();
+                    w.controller->sendTestClicked();
                 break;
             case 3:
             case 4:
@@ -230,29 +231,29 @@ private:
                 break;
             case 6:
             case 7:
-                if (w.wsClient.state() == SocketControl::Connected)
-                    w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
-                if (w.wsMenuTelnet.state() == SocketControl::Connected)
-                    w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.form->m.mState));
+                if (w.commandLineSocket.state() == SocketControl::Connected)
+                    w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.controller->run.dialogueStep));
+                if (w.setupMenuSocket.state() == SocketControl::Connected)
+                    w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.controller->run.dialogueStep));
                 break;
             case 8:
-                if (w.wsClient.state() == SocketControl::Connected && chance(30)) {
-                    w.wsClient.setState(SocketControl::PeerClosing);
-                    w.form->wsClient_Close();
-                } else if (w.wsClient.state() == SocketControl::Connected) {
+                if (w.commandLineSocket.state() == SocketControl::Connected && chance(30)) {
+                    w.commandLineSocket.setState(SocketControl::PeerClosing);
+                    w.controller->commandLineClosed();
+                } else if (w.commandLineSocket.state() == SocketControl::Connected) {
                     w.clientSends(QStringLiteral("noise\r\n"));
                 }
                 break;
             default:
-                if (w.wsTest.state() == SocketControl::Connected)
-                    w.form->wsTest_SendComplete();
+                if (w.signSocket.state() == SocketControl::Connected)
+                    w.controller->signMessagesSent();
                 break;
             }
         };
         for (int i = 0; i < 160; ++i)
             w.pump.events.push_back([act, kind = int(rng() % 10)] { act(kind); });
         try {
-            w.form->SetupIP_Click();
+            w.controller->setupClicked();
             for (w.pump.refill(); !w.pump.events.empty(); w.pump.refill()) {
                 auto next = std::move(w.pump.events.front());
                 w.pump.events.pop_front();
@@ -270,12 +271,12 @@ private:
             }
             if (w.locked() && !w.timer.enabled())
                 return QStringLiteral("locked at the end (status \"%1\")").arg(w.status.simpleText());
-            w.form->Form_Unload();
+            w.controller->unload();
         } catch (const std::exception& e) {
             return QString::fromLatin1(e.what());
         }
         s_succeeded += w.status.history.contains(Sequencer::kSetupSucceeded);
-        s_signTests += w.wsTest.connects > 0;
+        s_signTests += w.signSocket.connects > 0;
         // Every entry made is removed again, the last one included.
         const qsizetype made = w.host.launched.filter(QStringLiteral("arp -s ")).size();
         if (made > 0 && !w.host.launched.last().startsWith(QLatin1String("arp -d ")))

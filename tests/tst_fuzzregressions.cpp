@@ -56,7 +56,7 @@ private slots:
         w.fillAddresses(QStringLiteral("00-80-a3-61-63-dd"), QStringLiteral("10.0.0.5"));
         w.field(array, index).fill(text);
         w.probe.answer = [](qsizetype) { return 0; };
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(), message);
     }
 

@@ -90,9 +90,7 @@ public:
         ::kill(toGroup ? -pid : pid, signal);
     }
     // The exit status, or -1 for a program that did not end by itself in time.
-    int finish(int ms) {
-        return finishProcess(m_process, ms, out, err);
-    }
+    int finish(int ms) { return finishProcess(m_process, ms, out, err); }
     QString out, err;
 
 private:
@@ -301,13 +299,14 @@ private slots:
         auto f =
             std::make_unique<WindowFixture>(WindowServices{.messageBox = &box}, WindowFixture::RealNetwork);
         QVERIFY(f->ready);
-        f->binding->form().ui.Timer1->setInterval(150);
+        f->binding->controller().ports.tickTimer->setInterval(150);
         auto interrupts = closeOnInterrupt(*f->window); // as main() does
         QVERIFY(interrupts->installed());
         typeAddresses(*f, kCommandMac, QStringLiteral("10.77.94.50"), QStringLiteral("10.77.94.254"));
         QTest::mouseClick(f->window->setupButton(), Qt::LeftButton);
-        const Form1& form = f->binding->form();
-        QTRY_VERIFY_WITH_TIMEOUT(form.m.mTimerState == RunState::kCommandLine && form.m.mState >= 3, 10000);
+        const SetupController& controller = f->binding->controller();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            controller.run.phase == RunState::kCommandLine && controller.run.dialogueStep >= 3, 10000);
         QVERIFY(!permanentEntries(h.hostNs()).isEmpty());
         QCOMPARE(processesIn(h.hostNs(), QStringLiteral(NETRIKA_HELPER)).size(), 1);
 
@@ -317,7 +316,7 @@ private slots:
         } else {
             ::kill(toGroup ? 0 : ::getpid(), signal);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(form.unloaded(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller.unloaded(), 5000);
         QVERIFY(!f->window->isVisible());
         QTRY_VERIFY(sim.received(23).endsWith("logout\n"));
         QVERIFY(!sim.received(23).contains("Logout\n"));

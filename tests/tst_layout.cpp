@@ -1,11 +1,12 @@
 #include "WindowFixture.h"
 #include "app/FinderDialog.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
 #include "app/QtPorts.h"
 #include "setup/SetupCommand.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -23,7 +24,6 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QTest>
-#include <QHeaderView>
 #include <QTreeWidget>
 
 #include <memory>
@@ -118,7 +118,7 @@ bool keepScreenshot(const QImage& shot, const QString& name) {
 void presetShownFields(const WindowFixture& f) {
     const QStringList texts = {"00", "80",  "a3",  "61",  "63", "dd",  "201", "23", "12",
                                "82", "255", "255", "255", "0",  "201", "23",  "12", "2"};
-    for (int position = 0; position < Form1Window::entryCount; ++position)
+    for (int position = 0; position < MainWindow::entryCount; ++position)
         f.preset(f.window->entry(position)->objectName(), texts.at(position));
 }
 
@@ -175,7 +175,7 @@ private:
     [[nodiscard]] QWidget* control(const QString& name) const;
     [[nodiscard]] QColor sampledBackground(QWidget* widget) const;
 
-    std::unique_ptr<Form1Window> m_window;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 QWidget* TestLayout::control(const QString& name) const {
@@ -192,7 +192,7 @@ QColor TestLayout::sampledBackground(QWidget* widget) const {
 }
 
 void TestLayout::initTestCase() {
-    m_window = std::make_unique<Form1Window>();
+    m_window = std::make_unique<MainWindow>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->activateWindow();
@@ -367,7 +367,7 @@ void TestLayout::accessors_data() {
     QTest::newRow("button_setup") << "setupButton" << 0 << "SetupIP";
     QTest::newRow("button_exit") << "exitButton" << 0 << "cmdExit";
     QTest::newRow("button_send_test") << "sendTestButton" << 0 << "Command1";
-    QTest::newRow("log_text5") << "text5" << 0 << "Text5";
+    QTest::newRow("log_text5") << "transcriptBox" << 0 << "Text5";
     QTest::newRow("status_bar") << "statusBar" << 0 << "status";
 }
 
@@ -386,8 +386,8 @@ void TestLayout::accessors() {
         actual = m_window->exitButton();
     else if (accessor == QLatin1String("sendTestButton"))
         actual = m_window->sendTestButton();
-    else if (accessor == QLatin1String("text5"))
-        actual = m_window->text5();
+    else if (accessor == QLatin1String("transcriptBox"))
+        actual = m_window->transcriptBox();
     else if (accessor == QLatin1String("statusBar"))
         actual = m_window->statusBar();
     else
@@ -479,10 +479,13 @@ void TestLayout::textsFit_data() {
     QTest::newRow("status_error_line")
         << "status"
         << QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)");
-    QTest::newRow("status_adaptor_chosen")
-        << "status"
-        << WindowBinding::chosenText(
-               {QStringLiteral("0080a3ddeeff"), 2, QStringLiteral("192.168.100.200"), QStringLiteral("eth0"), true, {}});
+    QTest::newRow("status_adaptor_chosen") << "status"
+                                           << WindowBinding::chosenText({QStringLiteral("0080a3ddeeff"),
+                                                                         2,
+                                                                         QStringLiteral("192.168.100.200"),
+                                                                         QStringLiteral("eth0"),
+                                                                         true,
+                                                                         {}});
     QTest::newRow("status_success") << "status"
                                     << QStringLiteral(
                                            "Setup IP address is successful, reboot adaptor to take effect.");
@@ -544,7 +547,7 @@ void TestLayout::textsFit() {
 // its own: all eighteen fields share one font.
 void TestLayout::entryRowsShareFont() {
     const QFont first = m_window->entry(0)->font();
-    for (int position = 1; position < Form1Window::entryCount; ++position) {
+    for (int position = 1; position < MainWindow::entryCount; ++position) {
         const QFont font = m_window->entry(position)->font();
         QVERIFY2(font.pointSizeF() == first.pointSizeF() && font.stretch() == first.stretch(),
                  qPrintable(QStringLiteral("%1: %2 pt at %3 %, Text1_0: %4 pt at %5 %")
@@ -904,11 +907,23 @@ void TestLayout::icon() {
 void TestLayout::finderDialog() {
     FakeFinder finder;
     finder.answers = {
-        {QStringLiteral("00204a0b1c2d"), 1, QStringLiteral("10.61.1.20"), QStringLiteral("enp0s31f6"), true,
+        {QStringLiteral("00204a0b1c2d"),
+         1,
+         QStringLiteral("10.61.1.20"),
+         QStringLiteral("enp0s31f6"),
+         true,
          {9999, 3001}},
-        {QStringLiteral("0080a36163dd"), 2, QStringLiteral("192.168.100.200"), QStringLiteral("enp0s31f6"),
-         false, {}},
-        {QStringLiteral("0080a3ffeedd"), 2, QStringLiteral("255.255.255.254"), QStringLiteral("eth0"), true,
+        {QStringLiteral("0080a36163dd"),
+         2,
+         QStringLiteral("192.168.100.200"),
+         QStringLiteral("enp0s31f6"),
+         false,
+         {}},
+        {QStringLiteral("0080a3ffeedd"),
+         2,
+         QStringLiteral("255.255.255.254"),
+         QStringLiteral("eth0"),
+         true,
          {9999, 23, 3001}},
     };
     FinderDialog dialog(finder, m_window.get());
@@ -920,7 +935,8 @@ void TestLayout::finderDialog() {
     QTest::qWait(50);
 
     const QRect screen = dialog.screen()->availableGeometry();
-    QVERIFY2(dialog.frameGeometry().width() <= screen.width() && dialog.frameGeometry().height() <= screen.height(),
+    QVERIFY2(dialog.frameGeometry().width() <= screen.width() &&
+                 dialog.frameGeometry().height() <= screen.height(),
              "the dialog is larger than the screen");
     int rowWidth = 0;
     for (int column = 0; column < list->columnCount(); ++column) {
@@ -935,10 +951,13 @@ void TestLayout::finderDialog() {
                      qPrintable(QStringLiteral("%1 in %2 px").arg(text).arg(width)));
         }
     }
-    QVERIFY2(rowWidth <= list->viewport()->width(),
-             qPrintable(QStringLiteral("rows of %1 px in a list of %2 px").arg(rowWidth).arg(list->viewport()->width())));
+    QVERIFY2(
+        rowWidth <= list->viewport()->width(),
+        qPrintable(
+            QStringLiteral("rows of %1 px in a list of %2 px").arg(rowWidth).arg(list->viewport()->width())));
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
-        const int needed = button->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
+        const int needed =
+            button->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
         QVERIFY2(needed <= textRoom(button).width(), qPrintable(button->text()));
     }
     auto* state = dialog.findChild<QLabel*>(QStringLiteral("finderState"));
@@ -955,10 +974,10 @@ void TestLayout::busyWindow() {
     QVERIFY(f.ready);
     presetShownFields(f);
     f.presetStatus(SetupCommand::kInProcess);
-    Form1& form = f.binding->form();
-    form.lockWindow();
-    form.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
-    form.progress().step(4);
+    SetupController& controller = f.binding->controller();
+    controller.lockWindow();
+    controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    controller.progress().step(4);
     QProgressBar* bar = f.window->progressBar();
     QVERIFY(bar->isVisible());
     QVERIFY(bar->value() > 0 && bar->value() < 100);
@@ -969,10 +988,11 @@ void TestLayout::busyWindow() {
     // The text is drawn centred in the bar: the progress stays above it.
     const int textTop = (status->height() - status->fontMetrics().height()) / 2;
     QVERIFY2(bar->geometry().bottom() < textTop,
-             qPrintable(QStringLiteral("bar to %1 px, text from %2 px").arg(bar->geometry().bottom()).arg(textTop)));
+             qPrintable(
+                 QStringLiteral("bar to %1 px, text from %2 px").arg(bar->geometry().bottom()).arg(textTop)));
     QTest::qWait(50);
     const QImage shot = f.window->grab().toImage();
-    form.unlockWindow();
+    controller.unlockWindow();
     QVERIFY(!bar->isVisible());
 
     QVERIFY(keepScreenshot(shot, QStringLiteral("busy")));
@@ -980,4 +1000,3 @@ void TestLayout::busyWindow() {
 
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"
-

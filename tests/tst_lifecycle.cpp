@@ -48,15 +48,16 @@ private slots:
         QFETCH(QStringList, menuSent);
         QFETCH(QList<int>, closes);
         FakeWindow w;
-        w.wsClient.setState(client);
-        w.wsMenuTelnet.setState(menu);
-        w.wsTest.setState(test);
-        w.form->cmdExit_Click();
-        QCOMPARE(w.wsClient.sent, clientSent);
-        QCOMPARE(w.wsMenuTelnet.sent, menuSent);
-        QCOMPARE(w.wsTest.sent, QStringList());
-        QCOMPARE(QList<int>({w.wsClient.closes, w.wsMenuTelnet.closes, w.wsTest.closes}), closes);
-        QCOMPARE(w.wsBroadcast.closes, 0);
+        w.commandLineSocket.setState(client);
+        w.setupMenuSocket.setState(menu);
+        w.signSocket.setState(test);
+        w.controller->exitClicked();
+        QCOMPARE(w.commandLineSocket.sent, clientSent);
+        QCOMPARE(w.setupMenuSocket.sent, menuSent);
+        QCOMPARE(w.signSocket.sent, QStringList());
+        QCOMPARE(QList<int>({w.commandLineSocket.closes, w.setupMenuSocket.closes, w.signSocket.closes}),
+                 closes);
+        QCOMPARE(w.datagramSocket.closes, 0);
         QCOMPARE(w.frame.ended, 1);
         QCOMPARE(w.host.launched, QStringList()); // no ARP clean-up at exit
     }
@@ -65,15 +66,15 @@ private slots:
     // logout cannot be sent.
     void unloadEndsDespiteSendError() {
         FakeWindow w;
-        w.wsClient.setState(SocketControl::Connected);
-        w.wsClient.failSend = true;
-        w.wsTest.setState(SocketControl::Connected);
-        w.form->Form_Unload();
-        QCOMPARE(w.wsClient.closes, 0);
-        QCOMPARE(w.wsTest.closes, 0);
+        w.commandLineSocket.setState(SocketControl::Connected);
+        w.commandLineSocket.failSend = true;
+        w.signSocket.setState(SocketControl::Connected);
+        w.controller->unload();
+        QCOMPARE(w.commandLineSocket.closes, 0);
+        QCOMPARE(w.signSocket.closes, 0);
         QCOMPARE(w.frame.ended, 1);
         // A second close of the window does not run the unload again.
-        w.form->Form_Unload();
+        w.controller->unload();
         QCOMPARE(w.frame.ended, 1);
     }
 };

@@ -66,7 +66,7 @@ private slots:
         QFETCH(QString, ip);
         FakeWindow w;
         w.fillAddresses(mac, ip);
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.host.launched, QStringList());
         QCOMPARE(w.probe.pinged, QStringList());
         QVERIFY(w.idle());
@@ -77,7 +77,7 @@ private slots:
     void oddButCheckedTextIsRefusedByTheTable() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "+10.0.0.5");
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.host.launched, QStringList({"arp -s +10.0.0.5 00-80-a3-61-63-dd", "arp -d +10.0.0.5"}));
         QVERIFY(!NeighbourCommand::parse(w.host.launched.at(0)).has_value());
         QVERIFY(!NeighbourCommand::parse(w.host.launched.at(1)).has_value());

@@ -46,13 +46,13 @@ private slots:
         for (const QString& octet : ip.split(QLatin1Char('.')))
             QTest::keyClicks(QApplication::focusWidget(), octet.rightJustified(3, QLatin1Char('0')));
         QCOMPARE(f.focusName(), QStringLiteral("Text3_0"));
-        f.binding->form().ui.Timer1->setInterval(50);
+        f.binding->controller().ports.tickTimer->setInterval(50);
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
         QCOMPARE(f.status(), status);
         QVERIFY(f.window->setupButton()->isEnabled());
         QVERIFY(f.window->exitButton()->isEnabled());
-        QCOMPARE(int(f.binding->form().m.mPingCount), target == "device" ? 1 : 3);
-        QCOMPARE(f.binding->form().m.mIPAddress, ip);
+        QCOMPARE(int(f.binding->controller().run.probesSent), target == "device" ? 1 : 3);
+        QCOMPARE(f.binding->controller().run.ip, ip);
     }
 };
 

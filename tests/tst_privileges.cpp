@@ -80,9 +80,9 @@ private slots:
         inHost(h, dropRaw, [&] {
             NetHelper helper(program);
             IcmpEchoProbe probe(helper);
-            initialized = probe.SocketsInitialize();
+            initialized = probe.start();
             EchoReply reply;
-            status = probe.Ping(h.deviceAddress(), QStringLiteral("Echo This"), reply);
+            status = probe.ping(h.deviceAddress(), QStringLiteral("Echo This"), reply);
         });
         QVERIFY(!initialized);
         QVERIFY(status != 0);
@@ -105,8 +105,8 @@ private slots:
             IcmpEchoProbe probe(helper);
             FakeWindow w(&probe);
             w.fillAddresses(QStringLiteral("00-80-a3-61-63-dd"), h.deviceAddress());
-            w.atTick[3] = [&] { w.form->Form_Unload(); }; // the user gives up and closes the window
-            w.form->SetupIP_Click();
+            w.atTick[3] = [&] { w.controller->unload(); }; // the user gives up and closes the window
+            w.controller->setupClicked();
             statuses = w.status.history;
             boxes = w.messageBox.shown.size();
         });

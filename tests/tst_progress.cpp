@@ -23,39 +23,39 @@ struct ScriptedRun {
     ScriptedRun(const QString& mac, Script script, bool observe) {
         w.fillAddresses(mac, kAddress);
         if (observe) {
-            w.form->progress().observe([this](const RunProgress::Snapshot& s) { seen.append(s); });
-            w.form->transcript().observe([](const DialogueTranscript::Entry&) {});
+            w.controller->progress().observe([this](const RunProgress::Snapshot& s) { seen.append(s); });
+            w.controller->transcript().observe([](const DialogueTranscript::Entry&) {});
         }
-        w.form->setClock([this] { return qint64(w.ticks) * Form1::kTickMs; });
+        w.controller->setClock([this] { return qint64(w.ticks) * SetupController::kTickMs; });
         const bool menu = mac.startsWith(QLatin1String("00-20-4a"));
         w.probe.answer = [script](qsizetype n) {
             if (script == Script::AddressTaken)
                 return Long(0);
             return n == 4 && script != Script::AdaptorSilent ? Long(0) : Long(1);
         };
-        w.wsClient.connectOutcome = SocketControl::Connected;
-        w.wsMenuTelnet.connectOutcome = SocketControl::Connected;
-        w.wsTest.connectOutcome = SocketControl::Connected;
+        w.commandLineSocket.connectOutcome = SocketControl::Connected;
+        w.setupMenuSocket.connectOutcome = SocketControl::Connected;
+        w.signSocket.connectOutcome = SocketControl::Connected;
         w.messageBox.answers = {MessageBox::Yes};
         w.pump.maxTicks = 80;
         // Before each tick: note what went out at the last one, and let the
         // adaptor show its next prompt (none when it stalls).
         w.pump.refill = [this, menu, script] {
             note();
-            if (w.form->m.mTimerState == RunState::kProbe)
+            if (w.controller->run.phase == RunState::kProbe)
                 return;
             if (script == Script::DialogueStalls) {
-                if (w.form->m.mTimerState == RunState::kCommandLine && w.form->m.mCounter == 0)
+                if (w.controller->run.phase == RunState::kCommandLine && w.controller->run.counter == 0)
                     w.clientSends(QStringLiteral("banner, and no prompt after it"));
                 return;
             }
-            if (menu && w.form->m.mTimerState == RunState::kSetupMenu &&
-                w.wsMenuTelnet.state() == SocketControl::Connected)
-                w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.form->m.mState));
-            else if (!menu && w.form->m.mTimerState == RunState::kCommandLine)
-                w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.form->m.mState));
+            if (menu && w.controller->run.phase == RunState::kSetupMenu &&
+                w.setupMenuSocket.state() == SocketControl::Connected)
+                w.menuSends(QStringLiteral("\r\n") + menuPrompt(w.controller->run.dialogueStep));
+            else if (!menu && w.controller->run.phase == RunState::kCommandLine)
+                w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.controller->run.dialogueStep));
         };
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         // The dialogue runs on the ticks after the Setup command returned.
         for (int t = 0; t < 60 && w.timer.enabled(); ++t) {
             w.pump.refill();
@@ -66,14 +66,15 @@ struct ScriptedRun {
                 next();
             }
         }
-        if (w.wsTest.state() == SocketControl::Connected)
-            w.form->wsTest_SendComplete();
+        if (w.signSocket.state() == SocketControl::Connected)
+            w.controller->signMessagesSent();
         note();
     }
 
     void note() {
-        for (auto [name, socket] : {std::pair{"30718", &w.wsBroadcast}, std::pair{"9999", &w.wsMenuTelnet},
-                                    std::pair{"23", &w.wsClient}, std::pair{"3001", &w.wsTest}}) {
+        for (auto [name, socket] :
+             {std::pair{"30718", &w.datagramSocket}, std::pair{"9999", &w.setupMenuSocket},
+              std::pair{"23", &w.commandLineSocket}, std::pair{"3001", &w.signSocket}}) {
             for (qsizetype i = m_noted[name]; i < socket->sent.size(); ++i)
                 timeline << QStringLiteral("tick %1 %2 %3")
                                 .arg(w.ticks)
@@ -151,13 +152,13 @@ private slots:
                 QCOMPARE(s.steps, Sequencer::kProbesPerCycle);
         }
         QCOMPARE(dialogueLines, steps);
-        const RunProgress::Snapshot last = run.w.form->progress().now();
+        const RunProgress::Snapshot last = run.w.controller->progress().now();
         QCOMPARE(last.stage, Stage::Ended);
         QCOMPARE(last.result, result);
         QCOMPARE(last.percent, 100);
         QCOMPARE(last.leftMs, 0);
         QVERIFY(last.elapsedMs > 0);
-        QVERIFY(!run.w.form->progress().running());
+        QVERIFY(!run.w.controller->progress().running());
     }
 
     // Catches a model or an observer that changes the run: the same script
@@ -175,7 +176,7 @@ private slots:
         QCOMPARE(watched.w.ticks, unwatched.w.ticks);
         // The transcript holds every send of the run, in order.
         QStringList sent;
-        for (const DialogueTranscript::Entry& e : watched.w.form->transcript().entries())
+        for (const DialogueTranscript::Entry& e : watched.w.controller->transcript().entries())
             if (e.direction == DialogueTranscript::Direction::Sent)
                 sent << QString::fromLatin1(e.bytes);
         QStringList expected;

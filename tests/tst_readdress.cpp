@@ -18,7 +18,7 @@ const QString kFamily2Mac = QStringLiteral("00-80-a3-61-63-dd");
 // The scripted probe, and who answers ARP for an address.
 class OwnerProbe : public FakeProbe {
 public:
-    ArpOwner WhoHas(const QString& address) override {
+    ArpOwner whoHas(const QString& address) override {
         asked << address;
         return owner;
     }
@@ -116,31 +116,31 @@ private slots:
         probe.owner = {ArpOwner::Outcome(outcome), owner, QStringLiteral("why")};
         probe.answer = [ipAnswers](qsizetype) { return ipAnswers ? 0 : 1; };
         FakeWindow w(&probe);
-        w.wsClient.connectOutcome = SocketControl::Connected;
+        w.commandLineSocket.connectOutcome = SocketControl::Connected;
         w.fillAddresses(mac, ip);
-        w.form->reachAt(digits(mac), current);
-        w.form->SetupIP_Click();
+        w.controller->reachAt(digits(mac), current);
+        w.controller->setupClicked();
 
         QCOMPARE(probe.asked, QStringList(asked, current));
         QCOMPARE(probe.pinged, QStringList(pings, ip));
         // Nothing of the family routes, ever.
-        QCOMPARE(w.wsBroadcast.sent, QStringList());
+        QCOMPARE(w.datagramSocket.sent, QStringList());
         QCOMPARE(w.host.launched, QStringList());
         const bool family1 = mac == kFamily1Mac;
-        FakeSocket& dialogue = family1 ? w.wsMenuTelnet : w.wsClient;
+        FakeSocket& dialogue = family1 ? w.setupMenuSocket : w.commandLineSocket;
         if (!status.isEmpty()) {
             QCOMPARE(w.status.simpleText(), status);
             QVERIFY(w.idle());
             QVERIFY(!w.timer.enabled());
-            QCOMPARE(w.wsClient.connects + w.wsMenuTelnet.connects + w.wsTest.connects, 0);
+            QCOMPARE(w.commandLineSocket.connects + w.setupMenuSocket.connects + w.signSocket.connects, 0);
             return;
         }
         QCOMPARE(dialogue.connects, 1);
         QCOMPARE(dialogue.host, current);
         QCOMPARE(dialogue.port, family1 ? 9999 : 23);
-        QCOMPARE(w.form->m.mTimerState, family1 ? RunState::kSetupMenu : RunState::kCommandLine);
+        QCOMPARE(w.controller->run.phase, family1 ? RunState::kSetupMenu : RunState::kCommandLine);
         QVERIFY(w.timer.enabled());
-        QCOMPARE(w.form->m.mIPAddress, ip);
+        QCOMPARE(w.controller->run.ip, ip);
     }
 
     // Catches a helper answer misread: a MAC in another case or notation
@@ -150,13 +150,15 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("detail"); // the MAC, or the reason
-        QTest::newRow("ok_answered") << "ok answered 00:80:A3:61:63:DD" << int(ArpOwner::Answered) << "0080a36163dd";
+        QTest::newRow("ok_answered") << "ok answered 00:80:A3:61:63:DD" << int(ArpOwner::Answered)
+                                     << "0080a36163dd";
         QTest::newRow("ok_silent") << "ok silent" << int(ArpOwner::Silent) << "";
         QTest::newRow("error_behind_gateway")
             << "refused 10.9.0.4 is reached only through a gateway, not on a segment of this host"
             << int(ArpOwner::OffSegment) << "reached only through a gateway, not on a segment of this host";
-        QTest::newRow("error_no_route") << "refused 10.9.0.4 is not reached by any route of this host"
-                                        << int(ArpOwner::OffSegment) << "not reached by any route of this host";
+        QTest::newRow("error_no_route")
+            << "refused 10.9.0.4 is not reached by any route of this host" << int(ArpOwner::OffSegment)
+            << "not reached by any route of this host";
         QTest::newRow("error_own_address") << "refused 10.9.0.4 is an address of this host itself"
                                            << int(ArpOwner::NotAsked) << "an address of this host itself";
         QTest::newRow("error_budget") << "refused 10.9.0.4 is too many probes: at most 4 a second"
@@ -182,12 +184,12 @@ private slots:
         OwnerProbe probe;
         probe.owner = {ArpOwner::Answered, digits(kFamily2Mac), {}};
         FakeWindow w(&probe);
-        w.wsClient.connectOutcome = SocketControl::Connected;
-        w.wsTest.connectOutcome = SocketControl::Connected;
+        w.commandLineSocket.connectOutcome = SocketControl::Connected;
+        w.signSocket.connectOutcome = SocketControl::Connected;
         w.messageBox.answers = {MessageBox::Yes};
         w.fillAddresses(kFamily2Mac, ip);
-        w.form->reachAt(digits(kFamily2Mac), current);
-        w.form->SetupIP_Click();
+        w.controller->reachAt(digits(kFamily2Mac), current);
+        w.controller->setupClicked();
         for (const char* p :
              {"Username> ", "Local_1> ", "Password> ", "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
               "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> "}) {
@@ -195,15 +197,15 @@ private slots:
             w.tick();
         }
         QVERIFY(w.status.history.contains(Sequencer::kSetupSucceeded));
-        QCOMPARE(w.wsClient.sent.value(3), "CHANGE IPAddress " + ip + "\n");
-        QCOMPARE(w.wsClient.sent.last(), QStringLiteral("Logout\n"));
+        QCOMPARE(w.commandLineSocket.sent.value(3), "CHANGE IPAddress " + ip + "\n");
+        QCOMPARE(w.commandLineSocket.sent.last(), QStringLiteral("Logout\n"));
         QCOMPARE(w.host.launched, QStringList());
-        QCOMPARE(w.wsTest.host, current);
-        QCOMPARE(w.wsTest.port, 3001);
-        QCOMPARE(w.wsTest.sent.size(), 2);
+        QCOMPARE(w.signSocket.host, current);
+        QCOMPARE(w.signSocket.port, 3001);
+        QCOMPARE(w.signSocket.sent.size(), 2);
         // The next run of another MAC takes its family's route again.
         w.fillAddresses("00-80-a3-61-63-de", ip);
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.host.launched.value(0), QStringLiteral("arp -s 10.0.0.50 00-80-a3-61-63-de"));
     }
 

@@ -11,28 +11,28 @@ private slots:
         FakeWindow w;
         w.clientSends(QStringLiteral("Welcome\r\n"));
         w.clientSends(QStringLiteral("Username> "));
-        QCOMPARE(int(w.form->m.mCounter), 2);
-        QCOMPARE(w.form->m.mRecv.upperBound(), 1);
-        QCOMPARE(w.form->m.mRecv.at(0), QString());
-        QCOMPARE(w.form->m.mRecv.at(1), QStringLiteral("Username> "));
-        QCOMPARE(w.Text5.text(), QStringLiteral("Username> "));
+        QCOMPARE(int(w.controller->run.counter), 2);
+        QCOMPARE(w.controller->run.commandLineChunks.upperBound(), 1);
+        QCOMPARE(w.controller->run.commandLineChunks.at(0), QString());
+        QCOMPARE(w.controller->run.commandLineChunks.at(1), QStringLiteral("Username> "));
+        QCOMPARE(w.transcriptBox.text(), QStringLiteral("Username> "));
 
         w.clientSends(QString()); // an arrival that delivers nothing
-        QCOMPARE(int(w.form->m.mCounter), 2);
-        QCOMPARE(w.form->m.mRecv.at(1), QString());
-        QCOMPARE(w.Text5.text(), QStringLiteral("Username> "));
+        QCOMPARE(int(w.controller->run.counter), 2);
+        QCOMPARE(w.controller->run.commandLineChunks.at(1), QString());
+        QCOMPARE(w.transcriptBox.text(), QStringLiteral("Username> "));
     }
 
     // Catches a first chunk after the reset stored anywhere but index 0.
     void firstChunkAfterReset() {
         FakeWindow w;
-        w.form->m.mCounter = 5;
+        w.controller->run.counter = 5;
         w.clientSends(QStringLiteral("old"));
-        w.form->m.mCounter = 0;
+        w.controller->run.counter = 0;
         w.clientSends(QStringLiteral("Username> "));
-        QCOMPARE(w.form->m.mRecv.upperBound(), 0);
-        QCOMPARE(w.form->m.mRecv.at(0), QStringLiteral("Username> "));
-        QCOMPARE(int(w.form->m.mCounter), 1);
+        QCOMPARE(w.controller->run.commandLineChunks.upperBound(), 0);
+        QCOMPARE(w.controller->run.commandLineChunks.at(0), QStringLiteral("Username> "));
+        QCOMPARE(int(w.controller->run.counter), 1);
     }
 
     // Catches menu chunks stored before the dialogue began, or an array that
@@ -56,17 +56,17 @@ private slots:
         QFETCH(int, upperAfter);
         FakeWindow w;
         if (oldElements > 0)
-            w.form->m.mMenuRecv.redim(oldElements - 1, false);
-        w.form->m.mState = state;
-        w.form->m.mMenuCount = countBefore;
+            w.controller->run.menuChunks.redim(oldElements - 1, false);
+        w.controller->run.dialogueStep = state;
+        w.controller->run.menuChunkCount = countBefore;
         w.menuSends(QStringLiteral("Your choice ? "));
-        QCOMPARE(w.Text5.text(), QStringLiteral("Text5\r\nYour choice ? "));
-        QCOMPARE(int(w.form->m.mMenuCount), countAfter);
+        QCOMPARE(w.transcriptBox.text(), QStringLiteral("Text5\r\nYour choice ? "));
+        QCOMPARE(int(w.controller->run.menuChunkCount), countAfter);
         if (upperAfter == -2) {
-            QCOMPARE(w.form->m.mMenuRecv.allocated(), oldElements > 0);
+            QCOMPARE(w.controller->run.menuChunks.allocated(), oldElements > 0);
         } else {
-            QCOMPARE(w.form->m.mMenuRecv.upperBound(), upperAfter);
-            QCOMPARE(w.form->m.mMenuRecv.at(upperAfter), QStringLiteral("Your choice ? "));
+            QCOMPARE(w.controller->run.menuChunks.upperBound(), upperAfter);
+            QCOMPARE(w.controller->run.menuChunks.at(upperAfter), QStringLiteral("Your choice ? "));
         }
     }
 
@@ -74,39 +74,39 @@ private slots:
     // device talks without end.
     void floodStaysBounded() {
         FakeWindow w;
-        w.form->m.mState = 2;
+        w.controller->run.dialogueStep = 2;
         const QString big(40000, QLatin1Char('x'));
         for (int i = 0; i < 5; ++i)
             w.menuSends(big + QString::number(i));
-        QCOMPARE(w.Text5.text().size(), Form1::kTranscriptLimit);
-        QVERIFY(w.Text5.text().endsWith(QStringLiteral("x4")));
-        QCOMPARE(int(w.form->m.mMenuCount), 5);
-        QCOMPARE(w.form->m.mMenuRecv.upperBound(), 4);
-        QCOMPARE(w.form->m.mMenuRecv.at(3), QString());
-        QCOMPARE(w.form->m.mMenuRecv.at(4), big + QStringLiteral("4"));
+        QCOMPARE(w.transcriptBox.text().size(), SetupController::kTranscriptLimit);
+        QVERIFY(w.transcriptBox.text().endsWith(QStringLiteral("x4")));
+        QCOMPARE(int(w.controller->run.menuChunkCount), 5);
+        QCOMPARE(w.controller->run.menuChunks.upperBound(), 4);
+        QCOMPARE(w.controller->run.menuChunks.at(3), QString());
+        QCOMPARE(w.controller->run.menuChunks.at(4), big + QStringLiteral("4"));
     }
 
     // Catches a counter overflow that escapes the handler or loses what was stored.
 
     void menuCountOverflowIsQuiet() {
         FakeWindow w;
-        w.form->m.mState = 2;
-        w.form->m.mMenuCount = 32767;
+        w.controller->run.dialogueStep = 2;
+        w.controller->run.menuChunkCount = 32767;
         w.menuSends(QStringLiteral("x"));
-        QCOMPARE(int(w.form->m.mMenuCount), 32767);
-        QCOMPARE(w.form->m.mMenuRecv.at(32767), QStringLiteral("x"));
+        QCOMPARE(int(w.controller->run.menuChunkCount), 32767);
+        QCOMPARE(w.controller->run.menuChunks.at(32767), QStringLiteral("x"));
         QCOMPARE(w.status.simpleText(), QString());
     }
 
     // Catches a peer close that is not shown or that touches the run.
     void clientClose() {
         FakeWindow w;
-        w.form->m.mTimerState = RunState::kCommandLine;
-        w.form->m.mState = 4;
-        w.form->wsClient_Close();
-        QCOMPARE(w.Text5.text(), QStringLiteral("Disconnected"));
-        QCOMPARE(w.form->m.mState, 4);
-        QCOMPARE(w.form->m.mTimerState, RunState::kCommandLine);
+        w.controller->run.phase = RunState::kCommandLine;
+        w.controller->run.dialogueStep = 4;
+        w.controller->commandLineClosed();
+        QCOMPARE(w.transcriptBox.text(), QStringLiteral("Disconnected"));
+        QCOMPARE(w.controller->run.dialogueStep, 4);
+        QCOMPARE(w.controller->run.phase, RunState::kCommandLine);
     }
 };
 

@@ -8,12 +8,12 @@ constexpr Long kSilent = 1;
 
 // Arms a probe cycle the way the assignment procedures and the pre-check do.
 void arm(FakeWindow& w, Long mode) {
-    w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
-    w.form->m.mPingCount = 0;
-    w.form->m.mTimerState = RunState::kProbe;
-    w.form->m.mProbeDone = kFalse;
-    w.form->m.mProbeMode = mode;
-    w.form->lockWindow();
+    w.controller->run.ip = QStringLiteral("201.23.12.82");
+    w.controller->run.probesSent = 0;
+    w.controller->run.phase = RunState::kProbe;
+    w.controller->run.probeCycleDone = false;
+    w.controller->run.probeCycle = mode;
+    w.controller->lockWindow();
     w.timer.setEnabled(true);
 }
 
@@ -21,7 +21,7 @@ void arm(FakeWindow& w, Long mode) {
 int runCycle(FakeWindow& w) {
     for (int t = 1; t <= 10; ++t) {
         w.tick();
-        if (w.form->m.mProbeDone == kTrue)
+        if (w.controller->run.probeCycleDone)
             return t;
     }
     return -1;
@@ -64,8 +64,8 @@ private slots:
         arm(w, mode);
         QCOMPARE(runCycle(w), doneTick);
         QCOMPARE(w.probe.pinged.size(), pings);
-        QCOMPARE(int(w.form->m.mPingCount), pings);
-        QCOMPARE(w.form->m.mPingResult == 0, answerAt != 0);
+        QCOMPARE(int(w.controller->run.probesSent), pings);
+        QCOMPARE(w.controller->run.probeResult == 0, answerAt != 0);
         QCOMPARE(w.status.simpleText(), status);
         QCOMPARE(w.host.launched, arpDelete ? QStringList({"arp -d 201.23.12.82"}) : QStringList());
         if (arpDelete)
@@ -85,8 +85,8 @@ private slots:
         QCOMPARE(w.status.simpleText(), QString());
         w.tick();
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
-        QCOMPARE(w.form->m.mProbeDone, kFalse);
-        QCOMPARE(w.form->m.mTimerState, RunState::kStop);
+        QCOMPARE(w.controller->run.probeCycleDone, false);
+        QCOMPARE(w.controller->run.phase, RunState::kStop);
     }
 
     // Catches a socket-library failure after an assignment that counts a
@@ -99,11 +99,11 @@ private slots:
         w.tick();
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
         QVERIFY(w.idle());
-        QCOMPARE(w.form->m.mPingResult, -1);
-        QCOMPARE(int(w.form->m.mPingCount), 0);
-        QCOMPARE(w.form->m.mProbeDone, kFalse);
+        QCOMPARE(w.controller->run.probeResult, -1);
+        QCOMPARE(int(w.controller->run.probesSent), 0);
+        QCOMPARE(w.controller->run.probeCycleDone, false);
         w.tick();
-        QCOMPARE(w.form->m.mProbeDone, kTrue);
+        QCOMPARE(w.controller->run.probeCycleDone, true);
         QCOMPARE(w.status.simpleText(), QStringLiteral("Setup is in process ..."));
         QCOMPARE(w.probe.pinged.size(), 0);
         QCOMPARE(w.probe.initializations, 1);
@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
         QCOMPARE(w.messageBox.shown[0].text, QStringLiteral("Windows Sockets error occurred in Cleanup."));
         QCOMPARE(w.messageBox.shown[0].icon, MessageBox::Exclamation);
-        QCOMPARE(w.form->m.mPingResult, 0);
+        QCOMPARE(w.controller->run.probeResult, 0);
     }
 
     // Catches an error line in the wrong form, a stopped timer, or state numbers
@@ -136,7 +136,7 @@ private slots:
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled());
         w.tick();
-        QCOMPARE(w.form->m.mProbeDone, kTrue);
+        QCOMPARE(w.controller->run.probeCycleDone, true);
     }
 
     // Catches a tick that runs nested inside its own message box.
@@ -144,17 +144,17 @@ private slots:
         FakeWindow w;
         w.probe.initFailures = 2;
         struct NestedTick : FakeMessageBox {
-            Form1* target = nullptr;
+            SetupController* target = nullptr;
             int show(const QString& t, Buttons b, Icon i, const QString& title) override {
-                target->Timer1_Timer(); // a tick falling due while the box is open
+                target->tick(); // a tick falling due while the box is open
                 return FakeMessageBox::show(t, b, i, title);
             }
         } box;
-        Form1Ports ports = w.form->ui;
+        SetupPorts ports = w.controller->ports;
         ports.messageBox = &box;
-        Form1 form(ports);
-        box.target = &form;
-        form.Timer1_Timer();
+        SetupController controller(ports);
+        box.target = &controller;
+        controller.tick();
         QCOMPARE(box.shown.size(), size_t(1));
         QCOMPARE(w.probe.initializations, 1);
     }

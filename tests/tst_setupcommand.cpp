@@ -45,18 +45,28 @@ private slots:
                                         << "0.0.0.0" << SetupCommand::kMaskMessage;
         // Each value well formed, but the adaptor would be left on a network it cannot work on.
         QTest::newRow("error_mask_with_holes")
-            << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.0.255.0" << "0.0.0.0"
+            << "00-80-a3-61-63-dd"
+            << "10.0.0.5"
+            << "255.0.255.0"
+            << "0.0.0.0"
             << SetupCommand::kMaskMessage + ": 255.0.255.0 is not a contiguous mask from /8 to /30";
-        QTest::newRow("error_ip_is_network") << "00-80-a3-61-63-dd" << "10.0.0.0" << "255.255.255.0" << "0.0.0.0"
-                                             << SetupCommand::kIpMessage +
-                                                    ": 10.0.0.0 is the network address of 10.0.0.0/24";
+        QTest::newRow("error_ip_is_network")
+            << "00-80-a3-61-63-dd"
+            << "10.0.0.0"
+            << "255.255.255.0"
+            << "0.0.0.0" << SetupCommand::kIpMessage + ": 10.0.0.0 is the network address of 10.0.0.0/24";
         QTest::newRow("error_gateway_off_subnet")
-            << "00-20-4a-61-63-dd" << "10.77.50.22" << "255.255.255.192" << "10.77.50.65"
+            << "00-20-4a-61-63-dd"
+            << "10.77.50.22"
+            << "255.255.255.192"
+            << "10.77.50.65"
             << SetupCommand::kGatewayMessage + ": gateway 10.77.50.65 is not on 10.77.50.0/26";
         // The gateway octet the field lets through below zero is on no network.
-        QTest::newRow("error_gateway_negative") << "00-80-a3-61-63-dd" << "10.0.0.5" << "255.255.255.0"
-                                                << "10.0.0.-1"
-                                                << SetupCommand::kGatewayMessage + ": gateway 10.0.0.-1 is not on 10.0.0.0/24";
+        QTest::newRow("error_gateway_negative")
+            << "00-80-a3-61-63-dd"
+            << "10.0.0.5"
+            << "255.255.255.0"
+            << "10.0.0.-1" << SetupCommand::kGatewayMessage + ": gateway 10.0.0.-1 is not on 10.0.0.0/24";
     }
     void failedCheck() {
         QFETCH(QString, mac);
@@ -66,7 +76,7 @@ private slots:
         QFETCH(QString, message);
         FakeWindow w;
         w.fillAddresses(mac, ip, mask, gateway);
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, message}));
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
@@ -81,13 +91,13 @@ private slots:
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.probe.answer = [](qsizetype) { return 0; };
         int setupEnabledAtTick1 = -1;
-        w.atTick[2] = [&] { setupEnabledAtTick1 = w.SetupIP.enabled(); };
-        w.form->SetupIP_Click();
+        w.atTick[2] = [&] { setupEnabledAtTick1 = w.setupButton.enabled(); };
+        w.controller->setupClicked();
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, Sequencer::kAddressExists}));
         QCOMPARE(setupEnabledAtTick1, 1); // unlocked by the first tick already
         QCOMPARE(w.ticks, 2);
-        QCOMPARE(int(w.form->m.mPingCount), 1);
-        QCOMPARE(w.form->m.mProbeDone, kTrue);
+        QCOMPARE(int(w.controller->run.probesSent), 1);
+        QCOMPARE(w.controller->run.probeCycleDone, true);
         QCOMPARE(w.probe.pinged, QStringList({"10.0.0.5"}));
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
@@ -101,7 +111,7 @@ private slots:
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
         int lockedDuringWait = 0;
         w.atTick[3] = [&] { lockedDuringWait = w.locked(); };
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QVERIFY(lockedDuringWait);
         QCOMPARE(w.ticks, 4);
         QCOMPARE(w.probe.pinged.size(), 3);
@@ -116,20 +126,20 @@ private slots:
     void membersFilled() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
-        w.form->m.mHostBits = 24;
-        w.form->SetupIP_Click();
-        QCOMPARE(w.form->m.mMacAddress, QStringLiteral("00204b1b2c3d"));
-        QCOMPARE(w.form->m.mIPAddress, QStringLiteral("192.168.1.20"));
-        QCOMPARE(w.form->m.mGateway, QStringLiteral("192.168.1.1"));
-        QCOMPARE(w.form->m.mSubnetMask, QStringLiteral("255.255.0.0"));
-        QCOMPARE(int(w.form->m.mHostBits), 16);
+        w.controller->run.hostBits = 24;
+        w.controller->setupClicked();
+        QCOMPARE(w.controller->run.mac, QStringLiteral("00204b1b2c3d"));
+        QCOMPARE(w.controller->run.ip, QStringLiteral("192.168.1.20"));
+        QCOMPARE(w.controller->run.gateway, QStringLiteral("192.168.1.1"));
+        QCOMPARE(w.controller->run.mask, QStringLiteral("255.255.0.0"));
+        QCOMPARE(int(w.controller->run.hostBits), 16);
 
         // A second press with a bad IP starts from emptied members.
         w.field(2, 3).fill("255");
-        w.form->SetupIP_Click();
-        QCOMPARE(w.form->m.mIPAddress, QString());
-        QCOMPARE(w.form->m.mGateway, QString());
-        QCOMPARE(int(w.form->m.mHostBits), 8);
+        w.controller->setupClicked();
+        QCOMPARE(w.controller->run.ip, QString());
+        QCOMPARE(w.controller->run.gateway, QString());
+        QCOMPARE(int(w.controller->run.hostBits), 8);
     }
 
     // Catches a pre-check that gives up, or never shows the box again, while
@@ -140,7 +150,7 @@ private slots:
         w.probe.initFailures = 2;
         QList<int> enabledDuringFailures;
         w.atTick[2] = [&] { enabledDuringFailures << w.idle(); };
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.messageBox.shown.size(), size_t(2));
         QCOMPARE(w.messageBox.shown[0].text,
                  QStringLiteral(
@@ -162,7 +172,7 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.timer.failOnEnable = true;
-        w.form->SetupIP_Click();
+        w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(), QStringLiteral("5 - Invalid procedure call or argument (SetupIP)"));
         QVERIFY(w.idle());
     }
@@ -172,16 +182,16 @@ private slots:
     void closeDuringPreCheck() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
-        w.atTick[2] = [&] { w.form->Form_Unload(); };
-        w.form->SetupIP_Click();
+        w.atTick[2] = [&] { w.controller->unload(); };
+        w.controller->setupClicked();
         QCOMPARE(w.frame.ended, 1);
         QCOMPARE(w.probe.pinged.size(), 1);
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess}));
         QVERIFY(!w.timer.enabled());
         QCOMPARE(w.host.launched.size(), 0);
         // Nothing handles events any more.
-        w.form->Timer1_Timer();
-        w.form->SetupIP_Click();
+        w.controller->tick();
+        w.controller->setupClicked();
         QCOMPARE(w.probe.pinged.size(), 1);
     }
 };

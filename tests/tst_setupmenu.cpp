@@ -8,15 +8,15 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // A setup-menu dialogue as the broadcast route leaves it once connecting.
 void startDialogue(FakeWindow& w, int hostBits = 8) {
-    w.form->m.mIPAddress = QStringLiteral("192.168.1.20");
-    w.form->m.mHostBits = hostBits;
-    w.wsMenuTelnet.setState(SocketControl::Connected);
-    w.form->lockWindow();
-    w.form->m.mState = 0;
-    w.form->m.mTimerState = RunState::kSetupMenu;
-    w.form->m.mMenuCount = 0;
+    w.controller->run.ip = QStringLiteral("192.168.1.20");
+    w.controller->run.hostBits = hostBits;
+    w.setupMenuSocket.setState(SocketControl::Connected);
+    w.controller->lockWindow();
+    w.controller->run.dialogueStep = 0;
+    w.controller->run.phase = RunState::kSetupMenu;
+    w.controller->run.menuChunkCount = 0;
     w.timer.setEnabled(true);
-    w.Text5.fill(QStringLiteral("Connected"));
+    w.transcriptBox.fill(QStringLiteral("Connected"));
 }
 
 // What the adaptor has said last before a tick of the given step.
@@ -51,8 +51,8 @@ private slots:
         w.field(4, 3).fill(QStringLiteral("1"));
         int ticks = 0;
         while (w.timer.enabled() && ticks < 100) {
-            if (w.form->m.mState != 0)
-                w.menuSends(promptFor(w.form->m.mState));
+            if (w.controller->run.dialogueStep != 0)
+                w.menuSends(promptFor(w.controller->run.dialogueStep));
             w.tick();
             ++ticks;
         }
@@ -62,12 +62,12 @@ private slots:
         for (int i = 0; i < 12; ++i)
             expected << kCrLf;
         expected << "9\r\n";
-        QCOMPARE(w.wsMenuTelnet.sent, expected);
+        QCOMPARE(w.setupMenuSocket.sent, expected);
         QCOMPARE(ticks, 32);
-        QCOMPARE(w.form->m.mState, 7);
+        QCOMPARE(w.controller->run.dialogueStep, 7);
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
-        QCOMPARE(w.wsMenuTelnet.closes, 1);
+        QCOMPARE(w.setupMenuSocket.closes, 1);
         QCOMPARE(w.host.launched, QStringList());
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
     }
@@ -97,13 +97,13 @@ private slots:
         QFETCH(bool, passes);
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = state;
+        w.controller->run.dialogueStep = state;
         w.menuSends(chunk);
         w.tick();
-        QCOMPARE(w.wsMenuTelnet.sent.size(), passes ? 1 : 0);
-        QCOMPARE(w.form->m.mState == state, !passes);
+        QCOMPARE(w.setupMenuSocket.sent.size(), passes ? 1 : 0);
+        QCOMPARE(w.controller->run.dialogueStep == state, !passes);
         // Matched steps append to the transcript only when they pass.
-        QCOMPARE(w.Text5.text().endsWith(kCrLf + chunk + kCrLf + chunk), passes);
+        QCOMPARE(w.transcriptBox.text().endsWith(kCrLf + chunk + kCrLf + chunk), passes);
     }
 
     // Catches a gateway step that does not repeat the chunk in the transcript
@@ -111,14 +111,14 @@ private slots:
     void gatewayWaitAppends() {
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = 4;
-        w.form->m.mCounter = 0;
+        w.controller->run.dialogueStep = 4;
+        w.controller->run.counter = 0;
         w.menuSends(QStringLiteral("Gateway? "));
-        const QString before = w.Text5.text();
+        const QString before = w.transcriptBox.text();
         w.tick();
         w.tick();
-        QCOMPARE(w.Text5.text(), before + kCrLf + "Gateway? " + kCrLf + "Gateway? ");
-        QCOMPARE(w.wsMenuTelnet.sent.size(), 0);
+        QCOMPARE(w.transcriptBox.text(), before + kCrLf + "Gateway? " + kCrLf + "Gateway? ");
+        QCOMPARE(w.setupMenuSocket.sent.size(), 0);
     }
 
     // Catches the host bits sent with padding or in the wrong base.
@@ -134,10 +134,10 @@ private slots:
         QFETCH(QString, sent);
         FakeWindow w;
         startDialogue(w, bits);
-        w.form->m.mState = 5;
+        w.controller->run.dialogueStep = 5;
         w.menuSends(promptFor(5));
         w.tick();
-        QCOMPARE(w.wsMenuTelnet.sent, QStringList({sent}));
+        QCOMPARE(w.setupMenuSocket.sent, QStringList({sent}));
     }
 
     // Catches the failures of the first ticks not being reported in the
@@ -158,13 +158,13 @@ private slots:
         QFETCH(QString, status);
         FakeWindow w;
         startDialogue(w);
-        w.form->m.mState = state;
-        w.wsMenuTelnet.setState(socket);
+        w.controller->run.dialogueStep = state;
+        w.setupMenuSocket.setState(socket);
         w.tick();
         QCOMPARE(w.status.simpleText(), status);
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled());
-        QCOMPARE(w.form->m.mState, state);
+        QCOMPARE(w.controller->run.dialogueStep, state);
     }
 };
 

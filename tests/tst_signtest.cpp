@@ -10,7 +10,7 @@ QByteArray bytes(const QString& s) {
 }
 // The sign's side of a smooth connection attempt.
 void connectsWhenAsked(FakeWindow& w) {
-    w.pump.events.push_back([&w] { w.wsTest.setState(SocketControl::Connected); });
+    w.pump.events.push_back([&w] { w.signSocket.setState(SocketControl::Connected); });
 }
 } // namespace
 
@@ -41,54 +41,54 @@ private slots:
     // or a connection left open after the messages went out.
     void smoothTest() {
         FakeWindow w;
-        w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
+        w.controller->run.ip = QStringLiteral("201.23.12.82");
         w.status.setSimpleText(Sequencer::kSetupSucceeded);
-        QStringList text5;
-        w.pump.events.push_back([&] { text5 << w.Text5.text(); });
+        QStringList transcriptBox;
+        w.pump.events.push_back([&] { transcriptBox << w.transcriptBox.text(); });
         connectsWhenAsked(w);
-        w.form->Command1_Click();
-        QCOMPARE(text5, QStringList({"Connecting"}));
-        QCOMPARE(w.Text5.text(), QStringLiteral("Connected"));
-        QCOMPARE(w.wsTest.host, QStringLiteral("201.23.12.82"));
-        QCOMPARE(w.wsTest.port, 3001);
-        QCOMPARE(w.wsTest.protocol, SocketControl::Tcp);
-        QCOMPARE(w.wsTest.sent, QStringList({SignMessages::first(), SignMessages::second()}));
-        QCOMPARE(w.form->m.mTestSent, kTrue);
-        QCOMPARE(w.wsTest.closes, 0);
-        w.form->wsTest_SendComplete();
-        QCOMPARE(w.wsTest.closes, 1);
+        w.controller->sendTestClicked();
+        QCOMPARE(transcriptBox, QStringList({"Connecting"}));
+        QCOMPARE(w.transcriptBox.text(), QStringLiteral("Connected"));
+        QCOMPARE(w.signSocket.host, QStringLiteral("201.23.12.82"));
+        QCOMPARE(w.signSocket.port, 3001);
+        QCOMPARE(w.signSocket.protocol, SocketControl::Tcp);
+        QCOMPARE(w.signSocket.sent, QStringList({SignMessages::first(), SignMessages::second()}));
+        QCOMPARE(w.controller->run.signMessagesHandedOver, true);
+        QCOMPARE(w.signSocket.closes, 0);
+        w.controller->signMessagesSent();
+        QCOMPARE(w.signSocket.closes, 1);
         QCOMPARE(w.status.simpleText(), QString());
-        w.form->wsTest_SendComplete(); // a late notice changes nothing
-        QCOMPARE(w.wsTest.state(), int(SocketControl::Closed));
+        w.controller->signMessagesSent(); // a late notice changes nothing
+        QCOMPARE(w.signSocket.state(), int(SocketControl::Closed));
     }
 
     // Catches an earlier test connection that is reused instead of closed once.
     void stillConnectedIsClosedFirst() {
         FakeWindow w;
-        w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
-        w.wsTest.setState(SocketControl::Connected);
+        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.signSocket.setState(SocketControl::Connected);
         connectsWhenAsked(w);
-        w.form->Command1_Click();
-        QCOMPARE(w.wsTest.closes, 1);
-        QCOMPARE(w.wsTest.connects, 1);
-        QCOMPARE(w.wsTest.sent.size(), 2);
+        w.controller->sendTestClicked();
+        QCOMPARE(w.signSocket.closes, 1);
+        QCOMPARE(w.signSocket.connects, 1);
+        QCOMPARE(w.signSocket.sent.size(), 2);
     }
 
     // Catches a failed connection that hangs the wait, is not reported, or
     // leaves a completion notice able to close something.
     void refusedConnection() {
         FakeWindow w;
-        w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
-        w.form->lockWindow();
-        w.pump.events.push_back([&] { w.wsTest.setState(SocketControl::Error); });
-        w.form->Command1_Click();
+        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->lockWindow();
+        w.pump.events.push_back([&] { w.signSocket.setState(SocketControl::Error); });
+        w.controller->sendTestClicked();
         QCOMPARE(w.status.simpleText(),
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());
-        QCOMPARE(w.wsTest.sent, QStringList());
-        QCOMPARE(w.form->m.mTestSent, kFalse);
-        w.form->wsTest_SendComplete();
-        QCOMPARE(w.wsTest.closes, 0);
+        QCOMPARE(w.signSocket.sent, QStringList());
+        QCOMPARE(w.controller->run.signMessagesHandedOver, false);
+        w.controller->signMessagesSent();
+        QCOMPARE(w.signSocket.closes, 0);
     }
 
     // Catches a closing that asks before stopping the timer, asks the wrong
@@ -103,14 +103,14 @@ private slots:
         QFETCH(int, answer);
         QFETCH(int, tests);
         FakeWindow w;
-        w.form->m.mIPAddress = QStringLiteral("201.23.12.82");
-        w.form->lockWindow();
+        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->lockWindow();
         w.timer.setEnabled(true);
         w.messageBox.answers.push_back(answer);
         bool cleanedUpBeforeQuestion = false;
         if (tests)
             connectsWhenAsked(w);
-        w.form->sequencer().closing(
+        w.controller->sequencer().closing(
             [&] { cleanedUpBeforeQuestion = w.messageBox.shown.empty() && w.idle(); });
         QVERIFY(cleanedUpBeforeQuestion);
         QVERIFY(!w.timer.enabled());
@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(w.messageBox.shown[0].buttons, MessageBox::YesNo);
         QCOMPARE(w.messageBox.shown[0].icon, MessageBox::NoIcon);
         QCOMPARE(w.messageBox.shown[0].title, QStringLiteral("Test IP Address"));
-        QCOMPARE(w.wsTest.connects, tests);
+        QCOMPARE(w.signSocket.connects, tests);
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
     }
 };

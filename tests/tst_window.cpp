@@ -6,11 +6,11 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
-#include <QMenu>
-#include <QMessageBox>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -23,7 +23,7 @@ FoundAdaptor found(const QString& mac, const QString& address, QList<int> ports)
 // Who answers ARP at the chosen adaptor's address.
 class OwnerProbe : public FakeProbe {
 public:
-    ArpOwner WhoHas(const QString& address) override {
+    ArpOwner whoHas(const QString& address) override {
         asked << address;
         return {ArpOwner::Answered, QStringLiteral("001122334455"), {}};
     }
@@ -50,8 +50,8 @@ private slots:
         WindowFixture f;
         QVERIFY(f.ready);
         QCOMPARE(f.window->windowTitle(), QStringLiteral("Ethernet Adaptor IP Configuration v1.0.4"));
-        QVERIFY(!f.binding->form().ui.Timer1->enabled());
-        QCOMPARE(f.binding->form().ui.Timer1->interval(), 3000);
+        QVERIFY(!f.binding->controller().ports.tickTimer->enabled());
+        QCOMPARE(f.binding->controller().ports.tickTimer->interval(), 3000);
         QCOMPARE(f.status(), QString());
     }
 
@@ -62,7 +62,7 @@ private slots:
         WindowFixture f({.probe = &probe});
         QVERIFY(f.ready);
         fillValid(f, QStringLiteral("00-11-22-33-44-55"));
-        f.binding->form().ui.Timer1->setInterval(10);
+        f.binding->controller().ports.tickTimer->setInterval(10);
         bool lockedDuringWait = false;
         QTimer::singleShot(5, f.window.get(), [&] {
             lockedDuringWait = !f.window->setupButton()->isEnabled() &&
@@ -86,7 +86,7 @@ private slots:
         WindowFixture f({.probe = &probe});
         QVERIFY(f.ready);
         fillValid(f, QStringLiteral("00-11-22-33-44-55"));
-        f.binding->form().ui.Timer1->setInterval(10);
+        f.binding->controller().ports.tickTimer->setInterval(10);
         QString title;
         QString text;
         std::function<void()> closeBox = [&] {
@@ -112,13 +112,13 @@ private slots:
         WindowFixture f({.probe = &probe});
         QVERIFY(f.ready);
         fillValid(f, QStringLiteral("00-80-a3-61-63-dd"));
-        f.binding->form().ui.Timer1->setInterval(40);
+        f.binding->controller().ports.tickTimer->setInterval(40);
         QTimer::singleShot(60, f.window.get(), [&] { f.window->close(); });
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
-        QVERIFY(f.binding->form().unloaded());
+        QVERIFY(f.binding->controller().unloaded());
         QVERIFY(probe.pinged.size() < 3);
         QCOMPARE(f.status(), SetupCommand::kInProcess);
-        QVERIFY(!f.binding->form().ui.Timer1->enabled());
+        QVERIFY(!f.binding->controller().ports.tickTimer->enabled());
         QVERIFY(!f.window->isVisible());
     }
 
@@ -151,7 +151,7 @@ private slots:
         QFETCH(QString, message);
         WindowFixture f;
         QVERIFY(f.ready);
-        f.binding->form().ui.status->setSimpleText(message);
+        f.binding->controller().ports.status->setSimpleText(message);
         QStatusBar* bar = f.window->statusBar();
         QCOMPARE(bar->currentMessage(), message);
         QVERIFY(QFontMetrics(bar->font()).horizontalAdvance(message) <= bar->width() - 18);
@@ -165,12 +165,12 @@ private slots:
         WindowFixture f;
         QVERIFY(f.ready);
         QTest::keyClick(f.window.get(), Qt::Key_E, Qt::AltModifier);
-        QTRY_VERIFY(f.binding->form().unloaded()); // the access key clicks on release, a moment later
+        QTRY_VERIFY(f.binding->controller().unloaded()); // the access key clicks on release, a moment later
         QVERIFY(!f.window->isVisible());
     }
 
     void finderFillsMacFields_data() {
-        QTest::addColumn<int>("choice"); // a row of the list; -1 Escape, -2 Cancel
+        QTest::addColumn<int>("choice");   // a row of the list; -1 Escape, -2 Cancel
         QTest::addColumn<bool>("holdEnd"); // the search still under way when the dialog closes
         QTest::addColumn<QString>("mac");
         QTest::addColumn<QString>("address");
@@ -221,19 +221,20 @@ private slots:
         } else if (choice == -1) {
             QTest::keyClick(dialog, Qt::Key_Escape);
         } else {
-            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("finderCancel")), Qt::LeftButton);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("finderCancel")),
+                              Qt::LeftButton);
         }
         QTRY_VERIFY(f.window->findChild<FinderDialog*>() == nullptr);
 
-        const QStringList expected = mac.isEmpty() ? before
-                                                   : QStringList{mac.mid(0, 2), mac.mid(2, 2), mac.mid(4, 2),
-                                                                 mac.mid(6, 2), mac.mid(8, 2), mac.mid(10, 2)};
+        const QStringList expected =
+            mac.isEmpty() ? before : QStringList{mac.mid(0, 2), mac.mid(2, 2), mac.mid(4, 2),
+                                                 mac.mid(6, 2), mac.mid(8, 2), mac.mid(10, 2)};
         for (int i = 0; i < 6; ++i)
             QCOMPARE(f.edit(QStringLiteral("Text1_%1").arg(i))->text(), expected.at(i));
         for (int i = 0; i < 4; ++i)
             QCOMPARE(f.edit(QStringLiteral("Text2_%1").arg(i))->text(), ip.at(i));
-        QCOMPARE(f.binding->form().currentAddressFor(mac), address);
-        QCOMPARE(f.binding->form().currentAddressFor(QStringLiteral("0080a3010203")), QString());
+        QCOMPARE(f.binding->controller().currentAddressFor(mac), address);
+        QCOMPARE(f.binding->controller().currentAddressFor(QStringLiteral("0080a3010203")), QString());
         // A search still under way is ended, one that has ended is not.
         QCOMPARE(f.fakeFinder.cancels, holdEnd ? 1 : 0);
         if (mac.isEmpty()) {
@@ -254,11 +255,11 @@ private slots:
         std::unique_ptr<QMenu> menu(f.window->macContextMenu(f.edit(QStringLiteral("Text1_3"))));
         QVERIFY(menu->actions().contains(f.window->findAction()));
         QCOMPARE(f.window->findAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
-        f.binding->form().lockWindow();
+        f.binding->controller().lockWindow();
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(f.window->findChild<FinderDialog*>() == nullptr);
         QVERIFY(f.fakeFinder.requests.isEmpty());
-        f.binding->form().unlockWindow();
+        f.binding->controller().unlockWindow();
         f.window->findAction()->trigger();
         QVERIFY(f.window->findChild<FinderDialog*>() != nullptr);
     }
@@ -271,7 +272,7 @@ private slots:
         QVERIFY(f.ready);
         QVERIFY(f.window->actions().contains(f.window->detailsAction()));
         QCOMPARE(f.window->contextMenuPolicy(), Qt::ActionsContextMenu);
-        DialogueTranscript& transcript = f.binding->form().transcript();
+        DialogueTranscript& transcript = f.binding->controller().transcript();
         qint64 now = 0;
         transcript.start([&] { return now; });
         transcript.add(DialogueTranscript::Direction::Received, 23, "Username> ");
@@ -296,7 +297,8 @@ private slots:
         QVERIFY(!details->saveTo(dir.filePath(QStringLiteral("no/such/folder/run.log")), &why));
         QVERIFY(!why.isEmpty());
         // Past the limit the oldest entries go, in the view as in the transcript.
-        transcript.add(DialogueTranscript::Direction::Received, 23, QByteArray(DialogueTranscript::kLimit, 'x'));
+        transcript.add(DialogueTranscript::Direction::Received, 23,
+                       QByteArray(DialogueTranscript::kLimit, 'x'));
         QCOMPARE(transcript.entries().size(), 1);
         QCOMPARE(text->toPlainText() + QLatin1Char('\n'), transcript.text());
         // A second Ctrl+D brings the same view forward.

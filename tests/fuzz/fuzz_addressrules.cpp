@@ -66,7 +66,7 @@ qsizetype dots(const QuadTexts& texts) {
 
 void checkMac(const MacTexts& fields, const QString& before) {
     QString mac = before;
-    const bool ok = CheckMacAddress(fields, mac);
+    const bool ok = checkMac(fields, mac);
     bool lengths = true;
     for (const QString& f : fields)
         lengths = lengths && Oracle::trimmed(f).size() == 2;
@@ -92,7 +92,7 @@ void checkMac(const MacTexts& fields, const QString& before) {
     for (qsizetype i = before.size(); i < mac.size(); ++i)
         FUZZ_CHECK(Oracle::hexDigit(mac.at(i)));
     const QString prefix = mac.left(6);
-    const qint16 family = MacFamily(mac);
+    const qint16 family = macFamily(mac);
     FUZZ_CHECK(family == (prefix == QLatin1String("00204a")   ? kBroadcastFamily
                           : prefix == QLatin1String("0080a3") ? kArpFamily
                                                               : kUnknownFamily));
@@ -100,7 +100,7 @@ void checkMac(const MacTexts& fields, const QString& before) {
 
 void checkIp(const QuadTexts& fields) {
     QString ip = QStringLiteral("unchanged");
-    const bool ok = CheckIPAddress(fields, ip);
+    const bool ok = checkIp(fields, ip);
     if (!anyOpen(fields))
         FUZZ_CHECK(ok == allPass(fields, [](double v) { return v >= 0 && v < 255; }));
     if (!ok) {
@@ -119,7 +119,7 @@ void checkGatewayAndMask(const QuadTexts& gatewayFields, const QuadTexts& maskFi
     QString gateway = QStringLiteral("unchanged");
     QString mask;
     Integer hostBits = 8;
-    const bool ok = CheckGateway(gatewayFields, maskFields, gateway, mask, hostBits);
+    const bool ok = checkGateway(gatewayFields, maskFields, gateway, mask, hostBits);
     if (!anyOpen(gatewayFields))
         FUZZ_CHECK(ok == allPass(gatewayFields, [](double v) { return v < 255; }));
     FUZZ_CHECK(gateway == (ok ? joined(gatewayFields, true) : QStringLiteral("unchanged")));
@@ -141,8 +141,7 @@ void checkGatewayAndMask(const QuadTexts& gatewayFields, const QuadTexts& maskFi
             }
         }
         FUZZ_CHECK(int(hostBits) == expected);
-        FUZZ_CHECK(CheckSubnetMask(maskFields) ==
-                   allPass(maskFields, [](double v) { return v >= 0 && v <= 255; }));
+        FUZZ_CHECK(checkMask(maskFields) == allPass(maskFields, [](double v) { return v >= 0 && v <= 255; }));
     }
     FUZZ_CHECK(int(hostBits) == 8 || int(hostBits) == 16 || int(hostBits) == 24);
 }
@@ -161,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const QChar c : t)
             FUZZ_CHECK(isHexDigit(c) == Oracle::hexDigit(c));
         // Any text may stand where the checked MAC does.
-        const qint16 family = MacFamily(t);
+        const qint16 family = macFamily(t);
         FUZZ_CHECK(family == kUnknownFamily || family == kBroadcastFamily || family == kArpFamily);
         FUZZ_CHECK((family == kBroadcastFamily) == t.startsWith(QLatin1String("00204a")));
         FUZZ_CHECK((family == kArpFamily) == t.startsWith(QLatin1String("0080a3")));

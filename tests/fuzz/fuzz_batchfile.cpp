@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             row.cells.size() != file.columns.size())
             __builtin_trap();
         line = row.line;
-        macs.insert(m.mMacAddress);
+        macs.insert(m.mac);
     }
     for (const QString& p : file.problems)
         if (!p.startsWith(QLatin1String("line ")) && !p.startsWith(QLatin1String("no ")) &&

@@ -3,7 +3,7 @@
 // ticks and with the connection dropping and coming back.
 //
 // Input: one option byte, then a script of operations:
-//   bit 0 of the option byte   0: command-line dialogue (wsClient), 1: setup menu (wsMenuTelnet)
+//   bit 0 of the option byte   0: command-line dialogue (commandLineSocket), 1: setup menu (setupMenuSocket)
 //   bits 1-2                   host bits of the mask for the menu: 8, 16, 24, 8
 //   bit 3                      answer Yes to the sign-test question at the end
 //   bit 4                      the sign's connection then succeeds (else it fails)
@@ -35,28 +35,28 @@ struct Dialogue {
     bool menu = false;
     FakeSocket* socket = nullptr;
     QStringList sends;       // every line of a smooth run, in order
-    QList<Long> statesAfter; // mState after 0, 1, 2, ... lines sent
+    QList<Long> statesAfter; // dialogueStep after 0, 1, 2, ... lines sent
 };
 
 // The command-line dialogue as the ARP route leaves it once connected.
 Dialogue startCommandLine(FakeWindow& w) {
-    RunState& m = w.form->m;
-    m.mIPAddress = QStringLiteral("201.23.12.82");
-    m.mGateway = QStringLiteral("201.23.12.2");
-    m.mSubnetMask = QStringLiteral("255.255. 255.0");
-    w.wsClient.setState(SocketControl::Connected);
-    w.form->lockWindow();
-    m.mCounter = 0;
-    m.mTimerState = RunState::kCommandLine;
-    m.mState = 0;
+    RunState& m = w.controller->run;
+    m.ip = QStringLiteral("201.23.12.82");
+    m.gateway = QStringLiteral("201.23.12.2");
+    m.mask = QStringLiteral("255.255. 255.0");
+    w.commandLineSocket.setState(SocketControl::Connected);
+    w.controller->lockWindow();
+    m.counter = 0;
+    m.phase = RunState::kCommandLine;
+    m.dialogueStep = 0;
     w.timer.setEnabled(true);
     Dialogue d;
-    d.socket = &w.wsClient;
+    d.socket = &w.commandLineSocket;
     for (const char* line : {"hello", "SET PRIVILEGED", "tundra"})
         d.sends << QString::fromLatin1(line) + QChar(10);
-    d.sends << QStringLiteral("CHANGE IPAddress ") + m.mIPAddress + QChar(10)
-            << QStringLiteral("CHANGE Gateway ") + m.mGateway + QChar(10)
-            << QStringLiteral("CHANGE Subnet Mask ") + m.mSubnetMask + QChar(10);
+    d.sends << QStringLiteral("CHANGE IPAddress ") + m.ip + QChar(10)
+            << QStringLiteral("CHANGE Gateway ") + m.gateway + QChar(10)
+            << QStringLiteral("CHANGE Subnet Mask ") + m.mask + QChar(10);
     for (const char* line :
          {"CHANGE SPEED 9600", "CHANGE CHARSIZE 8", "CHANGE STOPBITS 1", "CHANGE PARITY NONE", "Logout"})
         d.sends << QString::fromLatin1(line) + QChar(10);
@@ -66,23 +66,23 @@ Dialogue startCommandLine(FakeWindow& w) {
 
 // The setup-menu dialogue as the broadcast route leaves it.
 Dialogue startMenu(FakeWindow& w, int hostBits, bool connecting) {
-    RunState& m = w.form->m;
-    m.mIPAddress = QStringLiteral("192.168.1.20");
-    m.mHostBits = hostBits;
+    RunState& m = w.controller->run;
+    m.ip = QStringLiteral("192.168.1.20");
+    m.hostBits = hostBits;
     const QStringList gateway{QStringLiteral("192"), QStringLiteral(" 168"), QStringLiteral("1"),
                               QStringLiteral("1")};
     for (int i = 0; i < 4; ++i)
         w.field(4, i).fill(gateway[i]);
-    w.wsMenuTelnet.setState(connecting ? SocketControl::Connecting : SocketControl::Connected);
-    w.form->lockWindow();
-    m.mState = 0;
-    m.mTimerState = RunState::kSetupMenu;
-    m.mMenuCount = 0;
+    w.setupMenuSocket.setState(connecting ? SocketControl::Connecting : SocketControl::Connected);
+    w.controller->lockWindow();
+    m.dialogueStep = 0;
+    m.phase = RunState::kSetupMenu;
+    m.menuChunkCount = 0;
     w.timer.setEnabled(true);
-    w.Text5.fill(QStringLiteral("Connected"));
+    w.transcriptBox.fill(QStringLiteral("Connected"));
     Dialogue d;
     d.menu = true;
-    d.socket = &w.wsMenuTelnet;
+    d.socket = &w.setupMenuSocket;
     d.sends << kCrLf << QStringLiteral("0\n") << kCrLf << kCrLf << kCrLf << kCrLf << QStringLiteral("y");
     for (const QString& octet : gateway)
         d.sends << octet + kCrLf;
@@ -116,18 +116,18 @@ bool isErrorLine(const QString& line, bool menu) {
 
 // checked: how many status lines earlier checks have seen.
 void checkRules(FakeWindow& w, const Dialogue& d, qsizetype& checked) {
-    const RunState& m = w.form->m;
+    const RunState& m = w.controller->run;
     const QStringList& sent = d.socket->sent;
     // Lines go out in the order of a smooth run, none skipped or repeated,
     // and the step always matches the lines sent so far.
     FUZZ_CHECK(sent.size() <= d.sends.size());
     for (qsizetype i = 0; i < sent.size(); ++i)
         FUZZ_CHECK(sent.at(i) == d.sends.at(i));
-    FUZZ_CHECK(m.mState == d.statesAfter.at(sent.size()));
+    FUZZ_CHECK(m.dialogueStep == d.statesAfter.at(sent.size()));
     // Nothing goes out on the other connections but the sign test.
-    FUZZ_CHECK((d.menu ? w.wsClient : w.wsMenuTelnet).sent.isEmpty());
-    FUZZ_CHECK(w.wsBroadcast.sent.isEmpty());
-    FUZZ_CHECK(w.Text5.text().size() <= Form1::kTranscriptLimit);
+    FUZZ_CHECK((d.menu ? w.commandLineSocket : w.setupMenuSocket).sent.isEmpty());
+    FUZZ_CHECK(w.datagramSocket.sent.isEmpty());
+    FUZZ_CHECK(w.transcriptBox.text().size() <= SetupController::kTranscriptLimit);
     FUZZ_CHECK(w.locked() || w.idle());
     // Every status line is the closing's, the sign test's or a tick's error report.
     const QStringList& history = w.status.history;
@@ -145,7 +145,7 @@ void checkRules(FakeWindow& w, const Dialogue& d, qsizetype& checked) {
     FUZZ_CHECK(failures <= 1);
     FUZZ_CHECK(w.timer.enabled() == (!closed && failures == 0));
     if (closed) {
-        FUZZ_CHECK(m.mState == 7);
+        FUZZ_CHECK(m.dialogueStep == 7);
         FUZZ_CHECK(history.count(Sequencer::kSetupSucceeded) == 1);
         FUZZ_CHECK(w.messageBox.shown.size() == 1);
         FUZZ_CHECK(w.messageBox.shown[0].text == Sequencer::kTestQuestion);
@@ -153,7 +153,7 @@ void checkRules(FakeWindow& w, const Dialogue& d, qsizetype& checked) {
         FUZZ_CHECK(w.messageBox.shown.empty());
     }
     // The host entry is removed once, and only on the command-line route.
-    const QStringList removal{QStringLiteral("arp -d ") + m.mIPAddress};
+    const QStringList removal{QStringLiteral("arp -d ") + m.ip};
     FUZZ_CHECK(w.host.launched == (closed && !d.menu ? removal : QStringList()));
 }
 
@@ -169,7 +169,7 @@ void run(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t options = in.byte();
     FakeWindow w;
     w.messageBox.answers.push_back(options & 8 ? MessageBox::Yes : MessageBox::No);
-    w.wsTest.connectOutcome = options & 16 ? SocketControl::Connected : SocketControl::Error;
+    w.signSocket.connectOutcome = options & 16 ? SocketControl::Connected : SocketControl::Error;
     const int hostBits = std::array{8, 16, 24, 8}[(options >> 1) & 3];
     const Dialogue d = options & 1 ? startMenu(w, hostBits, options & 32) : startCommandLine(w);
     qsizetype checked = 0;
@@ -211,7 +211,7 @@ void run(const std::uint8_t* data, std::size_t size) {
             break;
         }
         case 'Z':
-            w.form->wsClient_Close();
+            w.controller->commandLineClosed();
             break;
         default:
             // The event loop delivers ticks only while the timer runs.
@@ -223,7 +223,7 @@ void run(const std::uint8_t* data, std::size_t size) {
     }
     if (w.status.history.contains(Sequencer::kSetupSucceeded) && (options & 8)) {
         // The sign test ran: both messages went out, or its failure was reported.
-        const bool sent = w.wsTest.sent.size() == 2;
+        const bool sent = w.signSocket.sent.size() == 2;
         FUZZ_CHECK(sent == bool(options & 16));
         FUZZ_CHECK(sent || w.status.simpleText().endsWith(QLatin1String(" (SendTest)")));
     }

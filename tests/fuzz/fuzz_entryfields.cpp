@@ -140,7 +140,7 @@ bool isErrorLine(const QString& line) {
 }
 
 void checkAfterSetup(FakeWindow& w, const Scenario& s) {
-    const RunState& m = w.form->m;
+    const RunState& m = w.controller->run;
     static const std::set<QString> known{
         QString(),
         SetupCommand::kInProcess,
@@ -159,8 +159,8 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
 
     // Idle, or locked with a device dialogue under way: never half of each,
     // and never locked with nothing left to unlock it.
-    const bool dialogue = w.timer.enabled() &&
-                          (m.mTimerState == RunState::kCommandLine || m.mTimerState == RunState::kSetupMenu);
+    const bool dialogue =
+        w.timer.enabled() && (m.phase == RunState::kCommandLine || m.phase == RunState::kSetupMenu);
     FUZZ_CHECK(w.idle() || w.locked());
     if (w.locked())
         FUZZ_CHECK(dialogue);
@@ -170,23 +170,23 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
     if (w.idle() && !libraryFailed)
         FUZZ_CHECK(!dialogue);
     if (dialogue)
-        FUZZ_CHECK(m.mState == 0);
+        FUZZ_CHECK(m.dialogueStep == 0);
 
     FUZZ_CHECK(w.probe.open == 0);
     for (const QString& address : w.probe.pinged)
-        FUZZ_CHECK(address == m.mIPAddress);
+        FUZZ_CHECK(address == m.ip);
     for (const QString& payload : w.probe.payloads)
         FUZZ_CHECK(payload == Sequencer::kEchoData);
-    for (const QString& datagram : w.wsBroadcast.sent) {
+    for (const QString& datagram : w.datagramSocket.sent) {
         FUZZ_CHECK(datagram.size() == 20);
         for (const QChar c : datagram)
             FUZZ_CHECK(c.unicode() < 256);
     }
     QStringList pairs;
     for (int i = 0; i < 12; i += 2)
-        pairs << m.mMacAddress.mid(i, 2);
-    const QString bind = QStringLiteral("arp -s ") + m.mIPAddress + QLatin1Char(' ') + pairs.join('-');
-    const QString unbind = QStringLiteral("arp -d ") + m.mIPAddress;
+        pairs << m.mac.mid(i, 2);
+    const QString bind = QStringLiteral("arp -s ") + m.ip + QLatin1Char(' ') + pairs.join('-');
+    const QString unbind = QStringLiteral("arp -d ") + m.ip;
     for (const QString& command : w.host.launched)
         FUZZ_CHECK(command == bind || command == unbind);
     if (s.probe == 0 && s.initFailures == 0 && w.probe.pinged.size() > 0)
@@ -211,8 +211,8 @@ void run(const std::uint8_t* data, std::size_t size) {
     w.probe.initFailures = s.initFailures;
     w.probe.cleanupOk = !s.cleanupFails;
     w.host.fail = s.hostFails;
-    w.wsBroadcast.failSend = s.sendFails;
-    w.wsClient.connectOutcome = s.connects ? SocketControl::Connected : SocketControl::Error;
+    w.datagramSocket.failSend = s.sendFails;
+    w.commandLineSocket.connectOutcome = s.connects ? SocketControl::Connected : SocketControl::Error;
     checkFields(w);
 
     int lines = 0;
@@ -239,7 +239,7 @@ void run(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(w.idle());
     // Clicking the button takes the focus to it first.
     w.moveFocus(FakeWindow::kSetupFocus);
-    w.form->SetupIP_Click();
+    w.controller->setupClicked();
     checkFields(w);
     checkAfterSetup(w, s);
 }

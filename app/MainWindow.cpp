@@ -1,4 +1,4 @@
-#include "Form1Window.h"
+#include "app/MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -142,7 +142,7 @@ struct EntryRow {
 
 } // namespace
 
-Form1Window::Form1Window(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("Form1"));
@@ -168,7 +168,7 @@ Form1Window::Form1Window(QWidget* parent)
     setKeyboardOrder();
 }
 
-QIcon Form1Window::applicationIcon() {
+QIcon MainWindow::applicationIcon() {
     initWindowIcons();
     // Every size drawn for the desktop, so that a title bar, a task switcher
     // or a dock, on a scaled screen too, picks a drawn size instead of
@@ -184,7 +184,7 @@ QIcon Form1Window::applicationIcon() {
     return icon;
 }
 
-bool Form1Window::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     // The icon follows the first frame instead of holding it up. On X11 the
     // window hands every size of its icon to the window manager, unpacked,
@@ -202,13 +202,13 @@ bool Form1Window::event(QEvent* event) {
     return handled;
 }
 
-QLineEdit* Form1Window::entry(int position) const {
+QLineEdit* MainWindow::entry(int position) const {
     if (position < 0 || position >= entryCount)
         return nullptr;
     return m_entries[static_cast<std::size_t>(position)];
 }
 
-void Form1Window::setFieldColour(QLineEdit* field, FieldColour colour) {
+void MainWindow::setFieldColour(QLineEdit* field, FieldColour colour) {
     if (field == nullptr)
         return;
     QPalette pal = field->palette();
@@ -216,7 +216,7 @@ void Form1Window::setFieldColour(QLineEdit* field, FieldColour colour) {
     field->setPalette(pal);
 }
 
-QColor Form1Window::fieldColour(FieldColour colour) const {
+QColor MainWindow::fieldColour(FieldColour colour) const {
     // The desktop's colours, not the window's own light blue.
     const QPalette desktop = QApplication::palette();
     const QColor active = desktop.color(QPalette::Base);
@@ -228,7 +228,7 @@ QColor Form1Window::fieldColour(FieldColour colour) const {
     return colour == FieldColour::Active ? active : inactive;
 }
 
-QLabel* Form1Window::addLabel(const char* name, const QString& text, const QRect& twips) {
+QLabel* MainWindow::addLabel(const char* name, const QString& text, const QRect& twips) {
     auto* label = new QLabel(text, this);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -238,7 +238,7 @@ QLabel* Form1Window::addLabel(const char* name, const QString& text, const QRect
     return label;
 }
 
-QLineEdit* Form1Window::addEntry(const char* name, const QString& text, const QRect& twips, int maxLength) {
+QLineEdit* MainWindow::addEntry(const char* name, const QString& text, const QRect& twips, int maxLength) {
     auto* field = new QLineEdit(this);
     field->setObjectName(QLatin1String(name));
     field->setFont(entryFont());
@@ -250,7 +250,7 @@ QLineEdit* Form1Window::addEntry(const char* name, const QString& text, const QR
     return field;
 }
 
-void Form1Window::buildCaptions() {
+void MainWindow::buildCaptions() {
     QLabel* captions[] = {
         addLabel("Label1", QStringLiteral("MAC Address (ex. 00-80-a3-61-63-dd)"), {315, 345, 2835, 270}),
         addLabel("Label2", QStringLiteral("IP Address (ex. 201.23.12.82)"), {315, 770, 2670, 285}),
@@ -260,7 +260,7 @@ void Form1Window::buildCaptions() {
     shareNarrowestFont(std::to_array(captions));
 }
 
-void Form1Window::buildEntries() {
+void MainWindow::buildEntries() {
     // MAC: one octet per field, two hex digits at most. The mask and gateway
     // rows start with a typical class C mask and no gateway.
     const EntryRow rows[] = {
@@ -289,7 +289,7 @@ void Form1Window::buildEntries() {
     shareNarrowestFont(m_entries);
 }
 
-void Form1Window::buildDots() {
+void MainWindow::buildDots() {
     struct Dot {
         const char* name;
         int left;
@@ -304,7 +304,7 @@ void Form1Window::buildDots() {
         addLabel(dot.name, QStringLiteral("."), {dot.left, dot.top, 90, 240})->setFont(dotFont());
 }
 
-void Form1Window::buildDashes() {
+void MainWindow::buildDashes() {
     // The "-" marks between the MAC fields, one in each gap. Their array indexes
     // do not follow their order on screen.
     struct Dash {
@@ -326,7 +326,7 @@ void Form1Window::buildDashes() {
     }
 }
 
-void Form1Window::buildButtons() {
+void MainWindow::buildButtons() {
     m_setup = new QPushButton(QStringLiteral("Setup"), this);
     m_setup->setObjectName(QStringLiteral("SetupIP"));
     m_setup->setGeometry(toPixels({3120, 2145, 1530, 405}));
@@ -337,15 +337,15 @@ void Form1Window::buildButtons() {
     m_exit->setGeometry(toPixels({4800, 2145, 1530, 405}));
 }
 
-void Form1Window::buildHiddenControls() {
+void MainWindow::buildHiddenControls() {
     // The connection log: its top edge reaches into the status bar's band, the
     // rest lies below the client area. Tab leaves it rather than being typed into
     // it, so the keys still reach the controls after it.
-    m_text5 = new QPlainTextEdit(QStringLiteral("Text5"), this);
-    m_text5->setObjectName(QStringLiteral("Text5"));
-    m_text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_text5->setTabChangesFocus(true);
-    m_text5->setGeometry(toPixels({300, 2820, 5970, 1455}));
+    m_transcriptBox = new QPlainTextEdit(QStringLiteral("Text5"), this);
+    m_transcriptBox->setObjectName(QStringLiteral("Text5"));
+    m_transcriptBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_transcriptBox->setTabChangesFocus(true);
+    m_transcriptBox->setGeometry(toPixels({300, 2820, 5970, 1455}));
 
     // Sends the test message to the sign; wholly below the client area.
     m_sendTest = new QPushButton(QStringLiteral("Send Test"), this);
@@ -353,7 +353,7 @@ void Form1Window::buildHiddenControls() {
     m_sendTest->setGeometry(toPixels({2835, 4395, 915, 345}));
 }
 
-void Form1Window::buildStatusBar() {
+void MainWindow::buildStatusBar() {
     m_status = new QStatusBar(this);
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setSizeGripEnabled(false);
@@ -376,7 +376,7 @@ void Form1Window::buildStatusBar() {
     m_progress->hide();
 }
 
-void Form1Window::buildFindAction() {
+void MainWindow::buildFindAction() {
     // An action, not a control: the window's layout stays as it is.
     m_find = new QAction(QStringLiteral("Find adaptors\u2026"), this);
     m_find->setObjectName(QStringLiteral("findAdaptors"));
@@ -401,7 +401,7 @@ void Form1Window::buildFindAction() {
     }
 }
 
-QMenu* Form1Window::macContextMenu(QLineEdit* field) {
+QMenu* MainWindow::macContextMenu(QLineEdit* field) {
     QMenu* menu = field->createStandardContextMenu();
     menu->setObjectName(QStringLiteral("macContextMenu"));
     menu->addSeparator();
@@ -410,7 +410,7 @@ QMenu* Form1Window::macContextMenu(QLineEdit* field) {
     return menu;
 }
 
-void Form1Window::setKeyboardOrder() {
+void MainWindow::setKeyboardOrder() {
     QWidget* previous = nullptr;
     const auto chain = [&previous](QWidget* next) {
         if (previous != nullptr)
@@ -420,7 +420,7 @@ void Form1Window::setKeyboardOrder() {
     for (QLineEdit* field : m_entries)
         chain(field);
     chain(m_setup);
-    chain(m_text5);
+    chain(m_transcriptBox);
     chain(m_sendTest);
     chain(m_exit);
 }

@@ -25,66 +25,66 @@ class SignTest;
 
 // Everything the window's logic works through. The real window fills it with
 // its widgets and platform services; tests fill it with fakes.
-struct Form1Ports {
+struct SetupPorts {
     // Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3).
     std::array<TextBox*, EntryFields::kFieldCount> fields{};
-    TextBox* Text5 = nullptr; // the transcript of the device conversation
+    TextBox* transcriptBox = nullptr; // the transcript of the device conversation
     StatusBar* status = nullptr;
-    Button* SetupIP = nullptr;
-    Button* cmdExit = nullptr;
-    Timer* Timer1 = nullptr;
+    Button* setupButton = nullptr;
+    Button* exitButton = nullptr;
+    Timer* tickTimer = nullptr;
     Pointer* pointer = nullptr;
     MessageBox* messageBox = nullptr;
     EventPump* pump = nullptr;
     Frame* frame = nullptr;
-    SocketControl* wsClient = nullptr;
-    SocketControl* wsMenuTelnet = nullptr;
-    SocketControl* wsBroadcast = nullptr;
-    SocketControl* wsTest = nullptr;
+    SocketControl* commandLineSocket = nullptr;
+    SocketControl* setupMenuSocket = nullptr;
+    SocketControl* datagramSocket = nullptr;
+    SocketControl* signSocket = nullptr;
     EchoProbe* probe = nullptr;
     HostCommand* host = nullptr;
 };
 
 // The main window's logic: its run state, its event handlers and its
-// procedures. It sees the window only through Form1Ports. Each public event
+// procedures. It sees the window only through SetupPorts. Each public event
 // handler is an entry point of the event loop: once the window is unloaded it
 // does nothing, and a wait abandoned by the unload ends it quietly.
-class Form1 {
+class SetupController {
     // Before ui, which is built with them: what goes over the adaptor's
     // connections is noted here on its way.
     DialogueTranscript m_transcript;
     std::vector<std::unique_ptr<RecordingSocket>> m_recorders;
-    [[nodiscard]] Form1Ports recorded(Form1Ports ports);
+    [[nodiscard]] SetupPorts recorded(SetupPorts ports);
 
 public:
     inline static const QString kTitlePrefix = QStringLiteral("Ethernet Adaptor IP Configuration v");
     static constexpr int kTickMs = 3000;
 
-    explicit Form1(const Form1Ports& ports);
-    ~Form1();
-    Form1(const Form1&) = delete;
-    Form1& operator=(const Form1&) = delete;
+    explicit SetupController(const SetupPorts& ports);
+    ~SetupController();
+    SetupController(const SetupController&) = delete;
+    SetupController& operator=(const SetupController&) = delete;
 
     // Events of the window and its controls.
-    void Form_Load();
-    void Form_Unload();
-    void cmdExit_Click();
-    void SetupIP_Click();
-    void Timer1_Timer();
-    void Text_Change(FieldId id);
-    void Text_GotFocus(FieldId id);
-    void Text_LostFocus(FieldId id);
-    void Command1_Click();
-    void wsTest_SendComplete();
-    void wsClient_DataArrival();
-    void wsClient_Close();
-    void wsMenuTelnet_DataArrival();
+    void load();
+    void unload();
+    void exitClicked();
+    void setupClicked();
+    void tick();
+    void fieldChanged(FieldId id);
+    void fieldFocused(FieldId id);
+    void fieldLeft(FieldId id);
+    void sendTestClicked();
+    void signMessagesSent();
+    void commandLineDataArrived();
+    void commandLineClosed();
+    void setupMenuDataArrived();
 
     [[nodiscard]] bool unloaded() const { return m_unloaded; }
 
     // Shared by the procedures of the window.
-    RunState m;
-    const Form1Ports ui;
+    RunState run;
+    const SetupPorts ports;
     // Where the run stands, and what its connections carried: for the front
     // ends to show; neither changes what is sent or when.
     [[nodiscard]] RunProgress& progress() { return m_progress; }
@@ -110,24 +110,24 @@ public:
     // Waits while a connection attempt is under way, showing "Connecting";
     // throws the attempt's error when it fails instead of connecting.
     void waitForConnection(SocketControl& socket);
-    [[nodiscard]] Flag ProbeTarget();
-    void SendTest();
+    [[nodiscard]] bool pollPreCheck();
+    void sendSignTest();
     [[nodiscard]] Sequencer& sequencer() { return *m_sequencer; }
     [[nodiscard]] CommandLineDialogue& commandLine() { return *m_commandLine; }
     [[nodiscard]] SetupMenuDialogue& setupMenu() { return *m_setupMenu; }
-    void SetBroadcastIP();
-    void SetIPAddr();
+    void assignByDatagram();
+    void assignByNeighbourEntry();
     // The adaptor reached at the address it already has and given the new one.
-    void Readdress(const QString& current);
+    void readdress(const QString& current);
     // True when the adaptor of the run's MAC answers ARP at the address;
     // otherwise the run ends here, with the reason shown.
     [[nodiscard]] bool identityPasses(const QString& address);
 
-    // The ARP route's static neighbour entry. SetIPAddr notes it once made;
-    // the route's own ends remove it with "arp -d " and mIPAddress; a run that
+    // The ARP route's static neighbour entry. assignByNeighbourEntry notes it once made;
+    // the route's own ends remove it with "arp -d " and ip; a run that
     // ends any other way (an error, the window closed, a new Setup) has its
     // leftover entry removed too, so that it never hides a host later.
-    void neighbourEntryMade() { m_boundAddress = m.mIPAddress; }
+    void neighbourEntryMade() { m_boundAddress = run.ip; }
     void releaseNeighbourEntry();
     void releaseLeftoverEntry();
 
@@ -146,9 +146,7 @@ public:
     void reachingAt(const QString& address) { m_reachingAt = address; }
     [[nodiscard]] const QString& reachedAt() const { return m_reachingAt; }
     // Where the dialogue and the sign test find the adaptor.
-    [[nodiscard]] QString adaptorAddress() const {
-        return m_reachingAt.isEmpty() ? m.mIPAddress : m_reachingAt;
-    }
+    [[nodiscard]] QString adaptorAddress() const { return m_reachingAt.isEmpty() ? run.ip : m_reachingAt; }
 
 private:
     template <typename Handler> void entry(Handler&& handler);

@@ -21,15 +21,15 @@ class QStatusBar;
 // Exit buttons, the status bar, and the connection log and "Send Test" button
 // that sit below the visible area. It only builds and exposes the controls; the
 // window's logic is wired to them elsewhere.
-class Form1Window : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Form1Window(QWidget* parent = nullptr);
+    explicit MainWindow(QWidget* parent = nullptr);
 
     // 0..17: Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3); nullptr outside that range.
     [[nodiscard]] QLineEdit* entry(int position) const;
-    [[nodiscard]] QPlainTextEdit* text5() const { return m_text5; }
+    [[nodiscard]] QPlainTextEdit* transcriptBox() const { return m_transcriptBox; }
     [[nodiscard]] QStatusBar* statusBar() const { return m_status; }
     [[nodiscard]] QPushButton* setupButton() const { return m_setup; }
     [[nodiscard]] QPushButton* exitButton() const { return m_exit; }
@@ -73,7 +73,7 @@ private:
     QLineEdit* addEntry(const char* name, const QString& text, const QRect& twips, int maxLength);
 
     std::array<QLineEdit*, entryCount> m_entries{};
-    QPlainTextEdit* m_text5 = nullptr;
+    QPlainTextEdit* m_transcriptBox = nullptr;
     QStatusBar* m_status = nullptr;
     QPushButton* m_setup = nullptr;
     QPushButton* m_exit = nullptr;

@@ -1,0 +1,234 @@
+#include "setup/SetupController.h"
+
+#include "setup/AppInfo.h"
+#include "setup/Assignment.h"
+#include "setup/CommandLineDialogue.h"
+#include "setup/IdentityCheck.h"
+#include "setup/ReceivePath.h"
+#include "setup/Sequencer.h"
+#include "setup/SetupCommand.h"
+#include "setup/SetupMenuDialogue.h"
+#include "setup/SignTest.h"
+
+#include <QElapsedTimer>
+
+SetupPorts SetupController::recorded(SetupPorts ports) {
+    for (SocketControl** socket :
+         {&ports.commandLineSocket, &ports.setupMenuSocket, &ports.datagramSocket, &ports.signSocket}) {
+        if (*socket == nullptr)
+            continue;
+        m_recorders.push_back(std::make_unique<RecordingSocket>(**socket, m_transcript));
+        *socket = m_recorders.back().get();
+    }
+    return ports;
+}
+
+SetupController::SetupController(const SetupPorts& ports)
+    : ports(recorded(ports))
+    , m_clock([timer = std::make_shared<QElapsedTimer>()] {
+        if (!timer->isValid())
+            timer->start();
+        return timer->elapsed();
+    })
+    , m_fields(ports.fields, *ports.status, *ports.setupButton)
+    , m_setup(std::make_unique<SetupCommand>(*this))
+    , m_sequencer(std::make_unique<Sequencer>(*this))
+    , m_signTest(std::make_unique<SignTest>(*this))
+    , m_receive(std::make_unique<ReceivePath>(*this))
+    , m_commandLine(std::make_unique<CommandLineDialogue>(*this))
+    , m_setupMenu(std::make_unique<SetupMenuDialogue>(*this))
+    , m_assignment(std::make_unique<Assignment>(*this))
+    , m_identity(std::make_unique<IdentityCheck>(*this)) {
+    m_progress.setClock(m_clock);
+    // Each line of the dialogue sent is a step of its stage.
+    m_transcript.observe([this](const DialogueTranscript::Entry& entry) {
+        if (entry.direction == DialogueTranscript::Direction::Sent &&
+            m_progress.now().stage == RunProgress::Stage::Dialogue &&
+            (entry.port == Assignment::kMenuPort || entry.port == Assignment::kTelnetPort))
+            m_progress.step(m_progress.now().step + 1);
+    });
+    ports.signSocket->onSendComplete = [this] { signMessagesSent(); };
+    ports.commandLineSocket->onDataArrival = [this](Long) { commandLineDataArrived(); };
+    ports.commandLineSocket->onClose = [this] { commandLineClosed(); };
+    ports.setupMenuSocket->onDataArrival = [this](Long) { setupMenuDataArrived(); };
+}
+
+SetupController::~SetupController() = default;
+
+template <typename Handler> void SetupController::entry(Handler&& handler) {
+    if (m_unloaded)
+        return;
+    try {
+        handler();
+    } catch (const Abandoned&) {
+        // The window was unloaded during a wait: nothing more of this handler runs.
+    }
+}
+
+void SetupController::load() {
+    // Each step that fails is skipped and the next one performed.
+    const auto step = [](auto&& s) {
+        try {
+            s();
+        } catch (const RunTimeError&) {
+        }
+    };
+    step([&] { ports.frame->setTitle(kTitlePrefix + AppInfo::versionText()); });
+    for (int i = 0; i < EntryFields::kFieldCount; ++i)
+        step([&] { ports.fields[i]->setBackColor(FieldColour::Inactive); });
+    step([&] { ports.tickTimer->setEnabled(false); });
+    step([&] { ports.tickTimer->setInterval(kTickMs); });
+}
+
+void SetupController::unload() {
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    static const QString logout = QStringLiteral("logout\n");
+    try {
+        if (ports.commandLineSocket->state() == SocketControl::Connected) {
+            ports.commandLineSocket->sendData(logout);
+            ports.commandLineSocket->close();
+        }
+        if (ports.setupMenuSocket->state() == SocketControl::Connected) {
+            ports.setupMenuSocket->sendData(logout);
+            ports.setupMenuSocket->close();
+        }
+        if (ports.signSocket->state() == SocketControl::Connected)
+            ports.signSocket->close();
+    } catch (const RunTimeError&) {
+        // A failing logout ends the unload early; the program ends all the same.
+    }
+    releaseLeftoverEntry();
+    ports.tickTimer->setEnabled(false);
+    ports.frame->endProgram();
+}
+
+void SetupController::exitClicked() {
+    entry([&] { unload(); });
+}
+
+void SetupController::setupClicked() {
+    entry([&] { m_setup->run(); });
+}
+
+void SetupController::tick() {
+    entry([&] { m_sequencer->tick(); });
+}
+
+void SetupController::fieldChanged(FieldId id) {
+    entry([&] { m_fields.textChanged(id); });
+}
+
+void SetupController::fieldFocused(FieldId id) {
+    entry([&] { m_fields.focusGained(id); });
+}
+
+void SetupController::fieldLeft(FieldId id) {
+    entry([&] { m_fields.focusLost(id); });
+}
+
+void SetupController::sendTestClicked() {
+    entry([&] { sendSignTest(); });
+}
+
+void SetupController::signMessagesSent() {
+    entry([&] { m_signTest->messagesSent(); });
+}
+
+void SetupController::commandLineDataArrived() {
+    entry([&] { m_receive->clientDataArrival(); });
+}
+
+void SetupController::commandLineClosed() {
+    entry([&] { m_receive->clientClose(); });
+}
+
+void SetupController::setupMenuDataArrived() {
+    entry([&] { m_receive->menuDataArrival(); });
+}
+
+void SetupController::appendTranscript(const QString& text) {
+    QString t = ports.transcriptBox->text() + QStringLiteral("\r\n") + text;
+    if (t.size() > kTranscriptLimit)
+        t = t.right(kTranscriptLimit);
+    ports.transcriptBox->setText(t);
+}
+
+void SetupController::setClock(std::function<qint64()> clock) {
+    m_progress.setClock(clock);
+    m_clock = std::move(clock);
+}
+
+void SetupController::lockWindow() {
+    // A run begins where the window locks, and ends where it unlocks.
+    m_transcript.start(m_clock);
+    m_progress.started(AddressRules::macFamily(run.mac), ports.tickTimer->interval());
+
+    ports.pointer->setPointer(MousePointer::Hourglass);
+    ports.setupButton->setEnabled(false);
+    ports.exitButton->setEnabled(false);
+}
+
+void SetupController::unlockWindow(bool runGoesOn) {
+    ports.pointer->setPointer(MousePointer::Default);
+    ports.setupButton->setEnabled(true);
+    ports.exitButton->setEnabled(true);
+    if (m_progress.running() && !runGoesOn)
+        m_progress.ended(ports.status->simpleText());
+}
+
+void SetupController::waitUntil(const std::function<bool()>& done) {
+    ports.pump->waitUntil([&] { return m_unloaded || done(); });
+    if (m_unloaded)
+        throw Abandoned();
+}
+
+void SetupController::waitForConnection(SocketControl& socket) {
+    if (socket.state() == SocketControl::Connected)
+        return;
+    ports.transcriptBox->setText(QStringLiteral("Connecting"));
+    waitUntil([&] { return socket.state() != SocketControl::Connecting; });
+    if (socket.state() != SocketControl::Connected)
+        throw socket.lastError();
+}
+
+void SetupController::releaseNeighbourEntry() {
+    m_boundAddress.clear();
+    ports.host->launch(QStringLiteral("arp -d ") + run.ip, HostCommand::kMinimizedFocus);
+}
+
+void SetupController::releaseLeftoverEntry() {
+    if (m_boundAddress.isEmpty())
+        return;
+    const QString address = std::exchange(m_boundAddress, QString());
+    try {
+        ports.host->launch(QStringLiteral("arp -d ") + address, HostCommand::kMinimizedFocus);
+    } catch (const RunTimeError&) {
+        // The line was accepted once with this address; a refusal now changes nothing.
+    }
+}
+
+void SetupController::sendSignTest() {
+    m_signTest->send();
+}
+
+bool SetupController::pollPreCheck() {
+    return m_setup->pollPreCheck();
+}
+
+void SetupController::assignByDatagram() {
+    m_assignment->assignByDatagram();
+}
+
+void SetupController::assignByNeighbourEntry() {
+    m_assignment->assignByNeighbourEntry();
+}
+
+void SetupController::readdress(const QString& current) {
+    m_assignment->readdress(current);
+}
+
+bool SetupController::identityPasses(const QString& address) {
+    return m_identity->passes(address);
+}
