@@ -1,5 +1,7 @@
 #include "address/AddressRules.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 #include <QRegularExpression>
@@ -207,6 +209,41 @@ std::optional<Integer> hostBitsOf(const QuadTexts& mask) {
     if (!length)
         return std::nullopt;
     return Integer(32 - *length);
+}
+
+std::optional<quint32> readDotted(QStringView text) {
+    quint32 address = 0;
+    int parts = 0;
+    for (QStringView part : text.tokenize(u'.')) {
+        if (++parts > 4 || part.isEmpty() || part.size() > 3)
+            return std::nullopt;
+        quint32 value = 0;
+        for (const QChar c : part) {
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            value = value * 10 + (c.unicode() - u'0');
+        }
+        if (value > 255)
+            return std::nullopt;
+        address = address << 8 | value;
+    }
+    if (parts != 4)
+        return std::nullopt;
+    return address;
+}
+
+std::optional<MacOctets> macOctets(const QString& mac) {
+    if (mac.size() != 12)
+        return std::nullopt;
+    MacOctets octets{};
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        const QStringView pair = QStringView(mac).mid(i * 2, 2);
+        if (!std::all_of(pair.begin(), pair.end(), [](QChar c) { return isHexDigit(c.toLower()); }))
+            return std::nullopt;
+        octets[std::size_t(i)] = quint8(pair.toUInt(&ok, 16));
+    }
+    return octets;
 }
 
 QString dashedMac(const QString& mac) {

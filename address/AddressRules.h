@@ -56,6 +56,11 @@ struct SenseRefusal {
 [[nodiscard]] std::optional<int> prefixLength(quint32 mask);
 // Dotted decimal, as the status texts write an address: 10.77.50.0.
 [[nodiscard]] QString dotted(quint32 address);
+// The one reader of an address written as text, wherever it comes from: four
+// decimal octets of one to three ASCII digits, 0 to 255, joined by single dots,
+// with nothing before, between or after. "010" is ten; hexadecimal, octal,
+// shortened and signed forms are no address here.
+[[nodiscard]] std::optional<quint32> readDotted(QStringView text);
 inline constexpr int kShortestPrefix = 8;
 inline constexpr int kLongestPrefix = 30;
 // The mask is contiguous, /8 to /30; the IP is neither the network nor the
@@ -67,6 +72,10 @@ inline constexpr int kLongestPrefix = 30;
 // (24, 16 and 8 for the masks of /8, /16 and /24); nothing for a mask that
 // senseCheck refuses.
 [[nodiscard]] std::optional<Integer> hostBitsOf(const QuadTexts& mask);
+
+using MacOctets = std::array<quint8, 6>;
+// The six octets of a MAC written as twelve hexadecimal digits, either case.
+[[nodiscard]] std::optional<MacOctets> macOctets(const QString& mac);
 
 // 1 for 00204a..., 2 for 0080a3..., 0 otherwise; exact and case-sensitive.
 [[nodiscard]] qint16 macFamily(const QString& mac);

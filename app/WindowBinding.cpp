@@ -45,7 +45,7 @@ WindowBinding::WindowBinding(MainWindow& window, WindowServices services)
     ports.datagramSocket = services.datagramSocket;
     ports.signSocket = services.signSocket;
     ports.probe = services.probe;
-    ports.host = services.host;
+    ports.neighbours = services.neighbours;
     m_host.fillEmpty(ports);
     m_controller = std::make_unique<SetupController>(ports);
 

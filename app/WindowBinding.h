@@ -23,10 +23,10 @@ struct WindowServices {
     SocketControl* datagramSocket = nullptr;
     SocketControl* signSocket = nullptr;
     EchoProbe* probe = nullptr;
-    HostCommand* host = nullptr;
+    NeighbourTable* neighbours = nullptr;
     MessageBox* messageBox = nullptr;
     AdaptorFinder* finder = nullptr;
-    // The network helper behind the real probe and host command; empty: the installed one.
+    // The network helper behind the real probe and neighbour table; empty: the installed one.
     QString helperProgram{};
 };
 

@@ -1,5 +1,6 @@
 #include "cli/BatchCheck.h"
 
+#include "address/AddressRules.h"
 #include "cli/BatchReport.h"
 #include "net/NetHelper.h"
 
@@ -7,6 +8,11 @@
 
 #include <arpa/inet.h>
 #include <bit>
+
+bool onSegment(const QString& address) {
+    const auto a = AddressRules::readDotted(address);
+    return a && !segmentOf(*a).isEmpty();
+}
 
 QString segmentOf(quint32 address) {
     // /proc/net/route: the kernel's IPv4 routes of this network namespace,
@@ -62,12 +68,9 @@ QStringList hostProblems(const BatchFile& file, const QString& report, const QSt
     for (const BatchRow& row : file.rows) {
         // An adaptor reached at the address it has may be given one on another network.
         const bool current = !row.request.currentIp.isEmpty();
-        in_addr a{};
-        const QByteArray ip =
-            current
-                ? row.request.currentIp.toLatin1()
-                : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.')).toLatin1();
-        if (::inet_pton(AF_INET, ip.constData(), &a) != 1 || segmentOf(ntohl(a.s_addr)).isEmpty())
+        const QString ip = current ? row.request.currentIp
+                                   : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.'));
+        if (!onSegment(ip))
             problems << QStringLiteral(
                             "line %1: %2 \"%3\": not on a segment of this host (no interface's subnet "
                             "holds it), so its adaptor cannot be reached on the cable")

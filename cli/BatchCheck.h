@@ -20,3 +20,5 @@ class NetHelper;
 // host's routing table; empty when it is reached only through a gateway or
 // not at all.
 [[nodiscard]] QString segmentOf(quint32 address);
+// The address (dotted decimal) is one that segmentOf places on an interface.
+[[nodiscard]] bool onSegment(const QString& address);

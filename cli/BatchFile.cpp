@@ -340,23 +340,22 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             problemAt(column, current, why.mid(QStringLiteral("--current-ip %1: ").arg(current).size()));
             continue;
         }
-        RunState m;
-        m.hostBits = 8;
-        if (const auto failure =
-                SetupCommand::firstFailure(request->mac, request->ip, request->mask, request->gateway, m)) {
+        const auto checked = SetupCommand::check(request->mac, request->ip, request->mask, request->gateway);
+        if (const auto* failure = std::get_if<SetupCommand::Refusal>(&checked)) {
             problemAt(failure->field, cell(failure->field),
                       failure->detail.isEmpty() ? failure->status : failure->detail);
             continue;
         }
-        const qint16 family = AddressRules::macFamily(m.mac);
+        const AdaptorTarget& target = std::get<AdaptorTarget>(checked);
+        const qint16 family = target.family();
         if (family == AddressRules::kUnknownFamily) {
             problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")), SetupCommand::kFamilyMessage);
             continue;
         }
         const QString ip = canonical(request->ip);
-        if (macLines.contains(m.mac)) {
+        if (macLines.contains(target.mac)) {
             problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")),
-                      QStringLiteral("on line %1 already").arg(macLines[m.mac]));
+                      QStringLiteral("on line %1 already").arg(macLines[target.mac]));
             continue;
         }
         if (ipLines.contains(ip)) {
@@ -369,7 +368,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                       QStringLiteral("on line %1 already").arg(currentLines[request->currentIp]));
             continue;
         }
-        macLines.insert(m.mac, record.line);
+        macLines.insert(target.mac, record.line);
         ipLines.insert(ip, record.line);
         if (!request->currentIp.isEmpty())
             currentLines.insert(request->currentIp, record.line);
@@ -379,7 +378,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         file.rows.push_back({record.line, cell(QStringLiteral("mac")), cell(QStringLiteral("ip")), *request,
                              // Reached at its address, an adaptor is sent no datagram.
                              family == AddressRules::kBroadcastFamily && request->currentIp.isEmpty()
-                                 ? m.mac.right(4)
+                                 ? target.mac.right(4)
                                  : QString(),
                              cells});
     }

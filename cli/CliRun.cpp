@@ -369,7 +369,7 @@ bool CliRun::ended() const {
     if (!m_setupButton->enabled())
         return false;
     // The sign's two messages are on their way until the send completes.
-    if (m_controller->run.signMessagesHandedOver && m_host.signSocket.state() == SocketControl::Connected)
+    if (m_controller->signTest().handedOver() && m_host.signSocket.state() == SocketControl::Connected)
         return false;
     // The adaptor closes the command line after "Logout": a logout of our own
     // (as closing the window sends) would only follow it.
@@ -426,7 +426,7 @@ int CliRun::outcome() {
         return BadValues;
     bool ok = h.contains(Sequencer::kSetupSucceeded);
     if (m_request.signTest)
-        ok = ok && m_controller->run.signMessagesHandedOver;
+        ok = ok && m_controller->signTest().handedOver();
     return ok ? Succeeded : Failed;
 }
 

@@ -6,25 +6,18 @@
 #include "net/NetHelper.h"
 #include "setup/IdentityCheck.h"
 
-#include <arpa/inet.h>
-
 namespace {
 // Who answers ARP at the address, asked again once when nobody did, so that
 // one lost frame does not make a taken address look free.
 ArpOwner owner(IcmpEchoProbe& probe, const QString& address) {
     ArpOwner found;
+    const quint32 at = AddressRules::readDotted(address).value_or(0);
     for (int tries = 0; tries < IdentityCheck::kTries; ++tries) {
-        found = probe.whoHas(address);
+        found = probe.whoHas(at);
         if (found.outcome != ArpOwner::Silent)
             break;
     }
     return found;
-}
-
-bool onSegment(const QString& address) {
-    in_addr a{};
-    return ::inet_pton(AF_INET, address.toLatin1().constData(), &a) == 1 &&
-           !segmentOf(ntohl(a.s_addr)).isEmpty();
 }
 } // namespace
 

@@ -8,7 +8,7 @@
 // octets of the new address. Each character stands for one byte.
 namespace AssignmentDatagram {
 inline constexpr int kPort = 30718;
-inline const QString kBroadcast = QStringLiteral("255.255.255.255");
+inline constexpr quint32 kBroadcast = 0xffffffff; // 255.255.255.255
 
 // From the field texts as they stand: two MAC octets in hex, four IP octets in
 // decimal, each trimmed. Throws the type-mismatch error for a text that is not

@@ -33,20 +33,20 @@ public:
     virtual ~EchoProbe() = default;
     // False when no probe can be made on this host.
     virtual bool start() = 0;
-    // 0 when the address answered; -1 when the address text does not convert;
-    // otherwise the status of the failed request.
-    virtual Long ping(const QString& address, const QString& data, EchoReply& reply) = 0;
+    // 0 when the address (host byte order) answered; -1 for the all-ones
+    // address, never a target; otherwise the status of the failed request.
+    virtual Long ping(quint32 address, const QString& data, EchoReply& reply) = 0;
     // False when the library did not stop cleanly.
     virtual bool stop() = 0;
     // Asks the link who has the address, without claiming it: 0 when a host
     // answered, otherwise as Ping. A host without this answers "no reply".
-    virtual Long arpProbe(const QString& address) {
+    virtual Long arpProbe(quint32 address) {
         Q_UNUSED(address)
         return 1;
     }
     // Asks the link who has the address, as arpProbe does, and answers who
     // did. A host without this cannot ask.
-    virtual ArpOwner whoHas(const QString& address) {
+    virtual ArpOwner whoHas(quint32 address) {
         Q_UNUSED(address)
         return {ArpOwner::NotAsked, {}, QStringLiteral("this host cannot send ARP requests")};
     }

@@ -3,19 +3,14 @@
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
 
+#include "address/AddressRules.h"
+
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
-
-std::optional<quint32> IcmpEchoProbe::convert(const QString& address) {
-    const QByteArray text = address.toLatin1();
-    if (text.contains('\0'))
-        return std::nullopt;
-    const in_addr_t a = ::inet_addr(text.constData());
-    if (a == INADDR_NONE)
-        return std::nullopt;
-    return ntohl(a);
+namespace {
+constexpr quint32 kAllOnes = 0xffffffff;
 }
+
 
 bool IcmpEchoProbe::start() {
     if (!m_helper.start())
@@ -30,9 +25,8 @@ bool IcmpEchoProbe::start() {
     return false;
 }
 
-Long IcmpEchoProbe::arpProbe(const QString& address) {
-    const auto target = convert(address);
-    if (!target)
+Long IcmpEchoProbe::arpProbe(quint32 address) {
+    if (address == kAllOnes)
         return NotConverted;
     if (!m_helper.start() || !m_helper.can(QStringLiteral("arp"))) {
         if (!std::exchange(m_warnedArp, true))
@@ -43,22 +37,21 @@ Long IcmpEchoProbe::arpProbe(const QString& address) {
                        .arg(m_helper.capabilityAdvice());
         return SendFailed;
     }
-    const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});
+    const auto answer = m_helper.ask({helper::Request::ArpProbe, address, {}});
     if (!answer)
         return SendFailed;
     if (answer->startsWith(QLatin1String("ok answered"))) {
-        qCInfo(lcNet).noquote() << address << QStringLiteral("is claimed by") << answer->mid(12);
+        qCInfo(lcNet).noquote() << AddressRules::dotted(address) << QStringLiteral("is claimed by") << answer->mid(12);
         return Answered;
     }
     if (answer->startsWith(QLatin1String("failed")))
-        qCWarning(lcNet).noquote() << QStringLiteral("ARP probe of %1: %2").arg(address, *answer);
+        qCWarning(lcNet).noquote() << QStringLiteral("ARP probe of %1: %2").arg(AddressRules::dotted(address), *answer);
     return answer->startsWith(QLatin1String("ok")) ? TimedOut : SendFailed;
 }
 
-Long IcmpEchoProbe::ping(const QString& address, const QString& data, EchoReply& reply) {
+Long IcmpEchoProbe::ping(quint32 address, const QString& data, EchoReply& reply) {
     reply = EchoReply{};
-    const auto target = convert(address);
-    if (!target) {
+    if (address == kAllOnes) {
         reply.status = NotConverted;
         return NotConverted;
     }
@@ -67,25 +60,23 @@ Long IcmpEchoProbe::ping(const QString& address, const QString& data, EchoReply&
         qCWarning(lcNet) << "echo probe not sent: the helper sends only" << kData;
         return SendFailed;
     }
-    const auto answer = m_helper.ask({helper::Request::Echo, *target, {}});
+    const auto answer = m_helper.ask({helper::Request::Echo, address, {}});
     if (!answer)
         return SendFailed;
     const QStringList words = answer->split(QLatin1Char(' '));
     if (words.value(0) != QLatin1String("ok")) {
         // Refusals are written out by the helper itself.
         if (words.value(0) != QLatin1String("refused"))
-            qCWarning(lcNet).noquote() << QStringLiteral("echo probe to %1: %2").arg(address, *answer);
+            qCWarning(lcNet).noquote() << QStringLiteral("echo probe to %1: %2").arg(AddressRules::dotted(address), *answer);
         return SendFailed;
     }
     if (words.value(1) == QLatin1String("answered") && words.size() == 4) {
-        reply.address = *target;
+        reply.address = address;
         reply.roundTripMs = words.at(2).toInt();
         reply.data = QByteArray::fromHex(words.at(3).toLatin1());
         reply.status = Answered;
     } else if (words.value(1) == QLatin1String("unreachable") && words.size() == 3) {
-        in_addr from{};
-        const QByteArray text = words.at(2).toLatin1();
-        reply.address = ::inet_pton(AF_INET, text.constData(), &from) == 1 ? ntohl(from.s_addr) : 0;
+        reply.address = AddressRules::readDotted(words.at(2)).value_or(0);
         reply.status = Unreachable;
     } else {
         reply.status = TimedOut;
@@ -115,20 +106,19 @@ ArpOwner IcmpEchoProbe::ownerFrom(const QString& answer) {
     return {ArpOwner::NotAsked, {}, answer.section(QLatin1Char(' '), 1)};
 }
 
-ArpOwner IcmpEchoProbe::whoHas(const QString& address) {
-    const auto target = convert(address);
-    if (!target)
+ArpOwner IcmpEchoProbe::whoHas(quint32 address) {
+    if (address == kAllOnes)
         return {ArpOwner::NotAsked, {}, QStringLiteral("not an address")};
     if (!m_helper.start() || !m_helper.can(QStringLiteral("arp")))
         return {ArpOwner::NotAsked,
                 {},
                 QStringLiteral("the network helper cannot send ARP requests. %1")
                     .arg(m_helper.capabilityAdvice())};
-    const auto answer = m_helper.ask({helper::Request::ArpProbe, *target, {}});
+    const auto answer = m_helper.ask({helper::Request::ArpProbe, address, {}});
     if (!answer)
         return {ArpOwner::NotAsked, {}, QStringLiteral("the network helper did not answer")};
     ArpOwner owner = ownerFrom(*answer);
     if (owner.outcome == ArpOwner::Answered)
-        qCInfo(lcNet).noquote() << address << QStringLiteral("is held by") << owner.mac;
+        qCInfo(lcNet).noquote() << AddressRules::dotted(address) << QStringLiteral("is held by") << owner.mac;
     return owner;
 }

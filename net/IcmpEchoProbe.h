@@ -14,7 +14,7 @@ public:
     // Statuses of a request that got no echo reply from the target.
     enum Status : Long {
         Answered = 0,
-        NotConverted = -1,
+        NotConverted = -1, // the all-ones address: never a target
         TimedOut = 1,    // no echo reply within the wait
         Unreachable = 2, // the network said the target cannot be reached
         SendFailed = 3,  // the request could not be sent, or was refused
@@ -29,20 +29,16 @@ public:
     // False, with the reason on standard error, when the helper cannot be
     // started or cannot send echo requests.
     bool start() override;
-    Long ping(const QString& address, const QString& data, EchoReply& reply) override;
+    Long ping(quint32 address, const QString& data, EchoReply& reply) override;
     bool stop() override { return true; }
     // Through the helper; where it cannot send ARP probes, the pre-check is
     // echo-only and standard error says so once.
-    Long arpProbe(const QString& address) override;
+    Long arpProbe(quint32 address) override;
     // Through the helper's ARP probe, which names the MAC that answered.
-    ArpOwner whoHas(const QString& address) override;
+    ArpOwner whoHas(quint32 address) override;
     // The helper's answer to an ARP probe, read as whoHas answers.
     [[nodiscard]] static ArpOwner ownerFrom(const QString& answer);
 
-    // The address in host byte order as the classic numbers-and-dots reading
-    // gives it (octal for a leading zero, hex for 0x, short forms); nothing for
-    // a text it refuses, including 255.255.255.255.
-    [[nodiscard]] static std::optional<quint32> convert(const QString& address);
 
 private:
     NetHelper& m_helper;

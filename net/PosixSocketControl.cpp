@@ -2,12 +2,13 @@
 
 #include "net/NetLog.h"
 
+#include "address/AddressRules.h"
+
 #include <QByteArray>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <ifaddrs.h>
 #include <map>
@@ -172,10 +173,6 @@ bool inSubnet(quint32 address, quint32 subnet, int prefixLength) {
     const quint32 mask = prefixLength >= 32 ? ~0u : ~(~0u >> prefixLength);
     return (address & mask) == (subnet & mask);
 }
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 } // namespace
 
 PosixSocketControl::PosixSocketControl(Protocol protocol)
@@ -191,57 +188,10 @@ PosixSocketControl::~PosixSocketControl() {
         ::close(m_udp);
 }
 
-std::optional<quint32> PosixSocketControl::readAddress(const QString& host) {
-    QByteArray text;
-    for (const QChar c : host.simplified()) {
-        if (c.unicode() >= 0x7f)
-            return std::nullopt;
-        text += char(c.unicode());
-    }
-    const char* p = text.constData();
-    const char* const end = p + text.size();
-    if (p == end)
-        return std::nullopt;
-    quint32 address = 0;
-    for (int part = 0; part < 4; ++part) {
-        while (p != end && isBlank(*p))
-            ++p;
-        if (p != end && *p == '+')
-            ++p;
-        int base = 10;
-        const char* digits = p;
-        if (p != end && *p == '0') {
-            base = 8;
-            const char prefix = end - p > 1 ? char(p[1] | 0x20) : '\0';
-            if (prefix == 'x' || prefix == 'b') {
-                base = prefix == 'x' ? 16 : 2;
-                digits = p + 2;
-            }
-        }
-        quint64 value = 0;
-        const auto [next, error] = std::from_chars(digits, end, value, base);
-        if (error != std::errc() || next == digits)
-            return std::nullopt;
-        p = next;
-        const bool last = part == 3 || p == end;
-        if (!last && *p != '.')
-            return std::nullopt;
-        // The last part fills every byte that is left: "10.1" is 10.0.0.1.
-        const int bytes = last ? 4 - part : 1;
-        if (value >> (8 * bytes) != 0)
-            return std::nullopt;
-        address = bytes == 4 ? quint32(value) : (address << (8 * bytes)) | quint32(value);
-        if (last)
-            return p == end ? std::optional(address) : std::nullopt;
-        ++p;
-    }
-    return std::nullopt;
-}
-
 std::optional<quint32> PosixSocketControl::remoteAddress() const {
-    if (m_port <= 0 || m_port > 65535)
+    if (m_port <= 0 || m_port > 65535 || m_address == 0)
         return std::nullopt;
-    return readAddress(m_host);
+    return m_address;
 }
 
 void PosixSocketControl::setProtocol(Protocol protocol) {
@@ -342,7 +292,7 @@ void PosixSocketControl::failAttempt(RunTimeError error) {
         return;
     m_failed = true;
     m_lastError = error;
-    qCInfo(lcNet) << "connection to" << m_host << m_port << "failed:" << error.description();
+    qCInfo(lcNet) << "connection to" << AddressRules::dotted(m_address) << m_port << "failed:" << error.description();
     m_tcp->closeDescriptor();
     m_tcp->connecting = false;
     m_tcp->in.clear();

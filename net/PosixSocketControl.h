@@ -24,7 +24,7 @@ public:
     PosixSocketControl& operator=(const PosixSocketControl&) = delete;
 
     void setProtocol(Protocol protocol) override;
-    void setRemoteHost(const QString& host) override { m_host = host; }
+    void setRemoteAddress(quint32 address) override { m_address = address; }
     void setRemotePort(Long port) override { m_port = port; }
     [[nodiscard]] int state() const override;
     void connect() override;
@@ -32,19 +32,11 @@ public:
     void sendData(const QString& data) override;
     QString getData() override;
     [[nodiscard]] RunTimeError lastError() const override { return m_lastError; }
-    void setBroadcastScope(const QString& address) override { m_scope = readAddress(address); }
+    void setBroadcastScope(quint32 address) override { m_scope = address; }
 
     // For tests: how long a connection attempt may take.
     void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
 
-    // The IPv4 address a host text names, in host byte order; nothing when it
-    // names none: the classic numbers-and-dots reading, as the echo probe's,
-    // and also with blanks before each part ignored (around the text, and
-    // after a dot; not before one). Each of the
-    // one to four parts is decimal, octal (a leading 0), hexadecimal (0x) or
-    // binary (0b), with an optional plus sign; the last part fills the bytes
-    // left ("10.1" is 10.0.0.1), and "010" is eight.
-    [[nodiscard]] static std::optional<quint32> readAddress(const QString& host);
 
 private:
     struct Link;
@@ -60,7 +52,7 @@ private:
     void peerEnded(Link* link, bool discard);
 
     Protocol m_protocol = Tcp;
-    QString m_host;
+    quint32 m_address = 0; // 0.0.0.0: none
     Long m_port = 0;
     std::unique_ptr<Link> m_tcp;
     int m_udp = -1;

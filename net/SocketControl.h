@@ -24,7 +24,9 @@ public:
     virtual ~SocketControl() = default;
 
     virtual void setProtocol(Protocol protocol) = 0;
-    virtual void setRemoteHost(const QString& host) = 0;
+    // The peer's IPv4 address, in host byte order: 10.77.50.2 is 0x0a4d3202.
+    // 0.0.0.0 names no peer: connecting or sending is the invalid-address error.
+    virtual void setRemoteAddress(quint32 address) = 0;
     virtual void setRemotePort(Long port) = 0;
     [[nodiscard]] virtual int state() const = 0;
     // Starts a connection attempt and returns at once.
@@ -37,8 +39,8 @@ public:
     // Why the latest connection attempt failed, for the error line of a waiting procedure.
     [[nodiscard]] virtual RunTimeError lastError() const = 0;
     // Where a datagram to the broadcast address may go: the segments whose
-    // subnet holds this address. Empty: every segment.
-    virtual void setBroadcastScope(const QString& address) { Q_UNUSED(address) }
+    // subnet holds this address. Never set: every segment.
+    virtual void setBroadcastScope(quint32 address) { Q_UNUSED(address) }
 
     std::function<void(Long bytesTotal)> onDataArrival;
     std::function<void()> onClose;

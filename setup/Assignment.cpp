@@ -1,137 +1,118 @@
 #include "setup/Assignment.h"
 
-#include "address/AddressRules.h"
 #include "net/AssignmentDatagram.h"
-#include "setup/Sequencer.h"
-#include "setup/SetupController.h"
 
 namespace {
 
 // Closes until the control reads closed; a control that never does is an
 // error rather than a hang.
-void closeFully(SocketControl& ws) {
-    for (int tries = 0; ws.state() != SocketControl::Closed; ++tries) {
+void closeFully(SocketControl& socket) {
+    for (int tries = 0; socket.state() != SocketControl::Closed; ++tries) {
         if (tries == 100)
             throw RunTimeError(RunTimeError::SocketWrongState);
-        ws.close();
+        socket.close();
     }
 }
 
 } // namespace
 
-void Assignment::armProbe(Long mode) {
-    m_controller.progress().enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
-    m_controller.run.probesSent = 0;
-    m_controller.run.phase = RunState::kProbe;
-    m_controller.run.probeCycleDone = false;
-    m_controller.run.probeCycle = mode;
-
-    m_controller.ports.tickTimer->setEnabled(true);
+void Assignment::armProbe(quint32 address, Long kind) {
+    m_parts.progress.enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
+    m_run.probesSent = 0;
+    m_parts.sequencer.armProbeCycle(address, kind);
 }
 
-void Assignment::openMenu(const QString& address) {
-    m_controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
-    SocketControl& menu = *m_controller.ports.setupMenuSocket;
+void Assignment::report(const RunTimeError& e, const char* procedure) {
+    m_parts.status.setSimpleText(e.report(
+        QStringLiteral(" (%1, %2,%3)").arg(QLatin1String(procedure)).arg(m_run.phase).arg(m_run.dialogueStep)));
+    m_parts.window.unlockWindow();
+}
+
+void Assignment::openMenu(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent) {
+    m_parts.progress.enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
+    SocketControl& menu = m_parts.setupMenuSocket;
     closeFully(menu);
     menu.setProtocol(SocketControl::Tcp);
     menu.setRemotePort(kMenuPort);
-    menu.setRemoteHost(address);
+    menu.setRemoteAddress(address);
     menu.connect();
-    // The dialogue's first step fails until the connection stands, and is tried again.
-    m_controller.run.dialogueStep = 0;
-    m_controller.run.phase = RunState::kSetupMenu;
-    m_controller.run.menuChunkCount = 0;
-    m_controller.sequencer().dialogueStarting();
-    m_controller.ports.tickTimer->setEnabled(true);
+    m_parts.setupMenu.begin(target, reachedAtCurrent);
+    m_parts.sequencer.startDialogue(RunState::kSetupMenu);
 }
 
-void Assignment::openCommandLine(const QString& address) {
-    m_controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
-    SocketControl& ws = *m_controller.ports.commandLineSocket;
-    if (ws.state() != SocketControl::Closed)
-        ws.close();
-    ws.setRemoteHost(address);
-    ws.setRemotePort(QStringLiteral("23").toInt());
-    ws.connect();
-    m_controller.waitForConnection(ws);
-    m_controller.ports.transcriptBox->setText(QStringLiteral("Connected"));
-    m_controller.run.counter = 0;
-    m_controller.run.phase = RunState::kCommandLine;
-    m_controller.run.dialogueStep = 0;
-    m_controller.sequencer().dialogueStarting();
-    m_controller.ports.tickTimer->setEnabled(true);
+void Assignment::openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent) {
+    m_parts.progress.enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    SocketControl& socket = m_parts.commandLineSocket;
+    if (socket.state() != SocketControl::Closed)
+        socket.close();
+    socket.setRemoteAddress(address);
+    socket.setRemotePort(kTelnetPort);
+    socket.connect();
+    m_parts.window.waitForConnection(socket);
+    m_parts.transcriptBox.setText(QStringLiteral("Connected"));
+    m_parts.commandLine.begin(target, !reachedAtCurrent);
+    m_parts.sequencer.startDialogue(RunState::kCommandLine);
 }
 
-void Assignment::readdress(const QString& current) {
+void Assignment::readdress(const AdaptorTarget& target, quint32 current) {
     try {
         // From here on the dialogue and the sign test go to the address the
         // adaptor has; it takes on the new one at its next power cycle.
-        m_controller.reachingAt(current);
-        if (AddressRules::macFamily(m_controller.run.mac) == AddressRules::kBroadcastFamily)
-            openMenu(current);
+        m_parts.signTest.aimAt(current);
+        if (target.family() == AddressRules::kBroadcastFamily)
+            openMenu(target, current, true);
         else
-            openCommandLine(current);
+            openCommandLine(target, current, true);
     } catch (const RunTimeError& e) {
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (Readdress, %1,%2)")
-                                                              .arg(m_controller.run.phase)
-                                                              .arg(m_controller.run.dialogueStep)));
-        m_controller.unlockWindow();
+        report(e, "Readdress");
     }
 }
 
-void Assignment::assignByDatagram() {
+void Assignment::byDatagram(const AdaptorTarget& target) {
     try {
-        m_controller.progress().enter(RunProgress::Stage::Assigning);
-        SocketControl& ws = *m_controller.ports.datagramSocket;
-        closeFully(ws);
-        ws.setProtocol(SocketControl::Udp);
-        ws.setRemotePort(AssignmentDatagram::kPort);
-        ws.setRemoteHost(AssignmentDatagram::kBroadcast);
-        ws.setBroadcastScope(m_controller.run.ip);
+        m_parts.progress.enter(RunProgress::Stage::Assigning);
+        SocketControl& socket = m_parts.datagramSocket;
+        closeFully(socket);
+        socket.setProtocol(SocketControl::Udp);
+        socket.setRemotePort(AssignmentDatagram::kPort);
+        socket.setRemoteAddress(AssignmentDatagram::kBroadcast);
+        socket.setBroadcastScope(target.ip);
         // The fields as they stand now: they stay editable during the pre-check.
+        const EntryFields& fields = m_parts.fields;
         const QString datagram =
-            AssignmentDatagram::build(m_controller.field({1, 4}).text(), m_controller.field({1, 5}).text(),
-                                      {m_controller.field({2, 0}).text(), m_controller.field({2, 1}).text(),
-                                       m_controller.field({2, 2}).text(), m_controller.field({2, 3}).text()});
+            AssignmentDatagram::build(fields.field({1, 4}).text(), fields.field({1, 5}).text(),
+                                      {fields.field({2, 0}).text(), fields.field({2, 1}).text(),
+                                       fields.field({2, 2}).text(), fields.field({2, 3}).text()});
         try {
-            ws.sendData(datagram);
+            socket.sendData(datagram);
         } catch (const RunTimeError&) {
             // Not sent: the probe cycle finds the adaptor silent and says so.
         }
-        armProbe(RunState::kAfterDatagram);
-        ws.close();
+        armProbe(target.ip, RunState::kAfterDatagram);
+        socket.close();
 
-        m_controller.waitUntil([this] { return m_controller.run.probeCycleDone; });
-        if (m_controller.run.probeResult != 0)
+        m_parts.window.waitUntil([this] { return m_run.probeCycleDone; });
+        if (m_run.probeResult != 0)
             return;
 
-        openMenu(m_controller.run.ip);
+        openMenu(target, target.ip, false);
     } catch (const RunTimeError& e) {
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetBroadcastIP, %1,%2)")
-                                                              .arg(m_controller.run.phase)
-                                                              .arg(m_controller.run.dialogueStep)));
-        m_controller.unlockWindow();
+        report(e, "SetBroadcastIP");
     }
 }
 
-void Assignment::assignByNeighbourEntry() {
+void Assignment::byNeighbourEntry(const AdaptorTarget& target) {
     try {
-        m_controller.progress().enter(RunProgress::Stage::Assigning);
-        m_controller.ports.host->launch(QStringLiteral("arp -s ") + m_controller.run.ip + QLatin1Char(' ') +
-                                            AddressRules::dashedMac(m_controller.run.mac),
-                                        HostCommand::kMinimizedFocus);
-        m_controller.neighbourEntryMade();
-        armProbe(RunState::kAfterArpBinding);
-        m_controller.waitUntil([this] { return m_controller.run.probeCycleDone; });
-        if (m_controller.run.probeResult != 0)
+        m_parts.progress.enter(RunProgress::Stage::Assigning);
+        m_parts.binding.bind(target.ip, target.macOctets);
+        armProbe(target.ip, RunState::kAfterArpBinding);
+        m_parts.window.waitUntil([this] { return m_run.probeCycleDone; });
+        if (m_run.probeResult != 0)
             return;
 
-        openCommandLine(m_controller.run.ip);
+        openCommandLine(target, target.ip, false);
     } catch (const RunTimeError& e) {
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetIPAddr, %1,%2)")
-                                                              .arg(m_controller.run.phase)
-                                                              .arg(m_controller.run.dialogueStep)));
-        m_controller.unlockWindow();
-        m_controller.releaseLeftoverEntry();
+        report(e, "SetIPAddr");
+        m_parts.binding.releaseLeftover();
     }
 }

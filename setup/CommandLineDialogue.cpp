@@ -1,8 +1,5 @@
 #include "setup/CommandLineDialogue.h"
 
-#include "setup/Sequencer.h"
-#include "setup/SetupController.h"
-
 namespace {
 // A privileged prompt: "Local_" and one more character, then ">> ".
 bool isPrivilegedPrompt(const QString& p) {
@@ -10,76 +7,81 @@ bool isPrivilegedPrompt(const QString& p) {
 }
 } // namespace
 
-void CommandLineDialogue::send(const QString& line) {
-    m_controller.ports.commandLineSocket->sendData(line + QChar(10));
+void CommandLineDialogue::begin(const AdaptorTarget& target, bool entryMade) {
+    m_target = target;
+    m_entryMade = entryMade;
+    m_run.counter = 0;
+    m_run.dialogueStep = Login;
 }
 
-void CommandLineDialogue::step() {
-    RunState& run = m_controller.run;
-    const QString L = run.commandLineChunks.at(Long(run.counter) - 1);
-    const QString P = L.right(10);
+void CommandLineDialogue::send(const QString& line) {
+    m_socket.sendData(line + QChar(10));
+}
 
-    switch (run.dialogueStep) {
-    case 0:
-        if (L.right(10) == QLatin1String("Username> ")) {
-            m_controller.ports.transcriptBox->setText(QStringLiteral("Username> "));
-            send(QStringLiteral("hello"));
-            run.dialogueStep = 1;
+bool CommandLineDialogue::step() {
+    const QString chunk = m_run.commandLineChunks.at(Long(m_run.counter) - 1);
+    const QString prompt = chunk.right(10);
+
+    // The three steps of the login, each with its own prompt.
+    struct Login {
+        Step step;
+        bool matches;
+        QString shown;
+        QString line;
+        Step next;
+    };
+    const Login logins[] = {
+        {Step::Login, chunk.right(10) == QLatin1String("Username> "), QStringLiteral("Username> "),
+         QStringLiteral("hello"), BecomePrivileged},
+        {BecomePrivileged, chunk.right(9).left(6) == QLatin1String("Local_"), QStringLiteral("Local_"),
+         QStringLiteral("SET PRIVILEGED"), GivePassword},
+        {GivePassword, chunk.right(10) == QLatin1String("Password> "), QStringLiteral("Password> "), kPassword,
+         SetAddress},
+    };
+    for (const Login& login : logins) {
+        if (login.step != m_run.dialogueStep)
+            continue;
+        if (login.matches) {
+            m_transcriptBox.setText(login.shown);
+            send(login.line);
+            m_run.dialogueStep = login.next;
         }
-        return;
-    case 1:
-        if (L.right(9).left(6) == QLatin1String("Local_")) {
-            m_controller.ports.transcriptBox->setText(QStringLiteral("Local_"));
-            send(QStringLiteral("SET PRIVILEGED"));
-            run.dialogueStep = 2;
-        }
-        return;
-    case 2:
-        if (L.right(10) == QLatin1String("Password> ")) {
-            m_controller.ports.transcriptBox->setText(QStringLiteral("Password> "));
-            send(kPassword);
-            run.dialogueStep = 3;
-        }
-        return;
-    default:
-        break;
+        return false;
     }
 
     // The privileged steps all wait for the same prompt.
-    struct Row {
-        Long state;
+    struct Change {
+        Step step;
         QString line;
-        Long next;
+        Step next;
     };
-    const Row rows[] = {
-        {3, QStringLiteral("CHANGE IPAddress ") + run.ip, 4},
-        {4, QStringLiteral("CHANGE Gateway ") + run.gateway, 5},
-        {5, QStringLiteral("CHANGE Subnet Mask ") + run.mask, 10},
-        {10, QStringLiteral("CHANGE SPEED 9600"), 14},
-        {14, QStringLiteral("CHANGE CHARSIZE 8"), 15},
-        {15, QStringLiteral("CHANGE STOPBITS 1"), 16},
-        {16, QStringLiteral("CHANGE PARITY NONE"), 6},
-        {6, QStringLiteral("Logout"), 7},
+    const Change changes[] = {
+        {SetAddress, QStringLiteral("CHANGE IPAddress ") + AddressRules::dotted(m_target.ip), SetGateway},
+        {SetGateway, QStringLiteral("CHANGE Gateway ") + AddressRules::dotted(m_target.gateway), SetMask},
+        {SetMask, QStringLiteral("CHANGE Subnet Mask ") + m_target.maskText, SetSpeed},
+        {SetSpeed, QStringLiteral("CHANGE SPEED 9600"), SetCharacterSize},
+        {SetCharacterSize, QStringLiteral("CHANGE CHARSIZE 8"), SetStopBits},
+        {SetStopBits, QStringLiteral("CHANGE STOPBITS 1"), SetParity},
+        {SetParity, QStringLiteral("CHANGE PARITY NONE"), LogOut},
+        {LogOut, QStringLiteral("Logout"), LoggedOut},
     };
-    for (const Row& row : rows) {
-        if (row.state != run.dialogueStep)
+    for (const Change& change : changes) {
+        if (change.step != m_run.dialogueStep)
             continue;
-        if (!isPrivilegedPrompt(P))
-            return;
-        m_controller.ports.transcriptBox->setText(P);
-        send(row.line);
-        if (row.next != 7) {
-            run.dialogueStep = row.next;
-            return;
-        }
-        // The adaptor ends the connection after the logout; the host's entry
-        // for the address is no longer needed. An adaptor reached at the
-        // address it had was given no entry.
-        m_controller.sequencer().closing([this] {
-            m_controller.run.dialogueStep = 7;
-            if (m_controller.reachedAt().isEmpty())
-                m_controller.releaseNeighbourEntry();
-        });
-        return;
+        if (!isPrivilegedPrompt(prompt))
+            return false;
+        m_transcriptBox.setText(prompt);
+        send(change.line);
+        if (change.next == LoggedOut)
+            return true;
+        m_run.dialogueStep = change.next;
+        return false;
     }
+    return false;
+}
+
+void CommandLineDialogue::finish() {
+    m_run.dialogueStep = LoggedOut;
+    if (m_entryMade)
+        m_binding.release(m_target.ip);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/IcmpEchoProbe.h"
-#include "net/NeighbourCommand.h"
+#include "net/HelperNeighbourTable.h"
 #include "net/NetHelper.h"
 #include "net/PosixSocketControl.h"
 #include "setup/SetupController.h"
@@ -10,7 +10,7 @@
 
 // The host's own network services behind the logic's ports, as every front
 // end uses them: the four socket controls, and the network helper with the
-// echo probe and the host command that go through it.
+// echo probe and the neighbour table that go through it.
 struct HostServices {
     explicit HostServices(const QString& helperProgram)
         : helper(helperProgram) {}
@@ -26,8 +26,8 @@ struct HostServices {
         }
         if (!ports.probe)
             ports.probe = &probe;
-        if (!ports.host)
-            ports.host = &neighbours;
+        if (!ports.neighbours)
+            ports.neighbours = &neighbours;
     }
 
     PosixSocketControl commandLineSocket{SocketControl::Tcp};
@@ -36,5 +36,5 @@ struct HostServices {
     PosixSocketControl signSocket{SocketControl::Tcp};
     NetHelper helper;
     IcmpEchoProbe probe{helper};
-    NeighbourCommand neighbours{helper};
+    HelperNeighbourTable neighbours{helper};
 };

@@ -2,35 +2,34 @@
 
 #include "address/AddressRules.h"
 
-#include "setup/SetupController.h"
-
-bool IdentityCheck::passes(const QString& address) {
-    m_controller.progress().enter(RunProgress::Stage::Identifying);
+bool IdentityCheck::passes(const QString& adaptorMac, quint32 address) {
+    m_progress.enter(RunProgress::Stage::Identifying);
     ArpOwner owner;
     for (int tries = 0; tries < kTries; ++tries) {
-        owner = m_controller.ports.probe->whoHas(address);
+        owner = m_probe.whoHas(address);
         if (owner.outcome != ArpOwner::Silent)
             break;
     }
-    const QString mac = AddressRules::dashedMac(m_controller.run.mac);
+    const QString mac = AddressRules::dashedMac(adaptorMac);
+    const QString at = AddressRules::dotted(address);
     QString refusal;
     switch (owner.outcome) {
     case ArpOwner::Answered:
-        if (owner.mac == m_controller.run.mac)
+        if (owner.mac == adaptorMac)
             return true;
-        refusal = kOtherDevice.arg(mac, address, AddressRules::dashedMac(owner.mac));
+        refusal = kOtherDevice.arg(mac, at, AddressRules::dashedMac(owner.mac));
         break;
     case ArpOwner::Silent:
-        refusal = kNoAnswer.arg(mac, address);
+        refusal = kNoAnswer.arg(mac, at);
         break;
     case ArpOwner::OffSegment:
-        refusal = kOffSegment.arg(mac, address);
+        refusal = kOffSegment.arg(mac, at);
         break;
     case ArpOwner::NotAsked:
-        refusal = kNotAsked.arg(mac, address, owner.reason);
+        refusal = kNotAsked.arg(mac, at, owner.reason);
         break;
     }
-    m_controller.ports.status->setSimpleText(refusal);
-    m_controller.unlockWindow();
+    m_status.setSimpleText(refusal);
+    m_window.unlockWindow();
     return false;
 }

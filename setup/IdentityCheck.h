@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QString>
+#include "base/WindowPorts.h"
+#include "net/EchoProbe.h"
+#include "setup/RunProgress.h"
+#include "setup/RunWindow.h"
 
-class SetupController;
+#include <QString>
 
 // Before an adaptor is reached at the address it already has: the device that
 // answers ARP there must be the adaptor with the MAC typed. Nothing but ARP
@@ -23,12 +26,19 @@ public:
     inline static const QString kNotAsked =
         QStringLiteral("Adaptor %1 cannot be looked for at %2 (%3): nothing was changed");
 
-    explicit IdentityCheck(SetupController& controller)
-        : m_controller(controller) {}
-    // True when the adaptor of the run's MAC answers at the address; otherwise
-    // false after showing why and unlocking the window.
-    [[nodiscard]] bool passes(const QString& address);
+    IdentityCheck(EchoProbe& probe, StatusBar& status, RunProgress& progress, RunWindow& window)
+        : m_probe(probe)
+        , m_status(status)
+        , m_progress(progress)
+        , m_window(window) {}
+    // True when the adaptor of this MAC (twelve lower-case hexadecimal digits)
+    // answers at the address; otherwise false after showing why and unlocking
+    // the window.
+    [[nodiscard]] bool passes(const QString& mac, quint32 address);
 
 private:
-    SetupController& m_controller;
+    EchoProbe& m_probe;
+    StatusBar& m_status;
+    RunProgress& m_progress;
+    RunWindow& m_window;
 };

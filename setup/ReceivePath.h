@@ -1,20 +1,28 @@
 #pragma once
 
-class SetupController;
+#include "base/WindowPorts.h"
+#include "net/SocketControl.h"
+#include "setup/RunState.h"
 
 // Stores what the adaptor sends where the dialogues look on the next tick, and
 // shows it in the transcript box. The dialogues never read a socket themselves.
 class ReceivePath {
 public:
-    explicit ReceivePath(SetupController& controller)
-        : m_controller(controller) {}
-    // commandLineSocket's DataArrival: keeps only the latest non-empty chunk.
-    void clientDataArrival();
-    // setupMenuSocket's DataArrival: keeps every chunk once the dialogue has begun.
-    void menuDataArrival();
-    // commandLineSocket's Close: the adaptor ended the command-line connection.
-    void clientClose();
+    ReceivePath(RunState& run, SocketControl& commandLine, SocketControl& setupMenu, TextBox& transcriptBox)
+        : m_run(run)
+        , m_commandLine(commandLine)
+        , m_setupMenu(setupMenu)
+        , m_transcriptBox(transcriptBox) {}
+    // The command line's data: keeps only the latest non-empty chunk.
+    void commandLineDataArrived();
+    // The setup menu's data: keeps every chunk once the dialogue has begun.
+    void setupMenuDataArrived();
+    // The adaptor ended the command-line connection.
+    void commandLineClosed();
 
 private:
-    SetupController& m_controller;
+    RunState& m_run;
+    SocketControl& m_commandLine;
+    SocketControl& m_setupMenu;
+    TextBox& m_transcriptBox;
 };

@@ -15,7 +15,7 @@ public:
     RecordingSocket& operator=(const RecordingSocket&) = delete;
 
     void setProtocol(Protocol protocol) override { m_inner.setProtocol(protocol); }
-    void setRemoteHost(const QString& host) override { m_inner.setRemoteHost(host); }
+    void setRemoteAddress(quint32 address) override { m_inner.setRemoteAddress(address); }
     void setRemotePort(Long port) override;
     [[nodiscard]] int state() const override { return m_inner.state(); }
     void connect() override { m_inner.connect(); }
@@ -23,7 +23,7 @@ public:
     void sendData(const QString& data) override;
     QString getData() override;
     [[nodiscard]] RunTimeError lastError() const override { return m_inner.lastError(); }
-    void setBroadcastScope(const QString& address) override { m_inner.setBroadcastScope(address); }
+    void setBroadcastScope(quint32 address) override { m_inner.setBroadcastScope(address); }
 
 private:
     SocketControl& m_inner;

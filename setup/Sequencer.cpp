@@ -1,9 +1,5 @@
 #include "setup/Sequencer.h"
 
-#include "setup/CommandLineDialogue.h"
-#include "setup/SetupController.h"
-#include "setup/SetupMenuDialogue.h"
-
 void Sequencer::tick() {
     // No tick while one of the tick's own message boxes is open. Only the box
     // is guarded: a sign test that waits for its connection after the closing
@@ -11,7 +7,7 @@ void Sequencer::tick() {
     if (m_boxOpen)
         return;
     try {
-        switch (m_controller.run.phase) {
+        switch (m_run.phase) {
         case RunState::kProbe:
             probeStep();
             break;
@@ -20,19 +16,21 @@ void Sequencer::tick() {
             break;
         case RunState::kCommandLine: {
             const Position before = position();
-            m_controller.commandLine().step();
+            if (m_parts.commandLine.step())
+                closing([this] { m_parts.commandLine.finish(); });
             watchProgress(before);
             break;
         }
         case RunState::kSetupMenu: {
             // A connection to the menu that failed can never carry the
             // dialogue: say why once and end the run.
-            if (m_controller.ports.setupMenuSocket->state() == SocketControl::Error) {
-                m_controller.ports.tickTimer->setEnabled(false);
-                throw m_controller.ports.setupMenuSocket->lastError();
+            if (m_parts.setupMenuSocket.state() == SocketControl::Error) {
+                m_parts.timer.setEnabled(false);
+                throw m_parts.setupMenuSocket.lastError();
             }
             const Position before = position();
-            m_controller.setupMenu().step();
+            if (m_parts.setupMenu.step())
+                closing([this] { m_parts.setupMenu.finish(); });
             watchProgress(before);
             break;
         }
@@ -41,24 +39,35 @@ void Sequencer::tick() {
         }
     } catch (const RunTimeError& e) {
         // The timer keeps running: the same step is tried again on the next tick.
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (Timer, %1 %2)")
-                                                              .arg(m_controller.run.phase)
-                                                              .arg(m_controller.run.dialogueStep)));
+        m_parts.status.setSimpleText(
+            e.report(QStringLiteral(" (Timer, %1 %2)").arg(m_run.phase).arg(m_run.dialogueStep)));
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
-        const bool dialogue = m_controller.run.phase == RunState::kCommandLine ||
-                              m_controller.run.phase == RunState::kSetupMenu;
-        m_controller.unlockWindow(dialogue && m_controller.ports.tickTimer->enabled() &&
-                                  e.number() != RunTimeError::NoAnswer);
+        const bool dialogue = m_run.phase == RunState::kCommandLine || m_run.phase == RunState::kSetupMenu;
+        m_parts.window.unlockWindow(dialogue && m_parts.timer.enabled() && e.number() != RunTimeError::NoAnswer);
     }
 }
 
+void Sequencer::armProbeCycle(quint32 address, Long kind) {
+    m_probeAddress = address;
+    m_run.phase = RunState::kProbe;
+    m_run.probeCycle = kind;
+    m_run.probeCycleDone = false;
+    m_parts.timer.setEnabled(true);
+}
+
+void Sequencer::startDialogue(Long phase) {
+    m_run.phase = phase;
+    m_stalledTicks = 0;
+    m_parts.timer.setEnabled(true);
+}
+
 Sequencer::Position Sequencer::position() const {
-    return {m_controller.run.phase, m_controller.run.dialogueStep, int(m_controller.run.counter)};
+    return {m_run.phase, m_run.dialogueStep, int(m_run.counter)};
 }
 
 void Sequencer::watchProgress(const Position& before) {
-    if (position() != before || !m_controller.ports.tickTimer->enabled()) {
+    if (position() != before || !m_parts.timer.enabled()) {
         m_stalledTicks = 0;
         return;
     }
@@ -69,37 +78,37 @@ void Sequencer::watchProgress(const Position& before) {
 }
 
 void Sequencer::probeStep() {
-
-    if (!m_controller.ports.probe->start()) {
+    if (!m_parts.probe.start()) {
         showBox(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
-        m_controller.unlockWindow();
-        m_controller.run.phase = RunState::kStop;
-        m_controller.run.probeResult = -1;
+        m_parts.window.unlockWindow();
+        m_run.phase = RunState::kStop;
+        m_run.probeResult = -1;
         return;
     }
 
     EchoReply reply;
-    m_controller.run.probeResult = m_controller.ports.probe->ping(m_controller.run.ip, kEchoData, reply);
+    m_run.probeResult = m_parts.probe.ping(m_probeAddress, kEchoData, reply);
     // A host that drops echo requests still answers ARP for its address: in
     // the pre-check that answer counts as the echo's would.
-    if (m_controller.run.probeResult != 0 && m_controller.run.probeCycle == RunState::kPreCheck &&
-        m_controller.ports.probe->arpProbe(m_controller.run.ip) == 0)
-        m_controller.run.probeResult = 0;
+    if (m_run.probeResult != 0 && m_run.probeCycle == RunState::kPreCheck &&
+        m_parts.probe.arpProbe(m_probeAddress) == 0)
+        m_run.probeResult = 0;
     try {
-        m_controller.run.probesSent += 1;
-        m_controller.progress().step(int(m_controller.run.probesSent));
-        if (m_controller.run.probeResult == 0) {
-            m_controller.run.phase = RunState::kStop;
-            if (m_controller.run.probeCycle == RunState::kPreCheck) {
-                m_controller.ports.status->setSimpleText(kAddressExists);
-                m_controller.unlockWindow();
+        m_run.probesSent += 1;
+        m_parts.progress.step(int(m_run.probesSent));
+        if (m_run.probeResult == 0) {
+            m_run.phase = RunState::kStop;
+            if (m_run.probeCycle == RunState::kPreCheck) {
+                m_parts.status.setSimpleText(kAddressExists);
+                m_parts.window.unlockWindow();
             }
-        } else if (m_controller.run.probesSent == kProbesPerCycle) {
-            m_controller.run.phase = RunState::kStop;
-            if (m_controller.run.probeCycle != RunState::kPreCheck) {
-                m_controller.ports.status->setSimpleText(kSetupFailed);
-                m_controller.unlockWindow();
-                releaseNeighbourEntry();
+        } else if (m_run.probesSent == kProbesPerCycle) {
+            m_run.phase = RunState::kStop;
+            if (m_run.probeCycle != RunState::kPreCheck) {
+                m_parts.status.setSimpleText(kSetupFailed);
+                m_parts.window.unlockWindow();
+                // The route's entry, if it made one, is of no more use.
+                m_parts.binding.release(m_probeAddress);
             }
         }
     } catch (const RunTimeError&) {
@@ -110,21 +119,21 @@ void Sequencer::probeStep() {
 }
 
 void Sequencer::closing(const std::function<void()>& cleanup) {
-    m_controller.ports.tickTimer->setEnabled(false);
-    m_controller.ports.status->setSimpleText(kSetupSucceeded);
-    m_controller.unlockWindow();
+    m_parts.timer.setEnabled(false);
+    m_parts.status.setSimpleText(kSetupSucceeded);
+    m_parts.window.unlockWindow();
     cleanup();
     if (showBox(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) == MessageBox::Yes)
-        m_controller.sendSignTest();
+        m_parts.signTest.send();
 }
 
 void Sequencer::stopStep() {
-    m_controller.ports.tickTimer->setEnabled(false);
-    m_controller.run.probeCycleDone = true;
+    m_parts.timer.setEnabled(false);
+    m_run.probeCycleDone = true;
 }
 
 void Sequencer::socketsCleanup() {
-    if (!m_controller.ports.probe->stop())
+    if (!m_parts.probe.stop())
         showBox(kCleanupFailed, MessageBox::OkOnly, MessageBox::Exclamation, QString());
 }
 
@@ -135,9 +144,5 @@ int Sequencer::showBox(const QString& text, MessageBox::Buttons buttons, Message
         bool& flag;
         ~Leave() { flag = false; }
     } leave{m_boxOpen};
-    return m_controller.ports.messageBox->show(text, buttons, icon, title);
-}
-
-void Sequencer::releaseNeighbourEntry() {
-    m_controller.releaseNeighbourEntry();
+    return m_parts.messageBox.show(text, buttons, icon, title);
 }

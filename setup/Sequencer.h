@@ -2,15 +2,22 @@
 
 #include "base/RunTypes.h"
 #include "base/WindowPorts.h"
+#include "net/EchoProbe.h"
+#include "net/SocketControl.h"
+#include "setup/CommandLineDialogue.h"
+#include "setup/NeighbourBinding.h"
+#include "setup/RunProgress.h"
+#include "setup/RunState.h"
+#include "setup/RunWindow.h"
+#include "setup/SetupMenuDialogue.h"
+#include "setup/SignTest.h"
 
 #include <QString>
 
 #include <functional>
 
-class SetupController;
-
-// The timer-driven sequencer: each tick of tickTimer performs at most one step of
-// the phase in phase (a probe, the stop of a probe cycle, or a step of a
+// The timer-driven sequencer: each tick performs at most one step of the
+// phase the run is in (a probe, the stop of a probe cycle, or a step of a
 // device dialogue) and reports every outcome of a setup run.
 class Sequencer {
 public:
@@ -32,29 +39,49 @@ public:
     // window unlocked (the dialogue keeps listening all the same).
     static constexpr int kStallTicks = 10;
 
-    explicit Sequencer(SetupController& controller)
-        : m_controller(controller) {}
+    // What the sequencer works with: the window's parts it drives, and the
+    // run's other parts it hands over to.
+    struct Parts {
+        Timer& timer;
+        StatusBar& status;
+        MessageBox& messageBox;
+        EchoProbe& probe;
+        SocketControl& setupMenuSocket;
+        RunProgress& progress;
+        RunWindow& window;
+        NeighbourBinding& binding;
+        CommandLineDialogue& commandLine;
+        SetupMenuDialogue& setupMenu;
+        SignTest& signTest;
+    };
 
-    // tickTimer's tick.
+    Sequencer(RunState& run, const Parts& parts)
+        : m_run(run)
+        , m_parts(parts) {}
+
+    // The timer's tick.
     void tick();
+    // A probe cycle of this kind (RunState::kPreCheck...) at the address runs
+    // on the ticks from now on.
+    void armProbeCycle(quint32 address, Long kind);
+    // A dialogue (RunState::kCommandLine or kSetupMenu), begun by its route,
+    // runs on the ticks from now on; its ticks without progress are counted
+    // from zero.
+    void startDialogue(Long phase);
     // The end of a successful dialogue: stop, report, unlock, the route's own
     // clean-up, then offer the sign test.
     void closing(const std::function<void()>& cleanup);
-    // A dialogue starts: its ticks without progress are counted from zero.
-    void dialogueStarting() { m_stalledTicks = 0; }
 
 private:
     void probeStep();
     void stopStep();
     void socketsCleanup();
     // A message box of the tick's own; no tick runs while it is open.
-    int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon,
-                const QString& title);
-    void releaseNeighbourEntry();
+    int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon, const QString& title);
     // Where the running dialogue stands.
     struct Position {
-        Long timerState = -1;
-        Long state = -1;
+        Long phase = -1;
+        Long step = -1;
         int counter = -1;
         friend bool operator==(const Position&, const Position&) = default;
     };
@@ -62,7 +89,9 @@ private:
     // Counts dialogue ticks that made no progress; reports the stall once.
     void watchProgress(const Position& before);
 
-    SetupController& m_controller;
+    RunState& m_run;
+    Parts m_parts;
+    quint32 m_probeAddress = 0;
     bool m_boxOpen = false;
     int m_stalledTicks = 0;
 };

@@ -1,83 +1,83 @@
 #include "setup/SetupCommand.h"
 
-#include "setup/Sequencer.h"
-#include "setup/SetupController.h"
-
 namespace {
-template <std::size_t N> std::array<QString, N> texts(const SetupController& controller, int array) {
+template <std::size_t N> std::array<QString, N> texts(const EntryFields& fields, int array) {
     std::array<QString, N> out;
     for (std::size_t i = 0; i < N; ++i)
-        out[i] = controller.field({array, static_cast<int>(i)}).text();
+        out[i] = fields.field({array, static_cast<int>(i)}).text();
     return out;
 }
 } // namespace
 
 void SetupCommand::run() {
     try {
-        m_controller.ports.status->setSimpleText(kInProcess);
+        m_parts.status.setSimpleText(kInProcess);
         // A dialogue abandoned by this new run leaves no entry behind.
-        m_controller.releaseLeftoverEntry();
-        m_controller.run.mac.clear();
-        m_controller.run.ip.clear();
-        m_controller.run.gateway.clear();
-        m_controller.run.mask.clear();
-        m_controller.run.hostBits = 8;
-        m_controller.reachingAt(QString());
+        m_parts.binding.releaseLeftover();
+        m_parts.signTest.aimAt(0);
 
-        if (!checksPass())
+        const auto checked = check(texts<6>(m_parts.fields, 1), texts<4>(m_parts.fields, 2),
+                                   texts<4>(m_parts.fields, 3), texts<4>(m_parts.fields, 4));
+        if (const auto* refusal = std::get_if<Refusal>(&checked)) {
+            m_parts.status.setSimpleText(refusal->status);
             return;
+        }
+        const AdaptorTarget& target = std::get<AdaptorTarget>(checked);
+        m_parts.signTest.aimAt(target.ip);
 
         // An adaptor that already has an address is reached there: the same
         // checks, but its identity is made sure of first, and the new address
         // is free unless it is the one the adaptor has.
-        const QString current = m_controller.currentAddressFor(m_controller.run.mac);
-        if (!current.isEmpty()) {
-            if (AddressRules::macFamily(m_controller.run.mac) == AddressRules::kUnknownFamily) {
-                m_controller.ports.status->setSimpleText(kFamilyMessage);
+        if (const auto reached = currentAddressFor(target.mac)) {
+            const quint32 current = *reached;
+            if (target.family() == AddressRules::kUnknownFamily) {
+                m_parts.status.setSimpleText(kFamilyMessage);
                 return;
             }
-            m_controller.lockWindow();
-            if (!m_controller.identityPasses(current))
+            m_parts.window.lockWindow(target.family());
+            if (!m_parts.identity.passes(target.mac, current))
                 return;
-            if (current != m_controller.run.ip && !preCheckPasses())
+            if (current != target.ip && !preCheckPasses(target.ip))
                 return;
-            m_controller.readdress(current);
+            m_parts.assignment.readdress(target, current);
             return;
         }
 
-        m_controller.lockWindow();
-        if (!preCheckPasses())
+        m_parts.window.lockWindow(target.family());
+        if (!preCheckPasses(target.ip))
             return;
 
-        switch (AddressRules::macFamily(m_controller.run.mac)) {
+        switch (target.family()) {
         case AddressRules::kBroadcastFamily:
-            m_controller.assignByDatagram();
+            m_parts.assignment.byDatagram(target);
             break;
         case AddressRules::kArpFamily:
-            m_controller.assignByNeighbourEntry();
+            m_parts.assignment.byNeighbourEntry(target);
             break;
         default:
-            m_controller.ports.status->setSimpleText(kFamilyMessage);
-            m_controller.unlockWindow();
+            m_parts.status.setSimpleText(kFamilyMessage);
+            m_parts.window.unlockWindow();
             break;
         }
     } catch (const RunTimeError& e) {
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SetupIP)")));
-        m_controller.unlockWindow();
+        m_parts.status.setSimpleText(e.report(QStringLiteral(" (SetupIP)")));
+        m_parts.window.unlockWindow();
     }
 }
 
-std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRules::MacTexts& mac,
-                                                                const AddressRules::QuadTexts& ip,
-                                                                const AddressRules::QuadTexts& mask,
-                                                                const AddressRules::QuadTexts& gateway,
-                                                                RunState& run) {
+std::variant<SetupCommand::Refusal, AdaptorTarget> SetupCommand::check(const AddressRules::MacTexts& mac,
+                                                                       const AddressRules::QuadTexts& ip,
+                                                                       const AddressRules::QuadTexts& mask,
+                                                                       const AddressRules::QuadTexts& gateway) {
     using namespace AddressRules;
-    if (!checkMac(mac, run.mac))
+    AdaptorTarget target;
+    QString ipText;
+    QString gatewayText;
+    if (!checkMac(mac, target.mac))
         return Refusal{QStringLiteral("mac"), kMacMessage, {}};
-    if (!checkIp(ip, run.ip))
+    if (!checkIp(ip, ipText))
         return Refusal{QStringLiteral("ip"), kIpMessage, {}};
-    if (!checkGateway(gateway, mask, run.gateway, run.mask, run.hostBits))
+    if (!checkGateway(gateway, mask, gatewayText, target.maskText, target.hostBits))
         return Refusal{QStringLiteral("gateway"), kGatewayMessage, {}};
     if (!checkMask(mask))
         return Refusal{QStringLiteral("mask"), kMaskMessage, {}};
@@ -87,8 +87,7 @@ std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRul
     if (const auto wrong = senseCheck(ip, mask, gateway)) {
         switch (wrong->field) {
         case SenseRefusal::Field::Ip:
-            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text,
-                           wrong->text};
+            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text, wrong->text};
         case SenseRefusal::Field::Mask:
             return Refusal{QStringLiteral("mask"), kMaskMessage + QStringLiteral(": ") + wrong->text,
                            wrong->text};
@@ -97,9 +96,16 @@ std::optional<SetupCommand::Refusal> SetupCommand::firstFailure(const AddressRul
                            wrong->text};
         }
     }
+    // Every value passed, so each reads as a number: from here on the address
+    // and the gateway travel as numbers, and are written as plain dotted
+    // decimal wherever they go out.
+    target.macOctets = *macOctets(target.mac);
+    target.ip = *quadValue(ip);
+    target.mask = *quadValue(mask);
+    target.gateway = *quadValue(gateway);
     // The setup menu is told the mask's true host bits, not only 8, 16 or 24.
-    run.hostBits = *hostBitsOf(mask);
-    return std::nullopt;
+    target.hostBits = *hostBitsOf(mask);
+    return target;
 }
 
 bool SetupCommand::isRefusal(const QString& status) {
@@ -109,28 +115,16 @@ bool SetupCommand::isRefusal(const QString& status) {
     return false;
 }
 
-bool SetupCommand::preCheckPasses() {
-    m_controller.progress().enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
-    m_controller.run.probesSent = 0;
-    m_controller.waitUntil([this] { return pollPreCheck(); });
+bool SetupCommand::preCheckPasses(quint32 address) {
+    m_parts.progress.enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
+    m_run.probesSent = 0;
+    m_parts.window.waitUntil([this, address] { return pollPreCheck(address); });
     // An answering address has already been reported by the sequencer.
-    return m_controller.run.probeResult != 0;
+    return m_run.probeResult != 0;
 }
 
-bool SetupCommand::checksPass() {
-    const auto failure = firstFailure(texts<6>(m_controller, 1), texts<4>(m_controller, 2),
-                                      texts<4>(m_controller, 3), texts<4>(m_controller, 4), m_controller.run);
-    if (failure)
-        m_controller.ports.status->setSimpleText(failure->status);
-    return !failure;
-}
-
-bool SetupCommand::pollPreCheck() {
-    if (m_controller.run.probesSent == 0) {
-        m_controller.run.phase = RunState::kProbe;
-        m_controller.run.probeCycle = RunState::kPreCheck;
-        m_controller.run.probeCycleDone = false;
-        m_controller.ports.tickTimer->setEnabled(true);
-    }
-    return m_controller.run.probeCycleDone;
+bool SetupCommand::pollPreCheck(quint32 address) {
+    if (m_run.probesSent == 0)
+        m_parts.sequencer.armProbeCycle(address, RunState::kPreCheck);
+    return m_run.probeCycleDone;
 }

@@ -1,17 +1,25 @@
 #pragma once
 
+#include "address/AdaptorTarget.h"
 #include "address/AddressRules.h"
+#include "address/EntryFields.h"
+#include "base/WindowPorts.h"
+#include "setup/Assignment.h"
+#include "setup/IdentityCheck.h"
+#include "setup/NeighbourBinding.h"
+#include "setup/RunProgress.h"
 #include "setup/RunState.h"
+#include "setup/RunWindow.h"
+#include "setup/Sequencer.h"
+#include "setup/SignTest.h"
 
 #include <QString>
 
-#include <optional>
-
-class SetupController;
+#include <variant>
 
 // The Setup command: checks the typed addresses, locks the window, waits for
-// the pre-check to find the address silent, and hands over to the route of
-// the adaptor's MAC family.
+// the pre-check to find the address silent, and hands the checked target to
+// the route of the adaptor's MAC family.
 class SetupCommand {
 public:
     inline static const QString kInProcess = QStringLiteral("Setup is in process ...");
@@ -26,9 +34,6 @@ public:
     inline static const QString kFamilyMessage =
         QStringLiteral("MAC address should be started with 00-20-4a or 00-80-a3");
 
-    explicit SetupCommand(SetupController& controller)
-        : m_controller(controller) {}
-
     // Why the typed values were refused: the value's name ("mac", "ip",
     // "mask", "gateway"), the status text the window shows, and, for values
     // that are well formed but would misconfigure the adaptor, what is wrong
@@ -38,26 +43,58 @@ public:
         QString status;
         QString detail;
     };
-    // The four checks in their fixed order over the field texts, filling the
-    // run's address members as the window does, then the sense of the values
-    // together; on success the host bits are those of the mask's prefix.
-    // Nothing when the values may be used.
-    [[nodiscard]] static std::optional<Refusal>
-    firstFailure(const AddressRules::MacTexts& mac, const AddressRules::QuadTexts& ip,
-                 const AddressRules::QuadTexts& mask, const AddressRules::QuadTexts& gateway, RunState& run);
+    // The four checks in their fixed order over the field texts, then the
+    // sense of the values together: the first refusal, or the target they make.
+    [[nodiscard]] static std::variant<Refusal, AdaptorTarget> check(const AddressRules::MacTexts& mac,
+                                                                    const AddressRules::QuadTexts& ip,
+                                                                    const AddressRules::QuadTexts& mask,
+                                                                    const AddressRules::QuadTexts& gateway);
     // Whether a status text is one of the checks' refusals.
     [[nodiscard]] static bool isRefusal(const QString& status);
 
-    // setupButton's Click.
+    struct Parts {
+        StatusBar& status;
+        const EntryFields& fields;
+        RunProgress& progress;
+        RunWindow& window;
+        NeighbourBinding& binding;
+        IdentityCheck& identity;
+        Sequencer& sequencer;
+        Assignment& assignment;
+        SignTest& signTest;
+    };
+
+    SetupCommand(RunState& run, const Parts& parts)
+        : m_run(run)
+        , m_parts(parts) {}
+
+    // The Setup button's click.
     void run();
-    // Arms the pre-check until its first probe has been counted; answers probeCycleDone.
-    [[nodiscard]] bool pollPreCheck();
+    // While the pre-check's first probe has not been counted, arms it at the
+    // address; answers whether its cycle is done.
+    [[nodiscard]] bool pollPreCheck(quint32 address);
+
+    // An adaptor that already has an address: the next Setup for this MAC
+    // (twelve lower-case hexadecimal digits) reaches it at currentAddress and
+    // moves it to the address typed, instead of handing it one by its
+    // family's route. No address, or another MAC typed, means the route.
+    void reachAt(const QString& mac, std::optional<quint32> currentAddress) {
+        m_reach = {mac, currentAddress};
+    }
+    // The address at which the adaptor with this MAC is to be reached, if any.
+    [[nodiscard]] std::optional<quint32> currentAddressFor(const QString& mac) const {
+        return !mac.isEmpty() && mac == m_reach.mac ? m_reach.address : std::nullopt;
+    }
 
 private:
-    // The four checks in their fixed order; false after showing the message of the first that fails.
-    bool checksPass();
     // Waits for the pre-check's probe cycle; false when the address answered,
     // which the sequencer has reported.
-    bool preCheckPasses();
-    SetupController& m_controller;
+    bool preCheckPasses(quint32 address);
+
+    RunState& m_run;
+    Parts m_parts;
+    struct {
+        QString mac;
+        std::optional<quint32> address;
+    } m_reach;
 };

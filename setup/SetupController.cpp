@@ -1,14 +1,6 @@
 #include "setup/SetupController.h"
 
 #include "setup/AppInfo.h"
-#include "setup/Assignment.h"
-#include "setup/CommandLineDialogue.h"
-#include "setup/IdentityCheck.h"
-#include "setup/ReceivePath.h"
-#include "setup/Sequencer.h"
-#include "setup/SetupCommand.h"
-#include "setup/SetupMenuDialogue.h"
-#include "setup/SignTest.h"
 
 #include <QElapsedTimer>
 
@@ -23,22 +15,28 @@ SetupPorts SetupController::recorded(SetupPorts ports) {
     return ports;
 }
 
-SetupController::SetupController(const SetupPorts& ports)
-    : ports(recorded(ports))
+SetupController::SetupController(const SetupPorts& p)
+    : ports(recorded(p))
     , m_clock([timer = std::make_shared<QElapsedTimer>()] {
         if (!timer->isValid())
             timer->start();
         return timer->elapsed();
     })
     , m_fields(ports.fields, *ports.status, *ports.setupButton)
-    , m_setup(std::make_unique<SetupCommand>(*this))
-    , m_sequencer(std::make_unique<Sequencer>(*this))
-    , m_signTest(std::make_unique<SignTest>(*this))
-    , m_receive(std::make_unique<ReceivePath>(*this))
-    , m_commandLine(std::make_unique<CommandLineDialogue>(*this))
-    , m_setupMenu(std::make_unique<SetupMenuDialogue>(*this))
-    , m_assignment(std::make_unique<Assignment>(*this))
-    , m_identity(std::make_unique<IdentityCheck>(*this)) {
+    , m_binding(*ports.neighbours)
+    , m_signTest(*ports.signSocket, *ports.status, *ports.transcriptBox, m_progress, *this)
+    , m_receive(run, *ports.commandLineSocket, *ports.setupMenuSocket, *ports.transcriptBox)
+    , m_identity(*ports.probe, *ports.status, m_progress, *this)
+    , m_commandLine(run, *ports.commandLineSocket, *ports.transcriptBox, m_binding)
+    , m_setupMenu(run, *ports.setupMenuSocket, *ports.transcriptBox, m_fields)
+    , m_sequencer(run, {*ports.tickTimer, *ports.status, *ports.messageBox, *ports.probe,
+                        *ports.setupMenuSocket, m_progress, *this, m_binding, m_commandLine, m_setupMenu,
+                        m_signTest})
+    , m_assignment(run, {*ports.commandLineSocket, *ports.setupMenuSocket, *ports.datagramSocket, *ports.status,
+                         *ports.transcriptBox, m_fields, m_progress, *this, m_binding, m_sequencer, m_commandLine,
+                         m_setupMenu, m_signTest})
+    , m_setup(run, {*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer, m_assignment,
+                    m_signTest}) {
     m_progress.setClock(m_clock);
     // Each line of the dialogue sent is a step of its stage.
     m_transcript.observe([this](const DialogueTranscript::Entry& entry) {
@@ -99,7 +97,7 @@ void SetupController::unload() {
     } catch (const RunTimeError&) {
         // A failing logout ends the unload early; the program ends all the same.
     }
-    releaseLeftoverEntry();
+    m_binding.releaseLeftover();
     ports.tickTimer->setEnabled(false);
     ports.frame->endProgram();
 }
@@ -109,11 +107,11 @@ void SetupController::exitClicked() {
 }
 
 void SetupController::setupClicked() {
-    entry([&] { m_setup->run(); });
+    entry([&] { m_setup.run(); });
 }
 
 void SetupController::tick() {
-    entry([&] { m_sequencer->tick(); });
+    entry([&] { m_sequencer.tick(); });
 }
 
 void SetupController::fieldChanged(FieldId id) {
@@ -129,30 +127,23 @@ void SetupController::fieldLeft(FieldId id) {
 }
 
 void SetupController::sendTestClicked() {
-    entry([&] { sendSignTest(); });
+    entry([&] { m_signTest.send(); });
 }
 
 void SetupController::signMessagesSent() {
-    entry([&] { m_signTest->messagesSent(); });
+    entry([&] { m_signTest.messagesSent(); });
 }
 
 void SetupController::commandLineDataArrived() {
-    entry([&] { m_receive->clientDataArrival(); });
+    entry([&] { m_receive.commandLineDataArrived(); });
 }
 
 void SetupController::commandLineClosed() {
-    entry([&] { m_receive->clientClose(); });
+    entry([&] { m_receive.commandLineClosed(); });
 }
 
 void SetupController::setupMenuDataArrived() {
-    entry([&] { m_receive->menuDataArrival(); });
-}
-
-void SetupController::appendTranscript(const QString& text) {
-    QString t = ports.transcriptBox->text() + QStringLiteral("\r\n") + text;
-    if (t.size() > kTranscriptLimit)
-        t = t.right(kTranscriptLimit);
-    ports.transcriptBox->setText(t);
+    entry([&] { m_receive.setupMenuDataArrived(); });
 }
 
 void SetupController::setClock(std::function<qint64()> clock) {
@@ -160,10 +151,14 @@ void SetupController::setClock(std::function<qint64()> clock) {
     m_clock = std::move(clock);
 }
 
-void SetupController::lockWindow() {
+void SetupController::reachAt(const QString& mac, const QString& currentAddress) {
+    m_setup.reachAt(mac, AddressRules::readDotted(currentAddress));
+}
+
+void SetupController::lockWindow(qint16 family) {
     // A run begins where the window locks, and ends where it unlocks.
     m_transcript.start(m_clock);
-    m_progress.started(AddressRules::macFamily(run.mac), ports.tickTimer->interval());
+    m_progress.started(family, ports.tickTimer->interval());
 
     ports.pointer->setPointer(MousePointer::Hourglass);
     ports.setupButton->setEnabled(false);
@@ -191,44 +186,4 @@ void SetupController::waitForConnection(SocketControl& socket) {
     waitUntil([&] { return socket.state() != SocketControl::Connecting; });
     if (socket.state() != SocketControl::Connected)
         throw socket.lastError();
-}
-
-void SetupController::releaseNeighbourEntry() {
-    m_boundAddress.clear();
-    ports.host->launch(QStringLiteral("arp -d ") + run.ip, HostCommand::kMinimizedFocus);
-}
-
-void SetupController::releaseLeftoverEntry() {
-    if (m_boundAddress.isEmpty())
-        return;
-    const QString address = std::exchange(m_boundAddress, QString());
-    try {
-        ports.host->launch(QStringLiteral("arp -d ") + address, HostCommand::kMinimizedFocus);
-    } catch (const RunTimeError&) {
-        // The line was accepted once with this address; a refusal now changes nothing.
-    }
-}
-
-void SetupController::sendSignTest() {
-    m_signTest->send();
-}
-
-bool SetupController::pollPreCheck() {
-    return m_setup->pollPreCheck();
-}
-
-void SetupController::assignByDatagram() {
-    m_assignment->assignByDatagram();
-}
-
-void SetupController::assignByNeighbourEntry() {
-    m_assignment->assignByNeighbourEntry();
-}
-
-void SetupController::readdress(const QString& current) {
-    m_assignment->readdress(current);
-}
-
-bool SetupController::identityPasses(const QString& address) {
-    return m_identity->passes(address);
 }

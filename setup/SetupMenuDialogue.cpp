@@ -1,55 +1,59 @@
 #include "setup/SetupMenuDialogue.h"
 
-#include "address/AddressRules.h"
-#include "setup/Sequencer.h"
-#include "setup/SetupController.h"
+#include "setup/RunWindow.h"
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 }
 
+void SetupMenuDialogue::begin(const AdaptorTarget& target, bool giveAddress) {
+    m_target = target;
+    m_giveAddress = giveAddress;
+    // The first step fails until the connection stands, and is tried again.
+    m_run.dialogueStep = Wake;
+    m_run.menuChunkCount = 0;
+}
+
 QString SetupMenuDialogue::latest() const {
-    return m_controller.run.menuChunks.at(Long(m_controller.run.menuChunkCount) - 1);
+    return m_run.menuChunks.at(Long(m_run.menuChunkCount) - 1);
 }
 
 void SetupMenuDialogue::append() {
-    m_controller.appendTranscript(latest());
+    appendTranscript(m_transcriptBox, latest());
 }
 
 void SetupMenuDialogue::send(const QString& text) {
-    m_controller.ports.setupMenuSocket->sendData(text);
+    m_socket.sendData(text);
 }
 
-void SetupMenuDialogue::step() {
-    RunState& run = m_controller.run;
+bool SetupMenuDialogue::step() {
+    RunState& run = m_run;
     switch (run.dialogueStep) {
-    case 0:
+    case Wake:
         // Wakes the menu; what the adaptor said before this is not matched.
         send(kCrLf);
-        run.dialogueStep = 2;
+        run.dialogueStep = OpenServerSettings;
         break;
-    case 2:
+    case OpenServerSettings:
         if (latest().right(14) == QLatin1String("Your choice ? ")) {
             append();
             send(QStringLiteral("0\n"));
             run.counter = 0;
-            run.dialogueStep = 3;
+            run.dialogueStep = Address;
         }
         break;
-    case 3:
+    case Address:
         // The four address octets keep the value the adaptor has taken; an
         // adaptor reached at the address it had is given the new one here.
         append();
-        send(m_controller.reachedAt().isEmpty()
-                 ? kCrLf
-                 : m_controller.run.ip.section(QLatin1Char('.'), int(run.counter), int(run.counter)) + kCrLf);
+        send(m_giveAddress ? QString::number(m_target.ip >> (8 * (3 - int(run.counter))) & 0xff) + kCrLf : kCrLf);
         run.counter += 1;
         if (run.counter == 4) {
             run.counter = 0;
-            run.dialogueStep = 4;
+            run.dialogueStep = Gateway;
         }
         break;
-    case 4:
+    case Gateway:
         append();
         if (run.counter == 0) {
             if (latest().right(27).left(22) == QLatin1String("Set Gateway IP Address")) {
@@ -58,40 +62,40 @@ void SetupMenuDialogue::step() {
             }
         } else if (run.counter < 4) {
             // The gateway boxes as they stand, blanks and all.
-            send(m_controller.field({4, int(run.counter) - 1}).text() + kCrLf);
+            send(m_fields.field({4, int(run.counter) - 1}).text() + kCrLf);
             run.counter += 1;
         } else {
-            send(m_controller.field({4, 3}).text() + kCrLf);
-            run.dialogueStep = 5;
+            send(m_fields.field({4, 3}).text() + kCrLf);
+            run.dialogueStep = HostBits;
             run.counter = 0;
         }
         break;
-    case 5:
+    case HostBits:
         if (AddressRules::trimSpaces(latest().right(17).left(12)) == QLatin1String("(0=default)")) {
             append();
-            send(QString::number(run.hostBits) + kCrLf);
-            run.dialogueStep = 8;
+            send(QString::number(m_target.hostBits) + kCrLf);
+            run.dialogueStep = EndServerSettings;
         }
         break;
-    case 8:
+    case EndServerSettings:
         append();
         send(kCrLf);
-        run.dialogueStep = 9;
+        run.dialogueStep = OpenChannel;
         break;
-    case 9:
+    case OpenChannel:
         if (latest().right(9) == QLatin1String("choice ? ")) {
             append();
             send(QStringLiteral("1") + kCrLf);
-            run.dialogueStep = 10;
+            run.dialogueStep = Baud;
         }
         break;
-    case 10:
+    case Baud:
         append();
         send(QStringLiteral("9600") + kCrLf);
         run.counter = 0;
-        run.dialogueStep = 11;
+        run.dialogueStep = InterfaceMode;
         break;
-    case 11:
+    case InterfaceMode:
         append();
         if (run.counter == 0) {
             send(QStringLiteral("4C") + kCrLf);
@@ -99,34 +103,34 @@ void SetupMenuDialogue::step() {
         } else {
             send(kCrLf);
             run.counter = 0;
-            run.dialogueStep = 12;
+            run.dialogueStep = Port;
         }
         break;
-    case 12:
+    case Port:
         append();
         send(QStringLiteral("03001") + kCrLf);
-        run.dialogueStep = 13;
+        run.dialogueStep = KeepChannelItems;
         break;
-    case 13:
+    case KeepChannelItems:
         if (run.counter < 12) {
             append();
             send(kCrLf);
             run.counter += 1;
         }
         if (run.counter == 12)
-            run.dialogueStep = 6;
+            run.dialogueStep = Save;
         break;
-    case 6:
+    case Save:
         if (latest().right(9) == QLatin1String("choice ? ")) {
             append();
             send(QStringLiteral("9") + kCrLf);
-            run.dialogueStep = 7;
+            run.dialogueStep = Saved;
         }
         break;
-    case 7:
-        m_controller.sequencer().closing([this] { m_controller.ports.setupMenuSocket->close(); });
-        break;
+    case Saved:
+        return true;
     default:
         break;
     }
+    return false;
 }

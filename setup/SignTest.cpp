@@ -1,34 +1,32 @@
 #include "setup/SignTest.h"
 
-#include "setup/SetupController.h"
 #include "signtest/SignMessages.h"
 
 void SignTest::send() {
-    SocketControl& ws = *m_controller.ports.signSocket;
-    m_controller.progress().enter(RunProgress::Stage::SignTest);
+    m_progress.enter(RunProgress::Stage::SignTest);
     try {
-        if (ws.state() != SocketControl::Closed)
-            ws.close();
-        m_controller.run.signMessagesHandedOver = false;
-        ws.setProtocol(SocketControl::Tcp);
-        ws.setRemoteHost(m_controller.adaptorAddress());
-        ws.setRemotePort(kSignPort);
-        ws.connect();
-        m_controller.waitForConnection(ws);
-        m_controller.ports.transcriptBox->setText(QStringLiteral("Connected"));
-        ws.sendData(SignMessages::first());
-        ws.sendData(SignMessages::second());
-        m_controller.run.signMessagesHandedOver = true;
+        if (m_socket.state() != SocketControl::Closed)
+            m_socket.close();
+        m_handedOver = false;
+        m_socket.setProtocol(SocketControl::Tcp);
+        m_socket.setRemoteAddress(m_address);
+        m_socket.setRemotePort(kSignPort);
+        m_socket.connect();
+        m_window.waitForConnection(m_socket);
+        m_transcriptBox.setText(QStringLiteral("Connected"));
+        m_socket.sendData(SignMessages::first());
+        m_socket.sendData(SignMessages::second());
+        m_handedOver = true;
     } catch (const RunTimeError& e) {
-        m_controller.ports.status->setSimpleText(e.report(QStringLiteral(" (SendTest)")));
-        m_controller.unlockWindow();
+        m_status.setSimpleText(e.report(QStringLiteral(" (SendTest)")));
+        m_window.unlockWindow();
     }
 }
 
 void SignTest::messagesSent() {
-    if (!m_controller.run.signMessagesHandedOver)
+    if (!m_handedOver)
         return;
-    m_controller.ports.signSocket->close();
-    m_controller.ports.status->setSimpleText(QString());
-    m_controller.progress().ended(kHandedOver);
+    m_socket.close();
+    m_status.setSimpleText(QString());
+    m_progress.ended(kHandedOver);
 }

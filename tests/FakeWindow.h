@@ -128,7 +128,7 @@ public:
 class FakeSocket : public SocketControl {
 public:
     void setProtocol(Protocol p) override { protocol = p; }
-    void setRemoteHost(const QString& h) override { host = h; }
+    void setRemoteAddress(quint32 a) override { host = a ? AddressRules::dotted(a) : QString(); }
     void setRemotePort(Long p) override { port = p; }
     [[nodiscard]] int state() const override { return m_state; }
     void connect() override {
@@ -187,8 +187,8 @@ public:
         ++open;
         return true;
     }
-    Long ping(const QString& address, const QString& data, EchoReply& reply) override {
-        pinged << address;
+    Long ping(quint32 address, const QString& data, EchoReply& reply) override {
+        pinged << AddressRules::dotted(address);
         payloads << data;
         reply.status = answer ? answer(pinged.size()) : 1;
         return reply.status;
@@ -197,8 +197,8 @@ public:
         --open;
         return cleanupOk;
     }
-    Long arpProbe(const QString& address) override {
-        arped << address;
+    Long arpProbe(quint32 address) override {
+        arped << AddressRules::dotted(address);
         return arpAnswer ? arpAnswer(arped.size()) : 1;
     }
     std::function<Long(qsizetype)> answer;
@@ -212,16 +212,24 @@ public:
     QStringList payloads;
 };
 
-class FakeHost : public HostCommand {
+// The neighbour table's requests, one line each: "bind 10.0.0.5
+// 00-80-a3-61-63-dd" or "release 10.0.0.5".
+class FakeNeighbours : public NeighbourTable {
 public:
-    void launch(const QString& commandLine, int windowStyle) override {
+    void bind(quint32 address, const AddressRules::MacOctets& mac) override {
         if (fail)
             throw RunTimeError(RunTimeError::CommandNotStarted);
-        launched << commandLine;
-        styles << windowStyle;
+        QStringList pairs;
+        for (quint8 octet : mac)
+            pairs << QStringLiteral("%1").arg(octet, 2, 16, QLatin1Char('0'));
+        calls << QStringLiteral("bind %1 %2").arg(AddressRules::dotted(address), pairs.join(QLatin1Char('-')));
     }
-    QStringList launched;
-    QList<int> styles;
+    void release(quint32 address) override {
+        if (fail)
+            throw RunTimeError(RunTimeError::CommandNotStarted);
+        calls << QStringLiteral("release ") + AddressRules::dotted(address);
+    }
+    QStringList calls;
     bool fail = false;
 };
 
@@ -318,7 +326,7 @@ public:
         p.signSocket = &signSocket;
         p.probe = realProbe ? realProbe : &probe;
 
-        p.host = &host;
+        p.neighbours = &neighbours;
         controller = std::make_unique<SetupController>(p);
         controller->load();
         // The layout's initial texts.
@@ -338,6 +346,27 @@ public:
         fillRow(2, ip.split(QLatin1Char('.')));
         fillRow(3, mask.split(QLatin1Char('.')));
         fillRow(4, gateway.split(QLatin1Char('.')));
+    }
+    // The target the checks make of these texts, as a route hands it to its
+    // dialogue; values the checks refuse are a fault of the test.
+    static AdaptorTarget target(const QString& ip, const QString& mask = QStringLiteral("255.255.255.0"),
+                                const QString& gateway = QStringLiteral("0.0.0.0"),
+                                const QString& mac = QStringLiteral("00-80-a3-61-63-dd")) {
+        const auto quad = [](const QString& text) {
+            AddressRules::QuadTexts out;
+            const QStringList parts = text.split(QLatin1Char('.'));
+            for (std::size_t i = 0; i < out.size(); ++i)
+                out[i] = parts.value(qsizetype(i));
+            return out;
+        };
+        AddressRules::MacTexts pairs;
+        const QStringList macParts = mac.split(QLatin1Char('-'));
+        for (std::size_t i = 0; i < pairs.size(); ++i)
+            pairs[i] = macParts.value(qsizetype(i));
+        const auto checked = SetupCommand::check(pairs, quad(ip), quad(mask), quad(gateway));
+        if (!std::holds_alternative<AdaptorTarget>(checked))
+            throw std::logic_error("the checks refuse the test's target");
+        return std::get<AdaptorTarget>(checked);
     }
     void fillRow(int array, const QStringList& octets) {
         for (int i = 0; i < octets.size(); ++i)
@@ -385,7 +414,7 @@ public:
     FakeFrame frame;
     FakeSocket commandLineSocket, setupMenuSocket, datagramSocket, signSocket;
     FakeProbe probe;
-    FakeHost host;
+    FakeNeighbours neighbours;
     std::unique_ptr<SetupController> controller;
 
     int ticks = 0;

@@ -76,8 +76,8 @@ struct WindowFixture {
         }
         if (!s.probe)
             s.probe = &fakeProbe;
-        if (!s.host)
-            s.host = &fakeHost;
+        if (!s.neighbours)
+            s.neighbours = &fakeNeighbours;
         if (!s.finder)
             s.finder = &fakeFinder;
         return s;
@@ -85,7 +85,7 @@ struct WindowFixture {
 
     FakeSocket fakeClient, fakeMenu, fakeBroadcast, fakeTest;
     FakeProbe fakeProbe;
-    FakeHost fakeHost;
+    FakeNeighbours fakeNeighbours;
     FakeFinder fakeFinder;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<WindowBinding> binding;

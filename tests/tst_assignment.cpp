@@ -110,7 +110,7 @@ private slots:
         w.datagramSocket.failSend = true;
         w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
-        QCOMPARE(w.host.launched, QStringList({"arp -d 192.168.1.20"}));
+        QCOMPARE(w.neighbours.calls, QStringList({"release 192.168.1.20"}));
         QCOMPARE(w.setupMenuSocket.connects, 0);
         QVERIFY(w.idle());
     }
@@ -136,8 +136,8 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("timerState");
         QTest::addColumn<bool>("unlocked");
-        const QString set = QStringLiteral("arp -s 201.23.12.82 00-80-a3-61-63-dd");
-        const QString del = QStringLiteral("arp -d 201.23.12.82");
+        const QString set = QStringLiteral("bind 201.23.12.82 00-80-a3-61-63-dd");
+        const QString del = QStringLiteral("release 201.23.12.82");
         QTest::newRow("ok_answers_connects")
             << 4 << int(SocketControl::Connected) << QStringList{set} << "Setup is in process ..."
             << int(RunState::kCommandLine) << false;
@@ -160,7 +160,7 @@ private slots:
         w.probe.answer = adaptorAnswersFrom(answersFrom);
         w.commandLineSocket.connectOutcome = connectOutcome;
         w.controller->setupClicked();
-        QCOMPARE(w.host.launched, launched);
+        QCOMPARE(w.neighbours.calls, launched);
         QCOMPARE(w.status.simpleText(), status);
         QCOMPARE(w.controller->run.phase, timerState);
         QCOMPARE(w.idle(), unlocked);
@@ -191,7 +191,7 @@ private slots:
     void arpCommandNotStarted() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
-        w.host.fail = true;
+        w.neighbours.fail = true;
         w.controller->setupClicked();
         QCOMPARE(w.status.simpleText(),
                  QStringLiteral("1005 - Command could not be started (SetIPAddr, 2,0)"));

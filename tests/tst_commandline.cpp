@@ -6,15 +6,10 @@
 namespace {
 // A command-line dialogue as the ARP route leaves it once connected.
 void startDialogue(FakeWindow& w) {
-    w.controller->run.ip = QStringLiteral("201.23.12.82");
-    w.controller->run.gateway = QStringLiteral("201.23.12.2");
-    w.controller->run.mask = QStringLiteral("255.255. 255.0");
     w.commandLineSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
-    w.controller->run.counter = 0;
-    w.controller->run.phase = RunState::kCommandLine;
-    w.controller->run.dialogueStep = 0;
-    w.timer.setEnabled(true);
+    w.controller->commandLine().begin(FakeWindow::target("201.23.12.82", "255.255. 255.0", "201.23.12.2"), true);
+    w.controller->sequencer().startDialogue(RunState::kCommandLine);
 }
 } // namespace
 
@@ -45,7 +40,7 @@ private slots:
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
-        QCOMPARE(w.host.launched, QStringList({"arp -d 201.23.12.82"}));
+        QCOMPARE(w.neighbours.calls, QStringList({"release 201.23.12.82"}));
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
         QCOMPARE(w.messageBox.shown[0].title, QStringLiteral("Test IP Address"));
         QCOMPARE(w.commandLineSocket.closes, 0); // the adaptor ends the connection itself

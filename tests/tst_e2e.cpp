@@ -227,7 +227,7 @@ private slots:
         if (succeeds) {
             QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
             QVERIFY(b.f->binding->controller().ports.transcriptBox->text().size() <=
-                    SetupController::kTranscriptLimit);
+                    kTranscriptLimit);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(b.f->status().endsWith(status), 30000);

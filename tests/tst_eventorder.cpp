@@ -128,8 +128,8 @@ private slots:
     void noEntryLeftBehind_data() {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QStringList>("launched");
-        const QString set = "arp -s " + kAddress + " " + kArpMac;
-        const QString del = "arp -d " + kAddress;
+        const QString set = "bind " + kAddress + " " + kArpMac;
+        const QString del = "release " + kAddress;
         QTest::newRow("error_port_23_refused") << "refused" << QStringList{set, del};
         QTest::newRow("window_closed_in_dialogue") << "close" << QStringList{set, del};
         QTest::newRow("new_setup_in_dialogue") << "setup" << QStringList{set, del};
@@ -159,7 +159,7 @@ private slots:
             QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
             w.controller->unload();
         }
-        QCOMPARE(w.host.launched, launched);
+        QCOMPARE(w.neighbours.calls, launched);
     }
 
     // Catches any order of clicks, ticks, connection outcomes, chunks and
@@ -278,9 +278,9 @@ private:
         s_succeeded += w.status.history.contains(Sequencer::kSetupSucceeded);
         s_signTests += w.signSocket.connects > 0;
         // Every entry made is removed again, the last one included.
-        const qsizetype made = w.host.launched.filter(QStringLiteral("arp -s ")).size();
-        if (made > 0 && !w.host.launched.last().startsWith(QLatin1String("arp -d ")))
-            return QStringLiteral("entry left behind: %1").arg(w.host.launched.join(QStringLiteral("; ")));
+        const qsizetype made = w.neighbours.calls.filter(QStringLiteral("bind ")).size();
+        if (made > 0 && !w.neighbours.calls.last().startsWith(QLatin1String("release ")))
+            return QStringLiteral("entry left behind: %1").arg(w.neighbours.calls.join(QStringLiteral("; ")));
         return {};
     }
 };

@@ -59,7 +59,7 @@ private slots:
                  closes);
         QCOMPARE(w.datagramSocket.closes, 0);
         QCOMPARE(w.frame.ended, 1);
-        QCOMPARE(w.host.launched, QStringList()); // no ARP clean-up at exit
+        QCOMPARE(w.neighbours.calls, QStringList()); // no ARP clean-up at exit
     }
 
     // Catches an unload that stops halfway without ending the program when a

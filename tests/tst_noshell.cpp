@@ -1,6 +1,5 @@
 #include "FakeWindow.h"
 #include "WindowFixture.h"
-#include "net/NeighbourCommand.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -67,20 +66,19 @@ private slots:
         FakeWindow w;
         w.fillAddresses(mac, ip);
         w.controller->setupClicked();
-        QCOMPARE(w.host.launched, QStringList());
+        QCOMPARE(w.neighbours.calls, QStringList());
         QCOMPARE(w.probe.pinged, QStringList());
         QVERIFY(w.idle());
     }
 
-    // Catches a text that passes the checks yet is no plain address (a sign
-    // in front) being carried out on the neighbour table instead of refused.
-    void oddButCheckedTextIsRefusedByTheTable() {
+    // Catches a text that passes the checks yet is no plain address (a sign in
+    // front) reaching the host in any form but the number the checks read.
+    void signedOctetTravelsAsItsNumber() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "+10.0.0.5");
         w.controller->setupClicked();
-        QCOMPARE(w.host.launched, QStringList({"arp -s +10.0.0.5 00-80-a3-61-63-dd", "arp -d +10.0.0.5"}));
-        QVERIFY(!NeighbourCommand::parse(w.host.launched.at(0)).has_value());
-        QVERIFY(!NeighbourCommand::parse(w.host.launched.at(1)).has_value());
+        QCOMPARE(w.probe.pinged.value(0), QStringLiteral("10.0.0.5"));
+        QCOMPARE(w.neighbours.calls, QStringList({"bind 10.0.0.5 00-80-a3-61-63-dd", "release 10.0.0.5"}));
     }
 
     // Catches the entry fields keeping metacharacters that a user types.

@@ -18,8 +18,8 @@ const QString kFamily2Mac = QStringLiteral("00-80-a3-61-63-dd");
 // The scripted probe, and who answers ARP for an address.
 class OwnerProbe : public FakeProbe {
 public:
-    ArpOwner whoHas(const QString& address) override {
-        asked << address;
+    ArpOwner whoHas(quint32 address) override {
+        asked << AddressRules::dotted(address);
         return owner;
     }
     ArpOwner owner;
@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(probe.pinged, QStringList(pings, ip));
         // Nothing of the family routes, ever.
         QCOMPARE(w.datagramSocket.sent, QStringList());
-        QCOMPARE(w.host.launched, QStringList());
+        QCOMPARE(w.neighbours.calls, QStringList());
         const bool family1 = mac == kFamily1Mac;
         FakeSocket& dialogue = family1 ? w.setupMenuSocket : w.commandLineSocket;
         if (!status.isEmpty()) {
@@ -140,7 +140,8 @@ private slots:
         QCOMPARE(dialogue.port, family1 ? 9999 : 23);
         QCOMPARE(w.controller->run.phase, family1 ? RunState::kSetupMenu : RunState::kCommandLine);
         QVERIFY(w.timer.enabled());
-        QCOMPARE(w.controller->run.ip, ip);
+        // Only the new address is probed, never the one the adaptor has.
+        QVERIFY(w.probe.pinged.isEmpty() || w.probe.pinged.first() == ip);
     }
 
     // Catches a helper answer misread: a MAC in another case or notation
@@ -199,14 +200,14 @@ private slots:
         QVERIFY(w.status.history.contains(Sequencer::kSetupSucceeded));
         QCOMPARE(w.commandLineSocket.sent.value(3), "CHANGE IPAddress " + ip + "\n");
         QCOMPARE(w.commandLineSocket.sent.last(), QStringLiteral("Logout\n"));
-        QCOMPARE(w.host.launched, QStringList());
+        QCOMPARE(w.neighbours.calls, QStringList());
         QCOMPARE(w.signSocket.host, current);
         QCOMPARE(w.signSocket.port, 3001);
         QCOMPARE(w.signSocket.sent.size(), 2);
         // The next run of another MAC takes its family's route again.
         w.fillAddresses("00-80-a3-61-63-de", ip);
         w.controller->setupClicked();
-        QCOMPARE(w.host.launched.value(0), QStringLiteral("arp -s 10.0.0.50 00-80-a3-61-63-de"));
+        QCOMPARE(w.neighbours.calls.value(0), QStringLiteral("bind 10.0.0.50 00-80-a3-61-63-de"));
     }
 
     // Catches any byte of either family's dialogue out of place when the

@@ -78,7 +78,7 @@ private slots:
         const QString big(40000, QLatin1Char('x'));
         for (int i = 0; i < 5; ++i)
             w.menuSends(big + QString::number(i));
-        QCOMPARE(w.transcriptBox.text().size(), SetupController::kTranscriptLimit);
+        QCOMPARE(w.transcriptBox.text().size(), kTranscriptLimit);
         QVERIFY(w.transcriptBox.text().endsWith(QStringLiteral("x4")));
         QCOMPARE(int(w.controller->run.menuChunkCount), 5);
         QCOMPARE(w.controller->run.menuChunks.upperBound(), 4);

@@ -8,13 +8,9 @@ constexpr Long kSilent = 1;
 
 // Arms a probe cycle the way the assignment procedures and the pre-check do.
 void arm(FakeWindow& w, Long mode) {
-    w.controller->run.ip = QStringLiteral("201.23.12.82");
     w.controller->run.probesSent = 0;
-    w.controller->run.phase = RunState::kProbe;
-    w.controller->run.probeCycleDone = false;
-    w.controller->run.probeCycle = mode;
     w.controller->lockWindow();
-    w.timer.setEnabled(true);
+    w.controller->sequencer().armProbeCycle(0xc9170c52, mode); // 201.23.12.82
 }
 
 // Ticks until the cycle is done; answers the tick on which it became done.
@@ -67,9 +63,7 @@ private slots:
         QCOMPARE(int(w.controller->run.probesSent), pings);
         QCOMPARE(w.controller->run.probeResult == 0, answerAt != 0);
         QCOMPARE(w.status.simpleText(), status);
-        QCOMPARE(w.host.launched, arpDelete ? QStringList({"arp -d 201.23.12.82"}) : QStringList());
-        if (arpDelete)
-            QCOMPARE(w.host.styles, QList<int>({2}));
+        QCOMPARE(w.neighbours.calls, arpDelete ? QStringList({"release 201.23.12.82"}) : QStringList());
         QCOMPARE(w.idle(), unlocked);
         QVERIFY(!w.timer.enabled());
         QCOMPARE(w.probe.open, 0);
@@ -127,7 +121,7 @@ private slots:
     // changed by the failed step.
     void errorInTickKeepsTimer() {
         FakeWindow w;
-        w.host.fail = true; // the clean-up command cannot be started
+        w.neighbours.fail = true; // the clean-up command cannot be started
         arm(w, RunState::kAfterArpBinding);
         w.tick();
         w.tick();

@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(w.probe.pinged, QStringList({"10.0.0.5"}));
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
-        QCOMPARE(w.host.launched.size(), 0);
+        QCOMPARE(w.neighbours.calls.size(), 0);
     }
 
     // Catches a window left locked, or a family message before the full
@@ -121,25 +121,27 @@ private slots:
         QCOMPARE(w.probe.open, 0); // every start of the library was matched by a stop
     }
 
-    // Catches the address members not being filled, or stale values surviving
-    // from an earlier run.
-    void membersFilled() {
-        FakeWindow w;
-        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
-        w.controller->run.hostBits = 24;
-        w.controller->setupClicked();
-        QCOMPARE(w.controller->run.mac, QStringLiteral("00204b1b2c3d"));
-        QCOMPARE(w.controller->run.ip, QStringLiteral("192.168.1.20"));
-        QCOMPARE(w.controller->run.gateway, QStringLiteral("192.168.1.1"));
-        QCOMPARE(w.controller->run.mask, QStringLiteral("255.255.0.0"));
-        QCOMPARE(int(w.controller->run.hostBits), 16);
+    // Catches a target whose typed values disagree with the texts checked, or
+    // whose texts are not the bytes the adaptor has always been sent.
+    void targetOfTheChecks() {
+        const AdaptorTarget t = FakeWindow::target(" 192.168.1.020", "255.255. 0.0", "192.168.1.1", "00-20-4b-1b-2c-3d");
+        QCOMPARE(t.mac, QStringLiteral("00204b1b2c3d"));
+        QCOMPARE(t.macOctets, (AddressRules::MacOctets{0x00, 0x20, 0x4b, 0x1b, 0x2c, 0x3d}));
+        QCOMPARE(t.ip, 0xc0a80114u); // "020" is twenty, as the checks read it
+        QCOMPARE(t.mask, 0xffff0000u);
+        QCOMPARE(t.gateway, 0xc0a80101u);
+        QCOMPARE(int(t.hostBits), 16);
+        QCOMPARE(t.maskText, QStringLiteral("255.255. 0.0"));
 
-        // A second press with a bad IP starts from emptied members.
+        // A press whose checks fail leaves the sign test aimed nowhere.
+        FakeWindow w;
+        w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
+        w.probe.answer = [](qsizetype) { return 0; }; // the address is taken: the run ends there
+        w.controller->setupClicked();
+        QCOMPARE(w.controller->signTest().address(), 0xc0a80114u);
         w.field(2, 3).fill("255");
         w.controller->setupClicked();
-        QCOMPARE(w.controller->run.ip, QString());
-        QCOMPARE(w.controller->run.gateway, QString());
-        QCOMPARE(int(w.controller->run.hostBits), 8);
+        QCOMPARE(w.controller->signTest().address(), 0u);
     }
 
     // Catches a pre-check that gives up, or never shows the box again, while
@@ -188,7 +190,7 @@ private slots:
         QCOMPARE(w.probe.pinged.size(), 1);
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess}));
         QVERIFY(!w.timer.enabled());
-        QCOMPARE(w.host.launched.size(), 0);
+        QCOMPARE(w.neighbours.calls.size(), 0);
         // Nothing handles events any more.
         w.controller->tick();
         w.controller->setupClicked();

@@ -8,14 +8,12 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // A setup-menu dialogue as the broadcast route leaves it once connecting.
 void startDialogue(FakeWindow& w, int hostBits = 8) {
-    w.controller->run.ip = QStringLiteral("192.168.1.20");
-    w.controller->run.hostBits = hostBits;
+    AdaptorTarget target = FakeWindow::target("192.168.1.20");
+    target.hostBits = hostBits;
     w.setupMenuSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
-    w.controller->run.dialogueStep = 0;
-    w.controller->run.phase = RunState::kSetupMenu;
-    w.controller->run.menuChunkCount = 0;
-    w.timer.setEnabled(true);
+    w.controller->setupMenu().begin(target, false);
+    w.controller->sequencer().startDialogue(RunState::kSetupMenu);
     w.transcriptBox.fill(QStringLiteral("Connected"));
 }
 
@@ -68,7 +66,7 @@ private slots:
         QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
         QCOMPARE(w.setupMenuSocket.closes, 1);
-        QCOMPARE(w.host.launched, QStringList());
+        QCOMPARE(w.neighbours.calls, QStringList());
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
     }
 

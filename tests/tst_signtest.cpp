@@ -41,7 +41,7 @@ private slots:
     // or a connection left open after the messages went out.
     void smoothTest() {
         FakeWindow w;
-        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
         w.status.setSimpleText(Sequencer::kSetupSucceeded);
         QStringList transcriptBox;
         w.pump.events.push_back([&] { transcriptBox << w.transcriptBox.text(); });
@@ -53,7 +53,7 @@ private slots:
         QCOMPARE(w.signSocket.port, 3001);
         QCOMPARE(w.signSocket.protocol, SocketControl::Tcp);
         QCOMPARE(w.signSocket.sent, QStringList({SignMessages::first(), SignMessages::second()}));
-        QCOMPARE(w.controller->run.signMessagesHandedOver, true);
+        QVERIFY(w.controller->signTest().handedOver());
         QCOMPARE(w.signSocket.closes, 0);
         w.controller->signMessagesSent();
         QCOMPARE(w.signSocket.closes, 1);
@@ -65,7 +65,7 @@ private slots:
     // Catches an earlier test connection that is reused instead of closed once.
     void stillConnectedIsClosedFirst() {
         FakeWindow w;
-        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
         w.signSocket.setState(SocketControl::Connected);
         connectsWhenAsked(w);
         w.controller->sendTestClicked();
@@ -78,7 +78,7 @@ private slots:
     // leaves a completion notice able to close something.
     void refusedConnection() {
         FakeWindow w;
-        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
         w.controller->lockWindow();
         w.pump.events.push_back([&] { w.signSocket.setState(SocketControl::Error); });
         w.controller->sendTestClicked();
@@ -86,7 +86,7 @@ private slots:
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());
         QCOMPARE(w.signSocket.sent, QStringList());
-        QCOMPARE(w.controller->run.signMessagesHandedOver, false);
+        QVERIFY(!w.controller->signTest().handedOver());
         w.controller->signMessagesSent();
         QCOMPARE(w.signSocket.closes, 0);
     }
@@ -103,7 +103,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(int, tests);
         FakeWindow w;
-        w.controller->run.ip = QStringLiteral("201.23.12.82");
+        w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
         w.controller->lockWindow();
         w.timer.setEnabled(true);
         w.messageBox.answers.push_back(answer);

@@ -23,8 +23,8 @@ FoundAdaptor found(const QString& mac, const QString& address, QList<int> ports)
 // Who answers ARP at the chosen adaptor's address.
 class OwnerProbe : public FakeProbe {
 public:
-    ArpOwner whoHas(const QString& address) override {
-        asked << address;
+    ArpOwner whoHas(quint32 address) override {
+        asked << AddressRules::dotted(address);
         return {ArpOwner::Answered, QStringLiteral("001122334455"), {}};
     }
     QStringList asked;
@@ -330,7 +330,7 @@ private slots:
         QCOMPARE(probe.asked, QStringList{QStringLiteral("10.61.1.21")});
         QVERIFY2(f.status().endsWith(QStringLiteral("nothing was changed")), qPrintable(f.status()));
         QVERIFY(f.status().contains(QStringLiteral("00-11-22-33-44-55")));
-        QVERIFY(f.fakeHost.launched.isEmpty());
+        QVERIFY(f.fakeNeighbours.calls.isEmpty());
         QVERIFY(f.fakeBroadcast.sent.isEmpty());
         QVERIFY(f.fakeClient.sent.isEmpty());
     }

@@ -40,23 +40,18 @@ struct Dialogue {
 
 // The command-line dialogue as the ARP route leaves it once connected.
 Dialogue startCommandLine(FakeWindow& w) {
-    RunState& m = w.controller->run;
-    m.ip = QStringLiteral("201.23.12.82");
-    m.gateway = QStringLiteral("201.23.12.2");
-    m.mask = QStringLiteral("255.255. 255.0");
+    const AdaptorTarget target = FakeWindow::target("201.23.12.82", "255.255. 255.0", "201.23.12.2");
     w.commandLineSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
-    m.counter = 0;
-    m.phase = RunState::kCommandLine;
-    m.dialogueStep = 0;
-    w.timer.setEnabled(true);
+    w.controller->commandLine().begin(target, true);
+    w.controller->sequencer().startDialogue(RunState::kCommandLine);
     Dialogue d;
     d.socket = &w.commandLineSocket;
     for (const char* line : {"hello", "SET PRIVILEGED", "tundra"})
         d.sends << QString::fromLatin1(line) + QChar(10);
-    d.sends << QStringLiteral("CHANGE IPAddress ") + m.ip + QChar(10)
-            << QStringLiteral("CHANGE Gateway ") + m.gateway + QChar(10)
-            << QStringLiteral("CHANGE Subnet Mask ") + m.mask + QChar(10);
+    d.sends << QStringLiteral("CHANGE IPAddress ") + AddressRules::dotted(target.ip) + QChar(10)
+            << QStringLiteral("CHANGE Gateway ") + AddressRules::dotted(target.gateway) + QChar(10)
+            << QStringLiteral("CHANGE Subnet Mask ") + target.maskText + QChar(10);
     for (const char* line :
          {"CHANGE SPEED 9600", "CHANGE CHARSIZE 8", "CHANGE STOPBITS 1", "CHANGE PARITY NONE", "Logout"})
         d.sends << QString::fromLatin1(line) + QChar(10);
@@ -66,19 +61,16 @@ Dialogue startCommandLine(FakeWindow& w) {
 
 // The setup-menu dialogue as the broadcast route leaves it.
 Dialogue startMenu(FakeWindow& w, int hostBits, bool connecting) {
-    RunState& m = w.controller->run;
-    m.ip = QStringLiteral("192.168.1.20");
-    m.hostBits = hostBits;
+    AdaptorTarget target = FakeWindow::target("192.168.1.20");
+    target.hostBits = hostBits;
     const QStringList gateway{QStringLiteral("192"), QStringLiteral(" 168"), QStringLiteral("1"),
                               QStringLiteral("1")};
     for (int i = 0; i < 4; ++i)
         w.field(4, i).fill(gateway[i]);
     w.setupMenuSocket.setState(connecting ? SocketControl::Connecting : SocketControl::Connected);
     w.controller->lockWindow();
-    m.dialogueStep = 0;
-    m.phase = RunState::kSetupMenu;
-    m.menuChunkCount = 0;
-    w.timer.setEnabled(true);
+    w.controller->setupMenu().begin(target, false);
+    w.controller->sequencer().startDialogue(RunState::kSetupMenu);
     w.transcriptBox.fill(QStringLiteral("Connected"));
     Dialogue d;
     d.menu = true;
@@ -127,7 +119,7 @@ void checkRules(FakeWindow& w, const Dialogue& d, qsizetype& checked) {
     // Nothing goes out on the other connections but the sign test.
     FUZZ_CHECK((d.menu ? w.commandLineSocket : w.setupMenuSocket).sent.isEmpty());
     FUZZ_CHECK(w.datagramSocket.sent.isEmpty());
-    FUZZ_CHECK(w.transcriptBox.text().size() <= SetupController::kTranscriptLimit);
+    FUZZ_CHECK(w.transcriptBox.text().size() <= kTranscriptLimit);
     FUZZ_CHECK(w.locked() || w.idle());
     // Every status line is the closing's, the sign test's or a tick's error report.
     const QStringList& history = w.status.history;
@@ -153,8 +145,8 @@ void checkRules(FakeWindow& w, const Dialogue& d, qsizetype& checked) {
         FUZZ_CHECK(w.messageBox.shown.empty());
     }
     // The host entry is removed once, and only on the command-line route.
-    const QStringList removal{QStringLiteral("arp -d ") + m.ip};
-    FUZZ_CHECK(w.host.launched == (closed && !d.menu ? removal : QStringList()));
+    const QStringList removal{QStringLiteral("release ") + m.ip};
+    FUZZ_CHECK(w.neighbours.calls == (closed && !d.menu ? removal : QStringList()));
 }
 
 void deliver(FakeWindow& w, const Dialogue& d, const QString& chunk) {

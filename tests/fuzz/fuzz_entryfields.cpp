@@ -173,8 +173,21 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
         FUZZ_CHECK(m.dialogueStep == 0);
 
     FUZZ_CHECK(w.probe.open == 0);
+    // Whatever went out went to the target the checks made of the fields.
+    AddressRules::MacTexts mac;
+    for (int i = 0; i < 6; ++i)
+        mac[std::size_t(i)] = w.field(1, i).text();
+    std::array<AddressRules::QuadTexts, 3> quads;
+    for (int row = 0; row < 3; ++row)
+        for (int i = 0; i < 4; ++i)
+            quads[std::size_t(row)][std::size_t(i)] = w.field(row + 2, i).text();
+    const auto checked = SetupCommand::check(mac, quads[0], quads[1], quads[2]);
+    const AdaptorTarget* target = std::get_if<AdaptorTarget>(&checked);
+    if (!target)
+        FUZZ_CHECK(w.probe.pinged.isEmpty() && w.neighbours.calls.isEmpty());
+    const QString ip = target ? AddressRules::dotted(target->ip) : QString();
     for (const QString& address : w.probe.pinged)
-        FUZZ_CHECK(address == m.ip);
+        FUZZ_CHECK(address == ip);
     for (const QString& payload : w.probe.payloads)
         FUZZ_CHECK(payload == Sequencer::kEchoData);
     for (const QString& datagram : w.datagramSocket.sent) {
@@ -182,12 +195,10 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
         for (const QChar c : datagram)
             FUZZ_CHECK(c.unicode() < 256);
     }
-    QStringList pairs;
-    for (int i = 0; i < 12; i += 2)
-        pairs << m.mac.mid(i, 2);
-    const QString bind = QStringLiteral("arp -s ") + m.ip + QLatin1Char(' ') + pairs.join('-');
-    const QString unbind = QStringLiteral("arp -d ") + m.ip;
-    for (const QString& command : w.host.launched)
+    const QString bind =
+        QStringLiteral("bind ") + ip + QLatin1Char(' ') + AddressRules::dashedMac(target ? target->mac : QString());
+    const QString unbind = QStringLiteral("release ") + ip;
+    for (const QString& command : w.neighbours.calls)
         FUZZ_CHECK(command == bind || command == unbind);
     if (s.probe == 0 && s.initFailures == 0 && w.probe.pinged.size() > 0)
         FUZZ_CHECK(w.status.history.contains(Sequencer::kAddressExists));
@@ -210,7 +221,7 @@ void run(const std::uint8_t* data, std::size_t size) {
     w.probe.answer = [from](qsizetype n) { return from && n >= from ? 0 : kSilent; };
     w.probe.initFailures = s.initFailures;
     w.probe.cleanupOk = !s.cleanupFails;
-    w.host.fail = s.hostFails;
+    w.neighbours.fail = s.hostFails;
     w.datagramSocket.failSend = s.sendFails;
     w.commandLineSocket.connectOutcome = s.connects ? SocketControl::Connected : SocketControl::Error;
     checkFields(w);

@@ -1,0 +1,27 @@
+#include "net/HelperNeighbourTable.h"
+
+#include "net/NetHelper.h"
+#include "net/NetLog.h"
+
+void HelperNeighbourTable::bind(quint32 address, const AddressRules::MacOctets& mac) {
+    ask(true, address, mac);
+}
+
+void HelperNeighbourTable::release(quint32 address) {
+    ask(false, address, {});
+}
+
+void HelperNeighbourTable::ask(bool add, quint32 address, const AddressRules::MacOctets& mac) {
+    const helper::Request request{add ? helper::Request::NeighAdd : helper::Request::NeighDel, address, mac};
+    const auto answer = m_helper.ask(request);
+    const QString action = QString::fromStdString(helper::formatRequest(request));
+    if (!answer)
+        qCWarning(lcNet).noquote() << action << "not carried out: the network helper is not available";
+    else if (answer->contains(QLatin1String("CAP_NET_ADMIN")))
+        qCWarning(lcNet).noquote() << action << answer->mid(7)
+                                   << QStringLiteral("; ") + m_helper.capabilityAdvice();
+    else if (answer->startsWith(QLatin1String("failed")))
+        qCWarning(lcNet).noquote() << action << answer->mid(7);
+    else // refusals are written out by the helper itself
+        qCInfo(lcNet).noquote() << action << *answer;
+}
