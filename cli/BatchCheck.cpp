@@ -68,8 +68,9 @@ QStringList hostProblems(const BatchFile& file, const QString& report, const QSt
     for (const BatchRow& row : file.rows) {
         // An adaptor reached at the address it has may be given one on another network.
         const bool current = !row.request.currentIp.isEmpty();
-        const QString ip = current ? row.request.currentIp
-                                   : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.'));
+        const QString ip =
+            current ? row.request.currentIp
+                    : QStringList(row.request.ip.begin(), row.request.ip.end()).join(QLatin1Char('.'));
         if (!onSegment(ip))
             problems << QStringLiteral(
                             "line %1: %2 \"%3\": not on a segment of this host (no interface's subnet "

@@ -11,7 +11,6 @@ namespace {
 constexpr quint32 kAllOnes = 0xffffffff;
 }
 
-
 bool IcmpEchoProbe::start() {
     if (!m_helper.start())
         return false;
@@ -41,11 +40,13 @@ Long IcmpEchoProbe::arpProbe(quint32 address) {
     if (!answer)
         return SendFailed;
     if (answer->startsWith(QLatin1String("ok answered"))) {
-        qCInfo(lcNet).noquote() << AddressRules::dotted(address) << QStringLiteral("is claimed by") << answer->mid(12);
+        qCInfo(lcNet).noquote() << AddressRules::dotted(address) << QStringLiteral("is claimed by")
+                                << answer->mid(12);
         return Answered;
     }
     if (answer->startsWith(QLatin1String("failed")))
-        qCWarning(lcNet).noquote() << QStringLiteral("ARP probe of %1: %2").arg(AddressRules::dotted(address), *answer);
+        qCWarning(lcNet).noquote()
+            << QStringLiteral("ARP probe of %1: %2").arg(AddressRules::dotted(address), *answer);
     return answer->startsWith(QLatin1String("ok")) ? TimedOut : SendFailed;
 }
 
@@ -67,7 +68,8 @@ Long IcmpEchoProbe::ping(quint32 address, const QString& data, EchoReply& reply)
     if (words.value(0) != QLatin1String("ok")) {
         // Refusals are written out by the helper itself.
         if (words.value(0) != QLatin1String("refused"))
-            qCWarning(lcNet).noquote() << QStringLiteral("echo probe to %1: %2").arg(AddressRules::dotted(address), *answer);
+            qCWarning(lcNet).noquote()
+                << QStringLiteral("echo probe to %1: %2").arg(AddressRules::dotted(address), *answer);
         return SendFailed;
     }
     if (words.value(1) == QLatin1String("answered") && words.size() == 4) {

@@ -15,9 +15,9 @@ public:
     enum Status : Long {
         Answered = 0,
         NotConverted = -1, // the all-ones address: never a target
-        TimedOut = 1,    // no echo reply within the wait
-        Unreachable = 2, // the network said the target cannot be reached
-        SendFailed = 3,  // the request could not be sent, or was refused
+        TimedOut = 1,      // no echo reply within the wait
+        Unreachable = 2,   // the network said the target cannot be reached
+        SendFailed = 3,    // the request could not be sent, or was refused
     };
     static constexpr int kTimeoutMs = 500;
     // The only data the helper sends.
@@ -38,7 +38,6 @@ public:
     ArpOwner whoHas(quint32 address) override;
     // The helper's answer to an ARP probe, read as whoHas answers.
     [[nodiscard]] static ArpOwner ownerFrom(const QString& answer);
-
 
 private:
     NetHelper& m_helper;

@@ -292,7 +292,8 @@ void PosixSocketControl::failAttempt(RunTimeError error) {
         return;
     m_failed = true;
     m_lastError = error;
-    qCInfo(lcNet) << "connection to" << AddressRules::dotted(m_address) << m_port << "failed:" << error.description();
+    qCInfo(lcNet) << "connection to" << AddressRules::dotted(m_address) << m_port
+                  << "failed:" << error.description();
     m_tcp->closeDescriptor();
     m_tcp->connecting = false;
     m_tcp->in.clear();

@@ -37,7 +37,6 @@ public:
     // For tests: how long a connection attempt may take.
     void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
 
-
 private:
     struct Link;
 

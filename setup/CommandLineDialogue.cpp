@@ -35,8 +35,8 @@ bool CommandLineDialogue::step() {
          QStringLiteral("hello"), BecomePrivileged},
         {BecomePrivileged, chunk.right(9).left(6) == QLatin1String("Local_"), QStringLiteral("Local_"),
          QStringLiteral("SET PRIVILEGED"), GivePassword},
-        {GivePassword, chunk.right(10) == QLatin1String("Password> "), QStringLiteral("Password> "), kPassword,
-         SetAddress},
+        {GivePassword, chunk.right(10) == QLatin1String("Password> "), QStringLiteral("Password> "),
+         kPassword, SetAddress},
     };
     for (const Login& login : logins) {
         if (login.step != m_run.dialogueStep)

@@ -19,10 +19,10 @@ public:
     // The steps, each waiting for its prompt. The numbers are those the error
     // lines show ("(Timer, 1 4)"), so they keep their values.
     enum Step : Long {
-        Login = 0,          // "Username> "
+        Login = 0,            // "Username> "
         BecomePrivileged = 1, // "Local_"
-        GivePassword = 2,   // "Password> "
-        SetAddress = 3,     // each step from here waits for the privileged prompt
+        GivePassword = 2,     // "Password> "
+        SetAddress = 3,       // each step from here waits for the privileged prompt
         SetGateway = 4,
         SetMask = 5,
         SetSpeed = 10,
@@ -33,7 +33,8 @@ public:
         LoggedOut = 7,
     };
 
-    CommandLineDialogue(RunState& run, SocketControl& socket, TextBox& transcriptBox, NeighbourBinding& binding)
+    CommandLineDialogue(RunState& run, SocketControl& socket, TextBox& transcriptBox,
+                        NeighbourBinding& binding)
         : m_run(run)
         , m_socket(socket)
         , m_transcriptBox(transcriptBox)

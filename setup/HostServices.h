@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/IcmpEchoProbe.h"
 #include "net/HelperNeighbourTable.h"
+#include "net/IcmpEchoProbe.h"
 #include "net/NetHelper.h"
 #include "net/PosixSocketControl.h"
 #include "setup/SetupController.h"

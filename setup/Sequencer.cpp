@@ -44,7 +44,8 @@ void Sequencer::tick() {
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
         const bool dialogue = m_run.phase == RunState::kCommandLine || m_run.phase == RunState::kSetupMenu;
-        m_parts.window.unlockWindow(dialogue && m_parts.timer.enabled() && e.number() != RunTimeError::NoAnswer);
+        m_parts.window.unlockWindow(dialogue && m_parts.timer.enabled() &&
+                                    e.number() != RunTimeError::NoAnswer);
     }
 }
 

@@ -77,7 +77,8 @@ private:
     void stopStep();
     void socketsCleanup();
     // A message box of the tick's own; no tick runs while it is open.
-    int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon, const QString& title);
+    int showBox(const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon,
+                const QString& title);
     // Where the running dialogue stands.
     struct Position {
         Long phase = -1;

@@ -65,10 +65,9 @@ void SetupCommand::run() {
     }
 }
 
-std::variant<SetupCommand::Refusal, AdaptorTarget> SetupCommand::check(const AddressRules::MacTexts& mac,
-                                                                       const AddressRules::QuadTexts& ip,
-                                                                       const AddressRules::QuadTexts& mask,
-                                                                       const AddressRules::QuadTexts& gateway) {
+std::variant<SetupCommand::Refusal, AdaptorTarget>
+SetupCommand::check(const AddressRules::MacTexts& mac, const AddressRules::QuadTexts& ip,
+                    const AddressRules::QuadTexts& mask, const AddressRules::QuadTexts& gateway) {
     using namespace AddressRules;
     AdaptorTarget target;
     QString ipText;
@@ -87,7 +86,8 @@ std::variant<SetupCommand::Refusal, AdaptorTarget> SetupCommand::check(const Add
     if (const auto wrong = senseCheck(ip, mask, gateway)) {
         switch (wrong->field) {
         case SenseRefusal::Field::Ip:
-            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text, wrong->text};
+            return Refusal{QStringLiteral("ip"), kIpMessage + QStringLiteral(": ") + wrong->text,
+                           wrong->text};
         case SenseRefusal::Field::Mask:
             return Refusal{QStringLiteral("mask"), kMaskMessage + QStringLiteral(": ") + wrong->text,
                            wrong->text};

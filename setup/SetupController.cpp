@@ -29,14 +29,14 @@ SetupController::SetupController(const SetupPorts& p)
     , m_identity(*ports.probe, *ports.status, m_progress, *this)
     , m_commandLine(run, *ports.commandLineSocket, *ports.transcriptBox, m_binding)
     , m_setupMenu(run, *ports.setupMenuSocket, *ports.transcriptBox, m_fields)
-    , m_sequencer(run, {*ports.tickTimer, *ports.status, *ports.messageBox, *ports.probe,
-                        *ports.setupMenuSocket, m_progress, *this, m_binding, m_commandLine, m_setupMenu,
-                        m_signTest})
-    , m_assignment(run, {*ports.commandLineSocket, *ports.setupMenuSocket, *ports.datagramSocket, *ports.status,
-                         *ports.transcriptBox, m_fields, m_progress, *this, m_binding, m_sequencer, m_commandLine,
-                         m_setupMenu, m_signTest})
-    , m_setup(run, {*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer, m_assignment,
-                    m_signTest}) {
+    , m_sequencer(run,
+                  {*ports.tickTimer, *ports.status, *ports.messageBox, *ports.probe, *ports.setupMenuSocket,
+                   m_progress, *this, m_binding, m_commandLine, m_setupMenu, m_signTest})
+    , m_assignment(run, {*ports.commandLineSocket, *ports.setupMenuSocket, *ports.datagramSocket,
+                         *ports.status, *ports.transcriptBox, m_fields, m_progress, *this, m_binding,
+                         m_sequencer, m_commandLine, m_setupMenu, m_signTest})
+    , m_setup(run, {*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer,
+                    m_assignment, m_signTest}) {
     m_progress.setClock(m_clock);
     // Each line of the dialogue sent is a step of its stage.
     m_transcript.observe([this](const DialogueTranscript::Entry& entry) {

@@ -46,7 +46,8 @@ bool SetupMenuDialogue::step() {
         // The four address octets keep the value the adaptor has taken; an
         // adaptor reached at the address it had is given the new one here.
         append();
-        send(m_giveAddress ? QString::number(m_target.ip >> (8 * (3 - int(run.counter))) & 0xff) + kCrLf : kCrLf);
+        send(m_giveAddress ? QString::number(m_target.ip >> (8 * (3 - int(run.counter))) & 0xff) + kCrLf
+                           : kCrLf);
         run.counter += 1;
         if (run.counter == 4) {
             run.counter = 0;

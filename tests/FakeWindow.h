@@ -222,7 +222,8 @@ public:
         QStringList pairs;
         for (quint8 octet : mac)
             pairs << QStringLiteral("%1").arg(octet, 2, 16, QLatin1Char('0'));
-        calls << QStringLiteral("bind %1 %2").arg(AddressRules::dotted(address), pairs.join(QLatin1Char('-')));
+        calls
+            << QStringLiteral("bind %1 %2").arg(AddressRules::dotted(address), pairs.join(QLatin1Char('-')));
     }
     void release(quint32 address) override {
         if (fail)

@@ -193,29 +193,52 @@ private slots:
     void readDotted_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("address"); // empty: no address
-        QTest::newRow("ok_plain") << "10.77.80.2" << "10.77.80.2";
-        QTest::newRow("ok_octet_bounds") << "0.255.0.255" << "0.255.0.255";
-        QTest::newRow("ok_broadcast") << "255.255.255.255" << "255.255.255.255";
-        QTest::newRow("ok_leading_zero_is_decimal") << "10.0.07.010" << "10.0.7.10";
-        QTest::newRow("ok_zeros") << "000.0.00.0" << "0.0.0.0";
-        QTest::newRow("ok_octal_looking_08") << "192.168.08.1" << "192.168.8.1";
-        QTest::newRow("error_four_digit_octet") << "10.77.78.0050" << "";
-        QTest::newRow("error_octet_256") << "10.1.2.256" << "";
-        QTest::newRow("error_short_form") << "10.1" << "";
-        QTest::newRow("error_hexadecimal") << "0x0A.1.2.3" << "";
-        QTest::newRow("error_plus_sign") << "+10.77.80.2" << "";
-        QTest::newRow("error_minus_sign") << "10.77.80.-0" << "";
-        QTest::newRow("error_blanks_around") << " 10.77.80.2" << "";
-        QTest::newRow("error_blank_after_dot") << "10.77. 80.2" << "";
-        QTest::newRow("error_text_after") << "10.77.80.2; true" << "";
-        QTest::newRow("error_trailing_newline") << "10.77.80.2\n" << "";
-        QTest::newRow("error_nul_inside") << QStringLiteral("10.77.80.2") + QChar(0) + QStringLiteral("x") << "";
-        QTest::newRow("error_five_parts") << "10.5.1.2.3" << "";
-        QTest::newRow("error_empty_part") << "10..2.3" << "";
-        QTest::newRow("error_trailing_dot") << "10.1.2.3." << "";
-        QTest::newRow("error_ipv6") << "::ffff:10.77.80.2" << "";
-        QTest::newRow("error_name") << "adaptor.example" << "";
-        QTest::newRow("error_empty") << "" << "";
+        QTest::newRow("ok_plain") << "10.77.80.2"
+                                  << "10.77.80.2";
+        QTest::newRow("ok_octet_bounds") << "0.255.0.255"
+                                         << "0.255.0.255";
+        QTest::newRow("ok_broadcast") << "255.255.255.255"
+                                      << "255.255.255.255";
+        QTest::newRow("ok_leading_zero_is_decimal") << "10.0.07.010"
+                                                    << "10.0.7.10";
+        QTest::newRow("ok_zeros") << "000.0.00.0"
+                                  << "0.0.0.0";
+        QTest::newRow("ok_octal_looking_08") << "192.168.08.1"
+                                             << "192.168.8.1";
+        QTest::newRow("error_four_digit_octet") << "10.77.78.0050"
+                                                << "";
+        QTest::newRow("error_octet_256") << "10.1.2.256"
+                                         << "";
+        QTest::newRow("error_short_form") << "10.1"
+                                          << "";
+        QTest::newRow("error_hexadecimal") << "0x0A.1.2.3"
+                                           << "";
+        QTest::newRow("error_plus_sign") << "+10.77.80.2"
+                                         << "";
+        QTest::newRow("error_minus_sign") << "10.77.80.-0"
+                                          << "";
+        QTest::newRow("error_blanks_around") << " 10.77.80.2"
+                                             << "";
+        QTest::newRow("error_blank_after_dot") << "10.77. 80.2"
+                                               << "";
+        QTest::newRow("error_text_after") << "10.77.80.2; true"
+                                          << "";
+        QTest::newRow("error_trailing_newline") << "10.77.80.2\n"
+                                                << "";
+        QTest::newRow("error_nul_inside")
+            << QStringLiteral("10.77.80.2") + QChar(0) + QStringLiteral("x") << "";
+        QTest::newRow("error_five_parts") << "10.5.1.2.3"
+                                          << "";
+        QTest::newRow("error_empty_part") << "10..2.3"
+                                          << "";
+        QTest::newRow("error_trailing_dot") << "10.1.2.3."
+                                            << "";
+        QTest::newRow("error_ipv6") << "::ffff:10.77.80.2"
+                                    << "";
+        QTest::newRow("error_name") << "adaptor.example"
+                                    << "";
+        QTest::newRow("error_empty") << ""
+                                     << "";
         QTest::newRow("error_arabic_indic_digits") << QString::fromUtf8("10.77.78.\u0665\u0660") << "";
         QTest::newRow("error_fullwidth_digits") << QString::fromUtf8("10.77.78.\uff15\uff10") << "";
     }

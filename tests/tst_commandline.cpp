@@ -8,7 +8,8 @@ namespace {
 void startDialogue(FakeWindow& w) {
     w.commandLineSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
-    w.controller->commandLine().begin(FakeWindow::target("201.23.12.82", "255.255. 255.0", "201.23.12.2"), true);
+    w.controller->commandLine().begin(FakeWindow::target("201.23.12.82", "255.255. 255.0", "201.23.12.2"),
+                                      true);
     w.controller->sequencer().startDialogue(RunState::kCommandLine);
 }
 } // namespace

@@ -226,8 +226,7 @@ private slots:
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         if (succeeds) {
             QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
-            QVERIFY(b.f->binding->controller().ports.transcriptBox->text().size() <=
-                    kTranscriptLimit);
+            QVERIFY(b.f->binding->controller().ports.transcriptBox->text().size() <= kTranscriptLimit);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(b.f->status().endsWith(status), 30000);

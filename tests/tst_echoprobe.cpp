@@ -1,5 +1,5 @@
-#include "address/AddressRules.h"
 #include "NetnsHarness.h"
+#include "address/AddressRules.h"
 #include "net/IcmpEchoProbe.h"
 #include "net/NetHelper.h"
 

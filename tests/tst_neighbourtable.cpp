@@ -13,7 +13,6 @@
 #include <thread>
 #include <unistd.h>
 
-
 namespace {
 
 constexpr int kSubnet = 78;
@@ -34,7 +33,8 @@ QStringList neighbours(NetnsHarness& h, const QString& address) {
 }
 
 QStringList permanentEntry(NetnsHarness& h, const QString& address, const QString& lladdr) {
-    return {QStringLiteral("%1 dev %2 lladdr %3 PERMANENT proto 147").arg(address, h.hostInterface(), lladdr)};
+    return {
+        QStringLiteral("%1 dev %2 lladdr %3 PERMANENT proto 147").arg(address, h.hostInterface(), lladdr)};
 }
 
 int openDescriptors() {
@@ -73,7 +73,7 @@ private slots:
     // removes an entry this program did not make.
     void foreignEntry_data() {
         QTest::addColumn<QStringList>("before");
-        QTest::addColumn<bool>("bind"); // or release
+        QTest::addColumn<bool>("bind");     // or release
         QTest::addColumn<QString>("after"); // lladdr and state left, or "" for none
         const bool set = true;
         const bool del = false;
@@ -138,8 +138,9 @@ private slots:
     void withoutCapability() {
         NetnsHarness h(kSubnet);
         NETNS_REQUIRE(h);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "CAP_NET_ADMIN.*a build's helper: never give it capabilities")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(
+                              QStringLiteral("CAP_NET_ADMIN.*a build's helper: never give it capabilities")));
         bool dropped = false;
         bool threw = false;
         // The network namespace and the bounding set both belong to a thread.

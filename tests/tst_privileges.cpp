@@ -82,7 +82,8 @@ private slots:
             IcmpEchoProbe probe(helper);
             initialized = probe.start();
             EchoReply reply;
-            status = probe.ping(*AddressRules::readDotted(h.deviceAddress()), QStringLiteral("Echo This"), reply);
+            status =
+                probe.ping(*AddressRules::readDotted(h.deviceAddress()), QStringLiteral("Echo This"), reply);
         });
         QVERIFY(!initialized);
         QVERIFY(status != 0);

@@ -124,7 +124,8 @@ private slots:
     // Catches a target whose typed values disagree with the texts checked, or
     // whose texts are not the bytes the adaptor has always been sent.
     void targetOfTheChecks() {
-        const AdaptorTarget t = FakeWindow::target(" 192.168.1.020", "255.255. 0.0", "192.168.1.1", "00-20-4b-1b-2c-3d");
+        const AdaptorTarget t =
+            FakeWindow::target(" 192.168.1.020", "255.255. 0.0", "192.168.1.1", "00-20-4b-1b-2c-3d");
         QCOMPARE(t.mac, QStringLiteral("00204b1b2c3d"));
         QCOMPARE(t.macOctets, (AddressRules::MacOctets{0x00, 0x20, 0x4b, 0x1b, 0x2c, 0x3d}));
         QCOMPARE(t.ip, 0xc0a80114u); // "020" is twenty, as the checks read it

@@ -195,8 +195,8 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
         for (const QChar c : datagram)
             FUZZ_CHECK(c.unicode() < 256);
     }
-    const QString bind =
-        QStringLiteral("bind ") + ip + QLatin1Char(' ') + AddressRules::dashedMac(target ? target->mac : QString());
+    const QString bind = QStringLiteral("bind ") + ip + QLatin1Char(' ') +
+                         AddressRules::dashedMac(target ? target->mac : QString());
     const QString unbind = QStringLiteral("release ") + ip;
     for (const QString& command : w.neighbours.calls)
         FUZZ_CHECK(command == bind || command == unbind);
