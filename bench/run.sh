@@ -13,9 +13,9 @@ netrika_install_packages xvfb
 runs="${1:-31}"
 only="${2:-}"
 if [ "$only" = start ]; then
-    netrika_build "$top" bench_minimal_window bench_netrika_window
+    netrika_build "$top" bench_minimal_window bench_netrika_window bench_netrika_window_qtnetwork
 else
-    netrika_build "$top" bench_minimal_window bench_netrika_window bench_setup_run bench_batch_run netrika-adaptor-sim netrika-net-helper
+    netrika_build "$top" bench_minimal_window bench_netrika_window bench_netrika_window_qtnetwork bench_setup_run bench_batch_run netrika-adaptor-sim netrika-net-helper
 fi
 bin="$top/build/bench"
 
@@ -49,13 +49,14 @@ xvfb_pid=$!
 trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY="$display"
 sleep 1
-# The two programs take turns, so that whatever else the machine does falls
-# on both alike.
+# The programs take turns, so that whatever else the machine does falls on
+# all alike.
 results="$(for i in $(seq "$runs"); do
     echo "minimal $(measure "$bin/bench_minimal_window")"
     echo "netrika $(measure "$bin/bench_netrika_window")"
+    echo "qtnet $(measure "$bin/bench_netrika_window_qtnetwork")"
 done)"
-for which in minimal netrika; do
+for which in minimal netrika qtnet; do
     for column in 2:us 3:kb 4:cpu 5:settled; do
         value=$(awk -v w=$which -v c="${column%%:*}" '$1==w {print $c}' <<<"$results" | median)
         eval "${which}_${column#*:}=$value"
@@ -69,6 +70,12 @@ awk -v mu="$minimal_us" -v mk="$minimal_kb" -v mc="$minimal_cpu" -v ms="$minimal
     printf "  Netrika window     %8.1f ms  %8.1f ms  %10.1f MB  %13.1f MB\n", nu / 1000, nc / 1000, nk / 1024, ns / 1024
     printf "  ratio              %8.2f x   %8.2f x   %10.2f x   %13.2f x\n", nu / mu, nc / mc, nk / mk, ns / ms
     printf "Start-up ratios: time %.2f, peak memory %.2f\n", nu / mu, nk / mk
+}'
+awk -v nu="$netrika_us" -v nk="$netrika_kb" -v nc="$netrika_cpu" -v ns="$netrika_settled" \
+    -v qu="$qtnet_us" -v qk="$qtnet_kb" -v qc="$qtnet_cpu" -v qs="$qtnet_settled" 'BEGIN {
+    printf "  with Qt Network    %8.1f ms  %8.1f ms  %10.1f MB  %13.1f MB\n", qu / 1000, qc / 1000, qk / 1024, qs / 1024
+    printf "Not linking Qt Network saves: %.1f ms to first paint, %.1f ms CPU, %.1f MB peak memory (%.1f MB settled)\n",
+        (qu - nu) / 1000, (qc - nc) / 1000, (qk - nk) / 1024, (qs - ns) / 1024
 }'
 
 [ "$only" = start ] && exit 0
