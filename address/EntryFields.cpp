@@ -61,10 +61,10 @@ void EntryFields::macChanged(int index) {
             if (raw == QLatin1String("20") || raw == QLatin1String("80")) {
                 // The third octet depends on the second: it is typed again.
                 step([&] { field({1, 2}).setText(QString()); });
-                step([&] { m_status.setSimpleText(QString()); });
+                step([&] { m_status.showMessage(QString()); });
             } else {
                 step([&] { box.setText(QString()); });
-                step([&] { m_status.setSimpleText(kMacPrefixMessage); });
+                step([&] { m_status.showMessage(kMacPrefixMessage); });
             }
             break;
         }
@@ -74,9 +74,9 @@ void EntryFields::macChanged(int index) {
             const bool ok = (second == QLatin1String("20") && third == QLatin1String("4a")) ||
                             (second == QLatin1String("80") && third == QLatin1String("a3"));
             if (ok) {
-                step([&] { m_status.setSimpleText(QString()); });
+                step([&] { m_status.showMessage(QString()); });
             } else {
-                step([&] { m_status.setSimpleText(kMacPrefixMessage); });
+                step([&] { m_status.showMessage(kMacPrefixMessage); });
                 step([&] { box.setText(QString()); });
             }
             break;
@@ -84,9 +84,9 @@ void EntryFields::macChanged(int index) {
         default: {
             const QString lower = t.toLower();
             if (AddressRules::isHexDigit(lower.at(0)) && AddressRules::isHexDigit(lower.at(1))) {
-                step([&] { m_status.setSimpleText(QString()); });
+                step([&] { m_status.showMessage(QString()); });
             } else {
-                step([&] { m_status.setSimpleText(kFormatMessage); });
+                step([&] { m_status.showMessage(kFormatMessage); });
                 step([&] { box.setText(QString()); });
                 return;
             }
@@ -101,17 +101,17 @@ void EntryFields::macChanged(int index) {
 void EntryFields::quadChanged(FieldId id) {
     TextBox& box = field(id);
     if (box.text().contains(QLatin1Char('.'))) {
-        step([&] { m_status.setSimpleText(kFormatMessage); });
+        step([&] { m_status.showMessage(kFormatMessage); });
         step([&] { box.setText(QString()); });
         return;
     }
-    step([&] { m_status.setSimpleText(QString()); });
+    step([&] { m_status.showMessage(QString()); });
 
     // The mask may be 255 in every octet; an address or gateway octet may not.
     const auto value = AddressRules::numberValue(box.text());
     const bool tooHigh = value && (id.array == 3 ? *value > 255 : *value >= 255);
     if (!value || tooHigh) {
-        step([&] { m_status.setSimpleText(kFormatMessage); });
+        step([&] { m_status.showMessage(kFormatMessage); });
         step([&] { box.setText(QString()); });
     }
 
@@ -138,8 +138,8 @@ void EntryFields::moveFocusOn(FieldId id) {
 
 void EntryFields::focusGained(FieldId id) {
     for (TextBox* f : m_fields)
-        step([&] { f->setBackColor(FieldColour::Inactive); });
-    step([&] { field(id).setBackColor(FieldColour::Active); });
+        step([&] { f->setColour(FieldColour::Inactive); });
+    step([&] { field(id).setColour(FieldColour::Active); });
 }
 
 void EntryFields::focusLost(FieldId) {
@@ -148,5 +148,5 @@ void EntryFields::focusLost(FieldId) {
 
 void EntryFields::ClearFieldHighlight() {
     for (TextBox* f : m_fields)
-        step([&] { f->setBackColor(FieldColour::Inactive); });
+        step([&] { f->setColour(FieldColour::Inactive); });
 }

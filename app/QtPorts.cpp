@@ -20,7 +20,7 @@ void LineEditBox::setText(const QString& text) {
     m_edit.setText(text);
 }
 
-void LineEditBox::setBackColor(FieldColour colour) {
+void LineEditBox::setColour(FieldColour colour) {
     m_window.setFieldColour(&m_edit, colour);
 }
 
@@ -59,7 +59,7 @@ StatusLine::StatusLine(QStatusBar& bar)
     : m_bar(bar)
     , m_designed(bar.font()) {}
 
-void StatusLine::setSimpleText(const QString& text) {
+void StatusLine::showMessage(const QString& text) {
     m_text = text;
     // The bar draws its message 6 px in from the left and stops 12 px short
     // of the right edge; past that a message is cut off.
@@ -77,14 +77,14 @@ void StatusLine::setSimpleText(const QString& text) {
 }
 
 OverrideCursor::~OverrideCursor() {
-    if (m_pointer == MousePointer::Hourglass && qApp)
+    if (m_pointer == MousePointer::Busy && qApp)
         QGuiApplication::restoreOverrideCursor();
 }
 
 void OverrideCursor::setPointer(MousePointer pointer) {
     if (pointer == m_pointer)
         return;
-    if (pointer == MousePointer::Hourglass)
+    if (pointer == MousePointer::Busy)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     else
         QGuiApplication::restoreOverrideCursor();

@@ -26,7 +26,7 @@ public:
         , m_edit(edit) {}
     [[nodiscard]] QString text() const override;
     void setText(const QString& text) override;
-    void setBackColor(FieldColour colour) override;
+    void setColour(FieldColour colour) override;
     void setFocus() override;
 
 private:
@@ -41,7 +41,7 @@ public:
     explicit TranscriptBox(QPlainTextEdit& edit);
     [[nodiscard]] QString text() const override { return m_text; }
     void setText(const QString& text) override;
-    void setBackColor(FieldColour) override {}
+    void setColour(FieldColour) override {}
     void setFocus() override;
 
 private:
@@ -64,10 +64,10 @@ private:
 class StatusLine : public StatusBar {
 public:
     explicit StatusLine(QStatusBar& bar);
-    [[nodiscard]] QString simpleText() const override { return m_text; }
+    [[nodiscard]] QString message() const override { return m_text; }
     // A message wider than the bar is shown in a narrower, smaller font
     // rather than cut off; the whole text is also the bar's tooltip.
-    void setSimpleText(const QString& text) override;
+    void showMessage(const QString& text) override;
 
 private:
     QStatusBar& m_bar;

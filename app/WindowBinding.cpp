@@ -138,7 +138,7 @@ void WindowBinding::useAdaptor(const FoundAdaptor& adaptor) {
     for (int position = 0; position < 6; ++position)
         m_window.entry(position)->setText(adaptor.mac.mid(2 * position, 2));
     m_controller->reachAt(adaptor.mac, adaptor.address);
-    m_controller->ports.status->setSimpleText(chosenText(adaptor));
+    m_controller->ports.status->showMessage(chosenText(adaptor));
     m_window.entry(6)->setFocus(Qt::OtherFocusReason);
 }
 

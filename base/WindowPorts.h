@@ -27,7 +27,7 @@ public:
     virtual ~TextBox() = default;
     [[nodiscard]] virtual QString text() const = 0;
     virtual void setText(const QString& text) = 0;
-    virtual void setBackColor(FieldColour colour) = 0;
+    virtual void setColour(FieldColour colour) = 0;
     virtual void setFocus() = 0;
 };
 
@@ -43,8 +43,8 @@ public:
 class StatusBar {
 public:
     virtual ~StatusBar() = default;
-    [[nodiscard]] virtual QString simpleText() const = 0;
-    virtual void setSimpleText(const QString& text) = 0;
+    [[nodiscard]] virtual QString message() const = 0;
+    virtual void showMessage(const QString& text) = 0;
 };
 
 // The sequencer's timer. Enabling it while it already runs leaves its period
@@ -59,7 +59,7 @@ public:
 };
 
 // The application-wide mouse pointer.
-enum class MousePointer { Default = 0, Hourglass = 11 };
+enum class MousePointer { Default, Busy };
 class Pointer {
 public:
     virtual ~Pointer() = default;

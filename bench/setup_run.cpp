@@ -106,7 +106,7 @@ bool runFamily(int family, const QStringList& misbehave = {}) {
     const double cpu0 = cpuSeconds();
     const long peak0 = peakKb();
     window.setupButton()->click();
-    if (!(succeeded && binding.controller().ports.status->simpleText().isEmpty()))
+    if (!(succeeded && binding.controller().ports.status->message().isEmpty()))
         loop.exec();
     const double cpu = cpuSeconds() - cpu0;
     const double seconds = double(wall.elapsed()) / 1000.0;

@@ -15,7 +15,7 @@ class CliRun::Text : public TextBox {
 public:
     [[nodiscard]] QString text() const override { return m_text; }
     void setText(const QString& text) override { m_text = text; }
-    void setBackColor(FieldColour) override {}
+    void setColour(FieldColour) override {}
     void setFocus() override {}
 
 private:
@@ -26,8 +26,8 @@ class CliRun::Status : public StatusBar {
 public:
     explicit Status(CliRun& run)
         : m_run(run) {}
-    [[nodiscard]] QString simpleText() const override { return m_text; }
-    void setSimpleText(const QString& text) override {
+    [[nodiscard]] QString message() const override { return m_text; }
+    void showMessage(const QString& text) override {
         if (text != m_text && !text.isEmpty())
             m_run.print(text);
         if (text == Sequencer::kSetupSucceeded && !m_run.m_sinceSuccess.isValid()) {
@@ -181,10 +181,9 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
         const RunState& m = m_controller->run;
         const auto position = [&m] { return std::tuple(m.phase, m.dialogueStep, m.counter); };
         const auto before = position();
-        const QString status = m_status->simpleText();
+        const QString status = m_status->message();
         m_controller->tick();
-        const bool idle =
-            m_setupButton->enabled() && position() == before && m_status->simpleText() == status;
+        const bool idle = m_setupButton->enabled() && position() == before && m_status->message() == status;
         m_idleTicks = idle ? m_idleTicks + 1 : 0;
     });
     ports.transcriptBox = m_transcriptBox.get();
@@ -378,7 +377,7 @@ bool CliRun::ended() const {
         return false;
     // A dialogue that stopped answering has been reported: nobody is there to press Setup again.
     static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
-    if (!m_timer->enabled() || m_status->simpleText().contains(stalled))
+    if (!m_timer->enabled() || m_status->message().contains(stalled))
         return true;
     // An error the window reports on every tick (a dialogue whose adaptor
     // never sent anything) leaves the window unlocked for the user to start
@@ -402,7 +401,7 @@ int CliRun::run() {
         m_out << jsonLine("finished", time,
                           {{QStringLiteral("result"), resultName(exit)},
                            {QStringLiteral("reason"), reason(exit, lastShown())},
-                           {QStringLiteral("status"), m_status->simpleText()},
+                           {QStringLiteral("status"), m_status->message()},
                            {QStringLiteral("exit"), exit}})
               << Qt::endl;
     if (m_output == Output::Quiet)

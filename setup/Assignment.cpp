@@ -23,10 +23,10 @@ void Assignment::armProbe(quint32 address, Long kind) {
 }
 
 void Assignment::report(const RunTimeError& e, const char* procedure) {
-    m_parts.status.setSimpleText(e.report(QStringLiteral(" (%1, %2,%3)")
-                                              .arg(QLatin1String(procedure))
-                                              .arg(m_run.phase)
-                                              .arg(m_run.dialogueStep)));
+    m_parts.status.showMessage(e.report(QStringLiteral(" (%1, %2,%3)")
+                                            .arg(QLatin1String(procedure))
+                                            .arg(m_run.phase)
+                                            .arg(m_run.dialogueStep)));
     m_parts.window.unlockWindow();
 }
 

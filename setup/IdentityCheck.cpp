@@ -29,7 +29,7 @@ bool IdentityCheck::passes(const QString& adaptorMac, quint32 address) {
         refusal = kNotAsked.arg(mac, at, owner.reason);
         break;
     }
-    m_status.setSimpleText(refusal);
+    m_status.showMessage(refusal);
     m_window.unlockWindow();
     return false;
 }

@@ -39,7 +39,7 @@ void Sequencer::tick() {
         }
     } catch (const RunTimeError& e) {
         // The timer keeps running: the same step is tried again on the next tick.
-        m_parts.status.setSimpleText(
+        m_parts.status.showMessage(
             e.report(QStringLiteral(" (Timer, %1 %2)").arg(m_run.phase).arg(m_run.dialogueStep)));
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
@@ -100,13 +100,13 @@ void Sequencer::probeStep() {
         if (m_run.probeResult == 0) {
             m_run.phase = RunState::kStop;
             if (m_run.probeCycle == RunState::kPreCheck) {
-                m_parts.status.setSimpleText(kAddressExists);
+                m_parts.status.showMessage(kAddressExists);
                 m_parts.window.unlockWindow();
             }
         } else if (m_run.probesSent == kProbesPerCycle) {
             m_run.phase = RunState::kStop;
             if (m_run.probeCycle != RunState::kPreCheck) {
-                m_parts.status.setSimpleText(kSetupFailed);
+                m_parts.status.showMessage(kSetupFailed);
                 m_parts.window.unlockWindow();
                 // The route's entry, if it made one, is of no more use.
                 m_parts.binding.release(m_probeAddress);
@@ -121,7 +121,7 @@ void Sequencer::probeStep() {
 
 void Sequencer::closing(const std::function<void()>& cleanup) {
     m_parts.timer.setEnabled(false);
-    m_parts.status.setSimpleText(kSetupSucceeded);
+    m_parts.status.showMessage(kSetupSucceeded);
     m_parts.window.unlockWindow();
     cleanup();
     if (showBox(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) == MessageBox::Yes)

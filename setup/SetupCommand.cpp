@@ -11,7 +11,7 @@ template <std::size_t N> std::array<QString, N> texts(const EntryFields& fields,
 
 void SetupCommand::run() {
     try {
-        m_parts.status.setSimpleText(kInProcess);
+        m_parts.status.showMessage(kInProcess);
         // A dialogue abandoned by this new run leaves no entry behind.
         m_parts.binding.releaseLeftover();
         m_parts.signTest.aimAt(0);
@@ -19,7 +19,7 @@ void SetupCommand::run() {
         const auto checked = check(texts<6>(m_parts.fields, 1), texts<4>(m_parts.fields, 2),
                                    texts<4>(m_parts.fields, 3), texts<4>(m_parts.fields, 4));
         if (const auto* refusal = std::get_if<Refusal>(&checked)) {
-            m_parts.status.setSimpleText(refusal->status);
+            m_parts.status.showMessage(refusal->status);
             return;
         }
         const AdaptorTarget& target = std::get<AdaptorTarget>(checked);
@@ -31,7 +31,7 @@ void SetupCommand::run() {
         if (const auto reached = currentAddressFor(target.mac)) {
             const quint32 current = *reached;
             if (target.family() == AddressRules::kUnknownFamily) {
-                m_parts.status.setSimpleText(kFamilyMessage);
+                m_parts.status.showMessage(kFamilyMessage);
                 return;
             }
             m_parts.window.lockWindow(target.family());
@@ -55,12 +55,12 @@ void SetupCommand::run() {
             m_parts.assignment.byNeighbourEntry(target);
             break;
         default:
-            m_parts.status.setSimpleText(kFamilyMessage);
+            m_parts.status.showMessage(kFamilyMessage);
             m_parts.window.unlockWindow();
             break;
         }
     } catch (const RunTimeError& e) {
-        m_parts.status.setSimpleText(e.report(QStringLiteral(" (SetupIP)")));
+        m_parts.status.showMessage(e.report(QStringLiteral(" (SetupIP)")));
         m_parts.window.unlockWindow();
     }
 }

@@ -73,7 +73,7 @@ void SetupController::load() {
     };
     step([&] { ports.frame->setTitle(kTitlePrefix + AppInfo::versionText()); });
     for (int i = 0; i < EntryFields::kFieldCount; ++i)
-        step([&] { ports.fields[i]->setBackColor(FieldColour::Inactive); });
+        step([&] { ports.fields[i]->setColour(FieldColour::Inactive); });
     step([&] { ports.tickTimer->setEnabled(false); });
     step([&] { ports.tickTimer->setInterval(kTickMs); });
 }
@@ -160,7 +160,7 @@ void SetupController::lockWindow(qint16 family) {
     m_transcript.start(m_clock);
     m_progress.started(family, ports.tickTimer->interval());
 
-    ports.pointer->setPointer(MousePointer::Hourglass);
+    ports.pointer->setPointer(MousePointer::Busy);
     ports.setupButton->setEnabled(false);
     ports.exitButton->setEnabled(false);
 }
@@ -170,7 +170,7 @@ void SetupController::unlockWindow(bool runGoesOn) {
     ports.setupButton->setEnabled(true);
     ports.exitButton->setEnabled(true);
     if (m_progress.running() && !runGoesOn)
-        m_progress.ended(ports.status->simpleText());
+        m_progress.ended(ports.status->message());
 }
 
 void SetupController::waitUntil(const std::function<bool()>& done) {

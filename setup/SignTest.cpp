@@ -18,7 +18,7 @@ void SignTest::send() {
         m_socket.sendData(SignMessages::second());
         m_handedOver = true;
     } catch (const RunTimeError& e) {
-        m_status.setSimpleText(e.report(QStringLiteral(" (SendTest)")));
+        m_status.showMessage(e.report(QStringLiteral(" (SendTest)")));
         m_window.unlockWindow();
     }
 }
@@ -27,6 +27,6 @@ void SignTest::messagesSent() {
     if (!m_handedOver)
         return;
     m_socket.close();
-    m_status.setSimpleText(QString());
+    m_status.showMessage(QString());
     m_progress.ended(kHandedOver);
 }

@@ -24,7 +24,7 @@ public:
         , m_position(position) {}
     [[nodiscard]] QString text() const override { return m_text; }
     void setText(const QString& text) override;
-    void setBackColor(FieldColour colour) override { m_colour = colour; }
+    void setColour(FieldColour colour) override { m_colour = colour; }
     void setFocus() override;
     // Sets the text as a user would: raises Change only when it differs.
     void type(const QString& text) { setText(text); }
@@ -56,8 +56,8 @@ private:
 
 class FakeStatus : public StatusBar {
 public:
-    [[nodiscard]] QString simpleText() const override { return m_text; }
-    void setSimpleText(const QString& text) override {
+    [[nodiscard]] QString message() const override { return m_text; }
+    void showMessage(const QString& text) override {
         m_text = text;
         history << text;
     }
@@ -394,8 +394,7 @@ public:
 
     [[nodiscard]] bool locked() const {
 
-        return pointer.pointer() == MousePointer::Hourglass && !setupButton.enabled() &&
-               !exitButton.enabled();
+        return pointer.pointer() == MousePointer::Busy && !setupButton.enabled() && !exitButton.enabled();
     }
     [[nodiscard]] bool idle() const {
         return pointer.pointer() == MousePointer::Default && setupButton.enabled() && exitButton.enabled();

@@ -34,14 +34,14 @@ struct WindowFixture {
         QWidget* w = QApplication::focusWidget();
         return w ? w->objectName() : QString();
     }
-    [[nodiscard]] QString status() const { return binding->controller().ports.status->simpleText(); }
+    [[nodiscard]] QString status() const { return binding->controller().ports.status->message(); }
     // Sets a field's text as the layout or an earlier edit left it, without raising Change.
     void preset(const QString& name, const QString& text) const {
         QLineEdit* e = edit(name);
         const QSignalBlocker block(e);
         e->setText(text);
     }
-    void presetStatus(const QString& text) const { binding->controller().ports.status->setSimpleText(text); }
+    void presetStatus(const QString& text) const { binding->controller().ports.status->showMessage(text); }
     // Puts the focus into a field as a click would, then types each key into
     // whichever widget has the focus by then. A leading "^" puts the caret at
     // the start of the field first.

@@ -109,7 +109,7 @@ private slots:
         w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
         w.datagramSocket.failSend = true;
         w.controller->setupClicked();
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
+        QCOMPARE(w.status.message(), Sequencer::kSetupFailed);
         QCOMPARE(w.neighbours.calls, QStringList({"release 192.168.1.20"}));
         QCOMPARE(w.setupMenuSocket.connects, 0);
         QVERIFY(w.idle());
@@ -122,7 +122,7 @@ private slots:
         w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
         w.atTick[2] = [&] { w.field(2, 3).fill(QString()); };
         w.controller->setupClicked();
-        QCOMPARE(w.status.simpleText(), QStringLiteral("13 - Type mismatch (SetBroadcastIP, 2,0)"));
+        QCOMPARE(w.status.message(), QStringLiteral("13 - Type mismatch (SetBroadcastIP, 2,0)"));
         QVERIFY(w.idle());
         QCOMPARE(w.datagramSocket.sent.size(), 0);
     }
@@ -161,7 +161,7 @@ private slots:
         w.commandLineSocket.connectOutcome = connectOutcome;
         w.controller->setupClicked();
         QCOMPARE(w.neighbours.calls, launched);
-        QCOMPARE(w.status.simpleText(), status);
+        QCOMPARE(w.status.message(), status);
         QCOMPARE(w.controller->run.phase, timerState);
         QCOMPARE(w.idle(), unlocked);
         QCOMPARE(w.commandLineSocket.connects, answersFrom ? 1 : 0);
@@ -193,8 +193,7 @@ private slots:
         w.fillAddresses("00-80-a3-61-63-dd", "201.23.12.82");
         w.neighbours.fail = true;
         w.controller->setupClicked();
-        QCOMPARE(w.status.simpleText(),
-                 QStringLiteral("1005 - Command could not be started (SetIPAddr, 2,0)"));
+        QCOMPARE(w.status.message(), QStringLiteral("1005 - Command could not be started (SetIPAddr, 2,0)"));
         QCOMPARE(w.probe.pinged.size(), 3); // the pre-check only
         QVERIFY(w.idle());
     }

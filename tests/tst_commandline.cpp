@@ -38,7 +38,7 @@ private slots:
                               "CHANGE SPEED 9600\n", "CHANGE CHARSIZE 8\n", "CHANGE STOPBITS 1\n",
                               "CHANGE PARITY NONE\n", "Logout\n"}));
         QVERIFY(!w.commandLineSocket.sent.join(QString()).contains(QChar(13)));
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QCOMPARE(w.status.message(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
         QCOMPARE(w.neighbours.calls, QStringList({"release 201.23.12.82"}));
@@ -101,7 +101,7 @@ private slots:
         FakeWindow w;
         startDialogue(w);
         w.tick();
-        QCOMPARE(w.status.simpleText(), QStringLiteral("9 - Subscript out of range (Timer, 1 0)"));
+        QCOMPARE(w.status.message(), QStringLiteral("9 - Subscript out of range (Timer, 1 0)"));
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled());
         w.clientSends(QStringLiteral("Username> "));
@@ -117,7 +117,7 @@ private slots:
         w.clientSends(QStringLiteral("Local_1>> "));
         w.commandLineSocket.setState(SocketControl::Closed);
         w.tick();
-        QCOMPARE(w.status.simpleText(),
+        QCOMPARE(w.status.message(),
                  QStringLiteral("1001 - Wrong connection state for the requested operation (Timer, 1 3)"));
         QCOMPARE(w.controller->run.dialogueStep, 3);
         w.commandLineSocket.setState(SocketControl::Connected);
@@ -136,14 +136,13 @@ private slots:
             w.tick();
         QVERIFY(w.locked());
         w.tick();
-        QCOMPARE(w.status.simpleText(),
-                 QStringLiteral("1008 - The adaptor has stopped answering (Timer, 1 3)"));
+        QCOMPARE(w.status.message(), QStringLiteral("1008 - The adaptor has stopped answering (Timer, 1 3)"));
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled()); // still listening for the prompt
-        w.status.setSimpleText(QString());
+        w.status.showMessage(QString());
         for (int t = 0; t < Sequencer::kStallTicks; ++t)
             w.tick();
-        QCOMPARE(w.status.simpleText(), QString());
+        QCOMPARE(w.status.message(), QString());
         // The prompt comes after all: the dialogue goes on.
         w.clientSends(QStringLiteral("Local_1>> "));
         w.tick();
@@ -178,7 +177,7 @@ private slots:
                 QString(w.commandLineSocket.sent.last()).replace(QChar(10), QStringLiteral("\r\n")));
         }
         QCOMPARE(w.commandLineSocket.sent.size(), prompts.size());
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QCOMPARE(w.status.message(), Sequencer::kSetupSucceeded);
         QCOMPARE(
             int(w.status.history.filter(QStringLiteral("1008 - The adaptor has stopped answering")).size()),
             reports);
@@ -193,7 +192,7 @@ private slots:
         w.clientSends(QStringLiteral("Username> ")); // stored at index 3
         w.controller->run.counter = 0;               // the route resets on connecting
         w.tick();
-        QVERIFY(w.status.simpleText().startsWith(QStringLiteral("9 - ")));
+        QVERIFY(w.status.message().startsWith(QStringLiteral("9 - ")));
         QCOMPARE(w.commandLineSocket.sent.size(), 0);
     }
 };

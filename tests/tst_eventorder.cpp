@@ -64,7 +64,7 @@ private slots:
             QFAIL(e.what()); // the new run's wait never ended
         }
         QVERIFY(w.status.history.contains(Sequencer::kSetupFailed));
-        QCOMPARE(w.status.simpleText(),
+        QCOMPARE(w.status.message(),
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());
     }
@@ -90,7 +90,7 @@ private slots:
             w.clientSends(QStringLiteral("banner, and no prompt after it"));
             for (int t = 1; t <= stall; ++t) {
                 w.tick();
-                QCOMPARE(w.status.simpleText() == stalled, t == Sequencer::kStallTicks);
+                QCOMPARE(w.status.message() == stalled, t == Sequencer::kStallTicks);
             }
             w.controller->unlockWindow(); // a partial stall: the user gets to Setup another way in the test
         }
@@ -118,7 +118,7 @@ private slots:
         const QString report =
             RunTimeError(RunTimeError::Code(failure)).report(QStringLiteral(" (Timer, 3 0)"));
         QCOMPARE(w.status.history.count(report), 1);
-        QCOMPARE(w.status.simpleText(), report);
+        QCOMPARE(w.status.message(), report);
         QVERIFY(!w.timer.enabled());
         QVERIFY(w.idle());
     }
@@ -153,10 +153,10 @@ private slots:
                 w.tick();
             QVERIFY(w.idle());
             w.controller->setupClicked();
-            QCOMPARE(w.status.simpleText(), Sequencer::kAddressExists);
+            QCOMPARE(w.status.message(), Sequencer::kAddressExists);
         } else if (ending == "smooth") {
             finishCommandLine(w);
-            QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+            QCOMPARE(w.status.message(), Sequencer::kSetupSucceeded);
             w.controller->unload();
         }
         QCOMPARE(w.neighbours.calls, launched);
@@ -261,7 +261,7 @@ private:
                 // Between events no wait is pending: a locked window needs a running timer.
                 if (w.locked() && !w.timer.enabled())
                     return QStringLiteral("locked with no timer running (status \"%1\")")
-                        .arg(w.status.simpleText());
+                        .arg(w.status.message());
             }
             // Time passes with nobody touching anything.
             for (int t = 0; t < 40 && w.timer.enabled(); ++t) {
@@ -270,7 +270,7 @@ private:
                 deliverEvents(w);
             }
             if (w.locked() && !w.timer.enabled())
-                return QStringLiteral("locked at the end (status \"%1\")").arg(w.status.simpleText());
+                return QStringLiteral("locked at the end (status \"%1\")").arg(w.status.message());
             w.controller->unload();
         } catch (const std::exception& e) {
             return QString::fromLatin1(e.what());

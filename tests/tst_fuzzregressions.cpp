@@ -57,7 +57,7 @@ private slots:
         w.field(array, index).fill(text);
         w.probe.answer = [](qsizetype) { return 0; };
         w.controller->setupClicked();
-        QCOMPARE(w.status.simpleText(), message);
+        QCOMPARE(w.status.message(), message);
     }
 
     // Catches an entry field that keeps a pasted octet with a line end instead
@@ -75,7 +75,7 @@ private slots:
         FakeWindow w;
         w.field(array, 0).type(text);
         // The field emptied, with the message.
-        QCOMPARE(QStringList({w.field(array, 0).text(), w.status.simpleText()}),
+        QCOMPARE(QStringList({w.field(array, 0).text(), w.status.message()}),
                  QStringList({QString(), EntryFields::kFormatMessage}));
     }
 

@@ -509,7 +509,7 @@ void TestLayout::textsFit() {
     if (field != nullptr)
         field->setText(text);
     if (bar != nullptr)
-        StatusLine(*bar).setSimpleText(text);
+        StatusLine(*bar).showMessage(text);
     const auto restore = qScopeGuard([&] {
         if (field != nullptr)
             field->setText(before);

@@ -15,7 +15,7 @@ private slots:
         QVERIFY(!w.timer.enabled());
         QCOMPARE(w.timer.interval(), 3000);
         QCOMPARE(w.probe.initializations, 0);
-        QCOMPARE(w.status.simpleText(), QString());
+        QCOMPARE(w.status.message(), QString());
     }
 
     // Catches a logout sent on the wrong socket, with the wrong bytes, or a

@@ -129,7 +129,7 @@ private slots:
         const bool family1 = mac == kFamily1Mac;
         FakeSocket& dialogue = family1 ? w.setupMenuSocket : w.commandLineSocket;
         if (!status.isEmpty()) {
-            QCOMPARE(w.status.simpleText(), status);
+            QCOMPARE(w.status.message(), status);
             QVERIFY(w.idle());
             QVERIFY(!w.timer.enabled());
             QCOMPARE(w.commandLineSocket.connects + w.setupMenuSocket.connects + w.signSocket.connects, 0);

@@ -95,7 +95,7 @@ private slots:
         w.menuSends(QStringLiteral("x"));
         QCOMPARE(int(w.controller->run.menuChunkCount), 32767);
         QCOMPARE(w.controller->run.menuChunks.at(32767), QStringLiteral("x"));
-        QCOMPARE(w.status.simpleText(), QString());
+        QCOMPARE(w.status.message(), QString());
     }
 
     // Catches a peer close that is not shown or that touches the run.

@@ -62,7 +62,7 @@ private slots:
         QCOMPARE(w.probe.pinged.size(), pings);
         QCOMPARE(int(w.controller->run.probesSent), pings);
         QCOMPARE(w.controller->run.probeResult == 0, answerAt != 0);
-        QCOMPARE(w.status.simpleText(), status);
+        QCOMPARE(w.status.message(), status);
         QCOMPARE(w.neighbours.calls, arpDelete ? QStringList({"release 201.23.12.82"}) : QStringList());
         QCOMPARE(w.idle(), unlocked);
         QVERIFY(!w.timer.enabled());
@@ -76,9 +76,9 @@ private slots:
         arm(w, RunState::kAfterArpBinding);
         w.tick();
         w.tick();
-        QCOMPARE(w.status.simpleText(), QString());
+        QCOMPARE(w.status.message(), QString());
         w.tick();
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupFailed);
+        QCOMPARE(w.status.message(), Sequencer::kSetupFailed);
         QCOMPARE(w.controller->run.probeCycleDone, false);
         QCOMPARE(w.controller->run.phase, RunState::kStop);
     }
@@ -88,7 +88,7 @@ private slots:
     void socketLibraryFailsAfterAssignment() {
         FakeWindow w;
         arm(w, RunState::kAfterDatagram);
-        w.status.setSimpleText(QStringLiteral("Setup is in process ..."));
+        w.status.showMessage(QStringLiteral("Setup is in process ..."));
         w.probe.initFailures = 1;
         w.tick();
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(w.controller->run.probeCycleDone, false);
         w.tick();
         QCOMPARE(w.controller->run.probeCycleDone, true);
-        QCOMPARE(w.status.simpleText(), QStringLiteral("Setup is in process ..."));
+        QCOMPARE(w.status.message(), QStringLiteral("Setup is in process ..."));
         QCOMPARE(w.probe.pinged.size(), 0);
         QCOMPARE(w.probe.initializations, 1);
     }
@@ -126,7 +126,7 @@ private slots:
         w.tick();
         w.tick();
         w.tick();
-        QCOMPARE(w.status.simpleText(), QStringLiteral("1005 - Command could not be started (Timer, 2 0)"));
+        QCOMPARE(w.status.message(), QStringLiteral("1005 - Command could not be started (Timer, 2 0)"));
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled());
         w.tick();

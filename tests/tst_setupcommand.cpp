@@ -165,7 +165,7 @@ private slots:
         // Two failing ticks, then a normal silent cycle of three probes and a stop.
         QCOMPARE(w.ticks, 6);
         QCOMPARE(w.probe.pinged.size(), 3);
-        QCOMPARE(w.status.simpleText(), SetupCommand::kFamilyMessage);
+        QCOMPARE(w.status.message(), SetupCommand::kFamilyMessage);
         QCOMPARE(w.timer.starts, 1); // re-arming never restarted the running period
     }
 
@@ -176,7 +176,7 @@ private slots:
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.timer.failOnEnable = true;
         w.controller->setupClicked();
-        QCOMPARE(w.status.simpleText(), QStringLiteral("5 - Invalid procedure call or argument (SetupIP)"));
+        QCOMPARE(w.status.message(), QStringLiteral("5 - Invalid procedure call or argument (SetupIP)"));
         QVERIFY(w.idle());
     }
 

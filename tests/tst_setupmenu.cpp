@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(w.setupMenuSocket.sent, expected);
         QCOMPARE(ticks, 32);
         QCOMPARE(w.controller->run.dialogueStep, 7);
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QCOMPARE(w.status.message(), Sequencer::kSetupSucceeded);
         QVERIFY(w.idle());
         QCOMPARE(w.setupMenuSocket.closes, 1);
         QCOMPARE(w.neighbours.calls, QStringList());
@@ -159,7 +159,7 @@ private slots:
         w.controller->run.dialogueStep = state;
         w.setupMenuSocket.setState(socket);
         w.tick();
-        QCOMPARE(w.status.simpleText(), status);
+        QCOMPARE(w.status.message(), status);
         QVERIFY(w.idle());
         QVERIFY(w.timer.enabled());
         QCOMPARE(w.controller->run.dialogueStep, state);

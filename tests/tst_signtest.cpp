@@ -42,7 +42,7 @@ private slots:
     void smoothTest() {
         FakeWindow w;
         w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
-        w.status.setSimpleText(Sequencer::kSetupSucceeded);
+        w.status.showMessage(Sequencer::kSetupSucceeded);
         QStringList transcriptBox;
         w.pump.events.push_back([&] { transcriptBox << w.transcriptBox.text(); });
         connectsWhenAsked(w);
@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(w.signSocket.closes, 0);
         w.controller->signMessagesSent();
         QCOMPARE(w.signSocket.closes, 1);
-        QCOMPARE(w.status.simpleText(), QString());
+        QCOMPARE(w.status.message(), QString());
         w.controller->signMessagesSent(); // a late notice changes nothing
         QCOMPARE(w.signSocket.state(), int(SocketControl::Closed));
     }
@@ -82,7 +82,7 @@ private slots:
         w.controller->lockWindow();
         w.pump.events.push_back([&] { w.signSocket.setState(SocketControl::Error); });
         w.controller->sendTestClicked();
-        QCOMPARE(w.status.simpleText(),
+        QCOMPARE(w.status.message(),
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());
         QCOMPARE(w.signSocket.sent, QStringList());
@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(w.messageBox.shown[0].icon, MessageBox::NoIcon);
         QCOMPARE(w.messageBox.shown[0].title, QStringLiteral("Test IP Address"));
         QCOMPARE(w.signSocket.connects, tests);
-        QCOMPARE(w.status.simpleText(), Sequencer::kSetupSucceeded);
+        QCOMPARE(w.status.message(), Sequencer::kSetupSucceeded);
     }
 };
 

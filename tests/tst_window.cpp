@@ -151,7 +151,7 @@ private slots:
         QFETCH(QString, message);
         WindowFixture f;
         QVERIFY(f.ready);
-        f.binding->controller().ports.status->setSimpleText(message);
+        f.binding->controller().ports.status->showMessage(message);
         QStatusBar* bar = f.window->statusBar();
         QCOMPARE(bar->currentMessage(), message);
         QVERIFY(QFontMetrics(bar->font()).horizontalAdvance(message) <= bar->width() - 18);

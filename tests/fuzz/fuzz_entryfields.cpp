@@ -118,7 +118,7 @@ void checkFields(FakeWindow& w) {
 }
 
 void checkStatusWhileTyping(FakeWindow& w) {
-    const QString s = w.status.simpleText();
+    const QString s = w.status.message();
     FUZZ_CHECK(s.isEmpty() || s == EntryFields::kFormatMessage || s == EntryFields::kMacPrefixMessage);
 }
 
