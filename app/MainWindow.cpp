@@ -145,7 +145,7 @@ struct EntryRow {
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Ethernet Adaptor IP Configuration"));
 
     // Labels and dots inherit the window colour; the entry fields start in it too
@@ -252,10 +252,10 @@ QLineEdit* MainWindow::addEntry(const char* name, const QString& text, const QRe
 
 void MainWindow::buildCaptions() {
     QLabel* captions[] = {
-        addLabel("Label1", QStringLiteral("MAC Address (ex. 00-80-a3-61-63-dd)"), {315, 345, 2835, 270}),
-        addLabel("Label2", QStringLiteral("IP Address (ex. 201.23.12.82)"), {315, 770, 2670, 285}),
-        addLabel("Label3", QStringLiteral("Subnet Mask (ex. 255.255.255.0)"), {315, 1210, 2670, 285}),
-        addLabel("Label10", QStringLiteral("Gateway (ex. 201.23.12.2)"), {315, 1650, 2670, 285}),
+        addLabel("macCaption", QStringLiteral("MAC Address (ex. 00-80-a3-61-63-dd)"), {315, 345, 2835, 270}),
+        addLabel("ipCaption", QStringLiteral("IP Address (ex. 201.23.12.82)"), {315, 770, 2670, 285}),
+        addLabel("maskCaption", QStringLiteral("Subnet Mask (ex. 255.255.255.0)"), {315, 1210, 2670, 285}),
+        addLabel("gatewayCaption", QStringLiteral("Gateway (ex. 201.23.12.2)"), {315, 1650, 2670, 285}),
     };
     shareNarrowestFont(std::to_array(captions));
 }
@@ -278,7 +278,9 @@ void MainWindow::buildEntries() {
     std::size_t position = 0;
     for (const EntryRow& row : rows) {
         for (std::size_t index = 0; index < static_cast<std::size_t>(row.count); ++index) {
-            const QByteArray name = QStringLiteral("Text%1_%2").arg(row.array).arg(index).toLatin1();
+            static const char* const rowNames[] = {"", "mac", "ip", "mask", "gateway"};
+            const QByteArray name =
+                QStringLiteral("%1%2").arg(QLatin1String(rowNames[row.array])).arg(index).toLatin1();
             const QRect twips(row.lefts[index], row.tops[index], row.width, 260);
             m_entries[position++] =
                 addEntry(name.constData(), QLatin1String(row.texts[index]), twips, row.maxLength);
@@ -296,9 +298,9 @@ void MainWindow::buildDots() {
         int top;
     };
     const Dot dots[] = {
-        {"Label4", 3645, 795},   {"Label5", 4140, 795},   {"Label6", 4635, 795},
-        {"Label7", 3645, 1215},  {"Label8", 4125, 1215},  {"Label9", 4605, 1215},
-        {"Label11", 3645, 1665}, {"Label12", 4125, 1665}, {"Label13", 4605, 1665},
+        {"ipDot1", 3645, 795},       {"ipDot2", 4140, 795},       {"ipDot3", 4635, 795},
+        {"maskDot1", 3645, 1215},    {"maskDot2", 4125, 1215},    {"maskDot3", 4605, 1215},
+        {"gatewayDot1", 3645, 1665}, {"gatewayDot2", 4125, 1665}, {"gatewayDot3", 4605, 1665},
     };
     for (const Dot& dot : dots)
         addLabel(dot.name, QStringLiteral("."), {dot.left, dot.top, 90, 240})->setFont(dotFont());
@@ -312,7 +314,7 @@ void MainWindow::buildDashes() {
         int left;
     };
     const Dash dashes[] = {
-        {"Line1_0", 3675}, {"Line1_2", 4200}, {"Line1_1", 4710}, {"Line1_3", 5235}, {"Line1_4", 5745},
+        {"macDash1", 3675}, {"macDash2", 4200}, {"macDash3", 4710}, {"macDash4", 5235}, {"macDash5", 5745},
     };
     for (const Dash& dash : dashes) {
         auto* line = new QFrame(this);
@@ -328,12 +330,12 @@ void MainWindow::buildDashes() {
 
 void MainWindow::buildButtons() {
     m_setup = new QPushButton(QStringLiteral("Setup"), this);
-    m_setup->setObjectName(QStringLiteral("SetupIP"));
+    m_setup->setObjectName(QStringLiteral("setupButton"));
     m_setup->setGeometry(toPixels({3120, 2145, 1530, 405}));
 
     // "&Exit": Alt+E clicks it while it is enabled.
     m_exit = new QPushButton(QStringLiteral("&Exit"), this);
-    m_exit->setObjectName(QStringLiteral("cmdExit"));
+    m_exit->setObjectName(QStringLiteral("exitButton"));
     m_exit->setGeometry(toPixels({4800, 2145, 1530, 405}));
 }
 
@@ -342,14 +344,14 @@ void MainWindow::buildHiddenControls() {
     // rest lies below the client area. Tab leaves it rather than being typed into
     // it, so the keys still reach the controls after it.
     m_transcriptBox = new QPlainTextEdit(QStringLiteral("Text5"), this);
-    m_transcriptBox->setObjectName(QStringLiteral("Text5"));
+    m_transcriptBox->setObjectName(QStringLiteral("transcript"));
     m_transcriptBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_transcriptBox->setTabChangesFocus(true);
     m_transcriptBox->setGeometry(toPixels({300, 2820, 5970, 1455}));
 
     // Sends the test message to the sign; wholly below the client area.
     m_sendTest = new QPushButton(QStringLiteral("Send Test"), this);
-    m_sendTest->setObjectName(QStringLiteral("Command1"));
+    m_sendTest->setObjectName(QStringLiteral("sendTestButton"));
     m_sendTest->setGeometry(toPixels({2835, 4395, 915, 345}));
 }
 

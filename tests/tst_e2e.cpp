@@ -33,17 +33,17 @@ struct Bench {
     }
     // Types the four rows as a technician would, one keystroke at a time.
     void type(const QString& mac, const QString& ip, const QString& gateway) {
-        f->typeInto(QStringLiteral("Text1_0"), QString(mac).remove(QLatin1Char('-')));
+        f->typeInto(QStringLiteral("mac0"), QString(mac).remove(QLatin1Char('-')));
         const auto octets = [](const QString& dotted) {
             QString keys;
             for (const QString& o : dotted.split(QLatin1Char('.')))
                 keys += o.rightJustified(3, QLatin1Char('0'));
             return keys;
         };
-        f->typeInto(QStringLiteral("Text2_0"), octets(ip));
+        f->typeInto(QStringLiteral("ip0"), octets(ip));
         for (int i = 0; i < 4; ++i)
-            f->preset(QStringLiteral("Text4_%1").arg(i), QString());
-        f->typeInto(QStringLiteral("Text4_0"), octets(gateway));
+            f->preset(QStringLiteral("gateway%1").arg(i), QString());
+        f->typeInto(QStringLiteral("gateway0"), octets(gateway));
     }
     [[nodiscard]] QStringList statusHistory() const {
         QStringList out;
@@ -94,7 +94,7 @@ private slots:
         const QString ip = b.address(50);
         const QString gateway = b.address(254);
         b.type(kFamily2Mac, ip, gateway);
-        QCOMPARE(b.f->focusName(), QStringLiteral("SetupIP"));
+        QCOMPARE(b.f->focusName(), QStringLiteral("setupButton"));
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         // The dialogue has started: the host's entry for the address stands meanwhile.
         QCOMPARE(b.f->binding->controller().run.phase, RunState::kCommandLine);

@@ -7,7 +7,7 @@ namespace {
 const QString kMac = EntryFields::kMacPrefixMessage;
 const QString kFormat = EntryFields::kFormatMessage;
 
-// "Text1_1=20;Text1_2=4a" → presets.
+// "mac1=20;mac2=4a" → presets.
 void applyPresets(const WindowFixture& f, const QString& presets) {
     for (const QString& p : presets.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const auto kv = p.split(QLatin1Char('='));
@@ -58,156 +58,156 @@ private slots:
     void macTyping_data() {
         columns();
         QTest::newRow("wait_first_one_char") << ""
-                                             << "Text1_0"
+                                             << "mac0"
                                              << "7"
                                              << "7"
                                              << ""
-                                             << "Text1_0"
+                                             << "mac0"
                                              << "stale";
         QTest::newRow("ok_first_any_becomes_00") << ""
-                                                 << "Text1_0"
+                                                 << "mac0"
                                                  << "7f"
                                                  << "00"
                                                  << ""
-                                                 << "Text1_1"
+                                                 << "mac1"
                                                  << "stale";
         QTest::newRow("ok_first_dash_becomes_00") << ""
-                                                  << "Text1_0"
+                                                  << "mac0"
                                                   << "0-"
                                                   << "00"
                                                   << ""
-                                                  << "Text1_1"
+                                                  << "mac1"
                                                   << "stale";
         QTest::newRow("ok_first_00") << ""
-                                     << "Text1_0"
+                                     << "mac0"
                                      << "00"
                                      << "00"
                                      << ""
-                                     << "Text1_1"
+                                     << "mac1"
                                      << "stale";
-        QTest::newRow("ok_second_20_empties_third") << "Text1_2=4a"
-                                                    << "Text1_1"
+        QTest::newRow("ok_second_20_empties_third") << "mac2=4a"
+                                                    << "mac1"
                                                     << "20"
                                                     << "20"
-                                                    << "Text1_2="
-                                                    << "Text1_2"
+                                                    << "mac2="
+                                                    << "mac2"
                                                     << "";
         QTest::newRow("ok_second_80") << ""
-                                      << "Text1_1"
+                                      << "mac1"
                                       << "80"
                                       << "80"
                                       << ""
-                                      << "Text1_2"
+                                      << "mac2"
                                       << "";
-        QTest::newRow("error_second_21") << "Text1_2=4a"
-                                         << "Text1_1"
+        QTest::newRow("error_second_21") << "mac2=4a"
+                                         << "mac1"
                                          << "21"
                                          << ""
-                                         << "Text1_2=4a"
-                                         << "Text1_1" << kMac;
+                                         << "mac2=4a"
+                                         << "mac1" << kMac;
         QTest::newRow("error_second_dash") << ""
-                                           << "Text1_1"
+                                           << "mac1"
                                            << "2-"
                                            << ""
                                            << ""
-                                           << "Text1_1" << kMac;
-        QTest::newRow("ok_third_4A_after_20") << "Text1_1=20"
-                                              << "Text1_2"
+                                           << "mac1" << kMac;
+        QTest::newRow("ok_third_4A_after_20") << "mac1=20"
+                                              << "mac2"
                                               << "4A"
                                               << "4A"
                                               << ""
-                                              << "Text1_3"
+                                              << "mac3"
                                               << "";
-        QTest::newRow("ok_third_A3_after_80") << "Text1_1=80"
-                                              << "Text1_2"
+        QTest::newRow("ok_third_A3_after_80") << "mac1=80"
+                                              << "mac2"
                                               << "A3"
                                               << "A3"
                                               << ""
-                                              << "Text1_3"
+                                              << "mac3"
                                               << "";
-        QTest::newRow("error_third_a3_after_20") << "Text1_1=20"
-                                                 << "Text1_2"
+        QTest::newRow("error_third_a3_after_20") << "mac1=20"
+                                                 << "mac2"
                                                  << "a3"
                                                  << ""
                                                  << ""
-                                                 << "Text1_2" << kMac;
+                                                 << "mac2" << kMac;
         QTest::newRow("error_third_second_empty") << ""
-                                                  << "Text1_2"
+                                                  << "mac2"
                                                   << "4a"
                                                   << ""
                                                   << ""
-                                                  << "Text1_2" << kMac;
-        QTest::newRow("error_third_second_one_char") << "Text1_1=2"
-                                                     << "Text1_2"
+                                                  << "mac2" << kMac;
+        QTest::newRow("error_third_second_one_char") << "mac1=2"
+                                                     << "mac2"
                                                      << "4a"
                                                      << ""
                                                      << ""
-                                                     << "Text1_2" << kMac;
+                                                     << "mac2" << kMac;
         QTest::newRow("ok_fourth_case_kept") << ""
-                                             << "Text1_3"
+                                             << "mac3"
                                              << "Fe"
                                              << "Fe"
                                              << ""
-                                             << "Text1_4"
+                                             << "mac4"
                                              << "";
         QTest::newRow("error_fourth_g1") << ""
-                                         << "Text1_3"
+                                         << "mac3"
                                          << "g1"
                                          << ""
                                          << ""
-                                         << "Text1_3" << kFormat;
+                                         << "mac3" << kFormat;
         QTest::newRow("error_fifth_1g") << ""
-                                        << "Text1_4"
+                                        << "mac4"
                                         << "1g"
                                         << ""
                                         << ""
-                                        << "Text1_4" << kFormat;
+                                        << "mac4" << kFormat;
         QTest::newRow("error_sixth_dash") << ""
-                                          << "Text1_5"
+                                          << "mac5"
                                           << "1-"
                                           << ""
                                           << ""
-                                          << "Text1_5" << kFormat;
+                                          << "mac5" << kFormat;
         QTest::newRow("error_sixth_dot") << ""
-                                         << "Text1_5"
+                                         << "mac5"
                                          << "1."
                                          << ""
                                          << ""
-                                         << "Text1_5" << kFormat;
+                                         << "mac5" << kFormat;
         QTest::newRow("ok_sixth_moves_to_ip") << ""
-                                              << "Text1_5"
+                                              << "mac5"
                                               << "dd"
                                               << "dd"
                                               << ""
-                                              << "Text2_0"
+                                              << "ip0"
                                               << "";
         QTest::newRow("wait_char_and_space") << ""
-                                             << "Text1_4"
+                                             << "mac4"
                                              << "a "
                                              << "a "
                                              << ""
-                                             << "Text1_4"
+                                             << "mac4"
                                              << "stale";
         QTest::newRow("wait_space_and_char") << ""
-                                             << "Text1_4"
+                                             << "mac4"
                                              << " a"
                                              << " a"
                                              << ""
-                                             << "Text1_4"
+                                             << "mac4"
                                              << "stale";
         QTest::newRow("ok_whole_mac_in_one_go") << ""
-                                                << "Text1_0"
+                                                << "mac0"
                                                 << "0080a36163dd"
                                                 << "00"
-                                                << "Text1_5=dd"
-                                                << "Text2_0"
+                                                << "mac5=dd"
+                                                << "ip0"
                                                 << "";
         QTest::newRow("error_max_two_chars") << ""
-                                             << "Text1_3"
+                                             << "mac3"
                                              << "abc"
                                              << "ab"
-                                             << "Text1_4=c"
-                                             << "Text1_4"
+                                             << "mac4=c"
+                                             << "mac4"
                                              << "";
     }
     void macTyping() { check(); }
@@ -217,162 +217,162 @@ private slots:
     void quadTyping_data() {
         columns();
         QTest::newRow("wait_ip_two_digits") << ""
-                                            << "Text2_0"
+                                            << "ip0"
                                             << "19"
                                             << "19"
                                             << ""
-                                            << "Text2_0"
+                                            << "ip0"
                                             << "";
         QTest::newRow("ok_ip_three_digits") << ""
-                                            << "Text2_0"
+                                            << "ip0"
                                             << "192"
                                             << "192"
                                             << ""
-                                            << "Text2_1"
+                                            << "ip1"
                                             << "";
         QTest::newRow("ok_ip_010_becomes_10") << ""
-                                              << "Text2_1"
+                                              << "ip1"
                                               << "010"
                                               << "10"
                                               << ""
-                                              << "Text2_2"
+                                              << "ip2"
                                               << "";
         QTest::newRow("ok_ip_007_becomes_7") << ""
-                                             << "Text2_2"
+                                             << "ip2"
                                              << "007"
                                              << "7"
                                              << ""
-                                             << "Text2_3"
+                                             << "ip3"
                                              << "";
         QTest::newRow("ok_ip_000_becomes_0") << ""
-                                             << "Text2_2"
+                                             << "ip2"
                                              << "000"
                                              << "0"
                                              << ""
-                                             << "Text2_3"
+                                             << "ip3"
                                              << "";
         QTest::newRow("ok_ip_last_to_mask") << ""
-                                            << "Text2_3"
+                                            << "ip3"
                                             << "254"
                                             << "254"
                                             << ""
-                                            << "Text3_0"
+                                            << "mask0"
                                             << "";
         QTest::newRow("error_ip_255") << ""
-                                      << "Text2_0"
+                                      << "ip0"
                                       << "255"
                                       << ""
                                       << ""
-                                      << "Text2_0" << kFormat;
-        QTest::newRow("error_gateway_255") << "Text4_1="
-                                           << "Text4_1"
+                                      << "ip0" << kFormat;
+        QTest::newRow("error_gateway_255") << "gateway1="
+                                           << "gateway1"
                                            << "255"
                                            << ""
                                            << ""
-                                           << "Text4_1" << kFormat;
-        QTest::newRow("ok_mask_255") << "Text3_1="
-                                     << "Text3_1"
+                                           << "gateway1" << kFormat;
+        QTest::newRow("ok_mask_255") << "mask1="
+                                     << "mask1"
                                      << "255"
                                      << "255"
                                      << ""
-                                     << "Text3_2"
+                                     << "mask2"
                                      << "";
-        QTest::newRow("error_mask_256") << "Text3_1="
-                                        << "Text3_1"
+        QTest::newRow("error_mask_256") << "mask1="
+                                        << "mask1"
                                         << "256"
                                         << ""
                                         << ""
-                                        << "Text3_1" << kFormat;
+                                        << "mask1" << kFormat;
         QTest::newRow("error_mask_four_digits") << ""
-                                                << "Text3_0"
+                                                << "mask0"
                                                 << "5"
                                                 << ""
                                                 << ""
-                                                << "Text3_0" << kFormat;
-        QTest::newRow("ok_mask_last_to_gateway") << "Text3_3="
-                                                 << "Text3_3"
+                                                << "mask0" << kFormat;
+        QTest::newRow("ok_mask_last_to_gateway") << "mask3="
+                                                 << "mask3"
                                                  << "128"
                                                  << "128"
                                                  << ""
-                                                 << "Text4_0"
+                                                 << "gateway0"
                                                  << "";
-        QTest::newRow("ok_gateway_last_to_setup") << "Text4_3="
-                                                  << "Text4_3"
+        QTest::newRow("ok_gateway_last_to_setup") << "gateway3="
+                                                  << "gateway3"
                                                   << "254"
                                                   << "254"
                                                   << ""
-                                                  << "SetupIP"
+                                                  << "setupButton"
                                                   << "";
         QTest::newRow("error_dot_after_digits") << ""
-                                                << "Text2_0"
+                                                << "ip0"
                                                 << "12."
                                                 << ""
                                                 << ""
-                                                << "Text2_0" << kFormat;
+                                                << "ip0" << kFormat;
         QTest::newRow("error_letter") << ""
-                                      << "Text2_0"
+                                      << "ip0"
                                       << "1a"
                                       << ""
                                       << ""
-                                      << "Text2_0" << kFormat;
+                                      << "ip0" << kFormat;
         QTest::newRow("error_x") << ""
-                                 << "Text2_0"
+                                 << "ip0"
                                  << "x"
                                  << ""
                                  << ""
-                                 << "Text2_0" << kFormat;
+                                 << "ip0" << kFormat;
         QTest::newRow("error_lone_minus") << ""
-                                          << "Text2_0"
+                                          << "ip0"
                                           << "-"
                                           << ""
                                           << ""
-                                          << "Text2_0" << kFormat;
+                                          << "ip0" << kFormat;
         QTest::newRow("error_lone_plus") << ""
-                                         << "Text2_0"
+                                         << "ip0"
                                          << "+"
                                          << ""
                                          << ""
-                                         << "Text2_0" << kFormat;
-        QTest::newRow("wait_leading_space") << "Text2_0=12"
-                                            << "Text2_0"
+                                         << "ip0" << kFormat;
+        QTest::newRow("wait_leading_space") << "ip0=12"
+                                            << "ip0"
                                             << "^ "
                                             << " 12"
                                             << ""
-                                            << "Text2_0"
+                                            << "ip0"
                                             << "";
         QTest::newRow("error_space_first_rejected") << ""
-                                                    << "Text2_0"
+                                                    << "ip0"
                                                     << " "
                                                     << ""
                                                     << ""
-                                                    << "Text2_0" << kFormat;
-        QTest::newRow("ok_minus_in_front_moves") << "Text2_0=12"
-                                                 << "Text2_0"
+                                                    << "ip0" << kFormat;
+        QTest::newRow("ok_minus_in_front_moves") << "ip0=12"
+                                                 << "ip0"
                                                  << "^-"
                                                  << "-12"
                                                  << ""
-                                                 << "Text2_1"
+                                                 << "ip1"
                                                  << "";
-        QTest::newRow("ok_plus_in_front_normalised") << "Text2_0=12"
-                                                     << "Text2_0"
+        QTest::newRow("ok_plus_in_front_normalised") << "ip0=12"
+                                                     << "ip0"
                                                      << "^+"
                                                      << "12"
                                                      << ""
-                                                     << "Text2_1"
+                                                     << "ip1"
                                                      << "";
         QTest::newRow("error_minus_first_rejected") << ""
-                                                    << "Text2_0"
+                                                    << "ip0"
                                                     << "-12"
                                                     << "12"
                                                     << ""
-                                                    << "Text2_0"
+                                                    << "ip0"
                                                     << "";
         QTest::newRow("ok_whole_ip_in_one_go") << ""
-                                               << "Text2_0"
+                                               << "ip0"
                                                << "201023012082"
                                                << "201"
-                                               << "Text2_3=82"
-                                               << "Text3_0"
+                                               << "ip3=82"
+                                               << "mask0"
                                                << "";
     }
     void quadTyping() { check(); }
@@ -381,11 +381,11 @@ private slots:
     void deletingLastCharacterComplains() {
         WindowFixture f;
         QVERIFY(f.ready);
-        f.typeInto(QStringLiteral("Text4_2"), QString());
-        QTest::keyClick(f.edit(QStringLiteral("Text4_2")), Qt::Key_Backspace);
-        QCOMPARE(f.edit(QStringLiteral("Text4_2"))->text(), QString());
+        f.typeInto(QStringLiteral("gateway2"), QString());
+        QTest::keyClick(f.edit(QStringLiteral("gateway2")), Qt::Key_Backspace);
+        QCOMPARE(f.edit(QStringLiteral("gateway2"))->text(), QString());
         QCOMPARE(f.status(), kFormat);
-        QCOMPARE(f.focusName(), QStringLiteral("Text4_2"));
+        QCOMPARE(f.focusName(), QStringLiteral("gateway2"));
     }
 
     // Catches a write from code that raises Change although the text is
@@ -394,15 +394,15 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("changes");
-        QTest::newRow("identical_write_00_raises_none") << "Text1_0"
+        QTest::newRow("identical_write_00_raises_none") << "mac0"
                                                         << "00" << 2;
-        QTest::newRow("write_00_over_7f_raises_one") << "Text1_0"
+        QTest::newRow("write_00_over_7f_raises_one") << "mac0"
                                                      << "7f" << 3;
-        QTest::newRow("emptying_raises_one") << "Text1_3"
+        QTest::newRow("emptying_raises_one") << "mac3"
                                              << "g1" << 3;
-        QTest::newRow("normalising_007_raises_one") << "Text2_0"
+        QTest::newRow("normalising_007_raises_one") << "ip0"
                                                     << "007" << 4;
-        QTest::newRow("normalising_123_raises_none") << "Text2_0"
+        QTest::newRow("normalising_123_raises_none") << "ip0"
                                                      << "123" << 3;
     }
     void nestedChangeCounts() {
@@ -428,16 +428,16 @@ private slots:
             return n;
         };
         // The window opens with the focus, and the highlight, in the first MAC field.
-        QCOMPARE(f.focusName(), QStringLiteral("Text1_0"));
+        QCOMPARE(f.focusName(), QStringLiteral("mac0"));
         QCOMPARE(activeCount(), 1);
-        for (const char* name : {"Text1_0", "Text2_3", "Text3_1", "Text4_2", "Text1_5"}) {
+        for (const char* name : {"mac0", "ip3", "mask1", "gateway2", "mac5"}) {
             f.edit(QLatin1String(name))->setFocus(Qt::TabFocusReason);
             QCOMPARE(activeCount(), 1);
             QVERIFY2(f.isActiveColour(f.edit(QLatin1String(name))), name);
         }
         // Automatic advance moves the highlight along with the focus.
-        f.typeInto(QStringLiteral("Text2_0"), QStringLiteral("192"));
-        QVERIFY(f.isActiveColour(f.edit(QStringLiteral("Text2_1"))));
+        f.typeInto(QStringLiteral("ip0"), QStringLiteral("192"));
+        QVERIFY(f.isActiveColour(f.edit(QStringLiteral("ip1"))));
         QCOMPARE(activeCount(), 1);
         f.window->setupButton()->setFocus(Qt::TabFocusReason);
         QCOMPARE(activeCount(), 0);

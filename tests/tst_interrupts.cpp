@@ -145,11 +145,11 @@ void typeAddresses(WindowFixture& f, const QString& mac, const QString& ip, cons
             keys += o.rightJustified(3, QLatin1Char('0'));
         return keys;
     };
-    f.typeInto(QStringLiteral("Text1_0"), QString(mac).remove(QLatin1Char('-')));
-    f.typeInto(QStringLiteral("Text2_0"), octets(ip));
+    f.typeInto(QStringLiteral("mac0"), QString(mac).remove(QLatin1Char('-')));
+    f.typeInto(QStringLiteral("ip0"), octets(ip));
     for (int i = 0; i < 4; ++i)
-        f.preset(QStringLiteral("Text4_%1").arg(i), QString());
-    f.typeInto(QStringLiteral("Text4_0"), octets(gateway));
+        f.preset(QStringLiteral("gateway%1").arg(i), QString());
+    f.typeInto(QStringLiteral("gateway0"), octets(gateway));
 }
 } // namespace
 

@@ -207,53 +207,53 @@ void TestLayout::geometry_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("expected");
 
-    QTest::newRow("label_mac_caption") << "Label1" << QRect(21, 23, 189, 18);
-    QTest::newRow("label_ip_caption") << "Label2" << QRect(21, 51, 178, 19);
-    QTest::newRow("label_mask_caption") << "Label3" << QRect(21, 81, 178, 19);
-    QTest::newRow("label_gateway_caption") << "Label10" << QRect(21, 110, 178, 19);
+    QTest::newRow("label_mac_caption") << "macCaption" << QRect(21, 23, 189, 18);
+    QTest::newRow("label_ip_caption") << "ipCaption" << QRect(21, 51, 178, 19);
+    QTest::newRow("label_mask_caption") << "maskCaption" << QRect(21, 81, 178, 19);
+    QTest::newRow("label_gateway_caption") << "gatewayCaption" << QRect(21, 110, 178, 19);
 
-    QTest::newRow("entry_text1_0") << "Text1_0" << QRect(216, 22, 27, 17);
-    QTest::newRow("entry_text1_1") << "Text1_1" << QRect(251, 22, 27, 17);
-    QTest::newRow("entry_text1_2") << "Text1_2" << QRect(285, 22, 27, 17);
-    QTest::newRow("entry_text1_3") << "Text1_3" << QRect(320, 22, 27, 17);
-    QTest::newRow("entry_text1_4") << "Text1_4" << QRect(354, 22, 27, 17);
-    QTest::newRow("entry_text1_5") << "Text1_5" << QRect(389, 22, 27, 17);
-    QTest::newRow("entry_text2_0") << "Text2_0" << QRect(216, 51, 24, 17);
-    QTest::newRow("entry_text2_1") << "Text2_1" << QRect(249, 51, 24, 17);
-    QTest::newRow("entry_text2_2") << "Text2_2" << QRect(282, 51, 24, 17);
-    QTest::newRow("entry_text2_3") << "Text2_3" << QRect(315, 51, 24, 17);
+    QTest::newRow("entry_text1_0") << "mac0" << QRect(216, 22, 27, 17);
+    QTest::newRow("entry_text1_1") << "mac1" << QRect(251, 22, 27, 17);
+    QTest::newRow("entry_text1_2") << "mac2" << QRect(285, 22, 27, 17);
+    QTest::newRow("entry_text1_3") << "mac3" << QRect(320, 22, 27, 17);
+    QTest::newRow("entry_text1_4") << "mac4" << QRect(354, 22, 27, 17);
+    QTest::newRow("entry_text1_5") << "mac5" << QRect(389, 22, 27, 17);
+    QTest::newRow("entry_text2_0") << "ip0" << QRect(216, 51, 24, 17);
+    QTest::newRow("entry_text2_1") << "ip1" << QRect(249, 51, 24, 17);
+    QTest::newRow("entry_text2_2") << "ip2" << QRect(282, 51, 24, 17);
+    QTest::newRow("entry_text2_3") << "ip3" << QRect(315, 51, 24, 17);
     // The first mask field sits 5 twips lower than the others: the same pixel row.
-    QTest::newRow("entry_text3_0") << "Text3_0" << QRect(216, 79, 24, 17);
-    QTest::newRow("entry_text3_1") << "Text3_1" << QRect(249, 79, 24, 17);
-    QTest::newRow("entry_text3_2") << "Text3_2" << QRect(281, 79, 24, 17);
-    QTest::newRow("entry_text3_3") << "Text3_3" << QRect(314, 79, 24, 17);
-    QTest::newRow("entry_text4_0") << "Text4_0" << QRect(216, 108, 24, 17);
-    QTest::newRow("entry_text4_1") << "Text4_1" << QRect(249, 108, 24, 17);
-    QTest::newRow("entry_text4_2") << "Text4_2" << QRect(281, 108, 24, 17);
-    QTest::newRow("entry_text4_3") << "Text4_3" << QRect(314, 108, 24, 17);
+    QTest::newRow("entry_text3_0") << "mask0" << QRect(216, 79, 24, 17);
+    QTest::newRow("entry_text3_1") << "mask1" << QRect(249, 79, 24, 17);
+    QTest::newRow("entry_text3_2") << "mask2" << QRect(281, 79, 24, 17);
+    QTest::newRow("entry_text3_3") << "mask3" << QRect(314, 79, 24, 17);
+    QTest::newRow("entry_text4_0") << "gateway0" << QRect(216, 108, 24, 17);
+    QTest::newRow("entry_text4_1") << "gateway1" << QRect(249, 108, 24, 17);
+    QTest::newRow("entry_text4_2") << "gateway2" << QRect(281, 108, 24, 17);
+    QTest::newRow("entry_text4_3") << "gateway3" << QRect(314, 108, 24, 17);
 
-    QTest::newRow("dot_ip_1") << "Label4" << QRect(243, 53, 6, 16);
-    QTest::newRow("dot_ip_2") << "Label5" << QRect(276, 53, 6, 16);
-    QTest::newRow("dot_ip_3") << "Label6" << QRect(309, 53, 6, 16);
-    QTest::newRow("dot_mask_1") << "Label7" << QRect(243, 81, 6, 16);
-    QTest::newRow("dot_mask_2") << "Label8" << QRect(275, 81, 6, 16);
-    QTest::newRow("dot_mask_3") << "Label9" << QRect(307, 81, 6, 16);
-    QTest::newRow("dot_gateway_1") << "Label11" << QRect(243, 111, 6, 16);
-    QTest::newRow("dot_gateway_2") << "Label12" << QRect(275, 111, 6, 16);
-    QTest::newRow("dot_gateway_3") << "Label13" << QRect(307, 111, 6, 16);
+    QTest::newRow("dot_ip_1") << "ipDot1" << QRect(243, 53, 6, 16);
+    QTest::newRow("dot_ip_2") << "ipDot2" << QRect(276, 53, 6, 16);
+    QTest::newRow("dot_ip_3") << "ipDot3" << QRect(309, 53, 6, 16);
+    QTest::newRow("dot_mask_1") << "maskDot1" << QRect(243, 81, 6, 16);
+    QTest::newRow("dot_mask_2") << "maskDot2" << QRect(275, 81, 6, 16);
+    QTest::newRow("dot_mask_3") << "maskDot3" << QRect(307, 81, 6, 16);
+    QTest::newRow("dot_gateway_1") << "gatewayDot1" << QRect(243, 111, 6, 16);
+    QTest::newRow("dot_gateway_2") << "gatewayDot2" << QRect(275, 111, 6, 16);
+    QTest::newRow("dot_gateway_3") << "gatewayDot3" << QRect(307, 111, 6, 16);
 
     // Left to right the dashes are Line1 0, 2, 1, 3, 4.
-    QTest::newRow("dash_gap_1_line1_0") << "Line1_0" << QRect(245, 29, 4, 1);
-    QTest::newRow("dash_gap_2_line1_2") << "Line1_2" << QRect(280, 29, 4, 1);
-    QTest::newRow("dash_gap_3_line1_1") << "Line1_1" << QRect(314, 29, 4, 1);
-    QTest::newRow("dash_gap_4_line1_3") << "Line1_3" << QRect(349, 29, 4, 1);
-    QTest::newRow("dash_gap_5_line1_4") << "Line1_4" << QRect(383, 29, 4, 1);
+    QTest::newRow("dash_gap_1_line1_0") << "macDash1" << QRect(245, 29, 4, 1);
+    QTest::newRow("dash_gap_2_line1_2") << "macDash2" << QRect(280, 29, 4, 1);
+    QTest::newRow("dash_gap_3_line1_1") << "macDash3" << QRect(314, 29, 4, 1);
+    QTest::newRow("dash_gap_4_line1_3") << "macDash4" << QRect(349, 29, 4, 1);
+    QTest::newRow("dash_gap_5_line1_4") << "macDash5" << QRect(383, 29, 4, 1);
 
-    QTest::newRow("button_setup") << "SetupIP" << QRect(208, 143, 102, 27);
-    QTest::newRow("button_exit") << "cmdExit" << QRect(320, 143, 102, 27);
+    QTest::newRow("button_setup") << "setupButton" << QRect(208, 143, 102, 27);
+    QTest::newRow("button_exit") << "exitButton" << QRect(320, 143, 102, 27);
     QTest::newRow("status_bar") << "status" << QRect(0, 175, 430, 22);
-    QTest::newRow("hidden_text5") << "Text5" << QRect(20, 188, 398, 97);
-    QTest::newRow("hidden_command1") << "Command1" << QRect(189, 293, 61, 23);
+    QTest::newRow("hidden_transcript") << "transcript" << QRect(20, 188, 398, 97);
+    QTest::newRow("hidden_send_test") << "sendTestButton" << QRect(189, 293, 61, 23);
 }
 
 // A control misplaced, missized or missing (a wrong name or position).
@@ -272,57 +272,57 @@ void TestLayout::initialText_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("label_mac_caption") << "Label1"
+    QTest::newRow("label_mac_caption") << "macCaption"
                                        << "MAC Address (ex. 00-80-a3-61-63-dd)";
-    QTest::newRow("label_ip_caption") << "Label2"
+    QTest::newRow("label_ip_caption") << "ipCaption"
                                       << "IP Address (ex. 201.23.12.82)";
-    QTest::newRow("label_mask_caption") << "Label3"
+    QTest::newRow("label_mask_caption") << "maskCaption"
                                         << "Subnet Mask (ex. 255.255.255.0)";
-    QTest::newRow("label_gateway_caption") << "Label10"
+    QTest::newRow("label_gateway_caption") << "gatewayCaption"
                                            << "Gateway (ex. 201.23.12.2)";
-    QTest::newRow("dot_ip_1") << "Label4"
+    QTest::newRow("dot_ip_1") << "ipDot1"
                               << ".";
-    QTest::newRow("dot_mask_2") << "Label8"
+    QTest::newRow("dot_mask_2") << "maskDot2"
                                 << ".";
-    QTest::newRow("dot_gateway_3") << "Label13"
+    QTest::newRow("dot_gateway_3") << "gatewayDot3"
                                    << ".";
 
-    QTest::newRow("entry_mac_empty_0") << "Text1_0"
+    QTest::newRow("entry_mac_empty_0") << "mac0"
                                        << "";
-    QTest::newRow("entry_mac_empty_5") << "Text1_5"
+    QTest::newRow("entry_mac_empty_5") << "mac5"
                                        << "";
-    QTest::newRow("entry_ip_empty_0") << "Text2_0"
+    QTest::newRow("entry_ip_empty_0") << "ip0"
                                       << "";
-    QTest::newRow("entry_ip_empty_3") << "Text2_3"
+    QTest::newRow("entry_ip_empty_3") << "ip3"
                                       << "";
-    QTest::newRow("entry_mask_0") << "Text3_0"
+    QTest::newRow("entry_mask_0") << "mask0"
                                   << "255";
-    QTest::newRow("entry_mask_1") << "Text3_1"
+    QTest::newRow("entry_mask_1") << "mask1"
                                   << "255";
-    QTest::newRow("entry_mask_2") << "Text3_2"
+    QTest::newRow("entry_mask_2") << "mask2"
                                   << "255";
-    QTest::newRow("entry_mask_3") << "Text3_3"
+    QTest::newRow("entry_mask_3") << "mask3"
                                   << "0";
-    QTest::newRow("entry_gateway_0") << "Text4_0"
+    QTest::newRow("entry_gateway_0") << "gateway0"
                                      << "0";
-    QTest::newRow("entry_gateway_1") << "Text4_1"
+    QTest::newRow("entry_gateway_1") << "gateway1"
                                      << "0";
-    QTest::newRow("entry_gateway_2") << "Text4_2"
+    QTest::newRow("entry_gateway_2") << "gateway2"
                                      << "0";
-    QTest::newRow("entry_gateway_3") << "Text4_3"
+    QTest::newRow("entry_gateway_3") << "gateway3"
                                      << "0";
 
-    QTest::newRow("button_setup") << "SetupIP"
+    QTest::newRow("button_setup") << "setupButton"
                                   << "Setup";
-    QTest::newRow("button_exit") << "cmdExit"
+    QTest::newRow("button_exit") << "exitButton"
                                  << "&Exit";
-    QTest::newRow("button_send_test") << "Command1"
+    QTest::newRow("button_send_test") << "sendTestButton"
                                       << "Send Test";
-    QTest::newRow("log_text5") << "Text5"
-                               << "Text5";
+    QTest::newRow("log_transcript") << "transcript"
+                                    << "Text5";
     QTest::newRow("status_empty") << "status"
                                   << "";
-    QTest::newRow("window_title") << "Form1"
+    QTest::newRow("window_title") << "mainWindow"
                                   << "Ethernet Adaptor IP Configuration";
 }
 
@@ -332,7 +332,7 @@ void TestLayout::initialText() {
     QFETCH(QString, expected);
 
     QString actual;
-    if (name == QLatin1String("Form1"))
+    if (name == QLatin1String("mainWindow"))
         actual = m_window->windowTitle();
     else if (auto* label = m_window->findChild<QLabel*>(name))
         actual = label->text();
@@ -355,19 +355,19 @@ void TestLayout::accessors_data() {
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("entry_below_range") << "entry" << -1 << "";
-    QTest::newRow("entry_text1_0") << "entry" << 0 << "Text1_0";
-    QTest::newRow("entry_text1_5") << "entry" << 5 << "Text1_5";
-    QTest::newRow("entry_text2_0") << "entry" << 6 << "Text2_0";
-    QTest::newRow("entry_text2_3") << "entry" << 9 << "Text2_3";
-    QTest::newRow("entry_text3_0") << "entry" << 10 << "Text3_0";
-    QTest::newRow("entry_text3_3") << "entry" << 13 << "Text3_3";
-    QTest::newRow("entry_text4_0") << "entry" << 14 << "Text4_0";
-    QTest::newRow("entry_text4_3") << "entry" << 17 << "Text4_3";
+    QTest::newRow("entry_text1_0") << "entry" << 0 << "mac0";
+    QTest::newRow("entry_text1_5") << "entry" << 5 << "mac5";
+    QTest::newRow("entry_text2_0") << "entry" << 6 << "ip0";
+    QTest::newRow("entry_text2_3") << "entry" << 9 << "ip3";
+    QTest::newRow("entry_text3_0") << "entry" << 10 << "mask0";
+    QTest::newRow("entry_text3_3") << "entry" << 13 << "mask3";
+    QTest::newRow("entry_text4_0") << "entry" << 14 << "gateway0";
+    QTest::newRow("entry_text4_3") << "entry" << 17 << "gateway3";
     QTest::newRow("entry_above_range") << "entry" << 18 << "";
-    QTest::newRow("button_setup") << "setupButton" << 0 << "SetupIP";
-    QTest::newRow("button_exit") << "exitButton" << 0 << "cmdExit";
-    QTest::newRow("button_send_test") << "sendTestButton" << 0 << "Command1";
-    QTest::newRow("log_text5") << "transcriptBox" << 0 << "Text5";
+    QTest::newRow("button_setup") << "setupButton" << 0 << "setupButton";
+    QTest::newRow("button_exit") << "exitButton" << 0 << "exitButton";
+    QTest::newRow("button_send_test") << "sendTestButton" << 0 << "sendTestButton";
+    QTest::newRow("log_transcript") << "transcriptBox" << 0 << "transcript";
     QTest::newRow("status_bar") << "statusBar" << 0 << "status";
 }
 
@@ -408,28 +408,28 @@ void TestLayout::fonts_data() {
     QTest::addColumn<bool>("bold");
 
     const QFont standard = QApplication::font();
-    QTest::newRow("entry_text1_0") << "Text1_0"
+    QTest::newRow("entry_text1_0") << "mac0"
                                    << "MS Sans Serif" << 9.75 << false;
-    QTest::newRow("entry_text2_3") << "Text2_3"
+    QTest::newRow("entry_text2_3") << "ip3"
                                    << "MS Sans Serif" << 9.75 << false;
-    QTest::newRow("entry_text3_0") << "Text3_0"
+    QTest::newRow("entry_text3_0") << "mask0"
                                    << "MS Sans Serif" << 9.75 << false;
-    QTest::newRow("entry_text4_3") << "Text4_3"
+    QTest::newRow("entry_text4_3") << "gateway3"
                                    << "MS Sans Serif" << 9.75 << false;
-    QTest::newRow("dot_ip_1") << "Label4"
+    QTest::newRow("dot_ip_1") << "ipDot1"
                               << "Arial" << 9.75 << false;
-    QTest::newRow("dot_mask_2") << "Label8"
+    QTest::newRow("dot_mask_2") << "maskDot2"
                                 << "Arial" << 9.75 << false;
-    QTest::newRow("dot_gateway_3") << "Label13"
+    QTest::newRow("dot_gateway_3") << "gatewayDot3"
                                    << "Arial" << 9.75 << false;
     QTest::newRow("status_bar") << "status"
                                 << "MS Sans Serif" << 8.25 << true;
     QTest::newRow("label_mac_caption_default")
-        << "Label1" << standard.family() << standard.pointSizeF() << standard.bold();
+        << "macCaption" << standard.family() << standard.pointSizeF() << standard.bold();
     QTest::newRow("label_gateway_caption_default")
-        << "Label10" << standard.family() << standard.pointSizeF() << standard.bold();
+        << "gatewayCaption" << standard.family() << standard.pointSizeF() << standard.bold();
     QTest::newRow("button_setup_default")
-        << "SetupIP" << standard.family() << standard.pointSizeF() << standard.bold();
+        << "setupButton" << standard.family() << standard.pointSizeF() << standard.bold();
 }
 
 // A field or dot in the wrong font, or the captions picking up the fields' font.
@@ -453,25 +453,25 @@ void TestLayout::textsFit_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("caption_mac") << "Label1"
+    QTest::newRow("caption_mac") << "macCaption"
                                  << "MAC Address (ex. 00-80-a3-61-63-dd)";
-    QTest::newRow("caption_ip") << "Label2"
+    QTest::newRow("caption_ip") << "ipCaption"
                                 << "IP Address (ex. 201.23.12.82)";
-    QTest::newRow("caption_mask") << "Label3"
+    QTest::newRow("caption_mask") << "maskCaption"
                                   << "Subnet Mask (ex. 255.255.255.0)";
-    QTest::newRow("caption_gateway") << "Label10"
+    QTest::newRow("caption_gateway") << "gatewayCaption"
                                      << "Gateway (ex. 201.23.12.2)";
-    QTest::newRow("mac_octet_dd") << "Text1_5"
+    QTest::newRow("mac_octet_dd") << "mac5"
                                   << "DD";
-    QTest::newRow("ip_octet_255") << "Text2_3"
+    QTest::newRow("ip_octet_255") << "ip3"
                                   << "255";
-    QTest::newRow("mask_octet_255") << "Text3_0"
+    QTest::newRow("mask_octet_255") << "mask0"
                                     << "255";
-    QTest::newRow("gateway_octet_255") << "Text4_3"
+    QTest::newRow("gateway_octet_255") << "gateway3"
                                        << "255";
-    QTest::newRow("button_setup") << "SetupIP"
+    QTest::newRow("button_setup") << "setupButton"
                                   << "Setup";
-    QTest::newRow("button_exit") << "cmdExit"
+    QTest::newRow("button_exit") << "exitButton"
                                  << "&Exit";
     // The longest status lines: a check's message and a run-time error line.
     QTest::newRow("status_gateway_message") << "status" << SetupCommand::kGatewayMessage;
@@ -550,7 +550,7 @@ void TestLayout::entryRowsShareFont() {
     for (int position = 1; position < MainWindow::entryCount; ++position) {
         const QFont font = m_window->entry(position)->font();
         QVERIFY2(font.pointSizeF() == first.pointSizeF() && font.stretch() == first.stretch(),
-                 qPrintable(QStringLiteral("%1: %2 pt at %3 %, Text1_0: %4 pt at %5 %")
+                 qPrintable(QStringLiteral("%1: %2 pt at %3 %, mac0: %4 pt at %5 %")
                                 .arg(m_window->entry(position)->objectName())
                                 .arg(font.pointSizeF())
                                 .arg(font.stretch())
@@ -562,9 +562,10 @@ void TestLayout::entryRowsShareFont() {
 void TestLayout::noOverlap_data() {
     QTest::addColumn<QString>("name");
 
-    for (const char* name : {"Label1",  "Label2",  "Label3",  "Label10", "Label4",  "Label8",  "Label13",
-                             "Line1_0", "Line1_4", "Text1_0", "Text1_5", "Text2_0", "Text2_3", "Text3_0",
-                             "Text3_2", "Text4_1", "Text4_3", "SetupIP", "cmdExit", "status"})
+    for (const char* name :
+         {"macCaption", "ipCaption", "maskCaption", "gatewayCaption", "ipDot1",     "maskDot2", "gatewayDot3",
+          "macDash1",   "macDash5",  "mac0",        "mac5",           "ip0",        "ip3",      "mask0",
+          "mask2",      "gateway1",  "gateway3",    "setupButton",    "exitButton", "status"})
         QTest::newRow(name) << name;
 }
 
@@ -618,22 +619,22 @@ void TestLayout::typedLength_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("mac_first_cut_to_two") << "Text1_0"
+    QTest::newRow("mac_first_cut_to_two") << "mac0"
                                           << "00a"
                                           << "00";
-    QTest::newRow("mac_last_cut_to_two") << "Text1_5"
+    QTest::newRow("mac_last_cut_to_two") << "mac5"
                                          << "ddd"
                                          << "dd";
-    QTest::newRow("mac_two_kept") << "Text1_3"
+    QTest::newRow("mac_two_kept") << "mac3"
                                   << "a3"
                                   << "a3";
-    QTest::newRow("ip_three_digits_kept") << "Text2_0"
+    QTest::newRow("ip_three_digits_kept") << "ip0"
                                           << "201"
                                           << "201";
-    QTest::newRow("mask_three_digits_kept") << "Text3_3"
+    QTest::newRow("mask_three_digits_kept") << "mask3"
                                             << "255"
                                             << "255";
-    QTest::newRow("gateway_three_digits_kept") << "Text4_3"
+    QTest::newRow("gateway_three_digits_kept") << "gateway3"
                                                << "254"
                                                << "254";
 }
@@ -688,8 +689,8 @@ void TestLayout::frameHints() {
 void TestLayout::hiddenControls_data() {
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("hidden_command1") << "Command1";
-    QTest::newRow("hidden_text5") << "Text5";
+    QTest::newRow("hidden_send_test") << "sendTestButton";
+    QTest::newRow("hidden_transcript") << "transcript";
 }
 
 // The log or the Send Test button showing inside the window (the opaque status bar covers the log).
@@ -717,23 +718,24 @@ void TestLayout::tabOrder_data() {
     QTest::addColumn<bool>("backwards");
 
     const QStringList order = {
-        "Text1_0", "Text1_1", "Text1_2", "Text1_3", "Text1_4",  "Text1_5", "Text2_0", "Text2_1",
-        "Text2_2", "Text2_3", "Text3_0", "Text3_1", "Text3_2",  "Text3_3", "Text4_0", "Text4_1",
-        "Text4_2", "Text4_3", "SetupIP", "Text5",   "Command1", "cmdExit",
+        "mac0",       "mac1",     "mac2",     "mac3",     "mac4",        "mac5",       "ip0",
+        "ip1",        "ip2",      "ip3",      "mask0",    "mask1",       "mask2",      "mask3",
+        "gateway0",   "gateway1", "gateway2", "gateway3", "setupButton", "transcript", "sendTestButton",
+        "exitButton",
     };
     for (qsizetype i = 0; i < order.size(); ++i) {
         const QString& from = order.at(i);
         const QString& next = order.at((i + 1) % order.size());
         QTest::addRow("tab_%s", qPrintable(from)) << from << next << false;
     }
-    QTest::newRow("backtab_Text1_0_wraps") << "Text1_0"
-                                           << "cmdExit" << true;
-    QTest::newRow("backtab_Text2_0") << "Text2_0"
-                                     << "Text1_5" << true;
-    QTest::newRow("backtab_Text5") << "Text5"
-                                   << "SetupIP" << true;
-    QTest::newRow("backtab_cmdExit") << "cmdExit"
-                                     << "Command1" << true;
+    QTest::newRow("backtab_mac0_wraps") << "mac0"
+                                        << "exitButton" << true;
+    QTest::newRow("backtab_ip0") << "ip0"
+                                 << "mac5" << true;
+    QTest::newRow("backtab_transcript") << "transcript"
+                                        << "setupButton" << true;
+    QTest::newRow("backtab_exit") << "exitButton"
+                                  << "sendTestButton" << true;
 }
 
 // Tab skipping a control, stopping on a label, or typed into the log (the real key is pressed).
@@ -759,12 +761,12 @@ void TestLayout::exitAccessKey_data() {
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<int>("clicks");
 
-    QTest::newRow("enabled_focus_in_mac_field") << "Text1_0" << true << 1;
-    QTest::newRow("enabled_focus_in_gateway_field") << "Text4_3" << true << 1;
-    QTest::newRow("enabled_focus_on_setup") << "SetupIP" << true << 1;
-    QTest::newRow("enabled_focus_in_log") << "Text5" << true << 1;
-    QTest::newRow("disabled_focus_in_mac_field") << "Text1_0" << false << 0;
-    QTest::newRow("disabled_focus_on_setup") << "SetupIP" << false << 0;
+    QTest::newRow("enabled_focus_in_mac_field") << "mac0" << true << 1;
+    QTest::newRow("enabled_focus_in_gateway_field") << "gateway3" << true << 1;
+    QTest::newRow("enabled_focus_on_setup") << "setupButton" << true << 1;
+    QTest::newRow("enabled_focus_in_log") << "transcript" << true << 1;
+    QTest::newRow("disabled_focus_in_mac_field") << "mac0" << false << 0;
+    QTest::newRow("disabled_focus_on_setup") << "setupButton" << false << 0;
 }
 
 // Alt+E not reaching the Exit button, typed into a field, or clicking the button while disabled.
@@ -806,22 +808,22 @@ void TestLayout::exitAccessKey() {
 void TestLayout::background_data() {
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("window") << "Form1";
-    QTest::newRow("label_mac_caption") << "Label1";
-    QTest::newRow("label_gateway_caption") << "Label10";
-    QTest::newRow("dot_ip_1") << "Label4";
-    QTest::newRow("entry_mac_stored") << "Text1_5";
-    QTest::newRow("entry_ip_stored") << "Text2_0";
+    QTest::newRow("window") << "mainWindow";
+    QTest::newRow("label_mac_caption") << "macCaption";
+    QTest::newRow("label_gateway_caption") << "gatewayCaption";
+    QTest::newRow("dot_ip_1") << "ipDot1";
+    QTest::newRow("entry_mac_stored") << "mac5";
+    QTest::newRow("entry_ip_stored") << "ip0";
 }
 
 // The window, its captions or the not yet recoloured entry fields not in the light blue.
 void TestLayout::background() {
     QFETCH(QString, name);
 
-    QWidget* widget = name == QLatin1String("Form1") ? m_window.get() : control(name);
+    QWidget* widget = name == QLatin1String("mainWindow") ? m_window.get() : control(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
-    const QColor actual = name == QLatin1String("Form1") ? widget->grab().toImage().pixelColor(5, 5)
-                                                         : sampledBackground(widget);
+    const QColor actual = name == QLatin1String("mainWindow") ? widget->grab().toImage().pixelColor(5, 5)
+                                                              : sampledBackground(widget);
     QCOMPARE(actual, QColor(192, 192, 255));
 }
 
@@ -842,12 +844,12 @@ void TestLayout::setFieldColour_data() {
     QTest::addColumn<FieldColour>("first");
     QTest::addColumn<FieldColour>("second");
 
-    QTest::newRow("mac_inactive_then_active") << "Text1_0" << FieldColour::Inactive << FieldColour::Active;
-    QTest::newRow("mac_active_then_inactive") << "Text1_5" << FieldColour::Active << FieldColour::Inactive;
-    QTest::newRow("ip_active_then_inactive") << "Text2_3" << FieldColour::Active << FieldColour::Inactive;
-    QTest::newRow("mask_inactive_then_active") << "Text3_0" << FieldColour::Inactive << FieldColour::Active;
+    QTest::newRow("mac_inactive_then_active") << "mac0" << FieldColour::Inactive << FieldColour::Active;
+    QTest::newRow("mac_active_then_inactive") << "mac5" << FieldColour::Active << FieldColour::Inactive;
+    QTest::newRow("ip_active_then_inactive") << "ip3" << FieldColour::Active << FieldColour::Inactive;
+    QTest::newRow("mask_inactive_then_active") << "mask0" << FieldColour::Inactive << FieldColour::Active;
     QTest::newRow("gateway_active_then_inactive")
-        << "Text4_3" << FieldColour::Active << FieldColour::Inactive;
+        << "gateway3" << FieldColour::Active << FieldColour::Inactive;
 }
 
 // A field colour set but not painted (the pixel is sampled, not the palette read).

@@ -86,22 +86,22 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
-        QTest::newRow("mac_fourth_semicolon") << "Text1_3"
+        QTest::newRow("mac_fourth_semicolon") << "mac3"
                                               << "a;"
                                               << "";
-        QTest::newRow("mac_second_backtick") << "Text1_1"
+        QTest::newRow("mac_second_backtick") << "mac1"
                                              << "`x"
                                              << "";
-        QTest::newRow("ip_dollar") << "Text2_0"
+        QTest::newRow("ip_dollar") << "ip0"
                                    << "$"
                                    << "";
-        QTest::newRow("ip_digits_then_pipe") << "Text2_1"
+        QTest::newRow("ip_digits_then_pipe") << "ip1"
                                              << "1|"
                                              << "";
-        QTest::newRow("gateway_ampersand") << "Text4_2"
+        QTest::newRow("gateway_ampersand") << "gateway2"
                                            << "&"
                                            << "";
-        QTest::newRow("mask_quote") << "Text3_3"
+        QTest::newRow("mask_quote") << "mask3"
                                     << "'"
                                     << "";
     }

@@ -41,11 +41,11 @@ private slots:
         const QString ip = target == "device" ? h->deviceAddress() : h->silentAddress();
         const QStringList mac{"00", "11", "22", "33", "44", "55"};
         for (int i = 0; i < 6; ++i)
-            f.preset(QStringLiteral("Text1_%1").arg(i), mac.at(i));
-        f.typeInto(QStringLiteral("Text2_0"), QString());
+            f.preset(QStringLiteral("mac%1").arg(i), mac.at(i));
+        f.typeInto(QStringLiteral("ip0"), QString());
         for (const QString& octet : ip.split(QLatin1Char('.')))
             QTest::keyClicks(QApplication::focusWidget(), octet.rightJustified(3, QLatin1Char('0')));
-        QCOMPARE(f.focusName(), QStringLiteral("Text3_0"));
+        QCOMPARE(f.focusName(), QStringLiteral("mask0"));
         f.binding->controller().ports.tickTimer->setInterval(50);
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
         QCOMPARE(f.status(), status);

@@ -33,10 +33,10 @@ public:
 void fillValid(WindowFixture& f, const QString& mac) {
     const QStringList m = mac.split(QLatin1Char('-'));
     for (int i = 0; i < 6; ++i)
-        f.preset(QStringLiteral("Text1_%1").arg(i), m.at(i));
+        f.preset(QStringLiteral("mac%1").arg(i), m.at(i));
     const QStringList ip{"10", "0", "0", "5"};
     for (int i = 0; i < 4; ++i)
-        f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+        f.preset(QStringLiteral("ip%1").arg(i), ip.at(i));
 }
 } // namespace
 
@@ -199,10 +199,10 @@ private slots:
         f.fakeFinder.holdEnd = holdEnd;
         const QStringList before{"00", "80", "a3", "01", "02", "03"};
         for (int i = 0; i < 6; ++i)
-            f.preset(QStringLiteral("Text1_%1").arg(i), before.at(i));
+            f.preset(QStringLiteral("mac%1").arg(i), before.at(i));
         const QStringList ip{"10", "61", "1", "99"};
         for (int i = 0; i < 4; ++i)
-            f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+            f.preset(QStringLiteral("ip%1").arg(i), ip.at(i));
         f.presetStatus(QStringLiteral("before"));
 
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
@@ -230,9 +230,9 @@ private slots:
             mac.isEmpty() ? before : QStringList{mac.mid(0, 2), mac.mid(2, 2), mac.mid(4, 2),
                                                  mac.mid(6, 2), mac.mid(8, 2), mac.mid(10, 2)};
         for (int i = 0; i < 6; ++i)
-            QCOMPARE(f.edit(QStringLiteral("Text1_%1").arg(i))->text(), expected.at(i));
+            QCOMPARE(f.edit(QStringLiteral("mac%1").arg(i))->text(), expected.at(i));
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(f.edit(QStringLiteral("Text2_%1").arg(i))->text(), ip.at(i));
+            QCOMPARE(f.edit(QStringLiteral("ip%1").arg(i))->text(), ip.at(i));
         QCOMPARE(f.binding->controller().currentAddressFor(mac), address);
         QCOMPARE(f.binding->controller().currentAddressFor(QStringLiteral("0080a3010203")), QString());
         // A search still under way is ended, one that has ended is not.
@@ -242,7 +242,7 @@ private slots:
         } else {
             QCOMPARE(f.status(), WindowBinding::chosenText(found(mac, address, {})));
             QVERIFY(f.status().contains(address));
-            QCOMPARE(f.window->focusWidget(), f.edit(QStringLiteral("Text2_0")));
+            QCOMPARE(f.window->focusWidget(), f.edit(QStringLiteral("ip0")));
         }
     }
 
@@ -252,7 +252,7 @@ private slots:
     void finderOnlyWhileIdle() {
         WindowFixture f;
         QVERIFY(f.ready);
-        std::unique_ptr<QMenu> menu(f.window->macContextMenu(f.edit(QStringLiteral("Text1_3"))));
+        std::unique_ptr<QMenu> menu(f.window->macContextMenu(f.edit(QStringLiteral("mac3"))));
         QVERIFY(menu->actions().contains(f.window->findAction()));
         QCOMPARE(f.window->findAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
         f.binding->controller().lockWindow();
@@ -316,7 +316,7 @@ private slots:
         f.fakeFinder.answers = {found("0080a36163dd", "10.61.1.21", {23, 3001})};
         const QStringList ip{"10", "61", "1", "99"};
         for (int i = 0; i < 4; ++i)
-            f.preset(QStringLiteral("Text2_%1").arg(i), ip.at(i));
+            f.preset(QStringLiteral("ip%1").arg(i), ip.at(i));
         f.window->findAction()->trigger();
         auto* dialog = f.window->findChild<FinderDialog*>();
         QVERIFY(dialog != nullptr);
