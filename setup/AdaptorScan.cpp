@@ -1,5 +1,7 @@
 #include "setup/AdaptorScan.h"
 
+#include "address/AddressRules.h"
+
 #include "net/helper/HelperProtocol.h"
 
 #include <QFileInfo>
@@ -41,22 +43,6 @@ QString ScanRange::text() const {
 
 QString AdaptorScan::addressText(quint32 address) {
     return QString::fromStdString(helper::addressText(address));
-}
-
-std::optional<quint32> AdaptorScan::parseAddress(const QString& text) {
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
-    const auto m = form.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    quint32 address = 0;
-    for (int i = 1; i <= 4; ++i) {
-        const uint octet = m.captured(i).toUInt();
-        if (octet > 255)
-            return std::nullopt;
-        address = address << 8 | octet;
-    }
-    return address;
 }
 
 // From the kernel's own list (getifaddrs): the link type of each interface
@@ -141,10 +127,10 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
         return p;
     }
 
-    static const QRegularExpression form(QStringLiteral("^(\\d{1,3}(?:\\.\\d{1,3}){3})/(\\d{1,2})$"));
+    static const QRegularExpression form(QStringLiteral("^([0-9.]+)/([0-9]{1,2})$"));
     for (const QString& text : request.ranges) {
         const auto m = form.match(text);
-        const auto address = parseAddress(m.captured(1));
+        const auto address = AddressRules::readDotted(m.captured(1));
         const int length = m.captured(2).toInt();
         if (!m.hasMatch() || !address || length > 32)
             return fail(QStringLiteral("--range %1: not a range A.B.C.D/LEN").arg(text));

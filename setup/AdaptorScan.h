@@ -61,6 +61,4 @@ public:
     [[nodiscard]] static QList<QList<int>> openPorts(const QList<quint32>& addresses, const QList<int>& ports,
                                                      int waitMs = kPortWaitMs, int atOnce = kPortsAtOnce);
     [[nodiscard]] static QString addressText(quint32 address);
-    // A dotted address (four decimal octets), or nothing.
-    [[nodiscard]] static std::optional<quint32> parseAddress(const QString& text);
 };

@@ -1,5 +1,7 @@
 #include "setup/ScanFinder.h"
 
+#include "address/AddressRules.h"
+
 #include "setup/AdaptorScan.h"
 
 #include <utility>
@@ -92,10 +94,10 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
         // Ports are tried only where this host reaches the adaptor directly.
         QList<quint32> reachable;
         for (FoundAdaptor& a : heard) {
-            a.onHostSubnet = AdaptorScan::onSubnetOf(AdaptorScan::parseAddress(a.address).value_or(0),
+            a.onHostSubnet = AdaptorScan::onSubnetOf(AddressRules::readDotted(a.address).value_or(0),
                                                      a.interfaceName, interfaces);
             if (a.onHostSubnet)
-                reachable << AdaptorScan::parseAddress(a.address).value_or(0);
+                reachable << AddressRules::readDotted(a.address).value_or(0);
         }
         const QList<QList<int>> open = AdaptorScan::openPorts(
             reachable, QList<int>(std::begin(AdaptorScan::kPorts), std::end(AdaptorScan::kPorts)));
