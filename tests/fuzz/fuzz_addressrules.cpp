@@ -64,9 +64,9 @@ qsizetype dots(const QuadTexts& texts) {
     return n;
 }
 
-void checkMac(const MacTexts& fields, const QString& before) {
+void checkMacRule(const MacTexts& fields, const QString& before) {
     QString mac = before;
-    const bool ok = checkMac(fields, mac);
+    const bool ok = AddressRules::checkMac(fields, mac);
     bool lengths = true;
     for (const QString& f : fields)
         lengths = lengths && Oracle::trimmed(f).size() == 2;
@@ -98,9 +98,9 @@ void checkMac(const MacTexts& fields, const QString& before) {
                                                               : kUnknownFamily));
 }
 
-void checkIp(const QuadTexts& fields) {
+void checkIpRule(const QuadTexts& fields) {
     QString ip = QStringLiteral("unchanged");
-    const bool ok = checkIp(fields, ip);
+    const bool ok = AddressRules::checkIp(fields, ip);
     if (!anyOpen(fields))
         FUZZ_CHECK(ok == allPass(fields, [](double v) { return v >= 0 && v < 255; }));
     if (!ok) {
@@ -170,9 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QuadTexts ip{texts[6], texts[7], texts[8], texts[9]};
     const QuadTexts mask{texts[10], texts[11], texts[12], texts[13]};
     const QuadTexts gateway{texts[14], texts[15], texts[16], texts[17]};
-    checkMac(mac, QString());
-    checkMac(mac, texts[17]); // appends to whatever the member held
-    checkIp(ip);
+    checkMacRule(mac, QString());
+    checkMacRule(mac, texts[17]); // appends to whatever the member held
+    checkIpRule(ip);
     checkGatewayAndMask(gateway, mask);
     return 0;
 }
