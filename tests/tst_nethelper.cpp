@@ -2,18 +2,23 @@
 
 #include "net/NetHelper.h"
 #include "net/helper/EntryRecords.h"
+#include "net/helper/ProbeBudget.h"
 #include <atomic>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <limits>
 #include <linux/if_ether.h>
 #include <mutex>
@@ -97,6 +102,55 @@ private:
     std::vector<qint64> m_times;
     std::thread m_thread;
 };
+
+// A second wire beside the harness's: two network namespaces of the test's
+// own, joined by a veth pair (10.77.86.1 and .2), named so that a killed
+// run's are removed by NetnsHarness::sweepStale. Nothing crosses to the
+// harness's namespaces or to the one the test started in.
+class SecondNetwork {
+public:
+    SecondNetwork()
+        : m_host(QStringLiteral("nk-l1-%1").arg(::getpid()))
+        , m_device(QStringLiteral("nk-l2-%1").arg(::getpid()))
+        , m_hostIf(QStringLiteral("nkbh%1").arg(::getpid()))
+        , m_deviceIf(QStringLiteral("nkbd%1").arg(::getpid())) {
+        const auto run = [this](const QStringList& args) {
+            return !NetnsHarness::runIp(args, m_error).isNull();
+        };
+        m_ok = run({"netns", "add", m_host}) && run({"netns", "add", m_device}) &&
+               run({"link", "add", m_hostIf, "netns", m_host, "type", "veth", "peer", "name", m_deviceIf,
+                    "netns", m_device}) &&
+               run({"-n", m_host, "addr", "add", "10.77.86.1/24", "dev", m_hostIf}) &&
+               run({"-n", m_device, "addr", "add", deviceAddress() + "/24", "dev", m_deviceIf}) &&
+               run({"-n", m_host, "link", "set", m_hostIf, "up"}) &&
+               run({"-n", m_device, "link", "set", m_deviceIf, "up"});
+    }
+    ~SecondNetwork() {
+        for (const QString& ns : {m_host, m_device}) {
+            QProcess p;
+            p.start(QStringLiteral("ip"), {"netns", "del", ns});
+            p.waitForFinished(10000);
+        }
+    }
+    SecondNetwork(const SecondNetwork&) = delete;
+    SecondNetwork& operator=(const SecondNetwork&) = delete;
+    [[nodiscard]] bool ok() const { return m_ok; }
+    [[nodiscard]] const QString& error() const { return m_error; }
+    [[nodiscard]] const QString& hostNs() const { return m_host; }
+    [[nodiscard]] const QString& deviceNs() const { return m_device; }
+    [[nodiscard]] const QString& hostInterface() const { return m_hostIf; }
+    [[nodiscard]] static QString deviceAddress() { return QStringLiteral("10.77.86.2"); }
+
+private:
+    QString m_host, m_device, m_hostIf, m_deviceIf, m_error;
+    bool m_ok = false;
+};
+
+qint64 monotonicNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 } // namespace
 
 // The network helper as the only privileged code: what it refuses before any
@@ -543,6 +597,187 @@ private slots:
         QCOMPARE(helper.ask(at(Request::Echo, kPrefix + "2")).value_or(QString()).left(11), "ok answered");
     }
 
+    // Catches a probe budget kept for the whole host rather than for each
+    // network namespace (runs in other namespaces, such as another checkout's
+    // tests, would wait for each other's probes or be refused), one no longer
+    // shared inside a namespace, a table that gives no slot back or takes one
+    // still in use, and one that grows past its slots or stalls a probe when
+    // full. Counted on both wires: with every slot held by other namespaces,
+    // all but two last used just over a second ago, 20 probes asked on the
+    // other wire and 24 here: the other's 20 and 20 of these go within the
+    // same 0.9 s, yet no 21 here do.
+    void probeBudgetPerNetwork() {
+        SecondNetwork b;
+        NETNS_REQUIRE(b);
+        constexpr int kHelpersHere = 6, kHelpersThere = 5, kAsks = 4;
+        const QString here = kPrefix + "2", there = SecondNetwork::deviceAddress();
+        // A packet socket on each device's side; helpers started in each host namespace.
+        std::vector<std::unique_ptr<NetHelper>> helpersHere, helpersThere;
+        bool started = true;
+        QVERIFY(h->enterDevice());
+        const int wireHere = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+        const bool enteredThere = NetnsHarness::enterNamespace(b.deviceNs());
+        const int wireThere =
+            enteredThere ? ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)) : -1;
+        if (NetnsHarness::enterNamespace(b.hostNs()))
+            for (int i = 0; i < kHelpersThere; ++i) {
+                helpersThere.push_back(std::make_unique<NetHelper>(QStringLiteral(NETRIKA_HELPER_HOOKED)));
+                started = helpersThere.back()->start() && started;
+            }
+        QVERIFY(h->enterHost());
+        QVERIFY(wireHere >= 0 && wireThere >= 0 && int(helpersThere.size()) == kHelpersThere && started);
+        // One more here, kept for the table full of current times.
+        for (int i = 0; i <= kHelpersHere; ++i) {
+            helpersHere.push_back(std::make_unique<NetHelper>(QStringLiteral(NETRIKA_HELPER_HOOKED)));
+            QVERIFY(helpersHere.back()->start());
+        }
+        const QByteArray path = NETRIKA_HELPER_HOOKED_RUN "/probes";
+        const int budget = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(budget >= 0);
+        // Whatever the end, no forged slot is left for the tests after.
+        const auto emptied = qScopeGuard([budget] {
+            (void)!::ftruncate(budget, 0);
+            ::close(budget);
+        });
+        using Table = std::array<helper::BudgetSlot, helper::kBudgetSlots>;
+        // Every slot another namespace's, all its probes age ns ago; the first
+        // two with their newest probe now, if inUse.
+        const auto forge = [budget](qint64 age, bool inUse) {
+            Table table{};
+            const qint64 now = monotonicNs();
+            for (std::size_t i = 0; i < table.size(); ++i) {
+                std::fill(std::begin(table[i].sent), std::end(table[i].sent), now - age);
+                table[i].sent[7] = inUse && i < 2 ? now : now - age;
+                table[i].inode = 1000 + i;
+            }
+            return ::pwrite(budget, table.data(), sizeof table, 0) == ssize_t(sizeof table);
+        };
+        QStringList answersHere, answersThere;
+        std::vector<qint64> onWireHere, onWireThere;
+        {
+            ProbeCounter counterHere(wireHere), counterThere(wireThere);
+            // Both addresses resolved first, and the budgets' earlier use passed.
+            QCOMPARE(helpersHere[0]->ask(at(Request::Echo, here)).value_or(QString()).left(11),
+                     "ok answered");
+            QCOMPARE(helpersThere[0]->ask(at(Request::Echo, there)).value_or(QString()).left(11),
+                     "ok answered");
+            QTest::qWait(1100);
+            QVERIFY(forge(1050000000, true));
+            std::mutex lock;
+            std::vector<std::thread> asking;
+            for (int i = 0; i < kHelpersHere + kHelpersThere; ++i)
+                asking.emplace_back([&, i] {
+                    const bool isHere = i < kHelpersHere;
+                    NetHelper& helper =
+                        isHere ? *helpersHere[std::size_t(i)] : *helpersThere[std::size_t(i - kHelpersHere)];
+                    for (int k = 0; k < kAsks; ++k) {
+                        const auto got = helper.ask(at(Request::Echo, isHere ? here : there));
+                        const std::lock_guard<std::mutex> g(lock);
+                        (isHere ? answersHere : answersThere) << got.value_or(QStringLiteral("no answer"));
+                    }
+                });
+            for (auto& t : asking)
+                t.join();
+            QTest::qWait(200);
+            onWireHere = counterHere.times();
+            onWireThere = counterThere.times();
+        }
+        const auto sentHere = answersHere.filter(QRegularExpression(QStringLiteral("^ok answered "))).size();
+        const auto overBudget = answersHere.filter(QStringLiteral("too many probes on this host")).size();
+        QVERIFY2(answersThere.filter(QRegularExpression(QStringLiteral("^ok answered "))).size() ==
+                     kHelpersThere * kAsks,
+                 qPrintable(answersThere.join('\n')));
+        QVERIFY2(sentHere >= 20 && sentHere + overBudget == kHelpersHere * kAsks,
+                 qPrintable(answersHere.join('\n')));
+        QVERIFY(qsizetype(onWireHere.size()) > sentHere &&
+                qsizetype(onWireThere.size()) > kHelpersThere * kAsks);
+        for (std::size_t i = 0; i + 20 < onWireHere.size(); ++i)
+            QVERIFY2(onWireHere[i + 20] - onWireHere[i] >= 900000000,
+                     qPrintable(QStringLiteral("21 probes here within %1 ms")
+                                    .arg((onWireHere[i + 20] - onWireHere[i]) / 1000000)));
+        std::vector<qint64> both = onWireHere;
+        both.insert(both.end(), onWireThere.begin(), onWireThere.end());
+        std::sort(both.begin(), both.end());
+        std::size_t most = 0;
+        for (std::size_t i = 0, j = 0; j < both.size(); ++j) {
+            while (both[j] - both[i] >= 900000000)
+                ++i;
+            most = std::max(most, j - i + 1);
+        }
+        QVERIFY2(most >= 40,
+                 qPrintable(QStringLiteral("at most %1 probes on both wires within 0.9 s").arg(most)));
+        // One slot each, taken from those free; the two in use kept.
+        Table after{};
+        QCOMPARE(::pread(budget, after.data(), sizeof after, 0), ssize_t(sizeof after));
+        const auto slotsOf = [&after](const QString& ns) {
+            struct stat id {};
+            ::stat(qPrintable(QStringLiteral("/run/netns/") + ns), &id);
+            return int(std::count_if(after.begin(), after.end(), [&](const helper::BudgetSlot& s) {
+                return s.device == id.st_dev && s.inode == id.st_ino;
+            }));
+        };
+        QCOMPARE(slotsOf(h->hostNs()), 1);
+        QCOMPARE(slotsOf(b.hostNs()), 1);
+        QVERIFY(after[0].inode == 1000 && after[1].inode == 1001);
+
+        // A member keeps every slot full of current times: the probe is
+        // refused by its deadline, and the file has not grown a slot.
+        QVERIFY(forge(0, false));
+        std::atomic<bool> forging{true};
+        std::thread member([&] {
+            while (forging) {
+                forge(0, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const auto full = helpersHere.back()->ask(at(Request::Echo, here));
+        const qint64 ms = clock.elapsed();
+        forging = false;
+        member.join();
+        const qint64 size = QFileInfo(QString::fromLatin1(path)).size();
+        QVERIFY2(full && full->contains(QLatin1String("too many probes on this host")),
+                 qPrintable(full.value_or(QStringLiteral("no answer"))));
+        QVERIFY2(ms < NetHelper::kAnswerTimeMs, qPrintable(QString::number(ms)));
+        QCOMPARE(size, qint64(sizeof(Table)));
+    }
+
+    // Catches a sweep lock kept for the whole host rather than for each
+    // network namespace, and one kept for each helper: while a /20 sweep runs
+    // here, a sweep of another namespace's wire runs to its end, and a second
+    // one here is refused.
+    void sweepIsAlonePerNetwork() {
+        SecondNetwork b;
+        NETNS_REQUIRE(b);
+        NetHelper first(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        QVERIFY(first.start());
+        NetHelper elsewhere(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        const bool startedThere = NetnsHarness::enterNamespace(b.hostNs()) && elsewhere.start();
+        QVERIFY(h->enterHost());
+        QVERIFY(startedThere);
+        std::atomic<bool> cancel{false};
+        std::optional<QString> end;
+        std::thread sweeping([&] {
+            end = first.sweep(h->hostInterface(), 0x0a4d5000, 20, {}, [&cancel] { return bool(cancel); });
+        });
+        QTest::qWait(300);
+        QStringList found;
+        const auto there =
+            elsewhere.sweep(b.hostInterface(), 0x0a4d5600, 30,
+                            [&found](const QString& address, const QString&) { found << address; });
+        NetHelper second(QStringLiteral(NETRIKA_HELPER_HOOKED));
+        const auto refused = second.ask(
+            *helper::parseRequest("arp-sweep " + h->hostInterface().toStdString() + " 10.77.85.0/24"));
+        cancel = true;
+        sweeping.join();
+        QCOMPARE(there.value_or(QString()), QStringLiteral("ok swept 2"));
+        QCOMPARE(found, QStringList{SecondNetwork::deviceAddress()});
+        QCOMPARE(refused.value_or(QString()),
+                 QStringLiteral("refused another sweep is running on this host"));
+        QVERIFY2(!end.has_value(), qPrintable(end.value_or(QString()))); // it ran until it was stopped
+    }
+
     // Catches the start-up sweep of ended helpers' records undoing what is
     // not theirs, or held hostage by forged ones: an entry whose MAC is not
     // the recorded one, an entry a living helper also lists, or an entry of
@@ -608,17 +843,17 @@ private slots:
         QVERIFY(record(910000, QByteArray::number(::if_nametoindex(dev.toLatin1().constData())) +
                                    " neigh-add " + e64.toLatin1() + " 02:00:00:00:00:0f\n"));
         std::vector<int> living;
-        for (int i = 1; i <= int(helper::kSweptRecords) + 1; ++i) {
+        for (int i = 1; i <= int(helper::kReadRecords) + 1; ++i) {
             QVERIFY(record(910000 + i, {}));
             living.push_back(holdRecord(QString::number(910000 + i) + ".1"));
             QVERIFY(living.back() >= 0);
         }
-        for (int held : {int(helper::kSweptRecords) + 1, int(helper::kSweptRecords)}) {
+        for (int held : {int(helper::kReadRecords) + 1, int(helper::kReadRecords)}) {
             {
                 NetHelper sweeping(QStringLiteral(NETRIKA_HELPER_HOOKED));
                 QVERIFY(sweeping.start());
             }
-            QCOMPARE(entries(e64).size(), held > int(helper::kSweptRecords) ? 1 : 0);
+            QCOMPARE(entries(e64).size(), held > int(helper::kReadRecords) ? 1 : 0);
             ::close(living.back());
             living.pop_back();
         }

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -16,7 +17,6 @@
 #include <netpacket/packet.h>
 #include <poll.h>
 #include <set>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::nanoseconds kFrameGap{1000000000 / kSweepFramesPerSecond};
+// A namespace's byte of the sweep lock is at its inode, kept within the range
+// of a file offset.
+constexpr std::uint64_t kLockOffsetMask = (std::uint64_t(1) << 62) - 1;
 
 std::string rangeText(const Request& r) {
     return addressText(r.address) + "/" + std::to_string(r.prefixLength);
@@ -81,8 +84,22 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
     Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660));
     if (lock.fd < 0)
         return "failed the sweep lock " + lockPath + " cannot be opened: " + std::strerror(errno);
-    if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK
+    // One sweep at a time on each network namespace's wire: a lock on the one
+    // byte of the file at this namespace's inode, so that sweeps in other
+    // namespaces (other tests' runs, containers) neither wait nor are refused.
+    // The lock is the open file description's, freed by the kernel however
+    // the helper ends.
+    const NetworkNamespace& ns = thisNetworkNamespace();
+    if (!ns.known())
+        return "failed the sweep lock cannot be told apart from other networks': /proc/self/ns/net cannot be "
+               "read";
+    struct flock share {};
+    share.l_type = F_WRLCK;
+    share.l_whence = SEEK_SET;
+    share.l_start = off_t(ns.inode & kLockOffsetMask);
+    share.l_len = 1;
+    if (::fcntl(lock.fd, F_OFD_SETLK, &share) != 0)
+        return errno == EAGAIN || errno == EACCES
                    ? "refused another sweep is running on this host"
                    : "failed the sweep lock cannot be taken: " + std::string(std::strerror(errno));
 

@@ -2,8 +2,9 @@
 
 // The arp-sweep request carried out: who has each host address of a range on
 // one interface, asked twice at an even pace, with sender address 0.0.0.0.
-// One sweep at a time on the host (a file lock in the runtime folder), and
-// at most kSweepFramesPerSecond frames a second (HelperProtocol.h).
+// One sweep at a time in each network namespace (a lock on that namespace's
+// byte of a file in the runtime folder), and at most kSweepFramesPerSecond
+// frames a second (HelperProtocol.h).
 
 #include "net/helper/HelperProtocol.h"
 

@@ -90,7 +90,7 @@ EntryRecords::~EntryRecords() {
     ::close(m_lock);
 }
 
-void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string&)>& log) {
+void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::string&)>& log) {
     std::string why;
     if (!ensureRuntimeFolder(why))
         return;
@@ -122,14 +122,14 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
                 continue;
             }
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                // Past the limit, an ended record is left for a later sweep.
-                if (ended.size() < kSweptRecords)
+                // Past the limit, an ended record is left for a later clean-up.
+                if (ended.size() < kReadRecords)
                     ended.emplace_back(base, fd);
                 else
                     ::close(fd);
                 continue;
             }
-            if (++living <= kSweptRecords)
+            if (++living <= kReadRecords)
                 if (const auto entries = readEntries(base))
                     claimed.insert(entries->begin(), entries->end());
             ::close(fd);
@@ -138,12 +138,12 @@ void EntryRecords::sweep(Netlink& nl, const std::function<void(const std::string
     }
     // With more living records than are read, what the others claim is not
     // known: nothing is removed, so that no living helper's entry goes.
-    if (living > kSweptRecords) {
+    if (living > kReadRecords) {
         for (const auto& [base, fd] : ended)
             ::close(fd);
         if (!ended.empty())
             log(std::to_string(living) + " helpers of this network namespace hold records, more than the " +
-                std::to_string(kSweptRecords) + " read: what ended helpers left is not removed now");
+                std::to_string(kReadRecords) + " read: what ended helpers left is not removed now");
         return;
     }
     // What could not be removed is said once, not once an entry: a record
@@ -216,8 +216,8 @@ bool EntryRecords::keep(const std::vector<Entry>& entries, std::string& why) {
         const std::string name = networkNamespace() + "." + std::to_string(::getpid()) + "." +
                                  std::to_string(t.tv_sec) + std::to_string(t.tv_nsec);
         m_base = folderPath(name);
-        // Locked before it bears the name a sweep looks for, so that no sweep
-        // takes a helper just starting for one that has ended.
+        // Locked before it bears the name a clean-up looks for, so that no
+        // clean-up takes a helper just starting for one that has ended.
         const std::string fresh = folderPath("." + name + ".new");
         const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
         if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||

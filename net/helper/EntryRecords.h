@@ -31,13 +31,13 @@ struct Entry {
     auto operator<=>(const Entry&) const = default;
 };
 
-// What a record may hold and a sweep reads, since any member of the group can
-// write records: a helper holds at most kHeldEntries, and a sweep reads at
-// most kSweptRecords records of ended helpers and as many of living ones,
-// each up to kHeldEntries. With more living records than that, a sweep
-// removes nothing.
+// What a record may hold and a clean-up of ended helpers reads, since any
+// member of the group can write records: a helper holds at most kHeldEntries,
+// and a clean-up reads at most kReadRecords records of ended helpers and as
+// many of living ones, each up to kHeldEntries. With more living records than
+// that, a clean-up removes nothing.
 inline constexpr std::size_t kHeldEntries = 256;
-inline constexpr std::size_t kSweptRecords = 64;
+inline constexpr std::size_t kReadRecords = 64;
 
 class EntryRecords {
 public:
@@ -50,7 +50,7 @@ public:
 
     // Removes what ended helpers of this network namespace left; what it could
     // not remove is said to log in one line.
-    void sweep(Netlink& nl, const std::function<void(const std::string&)>& log);
+    void clearEnded(Netlink& nl, const std::function<void(const std::string&)>& log);
     // Records this helper's entries; false with why set when it cannot (or
     // they are more than kHeldEntries), in which case no entry may be made.
     bool keep(const std::vector<Entry>& entries, std::string& why);

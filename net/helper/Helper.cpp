@@ -19,7 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // Probes (echo, ARP, and the ARP check before a binding) a second, per helper.
 constexpr double kProbesPerSecond = 4;
-// How long a probe waits for the host's budget before it is refused.
+// How long a probe waits for its network's budget before it is refused.
 constexpr std::chrono::milliseconds kBudgetWait{1000};
 const std::string kNoAdmin =
     "failed changing the neighbour table needs CAP_NET_ADMIN, which this helper lacks";
@@ -39,10 +39,10 @@ void Helper::log(const std::string& request, const std::string& answer) {
     (void)!::write(2, line.data(), line.size());
 }
 
-void Helper::sweep() {
+void Helper::clearEnded() {
     Netlink nl;
     if (nl.open())
-        m_records.sweep(nl, [](const std::string& line) { log("start", line); });
+        m_records.clearEnded(nl, [](const std::string& line) { log("start", line); });
 }
 
 std::string Helper::handle(const Request& r) {
@@ -196,7 +196,7 @@ void Helper::removeAll() {
 }
 
 // This helper's pace is a token bucket: a short burst, then kProbesPerSecond.
-// The host's budget is shared with every other helper.
+// The budget is shared with every other helper of the network namespace.
 std::string Helper::takeProbe(const Request& r) {
     const auto now = Clock::now();
     m_tokens = std::min(kProbesPerSecond,

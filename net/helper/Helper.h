@@ -1,7 +1,7 @@
 #pragma once
 
 // One front end's requests, checked and carried out: the probes within this
-// helper's own pace and the host's budget, and the neighbour entries it makes
+// helper's own pace and its network's budget, and the neighbour entries it makes
 // and removes. Every answer other than "ok ..." is written to standard error.
 
 #include "net/helper/EntryRecords.h"
@@ -17,7 +17,7 @@ namespace helper {
 class Helper {
 public:
     // Removes what helpers that have ended left behind.
-    void sweep();
+    void clearEnded();
     std::string handle(const Request& r);
     // What this process bound and has not removed, removed as it ends.
     void removeAll();
@@ -29,7 +29,7 @@ private:
     std::string add(class Netlink& nl, int interface, const Request& r);
     std::string remove(const Request& r);
     std::string removeOne(std::size_t index);
-    // A probe within this helper's pace and the host's budget, or why not.
+    // A probe within this helper's pace and its network's budget, or why not.
     std::string takeProbe(const Request& r);
 
     std::vector<Entry> m_made;

@@ -29,8 +29,8 @@
 // address is a second line); the end line "ok swept <N>" gives how many
 // addresses were asked. A sweep has a budget of its own, apart from the
 // probes': at most kSweepFramesPerSecond frames a second, evenly paced, and
-// one sweep at a time on the host; a second is refused "another sweep is
-// running on this host". A SIGTERM or the front end going away stops a sweep
+// one sweep at a time in each network namespace; a second there is refused
+// "another sweep is running on this host". A SIGTERM or the front end going away stops a sweep
 // between two frames.
 #include <array>
 #include <cstdint>

@@ -45,6 +45,19 @@ bool ensureRuntimeFolder(std::string& why) {
     return false;
 }
 
+const NetworkNamespace& thisNetworkNamespace() {
+    static const NetworkNamespace own = [] {
+        NetworkNamespace n;
+        struct stat s {};
+        if (::stat("/proc/self/ns/net", &s) == 0) {
+            n.device = std::uint64_t(s.st_dev);
+            n.inode = std::uint64_t(s.st_ino);
+        }
+        return n;
+    }();
+    return own;
+}
+
 bool readSmallFile(const std::string& path, std::size_t limit, std::string& content) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)

@@ -2,11 +2,13 @@
 
 // The folder all helpers of the host share (/run/netrika, made by the package
 // at every boot, mode 3770 root:netrika, with its fixed files probes and
-// sweep): the host's probe budget and a record of the neighbour entries each
-// helper has made. Files in it are opened without following links and are
-// read with a size limit, since every member of the group can write there;
-// the folder is sticky, so none can remove or replace another's file.
+// sweep): the probe budget and the sweep lock of each network namespace, and
+// a record of the neighbour entries each helper has made. Files in it are
+// opened without following links and are read with a size limit, since every
+// member of the group can write there; the folder is sticky, so none can
+// remove or replace another's file.
 
+#include <cstdint>
 #include <string>
 
 namespace helper {
@@ -24,6 +26,16 @@ void layOutRuntimeFolderAsRoot();
 // True when the folder can be used; false with why set (naming the folder and
 // the way to make it) otherwise.
 bool ensureRuntimeFolder(std::string& why);
+
+// The network namespace this helper runs in, as the kernel names it: the
+// device and inode of /proc/self/ns/net, read once (the helper never changes
+// namespace). Both zero when it cannot be read.
+struct NetworkNamespace {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    [[nodiscard]] bool known() const { return inode != 0; }
+};
+const NetworkNamespace& thisNetworkNamespace();
 
 // A regular file's whole content, at most limit bytes; false when it cannot be read.
 bool readSmallFile(const std::string& path, std::size_t limit, std::string& content);

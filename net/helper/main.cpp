@@ -96,8 +96,11 @@ int main(int argc, char**) {
         Helper::log("arguments", "refused: this helper takes none; Netrika starts it itself");
         return 2;
     }
+    // The probe budget and the sweep lock are this network namespace's share
+    // of the folder's fixed files: its identity is read once, here.
+    thisNetworkNamespace();
     Helper helper;
-    helper.sweep();
+    helper.clearEnded();
     bool canEcho = permitted(CAP_NET_RAW);
     if (!canEcho) {
         Fd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
