@@ -15,9 +15,5 @@ struct AdaptorTarget {
     quint32 gateway = 0;
     Integer hostBits; // what the setup menu is told: 32 less the mask's prefix length
 
-    // The mask as typed, blanks kept: the adaptor's command line has always
-    // been told it so.
-    QString maskText;
-
     [[nodiscard]] qint16 family() const { return AddressRules::macFamily(mac); }
 };

@@ -164,20 +164,37 @@ QString written(const QuadTexts& fields) {
 }
 } // namespace
 
-std::optional<SenseRefusal> senseCheck(const QuadTexts& ipFields, const QuadTexts& maskFields,
-                                       const QuadTexts& gatewayFields) {
+std::optional<QString> unassignableKind(quint32 address) {
+    const auto in = [address](quint32 network, int length) {
+        return (address >> (32 - length)) == (network >> (32 - length));
+    };
+    if (in(0x00000000, 8))
+        return QStringLiteral("in 0.0.0.0/8, \"this network\"");
+    if (in(0x7f000000, 8))
+        return QStringLiteral("a loopback address");
+    if (in(0xa9fe0000, 16))
+        return QStringLiteral("a link-local address");
+    if (in(0xe0000000, 4))
+        return QStringLiteral("a multicast address");
+    if (in(0xf0000000, 4))
+        return QStringLiteral("a reserved address");
+    return std::nullopt;
+}
+
+std::optional<SenseRefusal> senseCheck(quint32 ip, quint32 mask, quint32 gateway) {
     using Field = SenseRefusal::Field;
-    const auto length = usablePrefix(maskFields);
-    if (!length)
+    const auto length = prefixLength(mask);
+    if (!length || *length < kShortestPrefix || *length > kLongestPrefix)
         return SenseRefusal{Field::Mask, QStringLiteral("%1 is not a contiguous mask from /%2 to /%3")
-                                             .arg(written(maskFields))
+                                             .arg(dotted(mask))
                                              .arg(kShortestPrefix)
                                              .arg(kLongestPrefix)};
-    const quint32 mask = ~quint32(0) << (32 - *length);
-    const auto ip = quadValue(ipFields);
-    if (!ip)
-        return SenseRefusal{Field::Ip, QStringLiteral("%1 is not an address").arg(written(ipFields))};
-    const quint32 network = *ip & mask;
+    // Addresses that no device on a segment can hold: the sign would take
+    // one and never be reached there.
+    if (const auto kind = unassignableKind(ip))
+        return SenseRefusal{Field::Ip,
+                            QStringLiteral("%1 is %2: no sign can hold it").arg(dotted(ip), *kind)};
+    const quint32 network = ip & mask;
     const QString subnet = QStringLiteral("%1/%2").arg(dotted(network)).arg(*length);
     // The subnet's own two addresses: neither can be a device's.
     const auto ownAddress = [&](quint32 a) -> QString {
@@ -187,21 +204,41 @@ std::optional<SenseRefusal> senseCheck(const QuadTexts& ipFields, const QuadText
             return QStringLiteral("the broadcast address of ") + subnet;
         return {};
     };
-    if (const QString own = ownAddress(*ip); !own.isEmpty())
-        return SenseRefusal{Field::Ip, QStringLiteral("%1 is %2").arg(dotted(*ip), own)};
+    if (const QString own = ownAddress(ip); !own.isEmpty())
+        return SenseRefusal{Field::Ip, QStringLiteral("%1 is %2").arg(dotted(ip), own)};
     // 0.0.0.0: no gateway at all.
-    const auto gateway = quadValue(gatewayFields);
-    if (gateway == quint32(0))
+    if (gateway == 0)
         return std::nullopt;
-    if (!gateway || (*gateway & mask) != network)
+    if ((gateway & mask) != network)
         return SenseRefusal{Field::Gateway,
-                            QStringLiteral("gateway %1 is not on %2").arg(written(gatewayFields), subnet)};
-    if (const QString own = ownAddress(*gateway); !own.isEmpty())
-        return SenseRefusal{Field::Gateway, QStringLiteral("gateway %1 is %2").arg(dotted(*gateway), own)};
-    if (*gateway == *ip)
+                            QStringLiteral("gateway %1 is not on %2").arg(dotted(gateway), subnet)};
+    if (const QString own = ownAddress(gateway); !own.isEmpty())
+        return SenseRefusal{Field::Gateway, QStringLiteral("gateway %1 is %2").arg(dotted(gateway), own)};
+    if (gateway == ip)
         return SenseRefusal{Field::Gateway,
-                            QStringLiteral("gateway %1 is the adaptor's own address").arg(dotted(*gateway))};
+                            QStringLiteral("gateway %1 is the adaptor's own address").arg(dotted(gateway))};
     return std::nullopt;
+}
+
+std::optional<SenseRefusal> senseCheck(const QuadTexts& ipFields, const QuadTexts& maskFields,
+                                       const QuadTexts& gatewayFields) {
+    using Field = SenseRefusal::Field;
+    const auto mask = quadValue(maskFields);
+    if (!usablePrefix(maskFields))
+        return SenseRefusal{Field::Mask, QStringLiteral("%1 is not a contiguous mask from /%2 to /%3")
+                                             .arg(written(maskFields))
+                                             .arg(kShortestPrefix)
+                                             .arg(kLongestPrefix)};
+    const auto ip = quadValue(ipFields);
+    if (!ip)
+        return SenseRefusal{Field::Ip, QStringLiteral("%1 is not an address").arg(written(ipFields))};
+    // A gateway octet below zero passes its field's check, but is on no network.
+    const auto gateway = quadValue(gatewayFields);
+    if (!gateway)
+        return SenseRefusal{Field::Gateway, QStringLiteral("gateway %1 is not on %2/%3")
+                                                .arg(written(gatewayFields), dotted(*ip & *mask))
+                                                .arg(*prefixLength(*mask))};
+    return senseCheck(*ip, *mask, *gateway);
 }
 
 std::optional<Integer> hostBitsOf(const QuadTexts& mask) {

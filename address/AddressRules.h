@@ -63,9 +63,17 @@ struct SenseRefusal {
 [[nodiscard]] std::optional<quint32> readDotted(QStringView text);
 inline constexpr int kShortestPrefix = 8;
 inline constexpr int kLongestPrefix = 30;
-// The mask is contiguous, /8 to /30; the IP is neither the network nor the
-// broadcast address of its subnet; a gateway other than 0.0.0.0 lies in the
-// IP's subnet and is not the IP. Checked in that order.
+// The kind of address that no device on a segment can hold ("a loopback
+// address", "a multicast address", ...), or nothing for an ordinary one.
+[[nodiscard]] std::optional<QString> unassignableKind(quint32 address);
+// The mask is contiguous, /8 to /30; the IP is an ordinary unicast address
+// (not "this network" 0.0.0.0/8, loopback, link-local, multicast or
+// reserved) and neither the network nor the broadcast address of its subnet;
+// a gateway other than 0.0.0.0 lies in the IP's subnet and is not the IP.
+// Checked in that order, over the values as numbers (host byte order).
+[[nodiscard]] std::optional<SenseRefusal> senseCheck(quint32 ip, quint32 mask, quint32 gateway);
+// The same over field texts; a value that does not read as an address is
+// refused too.
 [[nodiscard]] std::optional<SenseRefusal> senseCheck(const QuadTexts& ip, const QuadTexts& mask,
                                                      const QuadTexts& gateway);
 // The host bits the adaptor's setup menu is told: 32 less the prefix length

@@ -143,10 +143,15 @@ void EntryFields::focusGained(FieldId id) {
 }
 
 void EntryFields::focusLost(FieldId) {
-    ClearFieldHighlight();
+    clearHighlight();
 }
 
-void EntryFields::ClearFieldHighlight() {
+void EntryFields::clearHighlight() {
     for (TextBox* f : m_fields)
         step([&] { f->setColour(FieldColour::Inactive); });
+}
+
+void EntryFields::setLocked(bool locked) {
+    for (TextBox* field : m_fields)
+        step([&] { field->setReadOnly(locked); });
 }

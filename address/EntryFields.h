@@ -18,7 +18,8 @@ public:
     inline static const QString kFormatMessage =
         QStringLiteral("Incorrect format - please enter right number");
 
-    // fields in the order Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3).
+    // fields in the order: the MAC's six, then the IP's, the mask's and the
+    // gateway's four.
     EntryFields(std::array<TextBox*, kFieldCount> fields, StatusBar& status, Button& setupIP);
 
     [[nodiscard]] TextBox& field(FieldId id) const;
@@ -30,7 +31,9 @@ public:
     void focusGained(FieldId id);
     void focusLost(FieldId id);
     // Every entry field back to the inactive colour.
-    void ClearFieldHighlight();
+    void clearHighlight();
+    // Locked: the fields can be read, not changed (a run is busy).
+    void setLocked(bool locked);
 
 private:
     void macChanged(int index);

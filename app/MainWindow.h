@@ -27,7 +27,8 @@ class MainWindow : public QWidget {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
 
-    // 0..17: Text1(0..5), Text2(0..3), Text3(0..3), Text4(0..3); nullptr outside that range.
+    // 0..17: the MAC's six fields, then the IP's, the mask's and the gateway's four;
+    // nullptr outside that range.
     [[nodiscard]] QLineEdit* entry(int position) const;
     [[nodiscard]] QPlainTextEdit* transcriptBox() const { return m_transcriptBox; }
     [[nodiscard]] QStatusBar* statusBar() const { return m_status; }

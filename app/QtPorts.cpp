@@ -1,6 +1,5 @@
 #include "app/QtPorts.h"
 
-#include "app/MainWindow.h"
 #include "setup/AppInfo.h"
 
 #include <QApplication>
@@ -10,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+
+#include <memory>
 
 QString LineEditBox::text() const {
     return m_edit.text();
@@ -21,7 +22,13 @@ void LineEditBox::setText(const QString& text) {
 }
 
 void LineEditBox::setColour(FieldColour colour) {
-    m_window.setFieldColour(&m_edit, colour);
+    QPalette palette = m_edit.palette();
+    palette.setColor(QPalette::Base, m_colourOf(colour));
+    m_edit.setPalette(palette);
+}
+
+void LineEditBox::setReadOnly(bool readOnly) {
+    m_edit.setReadOnly(readOnly);
 }
 
 void LineEditBox::setFocus() {
@@ -91,23 +98,47 @@ void OverrideCursor::setPointer(MousePointer pointer) {
     m_pointer = pointer;
 }
 
-int ModalMessageBox::show(const QString& text, Buttons buttons, Icon icon, const QString& title) {
-    QMessageBox box(m_parent);
-    box.setWindowTitle(title.isEmpty() ? AppInfo::kTitle : title);
-    box.setText(text);
-    box.setIcon(icon == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
-    if (buttons == YesNo)
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+namespace {
+QMessageBox* makeBox(QWidget* parent, const QString& text, MessageBox::Buttons buttons, MessageBox::Icon icon,
+                     const QString& title) {
+    auto* box = new QMessageBox(parent);
+    box->setWindowTitle(title.isEmpty() ? AppInfo::kTitle : title);
+    box->setText(text);
+    box->setIcon(icon == MessageBox::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if (buttons == MessageBox::YesNo)
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     else
-        box.setStandardButtons(QMessageBox::Ok);
-    switch (box.exec()) {
+        box->setStandardButtons(QMessageBox::Ok);
+    return box;
+}
+
+int answerOf(int button) {
+    switch (button) {
     case QMessageBox::Yes:
-        return Yes;
+        return MessageBox::Yes;
     case QMessageBox::No:
-        return No;
+        return MessageBox::No;
     default:
-        return Ok;
+        return MessageBox::Ok;
     }
+}
+} // namespace
+
+int ModalMessageBox::show(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+    std::unique_ptr<QMessageBox> box(makeBox(m_parent, text, buttons, icon, title));
+    return answerOf(box->exec());
+}
+
+// Modal to the whole program as show()'s box is, but the event loop is the
+// program's own: the run's events go on while the question waits.
+void ModalMessageBox::ask(const QString& text, Buttons buttons, Icon icon, const QString& title,
+                          std::function<void(int)> answered) {
+    QMessageBox* box = makeBox(m_parent, text, buttons, icon, title);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(true);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [answered = std::move(answered)](int button) { answered(answerOf(button)); });
+    box->show();
 }
 
 void WindowFrame::setTitle(const QString& title) {

@@ -3,6 +3,7 @@
 #include "base/CorePorts.h"
 #include "base/WindowPorts.h"
 
+#include <QColor>
 #include <QFont>
 #include <QObject>
 
@@ -15,23 +16,24 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QWidget;
-class MainWindow;
 
 // The Qt side of the ports through which the window's logic sees the window.
 
+// An entry field: colourOf gives the background of each highlight.
 class LineEditBox : public TextBox {
 public:
-    LineEditBox(MainWindow& window, QLineEdit& edit)
-        : m_window(window)
-        , m_edit(edit) {}
+    LineEditBox(QLineEdit& edit, std::function<QColor(FieldColour)> colourOf)
+        : m_edit(edit)
+        , m_colourOf(std::move(colourOf)) {}
     [[nodiscard]] QString text() const override;
     void setText(const QString& text) override;
     void setColour(FieldColour colour) override;
     void setFocus() override;
+    void setReadOnly(bool readOnly) override;
 
 private:
-    MainWindow& m_window;
     QLineEdit& m_edit;
+    std::function<QColor(FieldColour)> m_colourOf;
 };
 
 // The transcript box keeps its text exactly as written (carriage returns
@@ -90,6 +92,8 @@ public:
     explicit ModalMessageBox(QWidget* parent)
         : m_parent(parent) {}
     int show(const QString& text, Buttons buttons, Icon icon, const QString& title) override;
+    void ask(const QString& text, Buttons buttons, Icon icon, const QString& title,
+             std::function<void(int)> answered) override;
 
 private:
     QPointer<QWidget> m_parent;

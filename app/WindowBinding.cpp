@@ -20,13 +20,15 @@ WindowBinding::WindowBinding(MainWindow& window, WindowServices services)
     , m_host(services.helperProgram.isEmpty() ? NetHelper::defaultProgram() : services.helperProgram) {
     SetupPorts ports;
     for (int i = 0; i < EntryFields::kFieldCount; ++i) {
-        m_fields.push_back(std::make_unique<LineEditBox>(window, *window.entry(i)));
+        m_fields.push_back(std::make_unique<LineEditBox>(
+            *window.entry(i), [&window](FieldColour colour) { return window.fieldColour(colour); }));
         ports.fields[i] = m_fields.back().get();
     }
     m_transcriptBox = std::make_unique<TranscriptBox>(*window.transcriptBox());
     m_status = std::make_unique<StatusLine>(*window.statusBar());
     m_setupButton = std::make_unique<PushButton>(*window.setupButton());
     m_exitButton = std::make_unique<PushButton>(*window.exitButton());
+    m_signTestButton = std::make_unique<PushButton>(*window.sendTestButton());
     m_timer = std::make_unique<TickTimer>([this] { m_controller->tick(); });
     m_messageBox = std::make_unique<ModalMessageBox>(&window);
     m_frame = std::make_unique<WindowFrame>(window);
@@ -35,10 +37,10 @@ WindowBinding::WindowBinding(MainWindow& window, WindowServices services)
     ports.status = m_status.get();
     ports.setupButton = m_setupButton.get();
     ports.exitButton = m_exitButton.get();
+    ports.signTestButton = m_signTestButton.get();
     ports.tickTimer = m_timer.get();
     ports.pointer = &m_pointer;
     ports.messageBox = services.messageBox ? services.messageBox : m_messageBox.get();
-    ports.pump = &m_pump;
     ports.frame = m_frame.get();
     ports.commandLineSocket = services.commandLineSocket;
     ports.setupMenuSocket = services.setupMenuSocket;
@@ -113,8 +115,7 @@ bool WindowBinding::eventFilter(QObject* watched, QEvent* event) {
 void WindowBinding::findAdaptors() {
     // Not during a run: the window is locked, and a search would share the
     // link with the run's probes.
-    if (m_finder == nullptr || m_finderDialog != nullptr || m_controller->unloaded() ||
-        !m_window.exitButton()->isEnabled())
+    if (m_finder == nullptr || m_finderDialog != nullptr || m_controller->unloaded() || m_controller->busy())
         return;
     auto* dialog = new FinderDialog(*m_finder, &m_window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -61,10 +61,10 @@ private:
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<PushButton> m_setupButton;
     std::unique_ptr<PushButton> m_exitButton;
+    std::unique_ptr<PushButton> m_signTestButton;
     std::unique_ptr<TickTimer> m_timer;
     OverrideCursor m_pointer;
     std::unique_ptr<ModalMessageBox> m_messageBox;
-    EventLoopPump m_pump;
     std::unique_ptr<WindowFrame> m_frame;
     HostServices m_host;
     AdaptorFinder* m_finder = nullptr;

@@ -29,6 +29,8 @@ public:
     virtual void setText(const QString& text) = 0;
     virtual void setColour(FieldColour colour) = 0;
     virtual void setFocus() = 0;
+    // Read-only: its text can be read and copied, not changed by the user.
+    virtual void setReadOnly(bool readOnly) { Q_UNUSED(readOnly) }
 };
 
 class Button {
@@ -74,7 +76,14 @@ public:
     enum Icon { NoIcon = 0, Exclamation = 48 };
     enum Result { Ok = 1, Yes = 6, No = 7 };
     virtual ~MessageBox() = default;
+    // Shows the box and waits for the answer.
     virtual int show(const QString& text, Buttons buttons, Icon icon, const QString& title) = 0;
+    // Shows the box and returns; answered is called with the answer once it
+    // is given. A box that answers at once may call it before returning.
+    virtual void ask(const QString& text, Buttons buttons, Icon icon, const QString& title,
+                     std::function<void(int)> answered) {
+        answered(show(text, buttons, icon, title));
+    }
 };
 
 // Waiting while the window keeps handling its events: returns once done()

@@ -2,48 +2,14 @@
 
 #include "address/AddressRules.h"
 #include "cli/BatchReport.h"
+#include "net/HostNetworks.h"
 #include "net/NetHelper.h"
 
 #include <QFile>
 
-#include <arpa/inet.h>
-#include <bit>
-
 bool onSegment(const QString& address) {
     const auto a = AddressRules::readDotted(address);
-    return a && !segmentOf(*a).isEmpty();
-}
-
-QString segmentOf(quint32 address) {
-    // /proc/net/route: the kernel's IPv4 routes of this network namespace,
-    // each address and mask as the hexadecimal of its bytes in memory.
-    QFile table(QStringLiteral("/proc/net/route"));
-    if (!table.open(QIODevice::ReadOnly))
-        return {};
-    const quint32 wire = htonl(address);
-    QString best;
-    int bestLength = -1;
-    bool bestDirect = false;
-    table.readLine(); // the header
-    while (!table.atEnd()) {
-        const QStringList f =
-            QString::fromLatin1(table.readLine()).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
-        if (f.size() < 8)
-            continue;
-        bool ok[4] = {};
-        const quint32 destination = f[1].toUInt(&ok[0], 16);
-        const quint32 gateway = f[2].toUInt(&ok[1], 16);
-        const quint32 flags = f[3].toUInt(&ok[2], 16);
-        const quint32 mask = f[7].trimmed().toUInt(&ok[3], 16);
-        const int length = std::popcount(mask);
-        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || !(flags & 1) || (wire & mask) != destination ||
-            length <= bestLength)
-            continue;
-        best = f[0];
-        bestLength = length;
-        bestDirect = gateway == 0 && mask != 0;
-    }
-    return bestDirect ? best : QString();
+    return a && !HostNetworks::segmentOf(*a).isEmpty();
 }
 
 QStringList helperProblems(NetHelper& helper) {

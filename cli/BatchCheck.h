@@ -16,9 +16,6 @@
 class NetHelper;
 [[nodiscard]] QStringList helperProblems(NetHelper& helper);
 
-// The interface whose subnet holds the address (host byte order), from the
-// host's routing table; empty when it is reached only through a gateway or
-// not at all.
-[[nodiscard]] QString segmentOf(quint32 address);
-// The address (dotted decimal) is one that segmentOf places on an interface.
+// The address (dotted decimal) lies in a subnet of one of the host's own
+// networks: the datagram and a neighbour entry can reach it there.
 [[nodiscard]] bool onSegment(const QString& address);

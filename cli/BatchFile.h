@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CliRun.h"
+#include "cli/SetupRequest.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -55,7 +55,7 @@ BatchRun::~BatchRun() {
 }
 
 void BatchRun::doneBefore(int r, double seconds, const QString& status) {
-    m_outcomes[r] = {Result::DoneBefore, status, seconds, QStringLiteral("done-before")};
+    m_outcomes[r] = {Result::DoneBefore, status, seconds, QStringLiteral("done-before"), {}};
     m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), r), m_waiting.end());
 }
 
@@ -77,9 +77,18 @@ int BatchRun::run() {
     const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(), [](const Outcome& o) {
         return o.result == Result::Succeeded || o.result == Result::DoneBefore;
     });
-    for (Outcome& o : m_outcomes)
-        if (o.result == Result::Waiting)
-            o.reason = QStringLiteral("not-run");
+    // Every row is told how it ended, those never started too.
+    for (int r = 0; r < int(m_outcomes.size()); ++r) {
+        Outcome& o = m_outcomes[r];
+        if (o.result != Result::Waiting)
+            continue;
+        o.reason = QStringLiteral("not-run");
+        jsonEvent("finished", r,
+                  {{QStringLiteral("result"), resultName(o.result)},
+                   {QStringLiteral("reason"), o.reason},
+                   {QStringLiteral("seconds"), 0},
+                   {QStringLiteral("status"), o.status}});
+    }
     const int exit = m_interrupted ? CliRun::Interrupted : allSet ? CliRun::Succeeded : CliRun::Failed;
     if (m_options.output == CliRun::Output::Json) {
         m_err << "\n" << table() << counts() << Qt::endl;
@@ -142,9 +151,10 @@ void BatchRun::started(int r) {
     if (q.signTest)
         arguments << QStringLiteral("--sign-test");
     arguments << m_options.extraArguments;
-    // A row's stages and dialogue reach a script only as the row's events.
-    if (m_options.output == CliRun::Output::Json)
-        arguments << QStringLiteral("--json");
+    // A row's run tells the batch what happened as events: its status texts
+    // and boxes for people, and how it ended for the report, never read back
+    // from a text.
+    arguments << QStringLiteral("--json");
     if (!m_options.logDir.isEmpty())
         arguments << QStringLiteral("--log") << QDir(m_options.logDir).filePath(logName(q));
 
@@ -184,19 +194,15 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
     p.setReadChannel(channel);
     while (p.canReadLine()) {
         const QString line = QString::fromUtf8(p.readLine()).chopped(1);
-        if (channel == QProcess::StandardError) {
-            m_err << shownMac(r) << "  " << line << Qt::endl;
-            continue;
-        }
-        if (m_options.output == CliRun::Output::Json) {
+        if (channel == QProcess::StandardOutput) {
             childEvent(r, line);
             continue;
         }
-        const auto m = timed.match(line);
-        const bool box = m.captured(1).startsWith(CliRun::kBoxMark);
-        if (m.hasMatch() && !box)
-            keepStatus(r, m.captured(1));
-        progress(shownMac(r) + QStringLiteral("  ") + line);
+        // The row's own lines for people come again as its events: on a
+        // terminal or in a log they are shown from those.
+        if (m_options.output != CliRun::Output::Json && timed.match(line).hasMatch())
+            continue;
+        m_err << shownMac(r) << "  " << line << Qt::endl;
     }
 }
 
@@ -212,10 +218,23 @@ void BatchRun::childEvent(int r, const QString& line) {
         m_err << shownMac(r) << "  " << line << Qt::endl;
         return;
     }
-    if (name == QLatin1String("started") || name == QLatin1String("finished"))
+    if (name == QLatin1String("finished")) {
+        m_outcomes[r].childReason = e.value(QStringLiteral("reason")).toString();
         return;
+    }
+    if (name == QLatin1String("started"))
+        return;
+    const QString text = e.value(QStringLiteral("text")).toString();
     if (name == QLatin1String("status"))
-        keepStatus(r, e.value(QStringLiteral("text")).toString());
+        keepStatus(r, text);
+    if (m_options.output != CliRun::Output::Json) {
+        // The line the row's run prints for people.
+        if (name == QLatin1String("status") || name == QLatin1String("box"))
+            progress(shownMac(r) + QStringLiteral("  ") +
+                     QString::asprintf("%7.1f  ", e.value(QStringLiteral("time")).toDouble()) +
+                     (name == QLatin1String("box") ? CliRun::kBoxMark : QString()) + text);
+        return;
+    }
     e.remove(QStringLiteral("event"));
     e.remove(QStringLiteral("time"));
     jsonEvent(name.toUtf8().constData(), r, e);
@@ -231,16 +250,22 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     readLines(r, QProcess::StandardError);
     Outcome& o = m_outcomes[r];
     o.seconds = double(c.clock.elapsed()) / 1000.0;
+    // The row's run says why it ended; one that ended before it could say
+    // is known only by how the process ended.
+    const auto reasonOr = [&o](RunOutcome fallback) {
+        return o.childReason.isEmpty() ? RunOutcomes::reason(fallback) : o.childReason;
+    };
     if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded) {
         o.result = Result::Succeeded;
-        o.reason = CliRun::reason(CliRun::Succeeded, o.status);
+        o.reason = reasonOr(RunOutcome::Assigned);
     } else if (m_interrupted && (status == QProcess::CrashExit || exitCode == CliRun::Interrupted)) {
         o.result = Result::Interrupted;
-        o.reason = CliRun::reason(CliRun::Interrupted, o.status);
+        o.reason = RunOutcomes::reason(RunOutcome::Interrupted);
     } else {
         o.result = Result::Failed;
-        o.reason =
-            status == QProcess::CrashExit ? QStringLiteral("failed") : CliRun::reason(exitCode, o.status);
+        o.reason = status == QProcess::CrashExit   ? RunOutcomes::reason(RunOutcome::Failed)
+                   : exitCode == CliRun::BadValues ? reasonOr(RunOutcome::Refused)
+                                                   : reasonOr(RunOutcome::Failed);
         if (status == QProcess::CrashExit) {
             const QString why = QStringLiteral("netrika-cli setup: %1").arg(c.process.errorString());
             o.status = o.status.isEmpty() ? why : o.status + QStringLiteral(" (") + why + QLatin1Char(')');

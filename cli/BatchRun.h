@@ -44,7 +44,8 @@ public:
         Result result = Result::Waiting;
         QString status; // the last status text the row's run showed
         double seconds = 0;
-        QString reason; // as CliRun::reason, "not-run" or "done-before"
+        QString reason;      // the row's run's own reason word, "not-run" or "done-before"
+        QString childReason; // the reason the row's run gave in its finished event
     };
     // 00-80-a3-61-63-dd: a row's MAC as the window writes it, whatever the file's spelling.
     [[nodiscard]] static QString dashedMac(const SetupRequest& request);

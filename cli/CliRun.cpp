@@ -30,14 +30,8 @@ public:
     void showMessage(const QString& text) override {
         if (text != m_text && !text.isEmpty())
             m_run.print(text);
-        if (text == Sequencer::kSetupSucceeded && !m_run.m_sinceSuccess.isValid()) {
-            m_run.m_sinceSuccess.start();
-            m_run.m_wake.start(kLogoutWaitMs);
-        }
         m_text = text;
-        history << text;
     }
-    QStringList history;
 
 private:
     CliRun& m_run;
@@ -88,77 +82,6 @@ public:
     void endProgram() override {}
 };
 
-std::optional<SetupRequest> SetupRequest::from(const QString& mac, const QString& ip, const QString& mask,
-                                               const QString& gateway, bool signTest, QString* why,
-                                               QString* field) {
-    const auto refuse = [why, field](const QString& reason) -> std::optional<SetupRequest> {
-        if (why)
-            *why = reason;
-        if (field)
-            *field = reason.section(QLatin1Char(' '), 0, 0).mid(2);
-        return std::nullopt;
-    };
-    static const QRegularExpression macForm(
-        QStringLiteral("^[0-9A-Fa-f]{2}([-:]?)[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
-    if (!macForm.match(mac).hasMatch())
-        return refuse(
-            QStringLiteral("--mac %1: six hexadecimal pairs, joined by '-', ':' or nothing").arg(mac));
-    SetupRequest r;
-    const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':'));
-    for (int i = 0; i < 6; ++i)
-        r.mac[i] = digits.mid(i * 2, 2);
-    const std::array<std::tuple<const char*, const QString*, std::array<QString, 4>*>, 3> quads{
-        {{"--ip", &ip, &r.ip}, {"--mask", &mask, &r.mask}, {"--gateway", &gateway, &r.gateway}}};
-    for (const auto& [option, text, out] : quads) {
-        QString reason;
-        if (!quadFields(QLatin1String(option), *text, out == &r.mask ? 255 : 254, *out, reason))
-            return refuse(reason);
-    }
-    // Well formed, but would they make a network the adaptor can work on?
-    if (const auto wrong = AddressRules::senseCheck(r.ip, r.mask, r.gateway)) {
-        using Field = AddressRules::SenseRefusal::Field;
-        const auto& [option, text] = wrong->field == Field::Ip     ? std::pair{"--ip", &ip}
-                                     : wrong->field == Field::Mask ? std::pair{"--mask", &mask}
-                                                                   : std::pair{"--gateway", &gateway};
-        return refuse(QStringLiteral("%1 %2: %3").arg(QLatin1String(option), *text, wrong->text));
-    }
-    r.signTest = signTest;
-    return r;
-}
-
-bool SetupRequest::quadFields(const QString& option, const QString& text, int bound,
-                              std::array<QString, 4>& out, QString& why) {
-    static const QRegularExpression octet(QStringLiteral("^[0-9]{1,3}$"));
-    const QStringList octets = text.split(QLatin1Char('.'));
-    if (octets.size() != 4) {
-        why = QStringLiteral("%1 %2: a dotted quad").arg(option, text);
-        return false;
-    }
-    for (int i = 0; i < 4; ++i) {
-        if (!octet.match(octets[i]).hasMatch() || octets[i].toInt() > bound) {
-            why =
-                QStringLiteral("%1 %2: each octet one to three digits, 0 to %3").arg(option, text).arg(bound);
-            return false;
-        }
-        out[std::size_t(i)] = QString::number(octets[i].toInt());
-    }
-    return true;
-}
-
-bool SetupRequest::setCurrentIp(const QString& text, QString* why, QString* field) {
-    std::array<QString, 4> octets;
-    QString reason;
-    if (!quadFields(QStringLiteral("--current-ip"), text, 254, octets, reason)) {
-        if (why)
-            *why = reason;
-        if (field)
-            *field = QStringLiteral("current_ip");
-        return false;
-    }
-    currentIp = QStringList(octets.begin(), octets.end()).join(QLatin1Char('.'));
-    return true;
-}
-
 CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram)
     : m_request(request)
     , m_out(out)
@@ -183,7 +106,7 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
         const auto before = position();
         const QString status = m_status->message();
         m_controller->tick();
-        const bool idle = m_setupButton->enabled() && position() == before && m_status->message() == status;
+        const bool idle = !m_controller->busy() && position() == before && m_status->message() == status;
         m_idleTicks = idle ? m_idleTicks + 1 : 0;
     });
     ports.transcriptBox = m_transcriptBox.get();
@@ -193,7 +116,6 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     ports.tickTimer = m_timer.get();
     ports.pointer = m_pointer.get();
     ports.messageBox = m_box.get();
-    ports.pump = &m_pump;
     ports.frame = m_frame.get();
     m_host.fillEmpty(ports);
     m_controller = std::make_unique<SetupController>(ports);
@@ -202,21 +124,13 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_controller->transcript().observe([this](const DialogueTranscript::Entry& e) { dialogue(e); });
     if (request.tickMs > 0)
         m_timer->setInterval(request.tickMs);
-    if (!request.currentIp.isEmpty()) {
-        QString mac;
-        for (const QString& pair : request.mac)
-            mac += pair.toLower();
-        m_controller->reachAt(mac, request.currentIp);
-    }
-
-    const auto fill = [this](int array, const auto& texts) {
-        for (int i = 0; i < int(texts.size()); ++i)
-            m_controller->field({array, i}).setText(texts[i]);
-    };
-    fill(1, request.mac);
-    fill(2, request.ip);
-    fill(3, request.mask);
-    fill(4, request.gateway);
+    m_controller->onRunEnded([this](const RunResult& result) {
+        // After "Logout" the command line is the adaptor's to close.
+        if (result.outcome == RunOutcome::Assigned && !m_sinceSuccess.isValid()) {
+            m_sinceSuccess.start();
+            m_wake.start(kLogoutWaitMs);
+        }
+    });
 }
 
 CliRun::~CliRun() {
@@ -322,66 +236,23 @@ QString CliRun::resultName(int exit) {
     }
 }
 
-QString CliRun::reason(int exit, const QString& lastStatus) {
-    switch (exit) {
-    case Succeeded:
-        return QStringLiteral("assigned");
-    case Interrupted:
-        return QStringLiteral("interrupted");
-    case BadValues:
-        return QStringLiteral("refused");
-    default:
-        break;
-    }
-    // The identity check's texts, each with its adaptor and address filled in.
-    const auto isOf = [&lastStatus](const QString& pattern) {
-        QString escaped = QRegularExpression::escape(pattern);
-        for (const char* place : {"%1", "%2", "%3"})
-            escaped.replace(QRegularExpression::escape(QLatin1String(place)), QStringLiteral(".*"));
-        return QRegularExpression(QStringLiteral("\\A") + escaped + QStringLiteral("\\z"))
-            .match(lastStatus)
-            .hasMatch();
-    };
-    static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
-    if (lastStatus == Sequencer::kAddressExists)
-        return QStringLiteral("address-taken");
-    if (lastStatus == Sequencer::kSetupFailed)
-        return QStringLiteral("no-answer");
-    if (lastStatus.contains(stalled))
-        return QStringLiteral("stalled");
-    if (lastStatus == SetupCommand::kFamilyMessage || SetupCommand::isRefusal(lastStatus))
-        return QStringLiteral("refused");
-    if (isOf(IdentityCheck::kNoAnswer))
-        return QStringLiteral("not-found");
-    if (isOf(IdentityCheck::kOtherDevice))
-        return QStringLiteral("other-device");
-    if (isOf(IdentityCheck::kOffSegment))
-        return QStringLiteral("off-segment");
-    if (lastStatus.endsWith(QStringLiteral(" (SendTest)")))
-        return QStringLiteral("sign-test");
-    return QStringLiteral("failed");
-}
-
 bool CliRun::ended() const {
     if (m_controller->unloaded())
         return true;
-    if (!m_setupButton->enabled())
+    if (m_controller->busy())
         return false;
-    // The sign's two messages are on their way until the send completes.
-    if (m_controller->signTest().handedOver() && m_host.signSocket.state() == SocketControl::Connected)
-        return false;
-    // The adaptor closes the command line after "Logout": a logout of our own
-    // (as closing the window sends) would only follow it.
-    if (m_sinceSuccess.isValid() && m_host.commandLineSocket.state() == SocketControl::Connected &&
-        m_sinceSuccess.elapsed() < kLogoutWaitMs)
-        return false;
-    // A dialogue that stopped answering has been reported: nobody is there to press Setup again.
-    static const QString stalled = RunTimeError(RunTimeError::NoAnswer).description();
-    if (!m_timer->enabled() || m_status->message().contains(stalled))
-        return true;
-    // An error the window reports on every tick (a dialogue whose adaptor
-    // never sent anything) leaves the window unlocked for the user to start
-    // again or leave; a command line has no such user.
+    if (m_controller->result()) {
+        // The sign's two messages are on their way until the send completes.
+        if (m_controller->signTest().handedOver() && m_host.signSocket.state() == SocketControl::Connected)
+            return false;
+        // The adaptor closes the command line after "Logout": a logout of our
+        // own (as closing the window sends) would only follow it.
+        return !(m_sinceSuccess.isValid() && m_host.commandLineSocket.state() == SocketControl::Connected &&
+                 m_sinceSuccess.elapsed() < kLogoutWaitMs);
+    }
+    // Handed back while the run goes on: an error the window reports on every
+    // tick (a dialogue whose adaptor never sent anything) leaves it to the
+    // user to start again or leave; a command line has no such user.
     return m_idleTicks >= Sequencer::kStallTicks;
 }
 
@@ -395,12 +266,13 @@ int CliRun::run() {
             fields.insert(QStringLiteral("current_ip"), m_request.currentIp);
         m_out << jsonLine("started", 0, fields) << Qt::endl;
     }
-    const int exit = outcome();
+    m_outcome = outcome();
+    const int exit = RunOutcomes::exitStatus(m_outcome);
     const double time = double(m_clock.elapsed()) / 1000.0;
     if (m_output == Output::Json)
         m_out << jsonLine("finished", time,
                           {{QStringLiteral("result"), resultName(exit)},
-                           {QStringLiteral("reason"), reason(exit, lastShown())},
+                           {QStringLiteral("reason"), RunOutcomes::reason(m_outcome)},
                            {QStringLiteral("status"), m_status->message()},
                            {QStringLiteral("exit"), exit}})
               << Qt::endl;
@@ -409,24 +281,19 @@ int CliRun::run() {
     return exit;
 }
 
-QString CliRun::lastShown() const {
-    const QStringList& h = m_status->history;
-    const auto shown = std::find_if(h.rbegin(), h.rend(), [](const QString& t) { return !t.isEmpty(); });
-    return shown == h.rend() ? QString() : *shown;
-}
-
-int CliRun::outcome() {
-    m_controller->setupClicked();
+RunOutcome CliRun::outcome() {
+    const auto current =
+        m_request.currentIp.isEmpty() ? std::nullopt : AddressRules::readDotted(m_request.currentIp);
+    m_controller->start(m_request.target, current);
     m_pump.waitUntil([this] { return ended(); });
     if (m_interrupted)
-        return Interrupted;
-    const QStringList& h = m_status->history;
-    if (std::any_of(h.begin(), h.end(), SetupCommand::isRefusal))
-        return BadValues;
-    bool ok = h.contains(Sequencer::kSetupSucceeded);
-    if (m_request.signTest)
-        ok = ok && m_controller->signTest().handedOver();
-    return ok ? Succeeded : Failed;
+        return RunOutcome::Interrupted;
+    if (const auto& result = m_controller->result())
+        return result->outcome;
+    // Given up while handed back: a check that never got its probes made, or
+    // a dialogue whose step failed on every tick.
+    return m_controller->progress().now().stage == RunProgress::Stage::Checking ? RunOutcome::NotChecked
+                                                                                : RunOutcome::Failed;
 }
 
 void CliRun::interrupt() {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "base/CorePorts.h"
+#include "cli/SetupRequest.h"
 #include "setup/HostServices.h"
+#include "setup/RunOutcome.h"
 #include "setup/SetupController.h"
 
 #include <QElapsedTimer>
@@ -12,49 +14,18 @@
 #include <optional>
 #include <vector>
 
-// One setup as the command line gives it: the window's eighteen field texts
-// and the answer to the "Test IP Address" question.
-struct SetupRequest {
-    std::array<QString, 6> mac;
-    std::array<QString, 4> ip, mask, gateway;
-    bool signTest = false;
-    // An adaptor that already has an address: the address it has, as a
-    // dotted quad in plain decimal; empty for the family's own route.
-    QString currentIp;
-    // The sequencer's tick in milliseconds; 0 keeps the window's own. Tests
-    // against the simulator shorten it.
-    int tickMs = 0;
-
-    // The MAC as six hexadecimal pairs joined by '-', ':' or nothing, and the
-    // addresses as dotted quads, split into the fields' texts. Each octet is
-    // held to what its entry field lets a user type: one to three digits, no
-    // sign or other character, within the field's bound (below 255 for an
-    // address or gateway, up to 255 for the mask), and is written in plain
-    // decimal as the field writes a completed octet ("010" is ten). The checks
-    // of the values themselves stay the window's. Nothing, with why ("--ip
-    // +1.2.3.4: ...") and the value's name ("ip") where given, otherwise.
-    [[nodiscard]] static std::optional<SetupRequest> from(const QString& mac, const QString& ip,
-                                                          const QString& mask, const QString& gateway,
-                                                          bool signTest, QString* why,
-                                                          QString* field = nullptr);
-    // Sets currentIp from a dotted quad held to the same rules as --ip;
-    // false, with why ("--current-ip ...: ...") and the value's name
-    // ("current_ip") where given, otherwise.
-    [[nodiscard]] bool setCurrentIp(const QString& text, QString* why, QString* field = nullptr);
-
-    // One dotted quad as its four entry fields would hold it, each octet at
-    // most bound; false with why ("--ip 10.1.2.300: ...") otherwise.
-    [[nodiscard]] static bool quadFields(const QString& option, const QString& text, int bound,
-                                         std::array<QString, 4>& out, QString& why);
-};
-
 // One whole setup run without a window: the window's logic behind ports that
 // print what the window would show. The status line and every message box
 // become lines of output, each with the seconds since the start; a message
 // box's text follows kBoxMark.
 class CliRun {
 public:
-    enum Exit { Succeeded = 0, Failed = 1, BadValues = 2, Interrupted = 130 };
+    enum Exit {
+        Succeeded = RunOutcomes::kSucceeded,
+        Failed = RunOutcomes::kFailed,
+        BadValues = RunOutcomes::kRefused,
+        Interrupted = RunOutcomes::kInterrupted
+    };
     // After "Logout" the adaptor ends the connection itself; it is given this long.
     static constexpr int kLogoutWaitMs = 10000;
     inline static const QString kBoxMark = QStringLiteral("box: ");
@@ -85,13 +56,8 @@ public:
         m_err = &err;
     }
     [[nodiscard]] static QString resultName(int exit);
-    // One word for how a run ended, for programs to act on: assigned,
-    // refused, interrupted, address-taken (something else answers at the
-    // address), no-answer (the adaptor never answered at its new address),
-    // stalled (its dialogue stopped), not-found, other-device or off-segment
-    // (an adaptor looked for at its current address), sign-test, failed.
-    // From the exit status and the run's last status text.
-    [[nodiscard]] static QString reason(int exit, const QString& lastStatus);
+    // How the run ended, once run() has returned.
+    [[nodiscard]] RunOutcome result() const { return m_outcome; }
     // -v: each change of stage and every piece of the dialogue, as lines of
     // their own ("> 23 hello\n" sent, "< 23 Username> " received).
     void setVerbose(bool verbose) { m_verbose = verbose; }
@@ -112,8 +78,7 @@ private:
     void dialogue(const DialogueTranscript::Entry& entry);
     void log(const QString& line);
     [[nodiscard]] bool ended() const;
-    [[nodiscard]] QString lastShown() const; // the last status text that was not empty
-    int outcome();
+    RunOutcome outcome();
 
     SetupRequest m_request;
     QTextStream& m_out;
@@ -133,6 +98,7 @@ private:
     QTextStream* m_err = nullptr;
     QString m_lastLine;
     bool m_interrupted = false;
+    RunOutcome m_outcome = RunOutcome::Failed;
     bool m_verbose = false;
     std::unique_ptr<QFile> m_log;
     RunProgress::Snapshot m_shownStage;

@@ -2,14 +2,15 @@
 
 #include "address/AddressRules.h"
 #include "cli/BatchCheck.h"
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 #include "net/NetHelper.h"
 #include "setup/IdentityCheck.h"
+#include "setup/SetupCommand.h"
 
 namespace {
 // Who answers ARP at the address, asked again once when nobody did, so that
 // one lost frame does not make a taken address look free.
-ArpOwner owner(IcmpEchoProbe& probe, const QString& address) {
+ArpOwner owner(HelperProbe& probe, const QString& address) {
     ArpOwner found;
     const quint32 at = AddressRules::readDotted(address).value_or(0);
     for (int tries = 0; tries < IdentityCheck::kTries; ++tries) {
@@ -28,17 +29,23 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     const QString dashed = AddressRules::dashedMac(mac);
     const QString ip = QStringList(request.ip.begin(), request.ip.end()).join(QLatin1Char('.'));
     const QString current = request.currentIp;
+    // As the run: an adaptor of no known family has no route.
+    if (AddressRules::macFamily(mac) == AddressRules::kUnknownFamily)
+        return {State::Refused, SetupCommand::kFamilyMessage, QStringLiteral("refused")};
     // Reached at the address it has, an adaptor may be given one on another network.
     const QString reached = current.isEmpty() ? ip : current;
     if (!onSegment(reached))
         return {State::Refused, IdentityCheck::kOffSegment.arg(dashed, reached),
                 QStringLiteral("off-segment")};
+    // Moved to another network, the adaptor's new address cannot be asked by
+    // ARP from here: the run's own check of it goes by echo.
+    const bool newOnSegment = onSegment(ip);
 
     NetHelper helper(helperProgram);
     const QStringList missing = helperProblems(helper);
     if (!missing.isEmpty())
         return {State::Refused, missing.join(QLatin1Char(' ')), QStringLiteral("helper")};
-    IcmpEchoProbe probe(helper);
+    HelperProbe probe(helper);
 
     const auto unasked = [](const ArpOwner& o) {
         return SetupCheck{State::Refused, QStringLiteral("the address cannot be asked: ") + o.reason,
@@ -49,7 +56,7 @@ SetupCheck SetupCheck::of(const SetupRequest& request, const QString& helperProg
     const auto heldBy = [&dashed](const QString& address, const ArpOwner& o) {
         return IdentityCheck::kOtherDevice.arg(dashed, address, AddressRules::dashedMac(o.mac));
     };
-    const ArpOwner atIp = owner(probe, ip);
+    const ArpOwner atIp = newOnSegment ? owner(probe, ip) : ArpOwner{ArpOwner::Silent, {}, {}};
     if (atIp.outcome == ArpOwner::Answered) {
         if (atIp.mac == mac)
             return {State::InPlace, QStringLiteral("adaptor %1 already answers at %2").arg(dashed, ip),

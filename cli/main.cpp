@@ -63,10 +63,28 @@ void tell(const QStringList& problems, const QString& where, CliRun::Output outp
 }
 
 // A value refused before anything is sent: the line on standard error, and
-// under --json a problem event naming the value.
-int refuse(const QString& why, const QString& field, const QString& value, CliRun::Output output,
+// under --json a problem event naming the value, then the event that closes
+// what was asked for (a run's finished, a check's check), as every end has.
+int refuse(const QString& why, const QString& field, const QString& value, bool check, CliRun::Output output,
            QTextStream& out, QTextStream& err) {
     tell({why}, QString(), output, out, err, {{0, field, value}});
+    if (output == CliRun::Output::Json) {
+        const QString refused = RunOutcomes::reason(RunOutcome::Refused);
+        if (check)
+            out << jsonLine("check", 0,
+                            {{QStringLiteral("state"), SetupCheck::stateName(SetupCheck::State::Refused)},
+                             {QStringLiteral("reason"), refused},
+                             {QStringLiteral("text"), why},
+                             {QStringLiteral("exit"), CliRun::BadValues}})
+                << Qt::endl;
+        else
+            out << jsonLine("finished", 0,
+                            {{QStringLiteral("result"), CliRun::resultName(CliRun::BadValues)},
+                             {QStringLiteral("reason"), refused},
+                             {QStringLiteral("status"), why},
+                             {QStringLiteral("exit"), CliRun::BadValues}})
+                << Qt::endl;
+    }
     return CliRun::BadValues;
 }
 
@@ -91,10 +109,11 @@ int setupCheck(const SetupRequest& request, CliRun::Output output, QTextStream& 
 
 int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out, QTextStream& err) {
     const CliRun::Output output = outputOf(parser);
+    const bool check = parser.isSet(QStringLiteral("check"));
     for (const char* name : {"mac", "ip", "mask", "gateway"}) {
         if (!parser.isSet(QString::fromLatin1(name)))
             return refuse(QStringLiteral("--%1 is missing").arg(QLatin1String(name)), QLatin1String(name), {},
-                          output, out, err);
+                          check, output, out, err);
     }
     QString why, field;
     auto request =
@@ -105,11 +124,11 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
         return parser.value(f == QLatin1String("current_ip") ? QStringLiteral("current-ip") : f);
     };
     if (!request)
-        return refuse(why, field, valueOf(field), output, out, err);
+        return refuse(why, field, valueOf(field), check, output, out, err);
     if (parser.isSet(QStringLiteral("current-ip")) &&
         !request->setCurrentIp(parser.value(QStringLiteral("current-ip")), &why, &field))
-        return refuse(why, field, valueOf(field), output, out, err);
-    if (parser.isSet(QStringLiteral("check")))
+        return refuse(why, field, valueOf(field), check, output, out, err);
+    if (check)
         return setupCheck(*request, output, out, err);
     request->tickMs = tickMs;
     CliRun run(*request, out);

@@ -26,6 +26,34 @@ struct ArpOwner {
     QString reason; // why it was not asked
 };
 
+// What one probe found out about an address: an answer, a real silence (no
+// reply in time, or the network said the address cannot be reached), or
+// nothing, because it was never asked (the helper refused it, the helper is
+// gone, the request could not be sent). Nothing is never silence.
+enum class ProbeVerdict { Answered, Silent, NotAsked };
+
+// The statuses ping and arpProbe answer.
+namespace ProbeStatus {
+inline constexpr Long Answered = 0;
+inline constexpr Long NotConverted = -1; // the all-ones address: never a target
+inline constexpr Long TimedOut = 1;      // no reply within the wait
+inline constexpr Long Unreachable = 2;   // the network said the target cannot be reached
+inline constexpr Long SendFailed = 3;    // the request could not be sent, or was refused
+inline constexpr Long NoArpHere = 4;     // arpProbe only: this host cannot ask; the echo's verdict stands
+} // namespace ProbeStatus
+
+[[nodiscard]] inline ProbeVerdict verdictOf(Long status) {
+    switch (status) {
+    case ProbeStatus::Answered:
+        return ProbeVerdict::Answered;
+    case ProbeStatus::TimedOut:
+    case ProbeStatus::Unreachable:
+        return ProbeVerdict::Silent;
+    default:
+        return ProbeVerdict::NotAsked;
+    }
+}
+
 // One ICMP echo request to an address with a 500 ms wait, and the start and stop
 // of the socket library around it.
 class EchoProbe {
@@ -39,10 +67,10 @@ public:
     // False when the library did not stop cleanly.
     virtual bool stop() = 0;
     // Asks the link who has the address, without claiming it: 0 when a host
-    // answered, otherwise as Ping. A host without this answers "no reply".
+    // answered, otherwise as ping; NoArpHere where this host cannot ask.
     virtual Long arpProbe(quint32 address) {
         Q_UNUSED(address)
-        return 1;
+        return ProbeStatus::NoArpHere;
     }
     // Asks the link who has the address, as arpProbe does, and answers who
     // did. A host without this cannot ask.

@@ -1,4 +1,4 @@
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 
 #include "net/NetHelper.h"
 #include "net/NetLog.h"
@@ -11,7 +11,7 @@ namespace {
 constexpr quint32 kAllOnes = 0xffffffff;
 }
 
-bool IcmpEchoProbe::start() {
+bool HelperProbe::start() {
     if (!m_helper.start())
         return false;
     if (m_helper.can(QStringLiteral("echo")))
@@ -24,7 +24,7 @@ bool IcmpEchoProbe::start() {
     return false;
 }
 
-Long IcmpEchoProbe::arpProbe(quint32 address) {
+Long HelperProbe::arpProbe(quint32 address) {
     if (address == kAllOnes)
         return NotConverted;
     if (!m_helper.start() || !m_helper.can(QStringLiteral("arp"))) {
@@ -34,23 +34,33 @@ Long IcmpEchoProbe::arpProbe(quint32 address) {
                                   "helper cannot send ARP probes, so a host that drops echo requests is not "
                                   "found. %1")
                        .arg(m_helper.capabilityAdvice());
-        return SendFailed;
+        // A helper that is not there at all cannot echo either: that probe is
+        // not asked. One without the capability leaves the verdict to the echo.
+        return m_helper.start() ? NoArpHere : SendFailed;
     }
     const auto answer = m_helper.ask({helper::Request::ArpProbe, address, {}});
     if (!answer)
         return SendFailed;
-    if (answer->startsWith(QLatin1String("ok answered"))) {
+    const ArpOwner owner = ownerFrom(*answer);
+    switch (owner.outcome) {
+    case ArpOwner::Answered:
         qCInfo(lcNet).noquote() << AddressRules::dotted(address) << QStringLiteral("is claimed by")
-                                << answer->mid(12);
+                                << AddressRules::dashedMac(owner.mac);
         return Answered;
+    case ArpOwner::Silent:
+        return TimedOut;
+    case ArpOwner::OffSegment:
+        // Behind a gateway ARP cannot reach it: the echo alone tells.
+        return NoArpHere;
+    case ArpOwner::NotAsked:
+        break;
     }
-    if (answer->startsWith(QLatin1String("failed")))
-        qCWarning(lcNet).noquote()
-            << QStringLiteral("ARP probe of %1: %2").arg(AddressRules::dotted(address), *answer);
-    return answer->startsWith(QLatin1String("ok")) ? TimedOut : SendFailed;
+    qCWarning(lcNet).noquote()
+        << QStringLiteral("ARP probe of %1: %2").arg(AddressRules::dotted(address), *answer);
+    return SendFailed;
 }
 
-Long IcmpEchoProbe::ping(quint32 address, const QString& data, EchoReply& reply) {
+Long HelperProbe::ping(quint32 address, const QString& data, EchoReply& reply) {
     reply = EchoReply{};
     if (address == kAllOnes) {
         reply.status = NotConverted;
@@ -86,7 +96,7 @@ Long IcmpEchoProbe::ping(quint32 address, const QString& data, EchoReply& reply)
     return reply.status;
 }
 
-ArpOwner IcmpEchoProbe::ownerFrom(const QString& answer) {
+ArpOwner HelperProbe::ownerFrom(const QString& answer) {
     static const QString answered = QStringLiteral("ok answered ");
     if (answer.startsWith(answered)) {
         QString mac = answer.mid(answered.size()).trimmed().remove(QLatin1Char(':')).toLower();
@@ -108,7 +118,7 @@ ArpOwner IcmpEchoProbe::ownerFrom(const QString& answer) {
     return {ArpOwner::NotAsked, {}, answer.section(QLatin1Char(' '), 1)};
 }
 
-ArpOwner IcmpEchoProbe::whoHas(quint32 address) {
+ArpOwner HelperProbe::whoHas(quint32 address) {
     if (address == kAllOnes)
         return {ArpOwner::NotAsked, {}, QStringLiteral("not an address")};
     if (!m_helper.start() || !m_helper.can(QStringLiteral("arp")))

@@ -7,23 +7,25 @@
 
 class NetHelper;
 
-// The echo probe, sent by the network helper: the window itself holds no
-// capability to open an ICMP socket.
-class IcmpEchoProbe : public EchoProbe {
+// The client of the network helper's probes: the echo and ARP probes are
+// sent by the helper, since the window itself holds no capability to open an
+// ICMP or packet socket.
+class HelperProbe : public EchoProbe {
 public:
     // Statuses of a request that got no echo reply from the target.
     enum Status : Long {
-        Answered = 0,
-        NotConverted = -1, // the all-ones address: never a target
-        TimedOut = 1,      // no echo reply within the wait
-        Unreachable = 2,   // the network said the target cannot be reached
-        SendFailed = 3,    // the request could not be sent, or was refused
+        Answered = ProbeStatus::Answered,
+        NotConverted = ProbeStatus::NotConverted,
+        TimedOut = ProbeStatus::TimedOut,
+        Unreachable = ProbeStatus::Unreachable,
+        SendFailed = ProbeStatus::SendFailed,
+        NoArpHere = ProbeStatus::NoArpHere,
     };
     static constexpr int kTimeoutMs = 500;
     // The only data the helper sends.
     static constexpr const char* kData = "Echo This";
 
-    explicit IcmpEchoProbe(NetHelper& helper)
+    explicit HelperProbe(NetHelper& helper)
         : m_helper(helper) {}
 
     // False, with the reason on standard error, when the helper cannot be

@@ -1,5 +1,7 @@
 #include "net/PosixSocketControl.h"
 
+#include "net/HostNetworks.h"
+
 #include "net/NetLog.h"
 
 #include "address/AddressRules.h"
@@ -10,7 +12,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <ifaddrs.h>
 #include <map>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -134,44 +135,14 @@ ssize_t sendDatagramOn(int fd, const QByteArray& bytes, const sockaddr_in& to, u
     return n;
 }
 
-// An interface of the host's that is up, can broadcast, is not the loopback
-// and has at least one IPv4 address.
-struct Segment {
-    QString name;
-    std::vector<std::pair<quint32, int>> addresses; // address and prefix length
-};
-
-std::map<unsigned, Segment> broadcastSegments() {
-    std::map<unsigned, Segment> segments; // by interface index, the order the kernel numbers them
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return segments;
-    for (const ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_name)
-            continue;
-        if (!(i->ifa_flags & IFF_UP) || !(i->ifa_flags & IFF_BROADCAST) || (i->ifa_flags & IFF_LOOPBACK))
-            continue;
-        // An address with a label ("eth0:1") belongs to the interface before the colon.
-        const QString name = QString::fromLocal8Bit(i->ifa_name).section(QLatin1Char(':'), 0, 0);
-        const unsigned index = ::if_nametoindex(name.toLocal8Bit().constData());
-        if (index == 0)
-            continue;
-        const quint32 address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
-        const quint32 mask =
-            i->ifa_netmask ? ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr) : 0;
-        Segment& segment = segments[index];
-        segment.name = name;
-        segment.addresses.emplace_back(address, __builtin_popcount(mask));
-    }
-    ::freeifaddrs(list);
+// The interfaces of the host's that are up, can broadcast, are not the
+// loopback and have at least one IPv4 address, by the kernel's number for them.
+std::map<unsigned, HostNetwork> broadcastSegments() {
+    std::map<unsigned, HostNetwork> segments;
+    for (HostNetwork& n : HostNetworks::read())
+        if (n.up && n.broadcast && !n.loopback && n.index != 0 && !n.addresses.empty())
+            segments.emplace(n.index, std::move(n));
     return segments;
-}
-
-bool inSubnet(quint32 address, quint32 subnet, int prefixLength) {
-    if (prefixLength <= 0)
-        return true;
-    const quint32 mask = prefixLength >= 32 ? ~0u : ~(~0u >> prefixLength);
-    return (address & mask) == (subnet & mask);
 }
 } // namespace
 
@@ -284,6 +255,19 @@ void PosixSocketControl::established(Link* link) {
     link->connecting = false;
     link->writable->setEnabled(false);
     link->resumeReading();
+    announceSettled();
+}
+
+// From the event loop, never from inside connect(): whoever started the
+// attempt has returned before it hears how it went.
+void PosixSocketControl::announceSettled() {
+    QMetaObject::invokeMethod(
+        &m_connectTimer,
+        [this] {
+            if (onConnect && state() != Connecting)
+                onConnect();
+        },
+        Qt::QueuedConnection);
 }
 
 void PosixSocketControl::failAttempt(RunTimeError error) {
@@ -299,6 +283,7 @@ void PosixSocketControl::failAttempt(RunTimeError error) {
     m_tcp->in.clear();
     m_tcp->out.clear();
     m_tcp->outDone = 0;
+    announceSettled();
 }
 
 void PosixSocketControl::linkReadable(Link* link) {
@@ -437,11 +422,11 @@ void PosixSocketControl::sendDatagram(const QByteArray& bytes, quint32 to) {
     // the datagram names the adaptor by two MAC octets only, so a stranger's
     // adaptor on another network (Wi-Fi, a VPN) could take it too. Where no
     // segment has that subnet, the adaptor may sit on any: every one gets it.
-    const std::map<unsigned, Segment> candidates = broadcastSegments();
+    const std::map<unsigned, HostNetwork> candidates = broadcastSegments();
     std::vector<unsigned> inScope;
     for (const auto& [index, segment] : candidates) {
         for (const auto& [address, prefixLength] : segment.addresses) {
-            if (m_scope && inSubnet(*m_scope, address, prefixLength)) {
+            if (m_scope && HostNetworks::inSubnet(*m_scope, address, prefixLength)) {
                 inScope.push_back(index);
                 break;
             }

@@ -48,6 +48,7 @@ private:
     void linkReadable(Link* link);
     void finishConnect(Link* link);
     void established(Link* link);
+    void announceSettled();
     void peerEnded(Link* link, bool discard);
 
     Protocol m_protocol = Tcp;

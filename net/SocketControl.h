@@ -42,6 +42,9 @@ public:
     // subnet holds this address. Never set: every segment.
     virtual void setBroadcastScope(quint32 address) { Q_UNUSED(address) }
 
+    // A connection attempt has ended, connected or failed (state() tells
+    // which); raised from the event loop, never from inside connect().
+    std::function<void()> onConnect;
     std::function<void(Long bytesTotal)> onDataArrival;
     std::function<void()> onClose;
     std::function<void()> onSendComplete;

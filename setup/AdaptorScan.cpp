@@ -1,7 +1,7 @@
 #include "setup/AdaptorScan.h"
 
 #include "address/AddressRules.h"
-
+#include "net/HostNetworks.h"
 #include "net/helper/HelperProtocol.h"
 
 #include <QFileInfo>
@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
@@ -45,47 +44,17 @@ QString AdaptorScan::addressText(quint32 address) {
     return QString::fromStdString(helper::addressText(address));
 }
 
-// From the kernel's own list (getifaddrs): the link type of each interface
-// comes with its packet entry, its IPv4 subnets with its inet entries. Qt's
-// network module is not needed for this, and the window does without it.
 QList<HostInterface> AdaptorScan::hostInterfaces() {
-    struct Seen {
-        HostInterface host;
-        bool ethernet = false;
-        bool usable = false;
-    };
-    QList<Seen> seen;
-    const auto entry = [&seen](const QString& name) -> Seen& {
-        for (Seen& s : seen)
-            if (s.host.name == name)
-                return s;
-        seen.append(Seen{HostInterface{name, {}}});
-        return seen.last();
-    };
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return {};
-    for (const ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr)
-            continue;
-        Seen& s = entry(QString::fromLocal8Bit(i->ifa_name));
-        s.usable = (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK) && !(i->ifa_flags & IFF_NOARP);
-        if (i->ifa_addr->sa_family == AF_PACKET) {
-            // Tunnels and other links without ARP are of other hardware types.
-            s.ethernet = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr)->sll_hatype == ARPHRD_ETHER;
-        } else if (i->ifa_addr->sa_family == AF_INET && i->ifa_netmask) {
-            const quint32 address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
-            const quint32 mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
-            s.host.addresses.append({address, std::popcount(mask)});
-        }
-    }
-    ::freeifaddrs(list);
     QList<HostInterface> found;
-    for (const Seen& s : seen) {
-        // A bridge's port carries the bridge's traffic, not addresses of its own.
-        if (s.ethernet && s.usable &&
-            !QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(s.host.name)))
-            found.append(s.host);
+    for (const HostNetwork& n : HostNetworks::read()) {
+        // Tunnels and other links without ARP cannot be swept; a bridge's
+        // port carries the bridge's traffic, not addresses of its own.
+        if (!n.ethernet || !n.up || n.loopback || !n.arp || n.bridgePort)
+            continue;
+        HostInterface host{n.name, {}};
+        for (const auto& address : n.addresses)
+            host.addresses.append(address);
+        found.append(host);
     }
     return found;
 }
@@ -177,15 +146,6 @@ AdaptorScan::Plan AdaptorScan::plan(const ScanRequest& request, const QList<Host
         add({where, network, length});
     }
     return p;
-}
-
-int AdaptorScan::family(const QString& mac) {
-    const QString digits = QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':')).toLower();
-    if (digits.startsWith(QLatin1String("00204a")))
-        return 1;
-    if (digits.startsWith(QLatin1String("0080a3")))
-        return 2;
-    return 0;
 }
 
 bool AdaptorScan::onSubnetOf(quint32 address, const QString& interfaceName,

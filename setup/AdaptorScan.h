@@ -1,9 +1,8 @@
 #pragma once
 
 // What a search for adaptors sweeps and what it makes of the answers: the
-// ranges (the host's own subnets or those named), the family of a MAC, and
-// which setup ports of an adaptor accept a connection. Plain functions; the
-// finder (ScanFinder) runs them off the caller's thread.
+// ranges (the host's own subnets or those named) and which setup ports of an adaptor accept a connection.
+// Plain functions; the finder (ScanFinder) runs them off the caller's thread.
 
 #include "setup/AdaptorFinder.h"
 
@@ -50,8 +49,7 @@ public:
     [[nodiscard]] static QList<HostInterface> hostInterfaces();
     // The ranges a request sweeps on these interfaces, or why it cannot be swept.
     [[nodiscard]] static Plan plan(const ScanRequest& request, const QList<HostInterface>& interfaces);
-    // 1 for 00-20-4a..., 2 for 00-80-a3..., 0 for any other; mac in any of the usual spellings.
-    [[nodiscard]] static int family(const QString& mac);
+
     // Whether an address lies in a subnet of the named interface.
     [[nodiscard]] static bool onSubnetOf(quint32 address, const QString& interfaceName,
                                          const QList<HostInterface>& interfaces);

@@ -16,10 +16,10 @@ void closeFully(SocketControl& socket) {
 
 } // namespace
 
-void Assignment::armProbe(quint32 address, Long kind) {
+void Assignment::armProbe(quint32 address, Long kind, std::function<void()> goOn) {
     m_parts.progress.enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
     m_run.probesSent = 0;
-    m_parts.sequencer.armProbeCycle(address, kind);
+    m_parts.sequencer.armProbeCycle(address, kind, std::move(goOn));
 }
 
 void Assignment::report(const RunTimeError& e, const char* procedure) {
@@ -27,7 +27,11 @@ void Assignment::report(const RunTimeError& e, const char* procedure) {
                                             .arg(QLatin1String(procedure))
                                             .arg(m_run.phase)
                                             .arg(m_run.dialogueStep)));
-    m_parts.window.unlockWindow();
+    m_parts.window.endRun(RunOutcome::Failed);
+}
+
+void Assignment::abandon() {
+    m_awaiting.reset();
 }
 
 void Assignment::openMenu(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent) {
@@ -42,7 +46,8 @@ void Assignment::openMenu(const AdaptorTarget& target, quint32 address, bool rea
     m_parts.sequencer.startDialogue(RunState::kSetupMenu);
 }
 
-void Assignment::openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent) {
+void Assignment::openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent,
+                                 const char* procedure) {
     m_parts.progress.enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
     SocketControl& socket = m_parts.commandLineSocket;
     if (socket.state() != SocketControl::Closed)
@@ -50,10 +55,26 @@ void Assignment::openCommandLine(const AdaptorTarget& target, quint32 address, b
     socket.setRemoteAddress(address);
     socket.setRemotePort(kTelnetPort);
     socket.connect();
-    m_parts.window.waitForConnection(socket);
-    m_parts.transcriptBox.setText(QStringLiteral("Connected"));
-    m_parts.commandLine.begin(target, !reachedAtCurrent);
-    m_parts.sequencer.startDialogue(RunState::kCommandLine);
+    m_parts.transcriptBox.setText(QStringLiteral("Connecting"));
+    // The dialogue begins once the attempt has ended (commandLineConnected).
+    m_awaiting = Awaiting{target, reachedAtCurrent, procedure};
+}
+
+void Assignment::commandLineConnected() {
+    if (!m_awaiting || m_parts.commandLineSocket.state() == SocketControl::Connecting)
+        return;
+    const Awaiting pending = *std::exchange(m_awaiting, std::nullopt);
+    try {
+        SocketControl& socket = m_parts.commandLineSocket;
+        if (socket.state() != SocketControl::Connected)
+            throw socket.lastError();
+        m_parts.transcriptBox.setText(QStringLiteral("Connected"));
+        m_parts.commandLine.begin(pending.target, !pending.reachedAtCurrent);
+        m_parts.sequencer.startDialogue(RunState::kCommandLine);
+    } catch (const RunTimeError& e) {
+        report(e, pending.procedure);
+        m_parts.binding.releaseLeftover();
+    }
 }
 
 void Assignment::readdress(const AdaptorTarget& target, quint32 current) {
@@ -64,7 +85,7 @@ void Assignment::readdress(const AdaptorTarget& target, quint32 current) {
         if (target.family() == AddressRules::kBroadcastFamily)
             openMenu(target, current, true);
         else
-            openCommandLine(target, current, true);
+            openCommandLine(target, current, true, "Readdress");
     } catch (const RunTimeError& e) {
         report(e, "Readdress");
     }
@@ -79,25 +100,22 @@ void Assignment::byDatagram(const AdaptorTarget& target) {
         socket.setRemotePort(AssignmentDatagram::kPort);
         socket.setRemoteAddress(AssignmentDatagram::kBroadcast);
         socket.setBroadcastScope(target.ip);
-        // The fields as they stand now: they stay editable during the pre-check.
-        const EntryFields& fields = m_parts.fields;
+        // The checked target's, never the fields as they stand now.
         const QString datagram =
-            AssignmentDatagram::build(fields.field({1, 4}).text(), fields.field({1, 5}).text(),
-                                      {fields.field({2, 0}).text(), fields.field({2, 1}).text(),
-                                       fields.field({2, 2}).text(), fields.field({2, 3}).text()});
+            AssignmentDatagram::build(target.macOctets[4], target.macOctets[5], target.ip);
         try {
             socket.sendData(datagram);
         } catch (const RunTimeError&) {
             // Not sent: the probe cycle finds the adaptor silent and says so.
         }
-        armProbe(target.ip, RunState::kAfterDatagram);
+        armProbe(target.ip, RunState::kAfterDatagram, [this, target] {
+            try {
+                openMenu(target, target.ip, false);
+            } catch (const RunTimeError& e) {
+                report(e, "SetBroadcastIP");
+            }
+        });
         socket.close();
-
-        m_parts.window.waitUntil([this] { return m_run.probeCycleDone; });
-        if (m_run.probeResult != 0)
-            return;
-
-        openMenu(target, target.ip, false);
     } catch (const RunTimeError& e) {
         report(e, "SetBroadcastIP");
     }
@@ -107,12 +125,14 @@ void Assignment::byNeighbourEntry(const AdaptorTarget& target) {
     try {
         m_parts.progress.enter(RunProgress::Stage::Assigning);
         m_parts.binding.bind(target.ip, target.macOctets);
-        armProbe(target.ip, RunState::kAfterArpBinding);
-        m_parts.window.waitUntil([this] { return m_run.probeCycleDone; });
-        if (m_run.probeResult != 0)
-            return;
-
-        openCommandLine(target, target.ip, false);
+        armProbe(target.ip, RunState::kAfterArpBinding, [this, target] {
+            try {
+                openCommandLine(target, target.ip, false, "SetIPAddr");
+            } catch (const RunTimeError& e) {
+                report(e, "SetIPAddr");
+                m_parts.binding.releaseLeftover();
+            }
+        });
     } catch (const RunTimeError& e) {
         report(e, "SetIPAddr");
         m_parts.binding.releaseLeftover();

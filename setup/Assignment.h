@@ -1,7 +1,6 @@
 #pragma once
 
 #include "address/AdaptorTarget.h"
-#include "address/EntryFields.h"
 #include "base/RunTypes.h"
 #include "base/WindowPorts.h"
 #include "net/SocketControl.h"
@@ -14,9 +13,12 @@
 #include "setup/SetupMenuDialogue.h"
 #include "setup/SignTest.h"
 
+#include <functional>
+#include <optional>
+
 // The two routes by which an adaptor is handed its IP address. Each arms a
-// probe cycle, waits for it, and on an answer opens the adaptor's setup
-// connection and starts the dialogue on the following ticks.
+// probe cycle, and when the adaptor answers opens its setup connection and
+// starts the dialogue on the following ticks. Nothing here waits.
 class Assignment {
 public:
     static constexpr int kTelnetPort = 23;
@@ -28,7 +30,6 @@ public:
         SocketControl& datagramSocket;
         StatusBar& status;
         TextBox& transcriptBox;
-        const EntryFields& fields; // the datagram's octets, as they stand
         RunProgress& progress;
         RunWindow& window;
         NeighbourBinding& binding;
@@ -48,16 +49,30 @@ public:
     // An adaptor that already has an address: no datagram and no neighbour
     // entry; its family's dialogue at the current address gives it the new one.
     void readdress(const AdaptorTarget& target, quint32 current);
+    // The command-line connection's attempt has ended: its dialogue begins,
+    // or the route reports why it could not.
+    void commandLineConnected();
+    // No connection of an earlier run hands over to its dialogue any more.
+    void abandon();
 
 private:
     // The family's setup connection to the address, and the dialogue armed on
     // the ticks. reachedAtCurrent: the address is the one the adaptor had.
     void openMenu(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent);
-    void openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent);
-    void armProbe(quint32 address, Long kind);
+    // procedure: the error line's tag if the connection fails.
+    void openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent,
+                         const char* procedure);
+    void armProbe(quint32 address, Long kind, std::function<void()> goOn);
     // The error line of a route's procedure.
     void report(const RunTimeError& e, const char* procedure);
 
     RunState& m_run;
     Parts m_parts;
+    // A command-line connection under way, and what its dialogue is for.
+    struct Awaiting {
+        AdaptorTarget target;
+        bool reachedAtCurrent = false;
+        const char* procedure = "";
+    };
+    std::optional<Awaiting> m_awaiting;
 };

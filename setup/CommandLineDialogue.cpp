@@ -58,7 +58,7 @@ bool CommandLineDialogue::step() {
     const Change changes[] = {
         {SetAddress, QStringLiteral("CHANGE IPAddress ") + AddressRules::dotted(m_target.ip), SetGateway},
         {SetGateway, QStringLiteral("CHANGE Gateway ") + AddressRules::dotted(m_target.gateway), SetMask},
-        {SetMask, QStringLiteral("CHANGE Subnet Mask ") + m_target.maskText, SetSpeed},
+        {SetMask, QStringLiteral("CHANGE Subnet Mask ") + AddressRules::dotted(m_target.mask), SetSpeed},
         {SetSpeed, QStringLiteral("CHANGE SPEED 9600"), SetCharacterSize},
         {SetCharacterSize, QStringLiteral("CHANGE CHARSIZE 8"), SetStopBits},
         {SetStopBits, QStringLiteral("CHANGE STOPBITS 1"), SetParity},

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/HelperNeighbourTable.h"
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 #include "net/NetHelper.h"
 #include "net/PosixSocketControl.h"
 #include "setup/SetupController.h"
@@ -35,6 +35,6 @@ struct HostServices {
     PosixSocketControl datagramSocket{SocketControl::Udp};
     PosixSocketControl signSocket{SocketControl::Tcp};
     NetHelper helper;
-    IcmpEchoProbe probe{helper};
+    HelperProbe probe{helper};
     HelperNeighbourTable neighbours{helper};
 };

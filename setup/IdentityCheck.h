@@ -35,6 +35,12 @@ public:
     // answers at the address; otherwise false after showing why and unlocking
     // the window.
     [[nodiscard]] bool passes(const QString& mac, quint32 address);
+    // The address is on no network of this host (an adaptor moved to another
+    // network): nothing here can ask whether it is free; that is for its own
+    // network to say once the adaptor takes it on.
+    [[nodiscard]] bool elsewhere(quint32 address) {
+        return m_probe.whoHas(address).outcome == ArpOwner::OffSegment;
+    }
 
 private:
     EchoProbe& m_probe;

@@ -3,6 +3,10 @@
 RecordingSocket::RecordingSocket(SocketControl& inner, DialogueTranscript& transcript)
     : m_inner(inner)
     , m_transcript(transcript) {
+    m_inner.onConnect = [this] {
+        if (onConnect)
+            onConnect();
+    };
     m_inner.onDataArrival = [this](Long total) {
         if (onDataArrival)
             onDataArrival(total);
@@ -18,6 +22,7 @@ RecordingSocket::RecordingSocket(SocketControl& inner, DialogueTranscript& trans
 }
 
 RecordingSocket::~RecordingSocket() {
+    m_inner.onConnect = nullptr;
     m_inner.onDataArrival = nullptr;
     m_inner.onClose = nullptr;
     m_inner.onSendComplete = nullptr;

@@ -2,30 +2,29 @@
 
 #include "base/WindowPorts.h"
 #include "net/SocketControl.h"
+#include "setup/RunOutcome.h"
 
 #include <QString>
 
-#include <functional>
-
 // What the parts of a setup run need of the window that runs them: locking it
-// while the run is busy, handing it back, and waiting while it keeps handling
-// its events. The window's logic implements it; the parts never see more.
+// while the run is busy, handing it back, and hearing how the run ended. The
+// window's logic implements it; the parts never see more. Nothing here waits:
+// a run goes on from one tick or socket event to the next.
 class RunWindow {
 public:
     virtual ~RunWindow() = default;
-    // Busy: hourglass, Setup and Exit disabled; the run of an adaptor of this
-    // MAC family begins.
+    // Busy: hourglass; Setup, Exit, the sign test and the entry fields locked;
+    // the run of an adaptor of this MAC family begins.
     virtual void lockWindow(qint16 family) = 0;
-    // Idle again. runGoesOn: the window is handed back while the run still
-    // goes on (a dialogue's step that failed, to be tried again); otherwise
-    // the run ends here.
-    virtual void unlockWindow(bool runGoesOn = false) = 0;
-    // Waits, handling events, until done() holds. Throws Abandoned when the
-    // window is unloaded meanwhile.
-    virtual void waitUntil(const std::function<bool()>& done) = 0;
-    // Waits while a connection attempt is under way, showing "Connecting";
-    // throws the attempt's error when it fails instead of connecting.
-    virtual void waitForConnection(SocketControl& socket) = 0;
+    // Idle again while the run still goes on: a dialogue's step that failed
+    // is tried again, or the check waits for the probes to be possible. A new
+    // Setup abandons the run.
+    virtual void handBack() = 0;
+    // The run ends here, with this outcome and the status text shown; the
+    // window is idle.
+    virtual void endRun(RunOutcome outcome) = 0;
+    // The sign test begins: the window is busy until it ends by endRun.
+    virtual void signTestBegins() = 0;
 };
 
 // The transcript box keeps at most this many of its latest characters, so a

@@ -1,7 +1,6 @@
 #include "setup/ScanFinder.h"
 
 #include "address/AddressRules.h"
-
 #include "setup/AdaptorScan.h"
 
 #include <utility>
@@ -72,8 +71,8 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
             range.interfaceName, range.network, range.prefixLength,
             [&](const QString& address, const QString& mac) {
                 FoundAdaptor a;
-                a.mac = QString(mac).remove(QLatin1Char(':'));
-                a.family = AdaptorScan::family(a.mac);
+                a.mac = QString(mac).remove(QLatin1Char(':')).toLower();
+                a.family = AddressRules::macFamily(a.mac);
                 a.address = address;
                 a.interfaceName = range.interfaceName;
                 if (a.family != 0 || request.all)

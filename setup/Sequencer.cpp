@@ -44,13 +44,18 @@ void Sequencer::tick() {
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
         const bool dialogue = m_run.phase == RunState::kCommandLine || m_run.phase == RunState::kSetupMenu;
-        m_parts.window.unlockWindow(dialogue && m_parts.timer.enabled() &&
-                                    e.number() != RunTimeError::NoAnswer);
+        if (e.number() == RunTimeError::NoAnswer)
+            m_parts.window.endRun(RunOutcome::Stalled);
+        else if (dialogue && m_parts.timer.enabled())
+            m_parts.window.handBack();
+        else
+            m_parts.window.endRun(RunOutcome::Failed);
     }
 }
 
-void Sequencer::armProbeCycle(quint32 address, Long kind) {
+void Sequencer::armProbeCycle(quint32 address, Long kind, std::function<void()> goOn) {
     m_probeAddress = address;
+    m_goOn = std::move(goOn);
     m_run.phase = RunState::kProbe;
     m_run.probeCycle = kind;
     m_run.probeCycleDone = false;
@@ -58,9 +63,14 @@ void Sequencer::armProbeCycle(quint32 address, Long kind) {
 }
 
 void Sequencer::startDialogue(Long phase) {
+    m_goOn = nullptr;
     m_run.phase = phase;
     m_stalledTicks = 0;
     m_parts.timer.setEnabled(true);
+}
+
+void Sequencer::abandon() {
+    m_goOn = nullptr;
 }
 
 Sequencer::Position Sequencer::position() const {
@@ -79,37 +89,50 @@ void Sequencer::watchProgress(const Position& before) {
 }
 
 void Sequencer::probeStep() {
+    const bool preCheck = m_run.probeCycle == RunState::kPreCheck;
     if (!m_parts.probe.start()) {
         showBox(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
-        m_parts.window.unlockWindow();
-        m_run.phase = RunState::kStop;
         m_run.probeResult = -1;
+        if (preCheck) {
+            // No probe counted: the pre-check is asked again on the next tick,
+            // with its box, until probes can be made; meanwhile the window is
+            // the user's, to start again or leave.
+            m_parts.window.handBack();
+            return;
+        }
+        // The route has given the address away and cannot see the adaptor
+        // take it: say so, not that the setup is still in process.
+        m_run.phase = RunState::kStop;
+        m_goOn = nullptr;
+        m_parts.status.showMessage(kNotCheckedAfter);
+        m_parts.binding.releaseLeftover();
+        m_parts.window.endRun(RunOutcome::NotChecked);
         return;
     }
 
-    EchoReply reply;
-    m_run.probeResult = m_parts.probe.ping(m_probeAddress, kEchoData, reply);
-    // A host that drops echo requests still answers ARP for its address: in
-    // the pre-check that answer counts as the echo's would.
-    if (m_run.probeResult != 0 && m_run.probeCycle == RunState::kPreCheck &&
-        m_parts.probe.arpProbe(m_probeAddress) == 0)
-        m_run.probeResult = 0;
     try {
-        m_run.probesSent += 1;
-        m_parts.progress.step(int(m_run.probesSent));
-        if (m_run.probeResult == 0) {
-            m_run.phase = RunState::kStop;
-            if (m_run.probeCycle == RunState::kPreCheck) {
-                m_parts.status.showMessage(kAddressExists);
-                m_parts.window.unlockWindow();
-            }
-        } else if (m_run.probesSent == kProbesPerCycle) {
-            m_run.phase = RunState::kStop;
-            if (m_run.probeCycle != RunState::kPreCheck) {
-                m_parts.status.showMessage(kSetupFailed);
-                m_parts.window.unlockWindow();
-                // The route's entry, if it made one, is of no more use.
-                m_parts.binding.release(m_probeAddress);
+        const ProbeVerdict verdict = probeOnce();
+        if (verdict == ProbeVerdict::NotAsked) {
+            notChecked();
+        } else {
+            m_run.probesSent += 1;
+            m_parts.progress.step(int(m_run.probesSent));
+            if (verdict == ProbeVerdict::Answered) {
+                m_run.phase = RunState::kStop;
+                if (preCheck) {
+                    m_goOn = nullptr;
+                    m_parts.status.showMessage(kAddressExists);
+                    m_parts.window.endRun(RunOutcome::AddressTaken);
+                }
+            } else if (m_run.probesSent == kProbesPerCycle) {
+                m_run.phase = RunState::kStop;
+                if (!preCheck) {
+                    m_goOn = nullptr;
+                    m_parts.status.showMessage(kSetupFailed);
+                    m_parts.window.endRun(RunOutcome::NoAnswer);
+                    // The route's entry, if it made one, is of no more use.
+                    m_parts.binding.release(m_probeAddress);
+                }
             }
         }
     } catch (const RunTimeError&) {
@@ -119,18 +142,63 @@ void Sequencer::probeStep() {
     socketsCleanup();
 }
 
+ProbeVerdict Sequencer::probeOnce() {
+    const auto ask = [](const std::function<Long()>& probe) {
+        Long status = probe();
+        for (int retry = 0; retry < kNotAskedRetries && verdictOf(status) == ProbeVerdict::NotAsked; ++retry)
+            status = probe();
+        return status;
+    };
+    const quint32 address = m_probeAddress;
+    EchoReply reply;
+    m_run.probeResult = ask([&] { return m_parts.probe.ping(address, kEchoData, reply); });
+    ProbeVerdict verdict = verdictOf(m_run.probeResult);
+    // A host that drops echo requests still answers ARP for its address: in
+    // the pre-check that answer counts as the echo's would. Where this host
+    // cannot ask ARP, the echo's silence stands.
+    if (verdict == ProbeVerdict::Silent && m_run.probeCycle == RunState::kPreCheck) {
+        const Long arp = ask([&] { return m_parts.probe.arpProbe(address); });
+        if (arp == ProbeStatus::Answered) {
+            m_run.probeResult = 0;
+            verdict = ProbeVerdict::Answered;
+        } else if (arp != ProbeStatus::NoArpHere && verdictOf(arp) == ProbeVerdict::NotAsked) {
+            verdict = ProbeVerdict::NotAsked;
+        }
+    }
+    return verdict;
+}
+
+void Sequencer::notChecked() {
+    m_run.phase = RunState::kStop;
+    m_goOn = nullptr;
+    if (m_run.probeCycle == RunState::kPreCheck) {
+        m_parts.status.showMessage(kNotChecked);
+    } else {
+        m_parts.status.showMessage(kNotCheckedAfter);
+        m_parts.binding.releaseLeftover();
+    }
+    m_parts.window.endRun(RunOutcome::NotChecked);
+}
+
 void Sequencer::closing(const std::function<void()>& cleanup) {
     m_parts.timer.setEnabled(false);
     m_parts.status.showMessage(kSetupSucceeded);
-    m_parts.window.unlockWindow();
+    m_parts.window.endRun(RunOutcome::Assigned);
     cleanup();
-    if (showBox(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle) == MessageBox::Yes)
-        m_parts.signTest.send();
+    // The question waits in the event loop, not in this tick: the run's
+    // sign test is its answer.
+    m_parts.messageBox.ask(kTestQuestion, MessageBox::YesNo, MessageBox::NoIcon, kTestTitle,
+                           [this](int answer) {
+                               if (answer == MessageBox::Yes)
+                                   m_parts.signTest.send();
+                           });
 }
 
 void Sequencer::stopStep() {
     m_parts.timer.setEnabled(false);
     m_run.probeCycleDone = true;
+    if (auto goOn = std::exchange(m_goOn, nullptr))
+        goOn();
 }
 
 void Sequencer::socketsCleanup() {

@@ -22,6 +22,12 @@
 class Sequencer {
 public:
     inline static const QString kAddressExists = QStringLiteral("IP address already exists");
+    // A probe the network helper refused, or that could not be sent, says
+    // nothing about the address: a run never assigns one it could not check.
+    inline static const QString kNotChecked =
+        QStringLiteral("The address could not be checked: nothing was assigned");
+    inline static const QString kNotCheckedAfter =
+        QStringLiteral("The adaptor could not be looked for at its new address");
     inline static const QString kSetupFailed = QStringLiteral("Setup IP Address Failed.");
     inline static const QString kSetupSucceeded =
         QStringLiteral("Setup IP address is successful, reboot adaptor to take effect.");
@@ -35,6 +41,10 @@ public:
         QStringLiteral("(Before sending test message, you need reboot adaptor)");
     inline static const QString kTestTitle = QStringLiteral("Test IP Address");
     static constexpr int kProbesPerCycle = 3;
+    // A probe that was not asked is asked again once in its tick: a helper
+    // that had ended is started again, and a refusal for the host's pace has
+    // waited out its own second by then.
+    static constexpr int kNotAskedRetries = 1;
     // Ticks a dialogue may wait for a prompt before the user is told and the
     // window unlocked (the dialogue keeps listening all the same).
     static constexpr int kStallTicks = 10;
@@ -62,18 +72,27 @@ public:
     // The timer's tick.
     void tick();
     // A probe cycle of this kind (RunState::kPreCheck...) at the address runs
-    // on the ticks from now on.
-    void armProbeCycle(quint32 address, Long kind);
+    // on the ticks from now on. goOn runs on the tick that ends the cycle when
+    // its verdict lets the run go on: a silent address in the pre-check, an
+    // answering adaptor after the assignment. Every other verdict ends the run.
+    void armProbeCycle(quint32 address, Long kind, std::function<void()> goOn);
     // A dialogue (RunState::kCommandLine or kSetupMenu), begun by its route,
     // runs on the ticks from now on; its ticks without progress are counted
     // from zero.
     void startDialogue(Long phase);
-    // The end of a successful dialogue: stop, report, unlock, the route's own
-    // clean-up, then offer the sign test.
+    // The end of a successful dialogue: stop, report, the route's own
+    // clean-up, then the question whether to test the sign.
     void closing(const std::function<void()>& cleanup);
+    // No cycle or dialogue of an earlier run goes on.
+    void abandon();
 
 private:
     void probeStep();
+    // One probe of the cycle's address, asked again when it was not asked;
+    // sets the run's probe result.
+    [[nodiscard]] ProbeVerdict probeOnce();
+    // A cycle that could not check the address ends the run.
+    void notChecked();
     void stopStep();
     void socketsCleanup();
     // A message box of the tick's own; no tick runs while it is open.
@@ -93,6 +112,7 @@ private:
     RunState& m_run;
     Parts m_parts;
     quint32 m_probeAddress = 0;
+    std::function<void()> m_goOn;
     bool m_boxOpen = false;
     int m_stalledTicks = 0;
 };

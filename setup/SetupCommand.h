@@ -49,6 +49,11 @@ public:
                                                                     const AddressRules::QuadTexts& ip,
                                                                     const AddressRules::QuadTexts& mask,
                                                                     const AddressRules::QuadTexts& gateway);
+    // The same sense checks over values that are numbers already (the
+    // command line's options): the target, or why not. mac: twelve
+    // hexadecimal digits.
+    [[nodiscard]] static std::variant<Refusal, AdaptorTarget> targetOf(const QString& mac, quint32 ip,
+                                                                       quint32 mask, quint32 gateway);
     // Whether a status text is one of the checks' refusals.
     [[nodiscard]] static bool isRefusal(const QString& status);
 
@@ -68,11 +73,14 @@ public:
         : m_run(run)
         , m_parts(parts) {}
 
-    // The Setup button's click.
+    // The Setup button's click: the checks over the fields, then a run for
+    // the target they make.
     void run();
-    // While the pre-check's first probe has not been counted, arms it at the
-    // address; answers whether its cycle is done.
-    [[nodiscard]] bool pollPreCheck(quint32 address);
+    // A run for this checked target: the pre-check, then the route of its
+    // family; or, for an adaptor reached at the address it has (current), the
+    // identity check there and the dialogue that moves it. Returns at once:
+    // the run goes on on the ticks and socket events.
+    void start(const AdaptorTarget& target, std::optional<quint32> current = std::nullopt);
 
     // An adaptor that already has an address: the next Setup for this MAC
     // (twelve lower-case hexadecimal digits) reaches it at currentAddress and
@@ -87,9 +95,14 @@ public:
     }
 
 private:
-    // Waits for the pre-check's probe cycle; false when the address answered,
-    // which the sequencer has reported.
-    bool preCheckPasses(quint32 address);
+    [[nodiscard]] static Refusal refusalOf(const AddressRules::SenseRefusal& wrong);
+    // Ends what an earlier run left going on.
+    void abandonEarlier();
+    // The pre-check's probe cycle at the address; goOn once it found the
+    // address silent. An answer, or an address that could not be checked,
+    // ends the run there.
+    void preCheck(quint32 address, std::function<void()> goOn);
+    void assign(const AdaptorTarget& target);
 
     RunState& m_run;
     Parts m_parts;

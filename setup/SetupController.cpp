@@ -28,13 +28,13 @@ SetupController::SetupController(const SetupPorts& p)
     , m_receive(run, *ports.commandLineSocket, *ports.setupMenuSocket, *ports.transcriptBox)
     , m_identity(*ports.probe, *ports.status, m_progress, *this)
     , m_commandLine(run, *ports.commandLineSocket, *ports.transcriptBox, m_binding)
-    , m_setupMenu(run, *ports.setupMenuSocket, *ports.transcriptBox, m_fields)
+    , m_setupMenu(run, *ports.setupMenuSocket, *ports.transcriptBox)
     , m_sequencer(run,
                   {*ports.tickTimer, *ports.status, *ports.messageBox, *ports.probe, *ports.setupMenuSocket,
                    m_progress, *this, m_binding, m_commandLine, m_setupMenu, m_signTest})
     , m_assignment(run, {*ports.commandLineSocket, *ports.setupMenuSocket, *ports.datagramSocket,
-                         *ports.status, *ports.transcriptBox, m_fields, m_progress, *this, m_binding,
-                         m_sequencer, m_commandLine, m_setupMenu, m_signTest})
+                         *ports.status, *ports.transcriptBox, m_progress, *this, m_binding, m_sequencer,
+                         m_commandLine, m_setupMenu, m_signTest})
     , m_setup(run, {*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer,
                     m_assignment, m_signTest}) {
     m_progress.setClock(m_clock);
@@ -46,6 +46,8 @@ SetupController::SetupController(const SetupPorts& p)
             m_progress.step(m_progress.now().step + 1);
     });
     ports.signSocket->onSendComplete = [this] { signMessagesSent(); };
+    ports.signSocket->onConnect = [this] { entry([&] { m_signTest.connected(); }); };
+    ports.commandLineSocket->onConnect = [this] { entry([&] { m_assignment.commandLineConnected(); }); };
     ports.commandLineSocket->onDataArrival = [this](Long) { commandLineDataArrived(); };
     ports.commandLineSocket->onClose = [this] { commandLineClosed(); };
     ports.setupMenuSocket->onDataArrival = [this](Long) { setupMenuDataArrived(); };
@@ -56,11 +58,7 @@ SetupController::~SetupController() = default;
 template <typename Handler> void SetupController::entry(Handler&& handler) {
     if (m_unloaded)
         return;
-    try {
-        handler();
-    } catch (const Abandoned&) {
-        // The window was unloaded during a wait: nothing more of this handler runs.
-    }
+    handler();
 }
 
 void SetupController::load() {
@@ -106,8 +104,11 @@ void SetupController::exitClicked() {
     entry([&] { unload(); });
 }
 
+// A click that reaches the logic while a run is busy starts nothing: the
+// button is disabled then, and no run ever starts inside another.
 void SetupController::setupClicked() {
-    entry([&] { m_setup.run(); });
+    if (!m_busy)
+        entry([&] { m_setup.run(); });
 }
 
 void SetupController::tick() {
@@ -127,7 +128,8 @@ void SetupController::fieldLeft(FieldId id) {
 }
 
 void SetupController::sendTestClicked() {
-    entry([&] { m_signTest.send(); });
+    if (!m_busy)
+        entry([&] { m_signTest.send(); });
 }
 
 void SetupController::signMessagesSent() {
@@ -155,35 +157,47 @@ void SetupController::reachAt(const QString& mac, const QString& currentAddress)
     m_setup.reachAt(mac, AddressRules::readDotted(currentAddress));
 }
 
+void SetupController::start(const AdaptorTarget& target, std::optional<quint32> current) {
+    if (!m_busy)
+        entry([&] { m_setup.start(target, current); });
+}
+
+void SetupController::lockInputs(bool locked) {
+    ports.pointer->setPointer(locked ? MousePointer::Busy : MousePointer::Default);
+    ports.setupButton->setEnabled(!locked);
+    ports.exitButton->setEnabled(!locked);
+    if (ports.signTestButton)
+        ports.signTestButton->setEnabled(!locked);
+    m_fields.setLocked(locked);
+}
+
 void SetupController::lockWindow(qint16 family) {
-    // A run begins where the window locks, and ends where it unlocks.
+    // A run begins where the window locks.
     m_transcript.start(m_clock);
     m_progress.started(family, ports.tickTimer->interval());
-
-    ports.pointer->setPointer(MousePointer::Busy);
-    ports.setupButton->setEnabled(false);
-    ports.exitButton->setEnabled(false);
+    m_busy = true;
+    m_result.reset();
+    lockInputs(true);
 }
 
-void SetupController::unlockWindow(bool runGoesOn) {
-    ports.pointer->setPointer(MousePointer::Default);
-    ports.setupButton->setEnabled(true);
-    ports.exitButton->setEnabled(true);
-    if (m_progress.running() && !runGoesOn)
+void SetupController::handBack() {
+    m_busy = false;
+    lockInputs(false);
+}
+
+void SetupController::signTestBegins() {
+    m_busy = true;
+    m_result.reset();
+    lockInputs(true);
+}
+
+void SetupController::endRun(RunOutcome outcome) {
+    m_busy = false;
+    lockInputs(false);
+    m_result = RunResult{outcome, ports.status->message()};
+    if (m_progress.running())
         m_progress.ended(ports.status->message());
-}
-
-void SetupController::waitUntil(const std::function<bool()>& done) {
-    ports.pump->waitUntil([&] { return m_unloaded || done(); });
-    if (m_unloaded)
-        throw Abandoned();
-}
-
-void SetupController::waitForConnection(SocketControl& socket) {
-    if (socket.state() == SocketControl::Connected)
-        return;
-    ports.transcriptBox->setText(QStringLiteral("Connecting"));
-    waitUntil([&] { return socket.state() != SocketControl::Connecting; });
-    if (socket.state() != SocketControl::Connected)
-        throw socket.lastError();
+    const RunResult result = *m_result;
+    for (const auto& observer : m_ended)
+        observer(result);
 }

@@ -12,6 +12,7 @@
 #include "setup/NeighbourBinding.h"
 #include "setup/ReceivePath.h"
 #include "setup/RecordingSocket.h"
+#include "setup/RunOutcome.h"
 #include "setup/RunProgress.h"
 #include "setup/RunState.h"
 #include "setup/RunWindow.h"
@@ -22,6 +23,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Everything the window's logic works through. The real window fills it with
@@ -33,10 +35,10 @@ struct SetupPorts {
     StatusBar* status = nullptr;
     Button* setupButton = nullptr;
     Button* exitButton = nullptr;
+    Button* signTestButton = nullptr; // none where the front end has no such button
     Timer* tickTimer = nullptr;
     Pointer* pointer = nullptr;
     MessageBox* messageBox = nullptr;
-    EventPump* pump = nullptr;
     Frame* frame = nullptr;
     SocketControl* commandLineSocket = nullptr;
     SocketControl* setupMenuSocket = nullptr;
@@ -49,8 +51,9 @@ struct SetupPorts {
 // The main window's logic: builds the parts of a setup run over the ports,
 // routes each event of the window to its part, and locks and unlocks the
 // window for them. Each public event handler is an entry point of the event
-// loop: once the window is unloaded it does nothing, and a wait abandoned by
-// the unload ends it quietly.
+// loop and returns at once: a run goes on from one tick or socket event to
+// the next, and ends with a result. Once the window is unloaded no handler
+// does anything.
 class SetupController : private RunWindow {
     // Before ports, which are built with them: what goes over the adaptor's
     // connections is noted here on its way.
@@ -84,6 +87,19 @@ public:
 
     [[nodiscard]] bool unloaded() const { return m_unloaded; }
 
+    // A run for a target checked elsewhere (the command line's options go
+    // through the same checks), as Setup starts one for the fields': the
+    // adaptor is reached at current when it has an address already.
+    void start(const AdaptorTarget& target, std::optional<quint32> current = std::nullopt);
+    // A run is busy: started and not yet ended or handed back.
+    [[nodiscard]] bool busy() const { return m_busy; }
+    // How the latest run ended; nothing while it goes on.
+    [[nodiscard]] const std::optional<RunResult>& result() const { return m_result; }
+    // Told each time a run ends.
+    void onRunEnded(std::function<void(const RunResult&)> observer) {
+        m_ended.push_back(std::move(observer));
+    }
+
     // Where the timer-driven part of the run stands.
     RunState run;
     const SetupPorts ports;
@@ -96,9 +112,11 @@ public:
     void setClock(std::function<qint64()> clock);
     [[nodiscard]] TextBox& field(FieldId id) const { return m_fields.field(id); }
 
-    // Busy: hourglass, Setup and Exit disabled. Idle: the opposite.
+    // Busy: hourglass; Setup, Exit, the sign test and the entry fields locked.
     void lockWindow(qint16 family = AddressRules::kUnknownFamily) override;
-    void unlockWindow(bool runGoesOn = false) override;
+    void handBack() override;
+    void endRun(RunOutcome outcome) override;
+    void signTestBegins() override;
 
     // An adaptor that already has an address: the next Setup for this MAC
     // (twelve lower-case hexadecimal digits) reaches it at currentAddress
@@ -121,10 +139,13 @@ public:
 
 private:
     template <typename Handler> void entry(Handler&& handler);
-    void waitUntil(const std::function<bool()>& done) override;
-    void waitForConnection(SocketControl& socket) override;
+    // The inputs that could change a run: locked while it is busy.
+    void lockInputs(bool locked);
 
     bool m_unloaded = false;
+    bool m_busy = false;
+    std::optional<RunResult> m_result;
+    std::vector<std::function<void(const RunResult&)>> m_ended;
     RunProgress m_progress;
     std::function<qint64()> m_clock;
     EntryFields m_fields;

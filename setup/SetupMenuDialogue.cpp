@@ -3,8 +3,12 @@
 #include "setup/RunWindow.h"
 
 namespace {
-const QString kCrLf = QStringLiteral("\r\n");
+// Octet i (0 first) of an address, in plain decimal.
+QString octet(quint32 address, int i) {
+    return QString::number(address >> (8 * (3 - i)) & 0xff);
 }
+const QString kCrLf = QStringLiteral("\r\n");
+} // namespace
 
 void SetupMenuDialogue::begin(const AdaptorTarget& target, bool giveAddress) {
     m_target = target;
@@ -46,8 +50,7 @@ bool SetupMenuDialogue::step() {
         // The four address octets keep the value the adaptor has taken; an
         // adaptor reached at the address it had is given the new one here.
         append();
-        send(m_giveAddress ? QString::number(m_target.ip >> (8 * (3 - int(run.counter))) & 0xff) + kCrLf
-                           : kCrLf);
+        send(m_giveAddress ? octet(m_target.ip, int(run.counter)) + kCrLf : kCrLf);
         run.counter += 1;
         if (run.counter == 4) {
             run.counter = 0;
@@ -62,11 +65,11 @@ bool SetupMenuDialogue::step() {
                 run.counter = 1;
             }
         } else if (run.counter < 4) {
-            // The gateway boxes as they stand, blanks and all.
-            send(m_fields.field({4, int(run.counter) - 1}).text() + kCrLf);
+            // The checked gateway's octets, first to third.
+            send(octet(m_target.gateway, int(run.counter) - 1) + kCrLf);
             run.counter += 1;
         } else {
-            send(m_fields.field({4, 3}).text() + kCrLf);
+            send(octet(m_target.gateway, 3) + kCrLf);
             run.dialogueStep = HostBits;
             run.counter = 0;
         }

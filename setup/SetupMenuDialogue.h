@@ -1,7 +1,6 @@
 #pragma once
 
 #include "address/AdaptorTarget.h"
-#include "address/EntryFields.h"
 #include "base/WindowPorts.h"
 #include "net/SocketControl.h"
 #include "setup/RunState.h"
@@ -32,12 +31,10 @@ public:
         Saved = 7,
     };
 
-    // fields: the gateway boxes are typed as they stand when their step comes.
-    SetupMenuDialogue(RunState& run, SocketControl& socket, TextBox& transcriptBox, const EntryFields& fields)
+    SetupMenuDialogue(RunState& run, SocketControl& socket, TextBox& transcriptBox)
         : m_run(run)
         , m_socket(socket)
-        , m_transcriptBox(transcriptBox)
-        , m_fields(fields) {}
+        , m_transcriptBox(transcriptBox) {}
 
     // The dialogue for this target starts at its first step. giveAddress: the
     // adaptor is given the target's address here (it was reached at the one it
@@ -56,7 +53,6 @@ private:
     RunState& m_run;
     SocketControl& m_socket;
     TextBox& m_transcriptBox;
-    const EntryFields& m_fields;
     AdaptorTarget m_target;
     bool m_giveAddress = false;
 };

@@ -29,7 +29,11 @@ public:
     // and a test is the invalid-address error.
     void aimAt(quint32 address) { m_address = address; }
     [[nodiscard]] quint32 address() const { return m_address; }
+    // Starts the connection to the sign and returns; the messages go once
+    // it stands (connected).
     void send();
+    // The sign connection's attempt has ended.
+    void connected();
     // The socket's send-complete event.
     void messagesSent();
     // The latest test handed the sign its messages.
@@ -41,6 +45,9 @@ private:
     TextBox& m_transcriptBox;
     RunProgress& m_progress;
     RunWindow& m_window;
+    void fail(const RunTimeError& e);
+
     quint32 m_address = 0;
+    bool m_connecting = false;
     bool m_handedOver = false;
 };

@@ -26,6 +26,8 @@ public:
     void setText(const QString& text) override;
     void setColour(FieldColour colour) override { m_colour = colour; }
     void setFocus() override;
+    void setReadOnly(bool readOnly) override { m_readOnly = readOnly; }
+    [[nodiscard]] bool readOnly() const { return m_readOnly; }
     // Sets the text as a user would: raises Change only when it differs.
     void type(const QString& text) { setText(text); }
     // Sets the text without raising Change (a field filled before the test).
@@ -37,6 +39,7 @@ private:
     int m_position; // 0..17 for entry fields, -1 for the transcript
     QString m_text;
     FieldColour m_colour = FieldColour::Active; // not yet painted by the load
+    bool m_readOnly = false;
 };
 
 class FakeButton : public Button {
@@ -136,7 +139,7 @@ public:
         m_state = Connecting;
         // The outcome of the attempt comes later, as an event of the loop.
         if (connectOutcome >= 0 && events)
-            events->push_back([this] { m_state = connectOutcome; });
+            events->push_back([this] { setState(connectOutcome); });
     }
     void close() override {
         ++closes;
@@ -155,7 +158,13 @@ public:
         return d;
     }
     [[nodiscard]] RunTimeError lastError() const override { return RunTimeError(failure); }
-    void setState(int s) { m_state = s; }
+    // An attempt under way that ends here raises the connect event.
+    void setState(int s) {
+        const bool settles = m_state == Connecting && s != Connecting;
+        m_state = s;
+        if (settles && onConnect)
+            onConnect();
+    }
 
     Protocol protocol = Tcp;
     QString host;
@@ -234,13 +243,14 @@ public:
     bool fail = false;
 };
 
-// Delivers timer ticks while a procedure waits: the fake event loop. Actions
-// scheduled for a tick run just before that tick is delivered.
-class FakePump : public EventPump {
+// The fake event loop: delivers socket events and user input in order, then
+// timer ticks, until what the test waits for holds. Actions scheduled for a
+// tick run just before that tick is delivered.
+class FakePump {
 public:
     explicit FakePump(FakeWindow& w)
         : m_window(w) {}
-    void waitUntil(const std::function<bool()>& done) override;
+    void waitUntil(const std::function<bool()>& done);
     int maxTicks = 1000;
     // Socket events and user input, delivered in order before any further tick.
     std::deque<std::function<void()>> events;
@@ -296,11 +306,13 @@ public:
     static constexpr int kNoFocus = -1;
     static constexpr int kSetupFocus = 100;
     static constexpr int kExitFocus = 101;
+    static constexpr int kSignTestFocus = 102;
 
     // A real echo probe may stand in for the scripted one (inside a namespace).
     explicit FakeWindow(EchoProbe* realProbe = nullptr)
         : setupButton(*this, kSetupFocus)
         , exitButton(*this, kExitFocus)
+        , signTestButton(*this, kSignTestFocus)
         , transcriptBox(*this, -1)
         , pump(*this) {
         SetupPorts p;
@@ -313,10 +325,10 @@ public:
         p.status = &status;
         p.setupButton = &setupButton;
         p.exitButton = &exitButton;
+        p.signTestButton = &signTestButton;
         p.tickTimer = &timer;
         p.pointer = &pointer;
         p.messageBox = &messageBox;
-        p.pump = &pump;
         p.frame = &frame;
         for (FakeSocket* s : {&commandLineSocket, &setupMenuSocket, &datagramSocket, &signSocket})
             s->events = &pump.events;
@@ -374,6 +386,35 @@ public:
             field(array, i).fill(octets.at(i));
     }
 
+    // Presses Setup, then runs the event loop while the run waits for a probe
+    // cycle or its command-line connection: the run is then in its dialogue,
+    // or has ended.
+    void press() {
+        controller->setupClicked();
+        settle();
+    }
+    // The same for a run the command line starts with a checked target.
+    void start(const AdaptorTarget& target, std::optional<quint32> current = std::nullopt) {
+        controller->start(target, current);
+        settle();
+    }
+    void settle() {
+        pump.waitUntil([this] { return !waiting(); });
+    }
+    [[nodiscard]] bool waiting() const {
+        const RunState& r = controller->run;
+        const bool cycle = (r.phase == RunState::kProbe || r.phase == RunState::kStop) && timer.enabled();
+        const bool connecting =
+            controller->busy() && (commandLineSocket.state() == SocketControl::Connecting ||
+                                   signSocket.state() == SocketControl::Connecting);
+        return cycle || connecting;
+    }
+    // Presses Send Test and delivers the events until its connection attempt has ended.
+    void sendTest() {
+        controller->sendTestClicked();
+        pump.waitUntil([this] { return signSocket.state() != SocketControl::Connecting; });
+    }
+
     // One tick of tickTimer, as the event loop would deliver it.
     void tick() {
         ++ticks;
@@ -405,6 +446,7 @@ public:
     std::vector<std::unique_ptr<FakeTextBox>> fields;
     FakeButton setupButton;
     FakeButton exitButton;
+    FakeButton signTestButton;
     FakeTextBox transcriptBox;
     FakeStatus status;
     FakeTimer timer;

@@ -106,7 +106,7 @@ private slots:
         QTest::addColumn<QString>("problem");
         QTest::newRow("error_beyond_the_field")
             << "00-80-a3-00-00-02,10.77.89.300,255.255.255.0,10.77.89.254,no\n"
-            << "line 5: ip \"10.77.89.300\": each octet one to three digits, 0 to 254";
+            << "line 5: ip \"10.77.89.300\": each octet one to three digits, 0 to 255";
         QTest::newRow("error_sign_test_word")
             << "00-80-a3-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,maybe\n"
             << "line 5: sign_test \"maybe\": yes or no";

@@ -116,9 +116,9 @@ private slots:
                                          << "line 2: mask \"0.0.0.0\": 0.0.0.0 is not a";
         QTest::newRow("error_mask_31") << head + "10.77.50.22,255.255.255.254,0.0.0.0\n"
                                        << "line 2: mask \"255.255.255.254\"";
-        QTest::newRow("error_current_ip_255")
-            << "mac,ip,mask,gateway,current_ip\n" + row + ",10.1.2.255\n"
-            << "line 2: current_ip \"10.1.2.255\": each octet one to three digits, 0 to 254";
+        QTest::newRow("error_current_ip_multicast")
+            << "mac,ip,mask,gateway,current_ip\n" + row + ",224.1.2.3\n"
+            << "line 2: current_ip \"224.1.2.3\": 224.1.2.3 is a multicast address";
         QTest::newRow("error_column_twice") << "mac,ip,mask,gateway,IP\n" + row + ",x\n"
                                             << "the column IP is named twice";
         QTest::newRow("error_value_without_column") << "mac,ip,mask,gateway,\n" + row + ",lost\n"

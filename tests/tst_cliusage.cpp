@@ -260,6 +260,32 @@ private slots:
                                        << "0.0.0.0"
                                        << "mask"
                                        << "255.255.255.254 is not a contiguous mask";
+        // Addresses no sign can hold: the datagram would hand one over all the same.
+        QTest::newRow("error_ip_multicast") << "224.1.1.1"
+                                            << "255.255.255.0"
+                                            << "0.0.0.0"
+                                            << "ip"
+                                            << "--ip 224.1.1.1: 224.1.1.1 is a multicast address";
+        QTest::newRow("error_ip_loopback") << "127.0.0.5"
+                                           << "255.0.0.0"
+                                           << "0.0.0.0"
+                                           << "ip"
+                                           << "127.0.0.5 is a loopback address";
+        QTest::newRow("error_ip_this_network") << "0.1.2.3"
+                                               << "255.0.0.0"
+                                               << "0.0.0.0"
+                                               << "ip"
+                                               << "0.1.2.3 is in 0.0.0.0/8, \"this network\"";
+        QTest::newRow("error_ip_reserved") << "240.1.1.1"
+                                           << "255.255.255.0"
+                                           << "0.0.0.0"
+                                           << "ip"
+                                           << "240.1.1.1 is a reserved address";
+        QTest::newRow("error_ip_link_local") << "169.254.7.7"
+                                             << "255.255.0.0"
+                                             << "0.0.0.0"
+                                             << "ip"
+                                             << "169.254.7.7 is a link-local address";
     }
     void senselessValuesRefused() {
         QFETCH(QString, ip);
@@ -275,12 +301,58 @@ private slots:
             QVERIFY2(r.err.contains(text), qPrintable(r.err));
             if (mode != QLatin1String("--json"))
                 continue;
-            const QJsonObject e = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 2);
+            const QJsonObject e = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+            // Every run ends with its finished event, a refused one too.
+            const QJsonObject end = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+            QCOMPARE(end.value("event").toString(), "finished");
+            QCOMPARE(end.value("reason").toString(), "refused");
+            QCOMPARE(end.value("exit").toInt(), 2);
             QCOMPARE(e.value("event").toString(), "problem");
             QCOMPARE(e.value("column").toString(), column);
             QCOMPARE(e.value("value").toString(), column == "ip" ? ip : column == "mask" ? mask : gateway);
             QVERIFY2(e.value("text").toString().contains(text), qPrintable(r.out));
         }
+    }
+
+    // Catches an octet of 255 refused where the subnet makes the address an
+    // ordinary host's (every row of a /16 sheet refused), while the subnet's
+    // own broadcast address stays refused.
+    void octet255WhereTheSubnetAllows_data() {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("gateway");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("ok_ip_255_in_16") << "10.78.255.20"
+                                         << "255.255.0.0"
+                                         << "10.78.0.1" << true;
+        QTest::newRow("ok_gateway_255_in_16") << "10.78.0.20"
+                                              << "255.255.0.0"
+                                              << "10.78.255.254" << true;
+        QTest::newRow("ok_last_octet_255_in_23") << "10.78.2.255"
+                                                 << "255.255.254.0"
+                                                 << "0.0.0.0" << true;
+        QTest::newRow("error_broadcast_of_16") << "10.78.255.255"
+                                               << "255.255.0.0"
+                                               << "0.0.0.0" << false;
+    }
+    void octet255WhereTheSubnetAllows() {
+        QFETCH(QString, ip);
+        QFETCH(QString, mask);
+        QFETCH(QString, gateway);
+        QFETCH(bool, accepted);
+        const Run r = cli({"setup", "--check", "--json", "--mac", "00-20-4a-61-63-dd", "--ip", ip, "--mask",
+                           mask, "--gateway", gateway});
+        REQUIRE_OWN_NAMESPACE(r);
+        // Values that pass are checked on the wire (here: on no segment of the
+        // test's namespace); refused ones never get there.
+        const QJsonObject check =
+            QJsonDocument::fromJson(r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toUtf8())
+                .object();
+        QCOMPARE(check.value("event").toString(), accepted ? "check" : "problem");
+        if (accepted)
+            QCOMPARE(check.value("reason").toString(), "off-segment");
     }
 };
 

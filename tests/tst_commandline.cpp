@@ -17,7 +17,8 @@ void startDialogue(FakeWindow& w) {
 class TestCommandLine : public QObject {
     Q_OBJECT
 private slots:
-    // Catches a wrong line, a carriage return, a step out of order, or a closing
+    // Catches a wrong line, a carriage return, a step out of order, a mask
+    // sent as typed rather than as checked (blanks and all), or a closing
     // without the host entry's removal.
     void smoothRun() {
         FakeWindow w;
@@ -34,7 +35,7 @@ private slots:
         QCOMPARE(states, QList<Long>({1, 2, 3, 4, 5, 10, 14, 15, 16, 6, 7}));
         QCOMPARE(w.commandLineSocket.sent,
                  QStringList({"hello\n", "SET PRIVILEGED\n", "tundra\n", "CHANGE IPAddress 201.23.12.82\n",
-                              "CHANGE Gateway 201.23.12.2\n", "CHANGE Subnet Mask 255.255. 255.0\n",
+                              "CHANGE Gateway 201.23.12.2\n", "CHANGE Subnet Mask 255.255.255.0\n",
                               "CHANGE SPEED 9600\n", "CHANGE CHARSIZE 8\n", "CHANGE STOPBITS 1\n",
                               "CHANGE PARITY NONE\n", "Logout\n"}));
         QVERIFY(!w.commandLineSocket.sent.join(QString()).contains(QChar(13)));

@@ -1,6 +1,6 @@
 #include "NetnsHarness.h"
 #include "address/AddressRules.h"
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 #include "net/NetHelper.h"
 
 #include <QElapsedTimer>
@@ -74,7 +74,7 @@ private slots:
         QFETCH(bool, answers);
         const QString target = who == "device" ? h->deviceAddress() : h->silentAddress();
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
-        IcmpEchoProbe probe(helper);
+        HelperProbe probe(helper);
         QVERIFY(probe.start());
         EchoReply reply;
         QElapsedTimer clock;
@@ -173,7 +173,7 @@ private slots:
             }
         });
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
-        IcmpEchoProbe probe(helper);
+        HelperProbe probe(helper);
         QVERIFY(probe.start());
         EchoReply reply;
         const Long status = probe.ping(*AddressRules::readDotted(target), QStringLiteral("Echo This"), reply);
@@ -189,7 +189,7 @@ private slots:
     // Catches the all-ones address taken for a target.
     void allOnesSendsNothing() {
         NetHelper helper(QStringLiteral(NETRIKA_HELPER));
-        IcmpEchoProbe probe(helper);
+        HelperProbe probe(helper);
         EchoReply reply;
         QCOMPARE(probe.ping(0xffffffff, QStringLiteral("Echo This"), reply), -1);
         QCOMPARE(capture.requests().size(), 0);

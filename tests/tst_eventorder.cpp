@@ -25,7 +25,7 @@ void deliverEvents(FakeWindow& w) {
 void startArpRun(FakeWindow& w, Long answersAt) {
     w.probe.answer = [answersAt](qsizetype n) { return n == answersAt ? Long(0) : Long(1); };
     w.commandLineSocket.connectOutcome = SocketControl::Connected;
-    w.controller->setupClicked();
+    w.press();
 }
 
 // The command-line dialogue as far as its closing question.
@@ -43,29 +43,32 @@ void finishCommandLine(FakeWindow& w) {
 class TestEventOrder : public QObject {
     Q_OBJECT
 private slots:
-    // Catches the closing's re-entry guard still held while the sign test
-    // waits for its connection: the ticks of a Setup pressed meanwhile would
-    // all return at once and the window would stay locked for good.
-    void setupWhileSignTestWaits() {
+    // Catches a run started inside another: while the sign test waits for
+    // its connection the window is busy, so a Setup (or a second sign test)
+    // that reaches the logic anyway starts nothing; the test then reports its
+    // own refusal, once, and hands the window back.
+    void nothingStartsWhileSignTestWaits() {
         FakeWindow w;
         w.fillAddresses(kArpMac, kAddress);
         w.pump.maxTicks = 50;
         w.messageBox.answers = {MessageBox::Yes};
-        startArpRun(w, 4); // later probes stay silent: the second run fails after its binding
-        // While the sign test waits for port 3001, the user presses Setup; the
-        // sign's port refuses once that run is over.
+        startArpRun(w, 4);
+        bool lockedWhileWaiting = false;
         w.pump.events.push_back([&] {
+            lockedWhileWaiting = w.locked() && !w.signTestButton.enabled();
             w.controller->setupClicked();
+            w.controller->sendTestClicked();
             w.signSocket.setState(SocketControl::Error);
         });
-        try {
-            finishCommandLine(w);
-        } catch (const std::exception& e) {
-            QFAIL(e.what()); // the new run's wait never ended
-        }
-        QVERIFY(w.status.history.contains(Sequencer::kSetupFailed));
+        finishCommandLine(w);
+        deliverEvents(w);
+        QVERIFY(lockedWhileWaiting);
+        QCOMPARE(w.signSocket.connects, 1);
+        QCOMPARE(w.probe.pinged.size(), 4); // no second pre-check
+        QCOMPARE(w.status.history.count(SetupCommand::kInProcess), 1);
         QCOMPARE(w.status.message(),
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
+        QCOMPARE(w.controller->result()->outcome, RunOutcome::SignTestFailed);
         QVERIFY(w.idle());
     }
 
@@ -84,7 +87,7 @@ private slots:
         w.commandLineSocket.connectOutcome = SocketControl::Connected;
         const QString stalled = RunTimeError(RunTimeError::NoAnswer).report(QStringLiteral(" (Timer, 1 0)"));
         for (int run = 0; run < 2; ++run) {
-            w.controller->setupClicked();
+            w.press();
             QCOMPARE(w.controller->run.phase, Long(RunState::kCommandLine));
             const int stall = run == 0 ? firstStall : Sequencer::kStallTicks;
             w.clientSends(QStringLiteral("banner, and no prompt after it"));
@@ -92,7 +95,7 @@ private slots:
                 w.tick();
                 QCOMPARE(w.status.message() == stalled, t == Sequencer::kStallTicks);
             }
-            w.controller->unlockWindow(); // a partial stall: the user gets to Setup another way in the test
+            w.controller->handBack(); // a partial stall: the user gets to Setup another way in the test
         }
     }
 
@@ -111,7 +114,7 @@ private slots:
         w.probe.answer = [](qsizetype n) { return n == 4 ? Long(0) : Long(1); };
         w.setupMenuSocket.connectOutcome = SocketControl::Error;
         w.setupMenuSocket.failure = RunTimeError::Code(failure);
-        w.controller->setupClicked();
+        w.press();
         deliverEvents(w);
         for (int t = 0; t < 3 && w.timer.enabled(); ++t)
             w.tick();
@@ -144,7 +147,7 @@ private slots:
         w.probe.answer = [](qsizetype n) { return n == 4 || n == 5 ? Long(0) : Long(1); };
         w.commandLineSocket.connectOutcome =
             ending == "refused" ? SocketControl::Error : SocketControl::Connected;
-        w.controller->setupClicked();
+        w.press();
         if (ending == "close") {
             w.tick();
             w.controller->unload();
@@ -152,7 +155,7 @@ private slots:
             for (int t = 0; t < Sequencer::kStallTicks; ++t)
                 w.tick();
             QVERIFY(w.idle());
-            w.controller->setupClicked();
+            w.press();
             QCOMPARE(w.status.message(), Sequencer::kAddressExists);
         } else if (ending == "smooth") {
             finishCommandLine(w);
@@ -163,9 +166,10 @@ private slots:
     }
 
     // Catches any order of clicks, ticks, connection outcomes, chunks and
-    // answers that leaves the window locked while no timer runs (nothing can
-    // ever unlock it then), a wait that never ends, or an entry left on the
-    // host. Each seed is one random interleaving from typed values to the end.
+    // answers that leaves the window locked while neither a timer runs nor a
+    // connection attempt is under way (nothing can ever unlock it then), a run
+    // started inside another, or an entry left on the host. Each seed is one
+    // random interleaving from typed values to the end.
     void anyEventOrderLeavesAWayOut() {
         constexpr int kSeeds = 400;
         for (int seed = 1; seed <= kSeeds; ++seed) {
@@ -207,13 +211,12 @@ private:
         for (int i = 0; i < 8; ++i)
             w.messageBox.answers.push_back(chance(80) ? MessageBox::Yes : MessageBox::No);
 
-        // What the user, the timer and the adaptor do, in a random order. The
-        // actions run in that order, whether between waits or inside them.
+        // What the user, the timer and the adaptor do, in a random order. A
+        // click on a disabled button reaches the logic too: it must start nothing.
         const auto act = [&w, chance](int kind) {
             switch (kind) {
             case 0:
-                if (w.setupButton.enabled())
-                    w.controller->setupClicked();
+                w.controller->setupClicked();
                 break;
             case 1:
                 if (w.exitButton.enabled() && chance(10))
@@ -252,16 +255,24 @@ private:
         };
         for (int i = 0; i < 160; ++i)
             w.pump.events.push_back([act, kind = int(rng() % 10)] { act(kind); });
+        const auto stuck = [&w] {
+            const bool connecting = w.commandLineSocket.state() == SocketControl::Connecting ||
+                                    w.signSocket.state() == SocketControl::Connecting;
+            return w.locked() && !w.timer.enabled() && !connecting;
+        };
         try {
             w.controller->setupClicked();
             for (w.pump.refill(); !w.pump.events.empty(); w.pump.refill()) {
+                const bool busyBefore = w.controller->busy();
+                const int pressesBefore = int(w.status.history.count(SetupCommand::kInProcess));
                 auto next = std::move(w.pump.events.front());
                 w.pump.events.pop_front();
                 next();
-                // Between events no wait is pending: a locked window needs a running timer.
-                if (w.locked() && !w.timer.enabled())
-                    return QStringLiteral("locked with no timer running (status \"%1\")")
+                if (stuck())
+                    return QStringLiteral("locked with nothing under way (status \"%1\")")
                         .arg(w.status.message());
+                if (busyBefore && w.status.history.count(SetupCommand::kInProcess) != pressesBefore)
+                    return QStringLiteral("a run started inside a busy one");
             }
             // Time passes with nobody touching anything.
             for (int t = 0; t < 40 && w.timer.enabled(); ++t) {
@@ -269,7 +280,7 @@ private:
                 w.pump.refill();
                 deliverEvents(w);
             }
-            if (w.locked() && !w.timer.enabled())
+            if (stuck())
                 return QStringLiteral("locked at the end (status \"%1\")").arg(w.status.message());
             w.controller->unload();
         } catch (const std::exception& e) {

@@ -10,7 +10,6 @@
 
 #include "FakeWindow.h"
 #include "address/AddressRules.h"
-#include "net/AssignmentDatagram.h"
 #include "setup/SetupCommand.h"
 
 #include <QTest>
@@ -56,7 +55,7 @@ private slots:
         w.fillAddresses(QStringLiteral("00-80-a3-61-63-dd"), QStringLiteral("10.0.0.5"));
         w.field(array, index).fill(text);
         w.probe.answer = [](qsizetype) { return 0; };
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.status.message(), message);
     }
 
@@ -77,35 +76,6 @@ private slots:
         // The field emptied, with the message.
         QCOMPARE(QStringList({w.field(array, 0).text(), w.status.message()}),
                  QStringList({QString(), EntryFields::kFormatMessage}));
-    }
-
-    // Catches a datagram built from a MAC octet with a line end, read as hex
-    // digits by the same '$' anchoring (found by fuzz_builders).
-    void datagramOctetWithLineEnd_data() {
-        QTest::addColumn<QString>("mac5");
-        QTest::addColumn<QString>("ip3");
-        QTest::addColumn<int>("error");
-        QTest::newRow("error_mac_line_feed") << "ff\n"
-                                             << "4" << int(RunTimeError::TypeMismatch);
-        QTest::newRow("error_mac_line_feed_over_255") << "254\n"
-                                                      << "4" << int(RunTimeError::TypeMismatch);
-        QTest::newRow("error_ip_line_feed") << "ff"
-                                            << "4\n"
-                                            << int(RunTimeError::TypeMismatch);
-    }
-    void datagramOctetWithLineEnd() {
-        QFETCH(QString, mac5);
-        QFETCH(QString, ip3);
-        QFETCH(int, error);
-        int thrown = 0;
-        try {
-            (void)AssignmentDatagram::build(
-                mac5, QStringLiteral("3d"),
-                {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), ip3});
-        } catch (const RunTimeError& e) {
-            thrown = e.number();
-        }
-        QCOMPARE(thrown, error);
     }
 };
 

@@ -994,7 +994,7 @@ void TestLayout::busyWindow() {
                  QStringLiteral("bar to %1 px, text from %2 px").arg(bar->geometry().bottom()).arg(textTop)));
     QTest::qWait(50);
     const QImage shot = f.window->grab().toImage();
-    controller.unlockWindow();
+    controller.endRun(RunOutcome::Failed);
     QVERIFY(!bar->isVisible());
 
     QVERIFY(keepScreenshot(shot, QStringLiteral("busy")));

@@ -65,7 +65,7 @@ private slots:
         QFETCH(QString, ip);
         FakeWindow w;
         w.fillAddresses(mac, ip);
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.neighbours.calls, QStringList());
         QCOMPARE(w.probe.pinged, QStringList());
         QVERIFY(w.idle());
@@ -76,7 +76,7 @@ private slots:
     void signedOctetTravelsAsItsNumber() {
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "+10.0.0.5");
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.probe.pinged.value(0), QStringLiteral("10.0.0.5"));
         QCOMPARE(w.neighbours.calls, QStringList({"bind 10.0.0.5 00-80-a3-61-63-dd", "release 10.0.0.5"}));
     }

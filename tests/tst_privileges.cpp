@@ -1,6 +1,6 @@
 #include "FakeWindow.h"
 #include "NetnsHarness.h"
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 #include "net/NetHelper.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
@@ -79,7 +79,7 @@ private slots:
         Long status = 0;
         inHost(h, dropRaw, [&] {
             NetHelper helper(program);
-            IcmpEchoProbe probe(helper);
+            HelperProbe probe(helper);
             initialized = probe.start();
             EchoReply reply;
             status =
@@ -103,11 +103,11 @@ private slots:
         size_t boxes = 0;
         inHost(h, dropRaw, [&] {
             NetHelper helper(program);
-            IcmpEchoProbe probe(helper);
+            HelperProbe probe(helper);
             FakeWindow w(&probe);
             w.fillAddresses(QStringLiteral("00-80-a3-61-63-dd"), h.deviceAddress());
             w.atTick[3] = [&] { w.controller->unload(); }; // the user gives up and closes the window
-            w.controller->setupClicked();
+            w.press();
             statuses = w.status.history;
             boxes = w.messageBox.shown.size();
         });

@@ -55,7 +55,7 @@ struct ScriptedRun {
             else if (!menu && w.controller->run.phase == RunState::kCommandLine)
                 w.clientSends(QStringLiteral("\r\n") + commandPrompt(w.controller->run.dialogueStep));
         };
-        w.controller->setupClicked();
+        w.press();
         // The dialogue runs on the ticks after the Setup command returned.
         for (int t = 0; t < 60 && w.timer.enabled(); ++t) {
             w.pump.refill();

@@ -1,8 +1,9 @@
 #include "FakeWindow.h"
+#include "FinishProcess.h"
 #include "NetnsHarness.h"
 #include "SimulatorProcess.h"
 #include "cli/CliRun.h"
-#include "net/IcmpEchoProbe.h"
+#include "net/HelperProbe.h"
 #include "setup/IdentityCheck.h"
 #include "setup/Sequencer.h"
 #include "signtest/SignMessages.h"
@@ -20,9 +21,12 @@ class OwnerProbe : public FakeProbe {
 public:
     ArpOwner whoHas(quint32 address) override {
         asked << AddressRules::dotted(address);
-        return owner;
+        return newAddress && address == *newAddress ? newOwner : owner;
     }
     ArpOwner owner;
+    // What ARP says of the address the adaptor is to be moved to, where it differs.
+    std::optional<quint32> newAddress;
+    ArpOwner newOwner;
     QStringList asked;
 };
 
@@ -39,6 +43,18 @@ QByteArray readdressMenuBytes(const QString& ip, const QString& gateway) {
     // The rest ("y", the gateway ...) as on the family's route, after its
     // wake-up, "0" and four kept octets.
     return expected + SimulatorProcess::setupMenuBytes(gateway).mid(12);
+}
+
+// setup --check through the real program, as a script asks before a run:
+// its exit status and its check event.
+std::pair<int, QJsonObject> checkFirst(const QString& mac, const QString& ip, const QString& gateway,
+                                       const QString& current) {
+    QProcess cli;
+    cli.start(QStringLiteral(NETRIKA_CLI), {"setup", "--check", "--json", "--mac", mac, "--ip", ip, "--mask",
+                                            "255.255.255.0", "--gateway", gateway, "--current-ip", current});
+    QString out, err;
+    const int status = finishProcess(cli, 20000, out, err);
+    return {status, QJsonDocument::fromJson(out.toUtf8()).object()};
 }
 
 QStringList permanentEntries(NetnsHarness& h) {
@@ -101,6 +117,9 @@ private slots:
         QTest::newRow("ok_family1_new_address")
             << kFamily1Mac << "10.0.0.50" << int(ArpOwner::Answered) << "00204a1b2c3d" << false << "" << 1
             << Sequencer::kProbesPerCycle;
+        // Moved to another network: nothing here can ask about its new address.
+        QTest::newRow("ok_new_address_on_another_network")
+            << kFamily2Mac << "10.9.0.50" << int(ArpOwner::Answered) << "0080a36163dd" << true << "" << 1 << 0;
     }
     void identityAndPreCheck() {
         QFETCH(QString, mac);
@@ -115,13 +134,22 @@ private slots:
         OwnerProbe probe;
         probe.owner = {ArpOwner::Outcome(outcome), owner, QStringLiteral("why")};
         probe.answer = [ipAnswers](qsizetype) { return ipAnswers ? 0 : 1; };
+        const bool elsewhere = !ip.startsWith(QLatin1String("10.0.0."));
+        if (ip != current)
+            probe.newAddress = AddressRules::readDotted(ip);
+        probe.newOwner = elsewhere ? ArpOwner{ArpOwner::OffSegment, {}, QStringLiteral("far")}
+                                   : ArpOwner{ArpOwner::Silent, {}, {}};
         FakeWindow w(&probe);
         w.commandLineSocket.connectOutcome = SocketControl::Connected;
         w.fillAddresses(mac, ip);
         w.controller->reachAt(digits(mac), current);
-        w.controller->setupClicked();
+        w.press();
 
-        QCOMPARE(probe.asked, QStringList(asked, current));
+        // Where the adaptor is found, whether its new address is on this host's
+        // networks is asked once before the pre-check.
+        const bool found = outcome == int(ArpOwner::Answered) && owner == digits(mac);
+        QCOMPARE(probe.asked,
+                 QStringList(asked, current) + (found && ip != current ? QStringList{ip} : QStringList()));
         QCOMPARE(probe.pinged, QStringList(pings, ip));
         // Nothing of the family routes, ever.
         QCOMPARE(w.datagramSocket.sent, QStringList());
@@ -171,7 +199,7 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(int, outcome);
         QFETCH(QString, detail);
-        const ArpOwner owner = IcmpEchoProbe::ownerFrom(answer);
+        const ArpOwner owner = HelperProbe::ownerFrom(answer);
         QCOMPARE(int(owner.outcome), outcome);
         QCOMPARE(outcome == ArpOwner::Answered ? owner.mac : owner.reason, detail);
     }
@@ -190,13 +218,14 @@ private slots:
         w.messageBox.answers = {MessageBox::Yes};
         w.fillAddresses(kFamily2Mac, ip);
         w.controller->reachAt(digits(kFamily2Mac), current);
-        w.controller->setupClicked();
+        w.press();
         for (const char* p :
              {"Username> ", "Local_1> ", "Password> ", "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> ",
               "Local_1>> ", "Local_1>> ", "Local_1>> ", "Local_1>> "}) {
             w.clientSends(p);
             w.tick();
         }
+        w.settle(); // the sign's connection is taken
         QVERIFY(w.status.history.contains(Sequencer::kSetupSucceeded));
         QCOMPARE(w.commandLineSocket.sent.value(3), "CHANGE IPAddress " + ip + "\n");
         QCOMPARE(w.commandLineSocket.sent.last(), QStringLiteral("Logout\n"));
@@ -206,7 +235,7 @@ private slots:
         QCOMPARE(w.signSocket.sent.size(), 2);
         // The next run of another MAC takes its family's route again.
         w.fillAddresses("00-80-a3-61-63-de", ip);
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.neighbours.calls.value(0), QStringLiteral("bind 10.0.0.50 00-80-a3-61-63-de"));
     }
 
@@ -231,6 +260,11 @@ private slots:
         QVERIFY2(sim->ready(), "the simulator did not start");
         QCOMPARE(sim->summary().value("adoptedIp").toString(), current);
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        // The check agrees with the run it predicts: the adaptor is found at
+        // the address it has, and would be moved.
+        const auto [checked, check] = checkFirst(mac, ip, gateway, current);
+        QCOMPARE(checked, 0);
+        QCOMPARE(check.value("state").toString(), QStringLiteral("to-assign"));
         auto request = SetupRequest::from(mac, ip, "255.255.255.0", gateway, true, nullptr);
         QVERIFY(request);
         QVERIFY(request->setCurrentIp(current, nullptr));
@@ -278,20 +312,26 @@ private slots:
         QTest::addColumn<QString>("simMac");    // of the device at .40
         QTest::addColumn<QString>("currentIp"); // typed: the last octet, or a whole address
         QTest::addColumn<QString>("message");   // with %1 the MAC, %2 the address, %3 the device's MAC
-        QTest::newRow("error_another_adaptor_command_line") << kFamily2Mac << "00-80-a3-99-88-77"
-                                                            << "40" << IdentityCheck::kOtherDevice;
-        QTest::newRow("error_another_adaptor_setup_menu") << kFamily1Mac << "00-20-4a-99-88-77"
-                                                          << "40" << IdentityCheck::kOtherDevice;
+        QTest::addColumn<QString>("reason");    // the run's and the check's
+        QTest::addColumn<int>("checkExit");     // setup --check's exit status
+        QTest::newRow("error_another_adaptor_command_line")
+            << kFamily2Mac << "00-80-a3-99-88-77"
+            << "40" << IdentityCheck::kOtherDevice << "other-device" << 1;
+        QTest::newRow("error_another_adaptor_setup_menu")
+            << kFamily1Mac << "00-20-4a-99-88-77"
+            << "40" << IdentityCheck::kOtherDevice << "other-device" << 1;
         QTest::newRow("error_nobody_at_address")
-            << kFamily2Mac << kFamily2Mac << "41" << IdentityCheck::kNoAnswer;
+            << kFamily2Mac << kFamily2Mac << "41" << IdentityCheck::kNoAnswer << "not-found" << 1;
         QTest::newRow("error_address_on_no_network")
-            << kFamily2Mac << kFamily2Mac << "10.99.1.40" << IdentityCheck::kOffSegment;
+            << kFamily2Mac << kFamily2Mac << "10.99.1.40" << IdentityCheck::kOffSegment << "off-segment" << 2;
     }
     void refusedEndToEnd() {
         QFETCH(QString, mac);
         QFETCH(QString, simMac);
         QFETCH(QString, currentIp);
         QFETCH(QString, message);
+        QFETCH(QString, reason);
+        QFETCH(int, checkExit);
         NetnsHarness h(93);
         NETNS_REQUIRE(h);
         const QString prefix = h.hostAddress().section('.', 0, 2) + '.';
@@ -299,6 +339,10 @@ private slots:
         const auto sim = adaptorAt(h, simMac, prefix + "40");
         QVERIFY2(sim->ready(), "the simulator did not start");
         QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        // The check predicts the run: the same reason, the documented status.
+        const auto [checked, check] = checkFirst(mac, prefix + "60", prefix + "254", current);
+        QCOMPARE(checked, checkExit);
+        QCOMPARE(check.value("reason").toString(), reason);
         auto request = SetupRequest::from(mac, prefix + "60", "255.255.255.0", prefix + "254", true, nullptr);
         QVERIFY(request);
         QVERIFY(request->setCurrentIp(current, nullptr));
@@ -306,11 +350,14 @@ private slots:
         QString printed;
         QTextStream out(&printed);
         int status = -1;
+        RunOutcome outcome = RunOutcome::Assigned;
         {
             CliRun run(*request, out, QStringLiteral(NETRIKA_HELPER));
             status = run.run();
+            outcome = run.result();
         }
         QCOMPARE(status, int(CliRun::Failed));
+        QCOMPARE(RunOutcomes::reason(outcome), reason);
         const QString expected = message.arg(mac, current, simMac);
         QVERIFY2(printed.trimmed().endsWith("  " + expected), qPrintable(printed));
         QTest::qWait(1000); // a datagram or connection would have been recorded by now

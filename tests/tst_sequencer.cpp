@@ -6,11 +6,15 @@
 namespace {
 constexpr Long kSilent = 1;
 
-// Arms a probe cycle the way the assignment procedures and the pre-check do.
-void arm(FakeWindow& w, Long mode) {
+// Arms a probe cycle the way the assignment procedures and the pre-check do;
+// goesOn counts the times the cycle handed over to what comes next.
+void arm(FakeWindow& w, Long mode, int* goesOn = nullptr) {
     w.controller->run.probesSent = 0;
     w.controller->lockWindow();
-    w.controller->sequencer().armProbeCycle(0xc9170c52, mode); // 201.23.12.82
+    w.controller->sequencer().armProbeCycle(0xc9170c52, mode, [goesOn] { // 201.23.12.82
+        if (goesOn)
+            ++*goesOn;
+    });
 }
 
 // Ticks until the cycle is done; answers the tick on which it became done.
@@ -84,10 +88,12 @@ private slots:
     }
 
     // Catches a socket-library failure after an assignment that counts a
-    // probe, keeps the window locked, or touches the status line.
+    // probe, keeps the window locked, goes on as if the adaptor had answered,
+    // or leaves "Setup is in process ..." standing over an idle window.
     void socketLibraryFailsAfterAssignment() {
         FakeWindow w;
-        arm(w, RunState::kAfterDatagram);
+        int goesOn = 0;
+        arm(w, RunState::kAfterDatagram, &goesOn);
         w.status.showMessage(QStringLiteral("Setup is in process ..."));
         w.probe.initFailures = 1;
         w.tick();
@@ -98,9 +104,63 @@ private slots:
         QCOMPARE(w.controller->run.probeCycleDone, false);
         w.tick();
         QCOMPARE(w.controller->run.probeCycleDone, true);
-        QCOMPARE(w.status.message(), QStringLiteral("Setup is in process ..."));
+        QCOMPARE(w.status.message(), Sequencer::kNotCheckedAfter);
+        QCOMPARE(w.controller->result()->outcome, RunOutcome::NotChecked);
+        QCOMPARE(goesOn, 0);
         QCOMPARE(w.probe.pinged.size(), 0);
         QCOMPARE(w.probe.initializations, 1);
+    }
+
+    // A probe the helper refused, or could not send, is asked once more in
+    // its tick and is never taken for silence: catches a refusal counted as
+    // a silent probe (a taken address handed to a sign), a run that goes on
+    // after it, or an ARP refusal in the pre-check read as "nobody there".
+    void notAskedIsNoVerdict_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QList<int>>("echoes"); // statuses, in order; then silent
+        QTest::addColumn<QList<int>>("arps");   // statuses, in order; then silent
+        QTest::addColumn<int>("goesOn");        // handed over to the next step
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("outcome"); // RunOutcome, or -1 for a run that goes on
+        const int refused = int(ProbeStatus::SendFailed);
+        const int notChecked = int(RunOutcome::NotChecked);
+        QTest::newRow("precheck_echo_refused_twice")
+            << 2 << QList<int>{refused, refused} << QList<int>{} << 0 << Sequencer::kNotChecked << notChecked;
+        QTest::newRow("precheck_echo_refused_once_then_silent")
+            << 2 << QList<int>{refused} << QList<int>{} << 1 << QString() << -1;
+        QTest::newRow("precheck_arp_refused_twice")
+            << 2 << QList<int>{} << QList<int>{refused, refused} << 0 << Sequencer::kNotChecked << notChecked;
+        QTest::newRow("precheck_no_arp_here_echo_stands")
+            << 2 << QList<int>{} << QList<int>{4, 4, 4} << 1 << QString() << -1;
+        QTest::newRow("precheck_unconvertible_address")
+            << 2 << QList<int>{-1, -1} << QList<int>{} << 0 << Sequencer::kNotChecked << notChecked;
+        QTest::newRow("precheck_unreachable_is_silence")
+            << 2 << QList<int>{2, 2, 2} << QList<int>{} << 1 << QString() << -1;
+        QTest::newRow("after_datagram_refused_twice") << 0 << QList<int>{1, refused, refused} << QList<int>{}
+                                                      << 0 << Sequencer::kNotCheckedAfter << notChecked;
+        QTest::newRow("after_binding_refused_once_then_answers")
+            << 1 << QList<int>{refused, 0} << QList<int>{} << 1 << QString() << -1;
+    }
+    void notAskedIsNoVerdict() {
+        QFETCH(int, mode);
+        QFETCH(QList<int>, echoes);
+        QFETCH(QList<int>, arps);
+        QFETCH(int, goesOn);
+        QFETCH(QString, status);
+        QFETCH(int, outcome);
+        FakeWindow w;
+        w.probe.answer = [echoes](qsizetype n) { return Long(echoes.value(n - 1, kSilent)); };
+        w.probe.arpAnswer = [arps](qsizetype n) { return Long(arps.value(n - 1, kSilent)); };
+        int handedOver = 0;
+        arm(w, mode, &handedOver);
+        runCycle(w);
+        QCOMPARE(handedOver, goesOn);
+        QCOMPARE(w.status.message(), status);
+        QCOMPARE(w.controller->result() ? int(w.controller->result()->outcome) : -1, outcome);
+        QVERIFY(!w.timer.enabled());
+        QCOMPARE(w.probe.open, 0);
+        if (outcome == int(RunOutcome::NotChecked))
+            QVERIFY(w.idle());
     }
 
     // Catches a library stop failure that is not shown, or that changes the

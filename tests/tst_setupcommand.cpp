@@ -76,7 +76,7 @@ private slots:
         QFETCH(QString, message);
         FakeWindow w;
         w.fillAddresses(mac, ip, mask, gateway);
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, message}));
         QVERIFY(w.idle());
         QVERIFY(!w.timer.enabled());
@@ -92,7 +92,7 @@ private slots:
         w.probe.answer = [](qsizetype) { return 0; };
         int setupEnabledAtTick1 = -1;
         w.atTick[2] = [&] { setupEnabledAtTick1 = w.setupButton.enabled(); };
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, Sequencer::kAddressExists}));
         QCOMPARE(setupEnabledAtTick1, 1); // unlocked by the first tick already
         QCOMPARE(w.ticks, 2);
@@ -104,25 +104,57 @@ private slots:
         QCOMPARE(w.neighbours.calls.size(), 0);
     }
 
-    // Catches a window left locked, or a family message before the full
-    // pre-check, for a MAC of no known family.
-    void silentAddressUnknownFamily() {
+    // A MAC of no known family has no route: catches probes sent for it (ARP
+    // and echo requests for a run that can never assign), a window left
+    // locked, or an outcome other than a refusal.
+    void unknownFamilyRefusedBeforeAnyProbe() {
         FakeWindow w;
         w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
-        int lockedDuringWait = 0;
-        w.atTick[3] = [&] { lockedDuringWait = w.locked(); };
-        w.controller->setupClicked();
-        QVERIFY(lockedDuringWait);
-        QCOMPARE(w.ticks, 4);
-        QCOMPARE(w.probe.pinged.size(), 3);
-        QCOMPARE(w.probe.payloads.value(0), QStringLiteral("Echo This"));
+        w.press();
+        QCOMPARE(w.ticks, 0);
+        QCOMPARE(w.probe.pinged.size(), 0);
+        QCOMPARE(w.probe.arped.size(), 0);
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess, SetupCommand::kFamilyMessage}));
+        QCOMPARE(w.controller->result()->outcome, RunOutcome::Refused);
         QVERIFY(w.idle());
-        QCOMPARE(w.probe.open, 0); // every start of the library was matched by a stop
+        QVERIFY(!w.timer.enabled());
     }
 
-    // Catches a target whose typed values disagree with the texts checked, or
-    // whose texts are not the bytes the adaptor has always been sent.
+    // Catches the shortest or longest usable mask refused (a "contiguous mask
+    // from /8 to /30" refused at /30 says the opposite of itself), or the
+    // setup menu told other host bits than the mask's.
+    void maskEnds_data() {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<int>("hostBits"); // -1: refused
+        QTest::newRow("ok_slash_8") << "255.0.0.0" << 24;
+        QTest::newRow("ok_slash_30") << "255.255.255.252" << 2;
+        QTest::newRow("error_slash_7") << "254.0.0.0" << -1;
+        QTest::newRow("error_slash_31") << "255.255.255.254" << -1;
+    }
+    void maskEnds() {
+        QFETCH(QString, mask);
+        QFETCH(int, hostBits);
+        const QString ip = QStringLiteral("10.77.50.21");
+        const auto quad = [](const QString& text) {
+            AddressRules::QuadTexts out;
+            for (int i = 0; i < 4; ++i)
+                out[std::size_t(i)] = text.section(QLatin1Char('.'), i, i);
+            return out;
+        };
+        // The window's fields and the command line's numbers agree.
+        const auto fromFields =
+            SetupCommand::check({"00", "80", "a3", "61", "63", "dd"}, quad(ip), quad(mask), quad("0.0.0.0"));
+        const auto fromNumbers = SetupCommand::targetOf("0080a36163dd", *AddressRules::readDotted(ip),
+                                                        *AddressRules::readDotted(mask), 0);
+        for (const auto* checked : {&fromFields, &fromNumbers}) {
+            const auto* target = std::get_if<AdaptorTarget>(checked);
+            QCOMPARE(target ? int(target->hostBits) : -1, hostBits);
+            if (!target)
+                QCOMPARE(std::get<SetupCommand::Refusal>(*checked).field, QStringLiteral("mask"));
+        }
+    }
+
+    // Catches a target whose values disagree with the texts checked.
     void targetOfTheChecks() {
         const AdaptorTarget t =
             FakeWindow::target(" 192.168.1.020", "255.255. 0.0", "192.168.1.1", "00-20-4b-1b-2c-3d");
@@ -132,16 +164,15 @@ private slots:
         QCOMPARE(t.mask, 0xffff0000u);
         QCOMPARE(t.gateway, 0xc0a80101u);
         QCOMPARE(int(t.hostBits), 16);
-        QCOMPARE(t.maskText, QStringLiteral("255.255. 0.0"));
 
         // A press whose checks fail leaves the sign test aimed nowhere.
         FakeWindow w;
         w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20", "255.255.0.0", "192.168.1.1");
         w.probe.answer = [](qsizetype) { return 0; }; // the address is taken: the run ends there
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.controller->signTest().address(), 0xc0a80114u);
         w.field(2, 3).fill("255");
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.controller->signTest().address(), 0u);
     }
 
@@ -149,11 +180,13 @@ private slots:
     // the socket library cannot be started.
     void socketLibraryFailsDuringPreCheck() {
         FakeWindow w;
-        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
+        w.fillAddresses("00-80-a3-1b-2c-3d", "192.168.1.20");
         w.probe.initFailures = 2;
         QList<int> enabledDuringFailures;
+        int pingsWhenChecked = -1;
         w.atTick[2] = [&] { enabledDuringFailures << w.idle(); };
-        w.controller->setupClicked();
+        w.atTick[7] = [&] { pingsWhenChecked = int(w.probe.pinged.size()); };
+        w.press();
         QCOMPARE(w.messageBox.shown.size(), size_t(2));
         QCOMPARE(w.messageBox.shown[0].text,
                  QStringLiteral(
@@ -162,11 +195,12 @@ private slots:
         QCOMPARE(w.messageBox.shown[0].icon, MessageBox::NoIcon);
         QCOMPARE(w.messageBox.shown[0].title, QString()); // the application's own title
         QCOMPARE(enabledDuringFailures, QList<int>({1}));
-        // Two failing ticks, then a normal silent cycle of three probes and a stop.
-        QCOMPARE(w.ticks, 6);
-        QCOMPARE(w.probe.pinged.size(), 3);
-        QCOMPARE(w.status.message(), SetupCommand::kFamilyMessage);
-        QCOMPARE(w.timer.starts, 1); // re-arming never restarted the running period
+        // Two failing ticks, then a normal silent cycle of three probes and a
+        // stop on tick 6; the route's own cycle follows.
+        QCOMPARE(pingsWhenChecked, 3);
+        QCOMPARE(w.neighbours.calls.value(0), QStringLiteral("bind 192.168.1.20 00-80-a3-1b-2c-3d"));
+        QCOMPARE(w.status.message(), Sequencer::kSetupFailed);
+        QCOMPARE(w.timer.starts, 2); // re-arming never restarted the running period
     }
 
     // Catches an error inside the command that leaves the window locked or is
@@ -175,7 +209,7 @@ private slots:
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-dd", "10.0.0.5");
         w.timer.failOnEnable = true;
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.status.message(), QStringLiteral("5 - Invalid procedure call or argument (SetupIP)"));
         QVERIFY(w.idle());
     }
@@ -184,9 +218,9 @@ private slots:
     // closed during it.
     void closeDuringPreCheck() {
         FakeWindow w;
-        w.fillAddresses("00-20-4b-1b-2c-3d", "192.168.1.20");
+        w.fillAddresses("00-20-4a-1b-2c-3d", "192.168.1.20");
         w.atTick[2] = [&] { w.controller->unload(); };
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.frame.ended, 1);
         QCOMPARE(w.probe.pinged.size(), 1);
         QCOMPARE(w.status.history, QStringList({SetupCommand::kInProcess}));
@@ -194,7 +228,7 @@ private slots:
         QCOMPARE(w.neighbours.calls.size(), 0);
         // Nothing handles events any more.
         w.controller->tick();
-        w.controller->setupClicked();
+        w.press();
         QCOMPARE(w.probe.pinged.size(), 1);
     }
 };

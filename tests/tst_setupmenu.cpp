@@ -8,7 +8,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // A setup-menu dialogue as the broadcast route leaves it once connecting.
 void startDialogue(FakeWindow& w, int hostBits = 8) {
-    AdaptorTarget target = FakeWindow::target("192.168.1.20");
+    AdaptorTarget target = FakeWindow::target("192.168.1.20", "255.255.255.0", "192.168.1.1");
     target.hostBits = hostBits;
     w.setupMenuSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
@@ -43,10 +43,8 @@ private slots:
     void smoothRun() {
         FakeWindow w;
         startDialogue(w, 16);
-        w.field(4, 0).fill(QStringLiteral("192"));
-        w.field(4, 1).fill(QStringLiteral(" 168"));
-        w.field(4, 2).fill(QStringLiteral("1"));
-        w.field(4, 3).fill(QStringLiteral("1"));
+        // The fields are not the run's: the checked gateway is sent.
+        w.field(4, 1).fill(QStringLiteral(" 99"));
         int ticks = 0;
         while (w.timer.enabled() && ticks < 100) {
             if (w.controller->run.dialogueStep != 0)
@@ -55,7 +53,7 @@ private slots:
             ++ticks;
         }
         QStringList expected{kCrLf, "0\n",     kCrLf,      kCrLf,    kCrLf,   kCrLf,
-                             "y",   "192\r\n", " 168\r\n", "1\r\n",  "1\r\n", "16\r\n",
+                             "y",   "192\r\n", "168\r\n",  "1\r\n",  "1\r\n", "16\r\n",
                              kCrLf, "1\r\n",   "9600\r\n", "4C\r\n", kCrLf,   "03001\r\n"};
         for (int i = 0; i < 12; ++i)
             expected << kCrLf;

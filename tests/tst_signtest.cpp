@@ -46,7 +46,7 @@ private slots:
         QStringList transcriptBox;
         w.pump.events.push_back([&] { transcriptBox << w.transcriptBox.text(); });
         connectsWhenAsked(w);
-        w.controller->sendTestClicked();
+        w.sendTest();
         QCOMPARE(transcriptBox, QStringList({"Connecting"}));
         QCOMPARE(w.transcriptBox.text(), QStringLiteral("Connected"));
         QCOMPARE(w.signSocket.host, QStringLiteral("201.23.12.82"));
@@ -68,7 +68,7 @@ private slots:
         w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
         w.signSocket.setState(SocketControl::Connected);
         connectsWhenAsked(w);
-        w.controller->sendTestClicked();
+        w.sendTest();
         QCOMPARE(w.signSocket.closes, 1);
         QCOMPARE(w.signSocket.connects, 1);
         QCOMPARE(w.signSocket.sent.size(), 2);
@@ -79,9 +79,8 @@ private slots:
     void refusedConnection() {
         FakeWindow w;
         w.controller->signTest().aimAt(0xc9170c52); // 201.23.12.82
-        w.controller->lockWindow();
         w.pump.events.push_back([&] { w.signSocket.setState(SocketControl::Error); });
-        w.controller->sendTestClicked();
+        w.sendTest();
         QCOMPARE(w.status.message(),
                  QStringLiteral("1002 - Connection refused by the remote host (SendTest)"));
         QVERIFY(w.idle());

@@ -323,6 +323,10 @@ private slots:
         QTest::newRow("error_nobody_at_address")
             << "silent" << 23 << 700 << int(RunTimeError::ConnectionTimedOut);
         QTest::newRow("error_no_route") << "192.0.2.1" << 23 << 10000 << int(RunTimeError::HostUnreachable);
+        // On the segment, but nobody answers ARP: the kernel gives up after
+        // its few seconds of asking, before the attempt's own time-out.
+        QTest::newRow("error_nobody_on_segment_kernel_gives_up")
+            << "silent" << 23 << 10000 << int(RunTimeError::HostUnreachable);
     }
     void failedAttempts() {
         QFETCH(QString, host);

@@ -2,6 +2,7 @@
 #include "WindowFixture.h"
 #include "app/DetailsDialog.h"
 #include "app/FinderDialog.h"
+#include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 
 #include <QAction>
@@ -55,13 +56,14 @@ private slots:
         QCOMPARE(f.status(), QString());
     }
 
-    // Catches a wait that spins instead of letting ticks through, a window
-    // left locked, or a pre-check that does not end after three silent probes.
+    // Catches a click that blocks instead of letting the run go on in the
+    // event loop, a window left locked, or a pre-check that does not end.
     void preCheckWithRealEventLoop() {
         FakeProbe probe;
+        probe.answer = [](qsizetype n) { return n == 3 ? 0 : 1; }; // something answers at the third
         WindowFixture f({.probe = &probe});
         QVERIFY(f.ready);
-        fillValid(f, QStringLiteral("00-11-22-33-44-55"));
+        fillValid(f, QStringLiteral("00-80-a3-33-44-55"));
         f.binding->controller().ports.tickTimer->setInterval(10);
         bool lockedDuringWait = false;
         QTimer::singleShot(5, f.window.get(), [&] {
@@ -70,9 +72,11 @@ private slots:
                                QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
         });
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QVERIFY(!f.window->setupButton()->isEnabled()); // the click returned with the run going on
+        QTRY_VERIFY(f.binding->controller().result().has_value());
         QVERIFY(lockedDuringWait);
         QCOMPARE(probe.pinged.size(), 3);
-        QCOMPARE(f.status(), SetupCommand::kFamilyMessage);
+        QCOMPARE(f.status(), Sequencer::kAddressExists);
         QVERIFY(f.window->setupButton()->isEnabled());
         QVERIFY(f.window->exitButton()->isEnabled());
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
@@ -85,7 +89,7 @@ private slots:
         probe.answer = [](qsizetype) { return 0; }; // then the address answers
         WindowFixture f({.probe = &probe});
         QVERIFY(f.ready);
-        fillValid(f, QStringLiteral("00-11-22-33-44-55"));
+        fillValid(f, QStringLiteral("00-80-a3-33-44-55"));
         f.binding->controller().ports.tickTimer->setInterval(10);
         QString title;
         QString text;
@@ -101,6 +105,7 @@ private slots:
         };
         QTimer::singleShot(5, closeBox);
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
+        QTRY_COMPARE(f.status(), QStringLiteral("IP address already exists"));
         QCOMPARE(title, QStringLiteral("Netrika"));
         QVERIFY(text.startsWith(QStringLiteral("Windows Sockets for 32 bit")));
         QCOMPARE(f.status(), QStringLiteral("IP address already exists"));
@@ -115,7 +120,7 @@ private slots:
         f.binding->controller().ports.tickTimer->setInterval(40);
         QTimer::singleShot(60, f.window.get(), [&] { f.window->close(); });
         QTest::mouseClick(f.window->setupButton(), Qt::LeftButton);
-        QVERIFY(f.binding->controller().unloaded());
+        QTRY_VERIFY(f.binding->controller().unloaded());
         QVERIFY(probe.pinged.size() < 3);
         QCOMPARE(f.status(), SetupCommand::kInProcess);
         QVERIFY(!f.binding->controller().ports.tickTimer->enabled());
@@ -259,7 +264,7 @@ private slots:
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(f.window->findChild<FinderDialog*>() == nullptr);
         QVERIFY(f.fakeFinder.requests.isEmpty());
-        f.binding->controller().unlockWindow();
+        f.binding->controller().endRun(RunOutcome::Failed);
         f.window->findAction()->trigger();
         QVERIFY(f.window->findChild<FinderDialog*>() != nullptr);
     }

@@ -51,7 +51,7 @@ Dialogue startCommandLine(FakeWindow& w) {
         d.sends << QString::fromLatin1(line) + QChar(10);
     d.sends << QStringLiteral("CHANGE IPAddress ") + AddressRules::dotted(target.ip) + QChar(10)
             << QStringLiteral("CHANGE Gateway ") + AddressRules::dotted(target.gateway) + QChar(10)
-            << QStringLiteral("CHANGE Subnet Mask ") + target.maskText + QChar(10);
+            << QStringLiteral("CHANGE Subnet Mask ") + AddressRules::dotted(target.mask) + QChar(10);
     for (const char* line :
          {"CHANGE SPEED 9600", "CHANGE CHARSIZE 8", "CHANGE STOPBITS 1", "CHANGE PARITY NONE", "Logout"})
         d.sends << QString::fromLatin1(line) + QChar(10);
@@ -61,12 +61,12 @@ Dialogue startCommandLine(FakeWindow& w) {
 
 // The setup-menu dialogue as the broadcast route leaves it.
 Dialogue startMenu(FakeWindow& w, int hostBits, bool connecting) {
-    AdaptorTarget target = FakeWindow::target("192.168.1.20");
+    AdaptorTarget target = FakeWindow::target("192.168.1.20", "255.255.255.0", "192.168.1.1");
     target.hostBits = hostBits;
-    const QStringList gateway{QStringLiteral("192"), QStringLiteral(" 168"), QStringLiteral("1"),
+    // The fields are not what the dialogue sends: the checked gateway is.
+    w.field(4, 1).fill(QStringLiteral(" 99"));
+    const QStringList gateway{QStringLiteral("192"), QStringLiteral("168"), QStringLiteral("1"),
                               QStringLiteral("1")};
-    for (int i = 0; i < 4; ++i)
-        w.field(4, i).fill(gateway[i]);
     w.setupMenuSocket.setState(connecting ? SocketControl::Connecting : SocketControl::Connected);
     w.controller->lockWindow();
     w.controller->setupMenu().begin(target, false);
@@ -213,6 +213,8 @@ void run(const std::uint8_t* data, std::size_t size) {
         }
         checkRules(w, d, checked);
     }
+    // The sign's connection, if the closing started one, ends as an event of the loop.
+    w.pump.waitUntil([&w] { return w.signSocket.state() != SocketControl::Connecting; });
     if (w.status.history.contains(Sequencer::kSetupSucceeded) && (options & 8)) {
         // The sign test ran: both messages went out, or its failure was reported.
         const bool sent = w.signSocket.sent.size() == 2;

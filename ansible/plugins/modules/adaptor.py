@@ -140,7 +140,7 @@ result:
 reason:
   description:
     - One word for programs to act on. From the run's C(finished) event when
-      it ran (C(assigned), C(address-taken), C(no-answer), C(stalled),
+      it ran (C(assigned), C(address-taken), C(not-checked), C(no-answer), C(stalled),
       C(not-found), C(other-device), C(off-segment), C(sign-test),
       C(interrupted), C(refused), C(failed)); otherwise the check's reason
       (C(to-assign), C(in-place), C(address-taken), C(not-found),

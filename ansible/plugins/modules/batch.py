@@ -186,7 +186,7 @@ problems:
   returned: always
   type: list
   elements: str
-  sample: ['line 8: ip "999.1.1.1": each octet one to three digits, 0 to 254']
+  sample: ['line 8: ip "999.1.1.1": each octet one to three digits, 0 to 255']
 '''
 
 from ansible.module_utils.basic import AnsibleModule
