@@ -151,12 +151,16 @@ QString dotted(quint32 address) {
 
 namespace {
 // The mask's prefix length when it is one an adaptor can be given.
-std::optional<int> usablePrefix(const QuadTexts& mask) {
-    const auto value = quadValue(mask);
-    const auto length = value ? prefixLength(*value) : std::nullopt;
+std::optional<int> usablePrefix(quint32 mask) {
+    const auto length = prefixLength(mask);
     if (!length || *length < kShortestPrefix || *length > kLongestPrefix)
         return std::nullopt;
     return length;
+}
+
+std::optional<int> usablePrefix(const QuadTexts& mask) {
+    const auto value = quadValue(mask);
+    return value ? usablePrefix(*value) : std::nullopt;
 }
 
 QString written(const QuadTexts& fields) {
@@ -183,8 +187,8 @@ std::optional<QString> unassignableKind(quint32 address) {
 
 std::optional<SenseRefusal> senseCheck(quint32 ip, quint32 mask, quint32 gateway) {
     using Field = SenseRefusal::Field;
-    const auto length = prefixLength(mask);
-    if (!length || *length < kShortestPrefix || *length > kLongestPrefix)
+    const auto length = usablePrefix(mask);
+    if (!length)
         return SenseRefusal{Field::Mask, QStringLiteral("%1 is not a contiguous mask from /%2 to /%3")
                                              .arg(dotted(mask))
                                              .arg(kShortestPrefix)

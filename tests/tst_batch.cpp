@@ -637,7 +637,7 @@ private slots:
         // Two places, so the third row is still waiting when the interrupt comes.
         BatchCommand batch(
             csvOf(s.lan, adaptors, "00-80-a3-00-00-09,10.77.89.19,255.255.255.0,10.77.89.254,no\n"),
-            {"--tick-ms", "1000", "--jobs", "2"});
+            {"--tick-ms", "1000", "--jobs", "2", "--json"});
         QTRY_VERIFY_WITH_TIMEOUT(s.sims[0]->received(23).contains("hello\n") &&
                                      s.sims[1]->received(9999).endsWith("8\r\n\r\n1\r\n"),
                                  60000);
@@ -660,6 +660,17 @@ private slots:
         QCOMPARE(report.value("00-80-a3-00-00-01").value(0), "interrupted");
         QCOMPARE(report.value("00-20-4a-00-00-03").value(0), "interrupted");
         QCOMPARE(report.value("00-80-a3-00-00-09").value(0), "not run");
+        // Every row is told how it ended, once: the one never started too.
+        QMap<int, QStringList> reasons; // by line
+        for (const QString& line : batch.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e.value("event").toString() == "finished")
+                reasons[e.value("line").toInt()] << e.value("reason").toString();
+        }
+        QCOMPARE(reasons.size(), 3);
+        QCOMPARE(reasons.last(), QStringList({"not-run"}));
+        for (const QStringList& once : reasons)
+            QCOMPARE(once.size(), 1);
         for (const QByteArray& run : runs) {
             QFile command(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(run)));
             QVERIFY2(!command.open(QIODevice::ReadOnly) || !command.readAll().contains("setup"),

@@ -316,6 +316,33 @@ private slots:
         }
     }
 
+    // Catches a check that tells a MAC of no family "to-assign" while the run
+    // refuses it (after seconds of probes): both refuse it before anything
+    // is sent, with the same reason and status.
+    void unknownFamilyRefusedByCheckAndRun_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("closing"); // the event that ends the output
+        QTest::newRow("error_check") << "--check"
+                                     << "check";
+        QTest::newRow("error_run") << "--tick-ms=50"
+                                   << "finished";
+    }
+    void unknownFamilyRefusedByCheckAndRun() {
+        QFETCH(QString, mode);
+        QFETCH(QString, closing);
+        const Run r = cli({"setup", mode, "--json", "--mac", "00-11-22-33-44-55", "--ip", "10.77.50.22",
+                           "--mask", "255.255.255.0", "--gateway", "0.0.0.0"});
+        REQUIRE_OWN_NAMESPACE(r);
+        QCOMPARE(r.status, 2);
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QJsonObject end =
+            QJsonDocument::fromJson(lines.isEmpty() ? QByteArray() : lines.last().toUtf8()).object();
+        QCOMPARE(end.value("event").toString(), closing);
+        QCOMPARE(end.value("reason").toString(), "refused");
+        QCOMPARE(end.value("exit").toInt(), 2);
+        QVERIFY2(!r.out.contains("\"stage\""), qPrintable(r.out)); // no probe was begun
+    }
+
     // Catches an octet of 255 refused where the subnet makes the address an
     // ordinary host's (every row of a /16 sheet refused), while the subnet's
     // own broadcast address stays refused.
