@@ -40,11 +40,3 @@ private:
     int m_number = 0;
     QString m_description;
 };
-
-// Thrown out of a wait when the window has been unloaded: the waiting procedure
-// is abandoned and no further step of it runs. Only the entry points of the
-// window's events catch it.
-class Abandoned : public std::exception {
-public:
-    [[nodiscard]] const char* what() const noexcept override { return "window unloaded"; }
-};
