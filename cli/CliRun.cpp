@@ -102,7 +102,8 @@ CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& hel
     m_frame = std::make_unique<End>();
     m_timer = std::make_unique<TickTimer>([this] {
         const RunState& m = m_controller->run;
-        const auto position = [&m] { return std::tuple(m.phase, m.dialogueStep, m.counter); };
+        const RunProgress& p = m_controller->progress();
+        const auto position = [&m, &p] { return std::tuple(p.stage(), m.cycleOver, m.dialogueStep, m.counter); };
         const auto before = position();
         const QString status = m_status->message();
         m_controller->tick();
@@ -292,7 +293,7 @@ RunOutcome CliRun::outcome() {
         return result->outcome;
     // Given up while handed back: a check that never got its probes made, or
     // a dialogue whose step failed on every tick.
-    return m_controller->progress().now().stage == RunProgress::Stage::Checking ? RunOutcome::NotChecked
+    return m_controller->progress().now().stage == RunStage::Checking ? RunOutcome::NotChecked
                                                                                 : RunOutcome::Failed;
 }
 

@@ -16,16 +16,10 @@ void closeFully(SocketControl& socket) {
 
 } // namespace
 
-void Assignment::armProbe(quint32 address, Long kind, std::function<void()> goOn) {
-    m_parts.progress.enter(RunProgress::Stage::Waiting, Sequencer::kProbesPerCycle);
-    m_run.probesSent = 0;
-    m_parts.sequencer.armProbeCycle(address, kind, std::move(goOn));
-}
-
 void Assignment::report(const RunTimeError& e, const char* procedure) {
     m_parts.status.showMessage(e.report(QStringLiteral(" (%1, %2,%3)")
                                             .arg(QLatin1String(procedure))
-                                            .arg(m_run.phase)
+                                            .arg(m_parts.sequencer.phaseNumber())
                                             .arg(m_run.dialogueStep)));
     m_parts.window.endRun(RunOutcome::Failed);
 }
@@ -35,7 +29,6 @@ void Assignment::abandon() {
 }
 
 void Assignment::openMenu(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent) {
-    m_parts.progress.enter(RunProgress::Stage::Dialogue, RunProgress::kMenuLines);
     SocketControl& menu = m_parts.setupMenuSocket;
     closeFully(menu);
     menu.setProtocol(SocketControl::Tcp);
@@ -43,12 +36,12 @@ void Assignment::openMenu(const AdaptorTarget& target, quint32 address, bool rea
     menu.setRemoteAddress(address);
     menu.connect();
     m_parts.setupMenu.begin(target, reachedAtCurrent);
-    m_parts.sequencer.startDialogue(RunState::kSetupMenu);
+    m_parts.sequencer.startDialogue(RunStage::SetupMenu);
 }
 
 void Assignment::openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent,
                                  const char* procedure) {
-    m_parts.progress.enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    m_parts.progress.enter(RunStage::CommandLine, RunProgress::kCommandLines);
     SocketControl& socket = m_parts.commandLineSocket;
     if (socket.state() != SocketControl::Closed)
         socket.close();
@@ -70,7 +63,7 @@ void Assignment::commandLineConnected() {
             throw socket.lastError();
         m_parts.transcriptBox.setText(QStringLiteral("Connected"));
         m_parts.commandLine.begin(pending.target, !pending.reachedAtCurrent);
-        m_parts.sequencer.startDialogue(RunState::kCommandLine);
+        m_parts.sequencer.startDialogue(RunStage::CommandLine);
     } catch (const RunTimeError& e) {
         report(e, pending.procedure);
         m_parts.binding.releaseLeftover();
@@ -93,7 +86,7 @@ void Assignment::readdress(const AdaptorTarget& target, quint32 current) {
 
 void Assignment::byDatagram(const AdaptorTarget& target) {
     try {
-        m_parts.progress.enter(RunProgress::Stage::Assigning);
+        m_parts.progress.enter(RunStage::Assigning);
         SocketControl& socket = m_parts.datagramSocket;
         closeFully(socket);
         socket.setProtocol(SocketControl::Udp);
@@ -108,7 +101,7 @@ void Assignment::byDatagram(const AdaptorTarget& target) {
         } catch (const RunTimeError&) {
             // Not sent: the probe cycle finds the adaptor silent and says so.
         }
-        armProbe(target.ip, RunState::kAfterDatagram, [this, target] {
+        m_parts.sequencer.armProbeCycle(target.ip, RunStage::Waiting, [this, target] {
             try {
                 openMenu(target, target.ip, false);
             } catch (const RunTimeError& e) {
@@ -123,9 +116,9 @@ void Assignment::byDatagram(const AdaptorTarget& target) {
 
 void Assignment::byNeighbourEntry(const AdaptorTarget& target) {
     try {
-        m_parts.progress.enter(RunProgress::Stage::Assigning);
+        m_parts.progress.enter(RunStage::Assigning);
         m_parts.binding.bind(target.ip, target.macOctets);
-        armProbe(target.ip, RunState::kAfterArpBinding, [this, target] {
+        m_parts.sequencer.armProbeCycle(target.ip, RunStage::Waiting, [this, target] {
             try {
                 openCommandLine(target, target.ip, false, "SetIPAddr");
             } catch (const RunTimeError& e) {

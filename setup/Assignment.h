@@ -62,7 +62,6 @@ private:
     // procedure: the error line's tag if the connection fails.
     void openCommandLine(const AdaptorTarget& target, quint32 address, bool reachedAtCurrent,
                          const char* procedure);
-    void armProbe(quint32 address, Long kind, std::function<void()> goOn);
     // The error line of a route's procedure.
     void report(const RunTimeError& e, const char* procedure);
 

@@ -3,7 +3,7 @@
 #include "address/AddressRules.h"
 
 bool IdentityCheck::passes(const QString& adaptorMac, quint32 address) {
-    m_progress.enter(RunProgress::Stage::Identifying);
+    m_progress.enter(RunStage::Identifying);
     ArpOwner owner;
     for (int tries = 0; tries < kTries; ++tries) {
         owner = m_probe.whoHas(address);

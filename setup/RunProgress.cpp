@@ -5,6 +5,10 @@
 namespace {
 // Probes a cycle sends before it gives up.
 constexpr int kProbes = 3;
+
+int dialogueLines(int family) {
+    return family == 1 ? RunProgress::kMenuLines : RunProgress::kCommandLines;
+}
 } // namespace
 
 void RunProgress::started(int family, int tickMs) {
@@ -15,10 +19,6 @@ void RunProgress::started(int family, int tickMs) {
     m_totalTicks = ticksFrom(Stage::Checking);
 }
 
-int RunProgress::dialogueLines() const {
-    return m_now.family == 1 ? kMenuLines : kCommandLines;
-}
-
 // A smooth run: three silent probes, the adaptor answering the first probe at
 // its new address, one tick a line of its dialogue and one to close it.
 int RunProgress::ticksFrom(Stage stage) const {
@@ -26,12 +26,14 @@ int RunProgress::ticksFrom(Stage stage) const {
     case Stage::Idle:
     case Stage::Identifying:
     case Stage::Checking:
-        return kProbes + 1 + dialogueLines() + 1;
+        return kProbes + 1 + dialogueLines(m_now.family) + 1;
     case Stage::Assigning:
     case Stage::Waiting:
-        return 1 + dialogueLines() + 1;
-    case Stage::Dialogue:
-        return dialogueLines() + 1;
+        return 1 + dialogueLines(m_now.family) + 1;
+    case Stage::CommandLine:
+        return kCommandLines + 1;
+    case Stage::SetupMenu:
+        return kMenuLines + 1;
     case Stage::SignTest:
     case Stage::Ended:
         return 0;
@@ -63,7 +65,7 @@ void RunProgress::publish() {
     const qint64 now = m_clock ? m_clock() : 0;
     m_now.elapsedMs = now - m_startMs;
     // Probes of the check and lines of the dialogue each take a tick.
-    const int within = m_now.stage == Stage::Checking || m_now.stage == Stage::Dialogue ? m_now.step : 0;
+    const int within = m_now.stage == Stage::Checking || isDialogue(m_now.stage) ? m_now.step : 0;
     const int left = std::max(0, ticksFrom(m_now.stage) - within);
     m_now.leftMs = m_now.stage == Stage::Ended ? 0 : qint64(left) * m_tickMs;
     const int done = m_totalTicks - left;
@@ -86,7 +88,8 @@ QString RunProgress::stageName(Stage stage) {
         return QStringLiteral("giving the adaptor its address");
     case Stage::Waiting:
         return QStringLiteral("waiting for the adaptor to answer");
-    case Stage::Dialogue:
+    case Stage::CommandLine:
+    case Stage::SetupMenu:
         return QStringLiteral("the adaptor's dialogue");
     case Stage::SignTest:
         return QStringLiteral("the sign test");
@@ -108,7 +111,8 @@ QString RunProgress::stageKey(Stage stage) {
         return QStringLiteral("assigning");
     case Stage::Waiting:
         return QStringLiteral("waiting");
-    case Stage::Dialogue:
+    case Stage::CommandLine:
+    case Stage::SetupMenu:
         return QStringLiteral("dialogue");
     case Stage::SignTest:
         return QStringLiteral("sign_test");
@@ -123,7 +127,7 @@ QString RunProgress::describe(const Snapshot& s) {
     if (s.stage == Stage::Checking || s.stage == Stage::Waiting) {
         if (s.steps > 0)
             text += QStringLiteral(", probe %1 of %2").arg(std::max(1, s.step)).arg(s.steps);
-    } else if (s.stage == Stage::Dialogue && s.steps > 0) {
+    } else if (isDialogue(s.stage) && s.steps > 0) {
         text += QStringLiteral(", %1 of %2 lines sent").arg(s.step).arg(s.steps);
     } else if (s.stage == Stage::Ended && !s.result.isEmpty()) {
         text += QStringLiteral(": ") + s.result;

@@ -1,17 +1,19 @@
 #pragma once
 
+#include "setup/RunStage.h"
+
 #include <QString>
 
 #include <functional>
 #include <vector>
 
-// Where a setup run stands, for whoever shows it: the window's progress bar,
-// the command line's -v lines and JSON events. The run's procedures tell it
-// what they begin; it only keeps and passes on what it is told, and never
-// acts on the run.
+// Where a setup run stands: its stage, which the sequencer's ticks act on, and
+// how far it has come, for whoever shows it (the window's progress bar, the
+// command line's -v lines and JSON events). The run's procedures tell it what
+// they begin; it keeps and passes on what it is told, and never acts itself.
 class RunProgress {
 public:
-    enum class Stage { Idle, Identifying, Checking, Assigning, Waiting, Dialogue, SignTest, Ended };
+    using Stage = RunStage;
     struct Snapshot {
         Stage stage = Stage::Idle;
         int step = 0;  // within the stage, from 1; 0 before its first
@@ -41,6 +43,7 @@ public:
     void ended(const QString& result);
 
     [[nodiscard]] const Snapshot& now() const { return m_now; }
+    [[nodiscard]] Stage stage() const { return m_now.stage; }
     [[nodiscard]] bool running() const { return m_now.stage != Stage::Idle && m_now.stage != Stage::Ended; }
     // "waiting for the adaptor to answer, probe 2 of 3".
     [[nodiscard]] static QString describe(const Snapshot& snapshot);
@@ -50,7 +53,6 @@ public:
 
 private:
     void publish();
-    [[nodiscard]] int dialogueLines() const;
     // Ticks expected from the start of this stage to the end of the run.
     [[nodiscard]] int ticksFrom(Stage stage) const;
 

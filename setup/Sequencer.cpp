@@ -6,22 +6,25 @@ void Sequencer::tick() {
     // question must not hold up the ticks of a new run started meanwhile.
     if (m_boxOpen)
         return;
+    const RunStage stage = m_parts.progress.stage();
     try {
-        switch (m_run.phase) {
-        case RunState::kProbe:
+        if (m_run.cycleOver) {
+            stopStep();
+            return;
+        }
+        switch (stage) {
+        case RunStage::Checking:
+        case RunStage::Waiting:
             probeStep();
             break;
-        case RunState::kStop:
-            stopStep();
-            break;
-        case RunState::kCommandLine: {
+        case RunStage::CommandLine: {
             const Position before = position();
             if (m_parts.commandLine.step())
                 closing([this] { m_parts.commandLine.finish(); });
             watchProgress(before);
             break;
         }
-        case RunState::kSetupMenu: {
+        case RunStage::SetupMenu: {
             // A connection to the menu that failed can never carry the
             // dialogue: say why once and end the run.
             if (m_parts.setupMenuSocket.state() == SocketControl::Error) {
@@ -39,11 +42,13 @@ void Sequencer::tick() {
         }
     } catch (const RunTimeError& e) {
         // The timer keeps running: the same step is tried again on the next tick.
+        // A step that ended the run is told where the run stood when it began.
+        const RunStage now = m_parts.progress.stage() == RunStage::Ended ? stage : m_parts.progress.stage();
         m_parts.status.showMessage(
-            e.report(QStringLiteral(" (Timer, %1 %2)").arg(m_run.phase).arg(m_run.dialogueStep)));
+            e.report(QStringLiteral(" (Timer, %1 %2)").arg(phaseNumber(now)).arg(m_run.dialogueStep)));
         // A dialogue's step that failed is tried again, and the run goes on;
         // one that has waited too long for its prompt is where the run ends.
-        const bool dialogue = m_run.phase == RunState::kCommandLine || m_run.phase == RunState::kSetupMenu;
+        const bool dialogue = isDialogue(now) && !m_run.cycleOver;
         if (e.number() == RunTimeError::NoAnswer)
             m_parts.window.endRun(RunOutcome::Stalled);
         else if (dialogue && m_parts.timer.enabled())
@@ -53,20 +58,39 @@ void Sequencer::tick() {
     }
 }
 
-void Sequencer::armProbeCycle(quint32 address, Long kind, std::function<void()> goOn) {
+void Sequencer::armProbeCycle(quint32 address, RunStage cycle, std::function<void()> goOn) {
+    m_parts.progress.enter(cycle, kProbesPerCycle);
     m_probeAddress = address;
     m_goOn = std::move(goOn);
-    m_run.phase = RunState::kProbe;
-    m_run.probeCycle = kind;
+    m_run.probesSent = 0;
+    m_run.cycleOver = false;
     m_run.probeCycleDone = false;
     m_parts.timer.setEnabled(true);
 }
 
-void Sequencer::startDialogue(Long phase) {
+void Sequencer::startDialogue(RunStage dialogue) {
+    // The command line's stage began with its connection attempt; the setup
+    // menu's begins here, in the call that connects it.
+    if (m_parts.progress.stage() != dialogue)
+        m_parts.progress.enter(dialogue, dialogue == RunStage::SetupMenu ? RunProgress::kMenuLines
+                                                                         : RunProgress::kCommandLines);
     m_goOn = nullptr;
-    m_run.phase = phase;
+    m_run.cycleOver = false;
     m_stalledTicks = 0;
     m_parts.timer.setEnabled(true);
+}
+
+Long Sequencer::phaseNumber(RunStage stage) const {
+    if (m_run.cycleOver)
+        return 2;
+    switch (stage) {
+    case RunStage::CommandLine:
+        return 1;
+    case RunStage::SetupMenu:
+        return 3;
+    default:
+        return 0;
+    }
 }
 
 void Sequencer::abandon() {
@@ -74,7 +98,7 @@ void Sequencer::abandon() {
 }
 
 Sequencer::Position Sequencer::position() const {
-    return {m_run.phase, m_run.dialogueStep, int(m_run.counter)};
+    return {m_parts.progress.stage(), m_run.cycleOver, m_run.dialogueStep, int(m_run.counter)};
 }
 
 void Sequencer::watchProgress(const Position& before) {
@@ -89,7 +113,7 @@ void Sequencer::watchProgress(const Position& before) {
 }
 
 void Sequencer::probeStep() {
-    const bool preCheck = m_run.probeCycle == RunState::kPreCheck;
+    const bool preCheck = m_parts.progress.stage() == RunStage::Checking;
     if (!m_parts.probe.start()) {
         showBox(kSocketsNotResponding, MessageBox::OkOnly, MessageBox::NoIcon, QString());
         m_run.probeResult = -1;
@@ -102,7 +126,7 @@ void Sequencer::probeStep() {
         }
         // The route has given the address away and cannot see the adaptor
         // take it: say so, not that the setup is still in process.
-        m_run.phase = RunState::kStop;
+        m_run.cycleOver = true;
         m_goOn = nullptr;
         m_parts.status.showMessage(kNotCheckedAfter);
         m_parts.binding.releaseLeftover();
@@ -113,19 +137,19 @@ void Sequencer::probeStep() {
     try {
         const ProbeVerdict verdict = probeOnce();
         if (verdict == ProbeVerdict::NotAsked) {
-            notChecked();
+            notChecked(preCheck);
         } else {
             m_run.probesSent += 1;
             m_parts.progress.step(int(m_run.probesSent));
             if (verdict == ProbeVerdict::Answered) {
-                m_run.phase = RunState::kStop;
+                m_run.cycleOver = true;
                 if (preCheck) {
                     m_goOn = nullptr;
                     m_parts.status.showMessage(kAddressExists);
                     m_parts.window.endRun(RunOutcome::AddressTaken);
                 }
             } else if (m_run.probesSent == kProbesPerCycle) {
-                m_run.phase = RunState::kStop;
+                m_run.cycleOver = true;
                 if (!preCheck) {
                     m_goOn = nullptr;
                     m_parts.status.showMessage(kSetupFailed);
@@ -156,7 +180,7 @@ ProbeVerdict Sequencer::probeOnce() {
     // A host that drops echo requests still answers ARP for its address: in
     // the pre-check that answer counts as the echo's would. Where this host
     // cannot ask ARP, the echo's silence stands.
-    if (verdict == ProbeVerdict::Silent && m_run.probeCycle == RunState::kPreCheck) {
+    if (verdict == ProbeVerdict::Silent && m_parts.progress.stage() == RunStage::Checking) {
         const Long arp = ask([&] { return m_parts.probe.arpProbe(address); });
         if (arp == ProbeStatus::Answered) {
             m_run.probeResult = 0;
@@ -168,10 +192,10 @@ ProbeVerdict Sequencer::probeOnce() {
     return verdict;
 }
 
-void Sequencer::notChecked() {
-    m_run.phase = RunState::kStop;
+void Sequencer::notChecked(bool preCheck) {
+    m_run.cycleOver = true;
     m_goOn = nullptr;
-    if (m_run.probeCycle == RunState::kPreCheck) {
+    if (preCheck) {
         m_parts.status.showMessage(kNotChecked);
     } else {
         m_parts.status.showMessage(kNotCheckedAfter);

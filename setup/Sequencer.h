@@ -17,7 +17,7 @@
 #include <functional>
 
 // The timer-driven sequencer: each tick performs at most one step of the
-// phase the run is in (a probe, the stop of a probe cycle, or a step of a
+// stage the run is in (a probe, the stop of a probe cycle, or a step of a
 // device dialogue) and reports every outcome of a setup run.
 class Sequencer {
 public:
@@ -71,20 +71,25 @@ public:
 
     // The timer's tick.
     void tick();
-    // A probe cycle of this kind (RunState::kPreCheck...) at the address runs
-    // on the ticks from now on. goOn runs on the tick that ends the cycle when
-    // its verdict lets the run go on: a silent address in the pre-check, an
-    // answering adaptor after the assignment. Every other verdict ends the run.
-    void armProbeCycle(quint32 address, Long kind, std::function<void()> goOn);
-    // A dialogue (RunState::kCommandLine or kSetupMenu), begun by its route,
+    // A probe cycle at the address runs on the ticks from now on, as the run's
+    // stage (Checking, or Waiting after the assignment). goOn runs on the tick
+    // that ends the cycle when its verdict lets the run go on: a silent address
+    // in the pre-check, an answering adaptor after the assignment. Every other
+    // verdict ends the run.
+    void armProbeCycle(quint32 address, RunStage cycle, std::function<void()> goOn);
+    // A dialogue (RunStage::CommandLine or SetupMenu), begun by its route,
     // runs on the ticks from now on; its ticks without progress are counted
     // from zero.
-    void startDialogue(Long phase);
+    void startDialogue(RunStage dialogue);
     // The end of a successful dialogue: stop, report, the route's own
     // clean-up, then the question whether to test the sign.
     void closing(const std::function<void()>& cleanup);
     // No cycle or dialogue of an earlier run goes on.
     void abandon();
+    // The number the error lines give for where the run stands: 0 a probe
+    // cycle, 2 its end and what follows it until a dialogue begins, 1 the
+    // command line, 3 the setup menu.
+    [[nodiscard]] Long phaseNumber() const { return phaseNumber(m_parts.progress.stage()); }
 
 private:
     void probeStep();
@@ -92,7 +97,8 @@ private:
     // sets the run's probe result.
     [[nodiscard]] ProbeVerdict probeOnce();
     // A cycle that could not check the address ends the run.
-    void notChecked();
+    void notChecked(bool preCheck);
+    [[nodiscard]] Long phaseNumber(RunStage stage) const;
     void stopStep();
     void socketsCleanup();
     // A message box of the tick's own; no tick runs while it is open.
@@ -100,7 +106,8 @@ private:
                 const QString& title);
     // Where the running dialogue stands.
     struct Position {
-        Long phase = -1;
+        RunStage stage = RunStage::Idle;
+        bool cycleOver = false;
         Long step = -1;
         int counter = -1;
         friend bool operator==(const Position&, const Position&) = default;

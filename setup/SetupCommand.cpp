@@ -148,7 +148,5 @@ bool SetupCommand::isRefusal(const QString& status) {
 }
 
 void SetupCommand::preCheck(quint32 address, std::function<void()> goOn) {
-    m_parts.progress.enter(RunProgress::Stage::Checking, Sequencer::kProbesPerCycle);
-    m_run.probesSent = 0;
-    m_parts.sequencer.armProbeCycle(address, RunState::kPreCheck, std::move(goOn));
+    m_parts.sequencer.armProbeCycle(address, RunStage::Checking, std::move(goOn));
 }

@@ -8,7 +8,6 @@
 #include "setup/IdentityCheck.h"
 #include "setup/NeighbourBinding.h"
 #include "setup/RunProgress.h"
-#include "setup/RunState.h"
 #include "setup/RunWindow.h"
 #include "setup/Sequencer.h"
 #include "setup/SignTest.h"
@@ -69,9 +68,8 @@ public:
         SignTest& signTest;
     };
 
-    SetupCommand(RunState& run, const Parts& parts)
-        : m_run(run)
-        , m_parts(parts) {}
+    explicit SetupCommand(const Parts& parts)
+        : m_parts(parts) {}
 
     // The Setup button's click: the checks over the fields, then a run for
     // the target they make.
@@ -104,7 +102,6 @@ private:
     void preCheck(quint32 address, std::function<void()> goOn);
     void assign(const AdaptorTarget& target);
 
-    RunState& m_run;
     Parts m_parts;
     struct {
         QString mac;

@@ -35,13 +35,13 @@ SetupController::SetupController(const SetupPorts& p)
     , m_assignment(run, {*ports.commandLineSocket, *ports.setupMenuSocket, *ports.datagramSocket,
                          *ports.status, *ports.transcriptBox, m_progress, *this, m_binding, m_sequencer,
                          m_commandLine, m_setupMenu, m_signTest})
-    , m_setup(run, {*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer,
+    , m_setup({*ports.status, m_fields, m_progress, *this, m_binding, m_identity, m_sequencer,
                     m_assignment, m_signTest}) {
     m_progress.setClock(m_clock);
     // Each line of the dialogue sent is a step of its stage.
     m_transcript.observe([this](const DialogueTranscript::Entry& entry) {
         if (entry.direction == DialogueTranscript::Direction::Sent &&
-            m_progress.now().stage == RunProgress::Stage::Dialogue &&
+            isDialogue(m_progress.stage()) &&
             (entry.port == Assignment::kMenuPort || entry.port == Assignment::kTelnetPort))
             m_progress.step(m_progress.now().step + 1);
     });
@@ -195,7 +195,9 @@ void SetupController::endRun(RunOutcome outcome) {
     m_busy = false;
     lockInputs(false);
     m_result = RunResult{outcome, ports.status->message()};
-    if (m_progress.running())
+    // A stalled dialogue has its result, yet it still listens for the prompt:
+    // its stage stays until the prompt comes or another run begins.
+    if (m_progress.running() && outcome != RunOutcome::Stalled)
         m_progress.ended(ports.status->message());
     const RunResult result = *m_result;
     for (const auto& observer : m_ended)

@@ -106,6 +106,7 @@ public:
     // Where the run stands, and what its connections carried: for the front
     // ends to show; neither changes what is sent or when.
     [[nodiscard]] RunProgress& progress() { return m_progress; }
+    [[nodiscard]] const RunProgress& progress() const { return m_progress; }
     [[nodiscard]] DialogueTranscript& transcript() { return m_transcript; }
     // Milliseconds for the run's progress and transcript; a steady clock
     // unless a test gives its own.

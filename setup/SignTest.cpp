@@ -3,7 +3,7 @@
 #include "signtest/SignMessages.h"
 
 void SignTest::send() {
-    m_progress.enter(RunProgress::Stage::SignTest);
+    m_progress.enter(RunStage::SignTest);
     m_window.signTestBegins();
     try {
         if (m_socket.state() != SocketControl::Closed)

@@ -403,7 +403,7 @@ public:
     }
     [[nodiscard]] bool waiting() const {
         const RunState& r = controller->run;
-        const bool cycle = (r.phase == RunState::kProbe || r.phase == RunState::kStop) && timer.enabled();
+        const bool cycle = (isProbeCycle(controller->progress().stage()) || r.cycleOver) && timer.enabled();
         const bool connecting =
             controller->busy() && (commandLineSocket.state() == SocketControl::Connecting ||
                                    signSocket.state() == SocketControl::Connecting);

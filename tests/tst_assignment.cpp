@@ -59,7 +59,7 @@ private slots:
         QCOMPARE(w.setupMenuSocket.connects, 1);
         QCOMPARE(w.setupMenuSocket.host, QStringLiteral("192.168.1.20"));
         QCOMPARE(w.setupMenuSocket.port, 9999);
-        QCOMPARE(w.controller->run.phase, RunState::kSetupMenu);
+        QCOMPARE(w.controller->progress().stage(), RunStage::SetupMenu);
         QCOMPARE(w.controller->run.dialogueStep, 0);
         QCOMPARE(int(w.controller->run.menuChunkCount), 0);
         QVERIFY(w.timer.enabled());
@@ -119,18 +119,18 @@ private slots:
         QTest::addColumn<int>("connectOutcome");
         QTest::addColumn<QStringList>("launched");
         QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("timerState");
+        QTest::addColumn<int>("phaseNumber"); // as the error lines give it
         QTest::addColumn<bool>("unlocked");
         const QString set = QStringLiteral("bind 201.23.12.82 00-80-a3-61-63-dd");
         const QString del = QStringLiteral("release 201.23.12.82");
         QTest::newRow("ok_answers_connects")
             << 4 << int(SocketControl::Connected) << QStringList{set} << "Setup is in process ..."
-            << int(RunState::kCommandLine) << false;
+            << 1 << false;
         QTest::newRow("error_silent_fails_and_cleans")
-            << 0 << -1 << QStringList{set, del} << Sequencer::kSetupFailed << int(RunState::kStop) << true;
+            << 0 << -1 << QStringList{set, del} << Sequencer::kSetupFailed << 2 << true;
         QTest::newRow("error_connection_refused")
             << 4 << int(SocketControl::Error) << QStringList{set, del}
-            << "1002 - Connection refused by the remote host (SetIPAddr, 2,0)" << int(RunState::kStop)
+            << "1002 - Connection refused by the remote host (SetIPAddr, 2,0)" << 2
             << true;
     }
     void arpRoute() {
@@ -138,7 +138,7 @@ private slots:
         QFETCH(int, connectOutcome);
         QFETCH(QStringList, launched);
         QFETCH(QString, status);
-        QFETCH(int, timerState);
+        QFETCH(int, phaseNumber);
         QFETCH(bool, unlocked);
         FakeWindow w;
         w.fillAddresses("00-80-a3-61-63-DD", "201.23.12.82");
@@ -147,7 +147,7 @@ private slots:
         w.press();
         QCOMPARE(w.neighbours.calls, launched);
         QCOMPARE(w.status.message(), status);
-        QCOMPARE(w.controller->run.phase, timerState);
+        QCOMPARE(w.controller->sequencer().phaseNumber(), phaseNumber);
         QCOMPARE(w.idle(), unlocked);
         QCOMPARE(w.commandLineSocket.connects, answersFrom ? 1 : 0);
         if (connectOutcome == SocketControl::Connected) {

@@ -219,7 +219,7 @@ private slots:
             QTimer watch;
             QObject::connect(&watch, &QTimer::timeout, [&] {
                 const RunState& m = run.controller().run;
-                if (m.phase == RunState::kCommandLine && m.dialogueStep >= 3) {
+                if (run.controller().progress().stage() == RunStage::CommandLine && m.dialogueStep >= 3) {
                     watch.stop();
                     run.interrupt();
                 }

@@ -10,7 +10,7 @@ void startDialogue(FakeWindow& w) {
     w.controller->lockWindow();
     w.controller->commandLine().begin(FakeWindow::target("201.23.12.82", "255.255. 255.0", "201.23.12.2"),
                                       true);
-    w.controller->sequencer().startDialogue(RunState::kCommandLine);
+    w.controller->sequencer().startDialogue(RunStage::CommandLine);
 }
 } // namespace
 

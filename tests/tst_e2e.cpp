@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(b.f->focusName(), QStringLiteral("setupButton"));
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
         // The dialogue has started: the host's entry for the address stands meanwhile.
-        QTRY_COMPARE_WITH_TIMEOUT(b.f->binding->controller().run.phase, RunState::kCommandLine, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.f->binding->controller().progress().stage(), RunStage::CommandLine, 20000);
         QCOMPARE(b.permanentEntries(ip),
                  QStringList({QStringLiteral("%1 dev %2 lladdr 00:80:a3:61:63:dd PERMANENT proto 147")
                                   .arg(ip, b.h.hostInterface())}));
@@ -131,7 +131,7 @@ private slots:
         const QString gateway = b.address(254);
         b.type(kFamily1Mac, ip, gateway);
         QTest::mouseClick(b.f->window->setupButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(b.f->binding->controller().run.phase, RunState::kSetupMenu, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.f->binding->controller().progress().stage(), RunStage::SetupMenu, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(b.shown(Sequencer::kSetupSucceeded), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(b.sim->summary().value("signText").toString(),
                                   QStringLiteral("IP Test Successful"), 10000);

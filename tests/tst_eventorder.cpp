@@ -88,7 +88,7 @@ private slots:
         const QString stalled = RunTimeError(RunTimeError::NoAnswer).report(QStringLiteral(" (Timer, 1 0)"));
         for (int run = 0; run < 2; ++run) {
             w.press();
-            QCOMPARE(w.controller->run.phase, Long(RunState::kCommandLine));
+            QCOMPARE(w.controller->progress().stage(), RunStage::CommandLine);
             const int stall = run == 0 ? firstStall : Sequencer::kStallTicks;
             w.clientSends(QStringLiteral("banner, and no prompt after it"));
             for (int t = 1; t <= stall; ++t) {

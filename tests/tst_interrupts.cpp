@@ -306,7 +306,7 @@ private slots:
         QTest::mouseClick(f->window->setupButton(), Qt::LeftButton);
         const SetupController& controller = f->binding->controller();
         QTRY_VERIFY_WITH_TIMEOUT(
-            controller.run.phase == RunState::kCommandLine && controller.run.dialogueStep >= 3, 10000);
+            controller.progress().stage() == RunStage::CommandLine && controller.run.dialogueStep >= 3, 10000);
         QVERIFY(!permanentEntries(h.hostNs()).isEmpty());
         QCOMPARE(processesIn(h.hostNs(), QStringLiteral(NETRIKA_HELPER)).size(), 1);
 

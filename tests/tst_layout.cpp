@@ -978,7 +978,7 @@ void TestLayout::busyWindow() {
     f.presetStatus(SetupCommand::kInProcess);
     SetupController& controller = f.binding->controller();
     controller.lockWindow();
-    controller.progress().enter(RunProgress::Stage::Dialogue, RunProgress::kCommandLines);
+    controller.progress().enter(RunStage::CommandLine, RunProgress::kCommandLines);
     controller.progress().step(4);
     QProgressBar* bar = f.window->progressBar();
     QVERIFY(bar->isVisible());

@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(dialogue.connects, 1);
         QCOMPARE(dialogue.host, current);
         QCOMPARE(dialogue.port, family1 ? 9999 : 23);
-        QCOMPARE(w.controller->run.phase, family1 ? RunState::kSetupMenu : RunState::kCommandLine);
+        QCOMPARE(w.controller->progress().stage(), family1 ? RunStage::SetupMenu : RunStage::CommandLine);
         QVERIFY(w.timer.enabled());
         // Only the new address is probed, never the one the adaptor has.
         QVERIFY(w.probe.pinged.isEmpty() || w.probe.pinged.first() == ip);

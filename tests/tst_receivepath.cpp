@@ -101,12 +101,12 @@ private slots:
     // Catches a peer close that is not shown or that touches the run.
     void clientClose() {
         FakeWindow w;
-        w.controller->run.phase = RunState::kCommandLine;
+        w.controller->progress().enter(RunStage::CommandLine);
         w.controller->run.dialogueStep = 4;
         w.controller->commandLineClosed();
         QCOMPARE(w.transcriptBox.text(), QStringLiteral("Disconnected"));
         QCOMPARE(w.controller->run.dialogueStep, 4);
-        QCOMPARE(w.controller->run.phase, RunState::kCommandLine);
+        QCOMPARE(w.controller->progress().stage(), RunStage::CommandLine);
     }
 };
 

@@ -8,7 +8,13 @@ constexpr Long kSilent = 1;
 
 // Arms a probe cycle the way the assignment procedures and the pre-check do;
 // goesOn counts the times the cycle handed over to what comes next.
-void arm(FakeWindow& w, Long mode, int* goesOn = nullptr) {
+// The rows' mode: 2 the pre-check, 0 and 1 the wait after the datagram and
+// after the neighbour entry.
+RunStage cycleOf(int mode) {
+    return mode == 2 ? RunStage::Checking : RunStage::Waiting;
+}
+
+void arm(FakeWindow& w, RunStage mode, int* goesOn = nullptr) {
     w.controller->run.probesSent = 0;
     w.controller->lockWindow();
     w.controller->sequencer().armProbeCycle(0xc9170c52, mode, [goesOn] { // 201.23.12.82
@@ -61,7 +67,7 @@ private slots:
         QFETCH(bool, unlocked);
         FakeWindow w;
         w.probe.answer = [answerAt](qsizetype n) { return n == answerAt ? 0 : kSilent; };
-        arm(w, mode);
+        arm(w, cycleOf(mode));
         QCOMPARE(runCycle(w), doneTick);
         QCOMPARE(w.probe.pinged.size(), pings);
         QCOMPARE(int(w.controller->run.probesSent), pings);
@@ -77,14 +83,14 @@ private slots:
     // third probe, the stop comes a tick later).
     void failureShownOnThirdTick() {
         FakeWindow w;
-        arm(w, RunState::kAfterArpBinding);
+        arm(w, RunStage::Waiting);
         w.tick();
         w.tick();
         QCOMPARE(w.status.message(), QString());
         w.tick();
         QCOMPARE(w.status.message(), Sequencer::kSetupFailed);
         QCOMPARE(w.controller->run.probeCycleDone, false);
-        QCOMPARE(w.controller->run.phase, RunState::kStop);
+        QCOMPARE(w.controller->run.cycleOver, true);
     }
 
     // Catches a socket-library failure after an assignment that counts a
@@ -93,7 +99,7 @@ private slots:
     void socketLibraryFailsAfterAssignment() {
         FakeWindow w;
         int goesOn = 0;
-        arm(w, RunState::kAfterDatagram, &goesOn);
+        arm(w, RunStage::Waiting, &goesOn);
         w.status.showMessage(QStringLiteral("Setup is in process ..."));
         w.probe.initFailures = 1;
         w.tick();
@@ -152,7 +158,7 @@ private slots:
         w.probe.answer = [echoes](qsizetype n) { return Long(echoes.value(n - 1, kSilent)); };
         w.probe.arpAnswer = [arps](qsizetype n) { return Long(arps.value(n - 1, kSilent)); };
         int handedOver = 0;
-        arm(w, mode, &handedOver);
+        arm(w, cycleOf(mode), &handedOver);
         runCycle(w);
         QCOMPARE(handedOver, goesOn);
         QCOMPARE(w.status.message(), status);
@@ -169,7 +175,7 @@ private slots:
         FakeWindow w;
         w.probe.answer = [](qsizetype) { return 0; };
         w.probe.cleanupOk = false;
-        arm(w, RunState::kAfterArpBinding);
+        arm(w, RunStage::Waiting);
         w.tick();
         QCOMPARE(w.messageBox.shown.size(), size_t(1));
         QCOMPARE(w.messageBox.shown[0].text, QStringLiteral("Windows Sockets error occurred in Cleanup."));
@@ -182,7 +188,7 @@ private slots:
     void errorInTickKeepsTimer() {
         FakeWindow w;
         w.neighbours.fail = true; // the clean-up command cannot be started
-        arm(w, RunState::kAfterArpBinding);
+        arm(w, RunStage::Waiting);
         w.tick();
         w.tick();
         w.tick();
@@ -208,6 +214,7 @@ private slots:
         ports.messageBox = &box;
         SetupController controller(ports);
         box.target = &controller;
+        controller.sequencer().armProbeCycle(0xc9170c52, RunStage::Waiting, nullptr);
         controller.tick();
         QCOMPARE(box.shown.size(), size_t(1));
         QCOMPARE(w.probe.initializations, 1);

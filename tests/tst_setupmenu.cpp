@@ -13,7 +13,7 @@ void startDialogue(FakeWindow& w, int hostBits = 8) {
     w.setupMenuSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
     w.controller->setupMenu().begin(target, false);
-    w.controller->sequencer().startDialogue(RunState::kSetupMenu);
+    w.controller->sequencer().startDialogue(RunStage::SetupMenu);
     w.transcriptBox.fill(QStringLiteral("Connected"));
 }
 

@@ -44,7 +44,7 @@ Dialogue startCommandLine(FakeWindow& w) {
     w.commandLineSocket.setState(SocketControl::Connected);
     w.controller->lockWindow();
     w.controller->commandLine().begin(target, true);
-    w.controller->sequencer().startDialogue(RunState::kCommandLine);
+    w.controller->sequencer().startDialogue(RunStage::CommandLine);
     Dialogue d;
     d.socket = &w.commandLineSocket;
     for (const char* line : {"hello", "SET PRIVILEGED", "tundra"})
@@ -70,7 +70,7 @@ Dialogue startMenu(FakeWindow& w, int hostBits, bool connecting) {
     w.setupMenuSocket.setState(connecting ? SocketControl::Connecting : SocketControl::Connected);
     w.controller->lockWindow();
     w.controller->setupMenu().begin(target, false);
-    w.controller->sequencer().startDialogue(RunState::kSetupMenu);
+    w.controller->sequencer().startDialogue(RunStage::SetupMenu);
     w.transcriptBox.fill(QStringLiteral("Connected"));
     Dialogue d;
     d.menu = true;
@@ -103,7 +103,7 @@ bool isErrorLine(const QString& line, bool menu) {
     const bool connectionFailed = menu && number == RunTimeError::ConnectionRefused;
     return (codes.count(number) == 1 || connectionFailed) &&
            match.captured(2) == RunTimeError::describe(RunTimeError::Code(number)) &&
-           match.captured(3) == QString::number(menu ? RunState::kSetupMenu : RunState::kCommandLine);
+           match.captured(3) == QString::number(menu ? 3 : 1); // the dialogue's phase number
 }
 
 // checked: how many status lines earlier checks have seen.

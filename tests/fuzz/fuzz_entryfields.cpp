@@ -162,7 +162,7 @@ void checkAfterSetup(FakeWindow& w, const Scenario& s) {
     // Idle, or locked with a device dialogue under way: never half of each,
     // and never locked with nothing left to unlock it.
     const bool dialogue =
-        w.timer.enabled() && (m.phase == RunState::kCommandLine || m.phase == RunState::kSetupMenu);
+        w.timer.enabled() && isDialogue(w.controller->progress().stage());
     FUZZ_CHECK(w.idle() || w.locked());
     if (w.locked())
         FUZZ_CHECK(dialogue);
