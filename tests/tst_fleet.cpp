@@ -5,17 +5,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 namespace {
 
 const QStringList kSites{QStringLiteral("depot-north"), QStringLiteral("depot-south")};
 // The task of the role that runs the batch.
 const QString kBatchTask = QStringLiteral("Give each adaptor of the site its address");
+// Where the role puts the package it installs, root's folder.
+const QString kDebFolder = QStringLiteral("/var/cache/netrika");
 
 // The files of the README's example of many sites, as written there: each
 // fenced block after a line "<!-- fleet example: NAME -->".
@@ -65,6 +70,23 @@ qint64 counterIn(const QString& ns, const char* file, const QByteArray& prefix, 
 // the simulator's interface too, but is no packet to the adaptor.
 qint64 ipPacketsIn(const QString& ns) {
     return counterIn(ns, "/proc/net/snmp", "Ip: ", "InDelivers");
+}
+
+// A file's owner and permission bits, -1 when it is not there.
+struct Owned {
+    int uid = -1;
+    int mode = -1;
+};
+Owned ownedBy(const QString& file) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(file).constData(), &st) != 0)
+        return {};
+    return {int(st.st_uid), int(st.st_mode & 07777)};
+}
+
+QByteArray contentOf(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QByteArray run(const QString& program, const QStringList& args, int* status = nullptr) {
@@ -140,9 +162,26 @@ struct Play {
                     return t.toObject().value(QStringLiteral("hosts")).toObject().value(host).toObject();
         return {};
     }
+    // The recap, each failed task's message and Ansible's own errors.
     QString said() const {
+        QString failed;
+        for (const QJsonValue& play : output.value(QStringLiteral("plays")).toArray())
+            for (const QJsonValue& t : play.toObject().value(QStringLiteral("tasks")).toArray()) {
+                const QJsonObject hosts = t.toObject().value(QStringLiteral("hosts")).toObject();
+                for (auto h = hosts.begin(); h != hosts.end(); ++h)
+                    if (h.value().toObject().value(QStringLiteral("failed")).toBool())
+                        failed +=
+                            QStringLiteral("%1: %2: %3\n")
+                                .arg(h.key(),
+                                     t.toObject()
+                                         .value(QStringLiteral("task"))
+                                         .toObject()
+                                         .value(QStringLiteral("name"))
+                                         .toString(),
+                                     h.value().toObject().value(QStringLiteral("msg")).toString().left(600));
+            }
         return QString::fromUtf8(QJsonDocument(output.value(QStringLiteral("stats")).toObject()).toJson()) +
-               QString::fromUtf8(errors.right(3000));
+               failed + QString::fromUtf8(errors.right(3000));
     }
 };
 
@@ -426,6 +465,75 @@ private slots:
             }
             QCOMPARE(site->connections(), 0);
         }
+    }
+
+    // Catches a package installed from where another user can write: the
+    // role copies it into root's own folder as a new file of root's, and
+    // apt reads that copy; a file planted with the package's content, at
+    // /var/tmp where the role used to copy it, or in the folder while it was
+    // someone else's and held open for writing, is neither installed nor
+    // kept. The package is for another architecture, so apt reads it and
+    // refuses it, and this machine's packages are left as they are.
+    void packageCopiedIntoRootsFolder() {
+        const QString name = QStringLiteral("netrika-fleet-test-%1.deb").arg(::getpid());
+        const QByteArray arch = run(QStringLiteral("dpkg"), {"--print-architecture"}).trimmed();
+        QVERIFY(QDir().mkpath(path(QStringLiteral("deb/DEBIAN"))));
+        QVERIFY(write(QStringLiteral("deb/DEBIAN/control"),
+                      "Package: netrika-fleet-test\nVersion: 1.0\nArchitecture: " +
+                          QByteArray(arch == "s390x" ? "amd64" : "s390x") +
+                          "\nMaintainer: Netrika developers <netrika@netrika.example>\n"
+                          "Description: the fleet test's package, of an architecture not this host's\n"));
+        int status = -1;
+        run(QStringLiteral("dpkg-deb"),
+            {"--root-owner-group", "--build", path(QStringLiteral("deb")),
+             path(QStringLiteral("play/") + name)},
+            &status);
+        QCOMPARE(status, 0);
+        const QByteArray deb = contentOf(path(QStringLiteral("play/") + name));
+        QVERIFY(!deb.isEmpty());
+
+        // What a user could have planted, with the package's content.
+        const struct passwd* nobody = ::getpwnam("nobody");
+        QVERIFY(nobody != nullptr);
+        const QString planted = QStringLiteral("/var/tmp/") + name;
+        const QString copy = kDebFolder + QLatin1Char('/') + name;
+        const bool folderThere = QFileInfo::exists(kDebFolder);
+        const auto removed = qScopeGuard([&] {
+            QFile::remove(planted);
+            QFile::remove(copy);
+            if (!folderThere)
+                QDir().rmdir(kDebFolder);
+        });
+        QVERIFY(QDir().mkpath(kDebFolder));
+        if (!folderThere)
+            QVERIFY(::chown(QFile::encodeName(kDebFolder).constData(), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                    ::chmod(QFile::encodeName(kDebFolder).constData(), 0777) == 0);
+        for (const QString& file : {planted, copy}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(deb) == deb.size());
+            f.close();
+            QVERIFY(::chown(QFile::encodeName(file).constData(), nobody->pw_uid, nobody->pw_gid) == 0);
+        }
+        QFile held(copy); // the planter's, open for writing all along
+        QVERIFY(held.open(QIODevice::ReadWrite));
+
+        const Play played = play({"--limit", kSites[0], "-e",
+                                  QStringLiteral("netrika_deb=") + path(QStringLiteral("play/") + name)});
+        QVERIFY2(played.exit != 0, qPrintable(played.said()));
+        const QJsonObject install = played.result(QStringLiteral("Install the package"), kSites[0]);
+        QVERIFY2(install.value("msg").toString().contains(QLatin1String("Wrong architecture")),
+                 qPrintable(played.said()));
+        QCOMPARE(
+            install.value("invocation").toObject().value("module_args").toObject().value("deb").toString(),
+            copy);
+        QCOMPARE(ownedBy(kDebFolder).uid, 0);
+        QCOMPARE(ownedBy(kDebFolder).mode, 0755);
+        QCOMPARE(ownedBy(copy).uid, 0);
+        QCOMPARE(ownedBy(copy).mode, 0644);
+        QVERIFY(held.write("planted") == 7 && held.flush());
+        QCOMPARE(contentOf(copy), deb);
+        // The old place is no longer the role's: what stands there is left.
+        QCOMPARE(ownedBy(planted).uid, int(nobody->pw_uid));
     }
 
     // Catches sites run one after another, a dialogue changed on the way, or
