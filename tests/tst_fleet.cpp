@@ -597,6 +597,31 @@ private slots:
               double(played.ms) / 1000, double(last[0] - first[0]) / 1000, double(last[1] - first[1]) / 1000);
     }
 
+    // Catches a boolean of the role read as a string: netrika_resume given
+    // on the command line (-e gives a string) as "false" leaves the last
+    // report out, and as "true" resumes from it.
+    void resumeGivenAsString_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<bool>("resumed");
+        QTest::newRow("ok_false_left_out") << QStringLiteral("false") << false;
+        QTest::newRow("ok_true_resumed") << QStringLiteral("true") << true;
+    }
+    void resumeGivenAsString() {
+        QFETCH(QString, given);
+        QFETCH(bool, resumed);
+        const Play checked =
+            play({"--check", "--limit", kSites[0], "-e", QStringLiteral("netrika_resume=") + given});
+        QVERIFY2(checked.exit == 0, qPrintable(checked.said()));
+        const QJsonValue resume = checked.result(kBatchTask, kSites[0])
+                                      .value("invocation")
+                                      .toObject()
+                                      .value("module_args")
+                                      .toObject()
+                                      .value("resume");
+        QCOMPARE(resume.toString(),
+                 resumed ? path(QStringLiteral("sites/%1/report.csv").arg(kSites[0])) : QString());
+    }
+
     // Catches a second run that undoes or redoes the first: after every
     // adaptor is power cycled, the same play changes nothing and no adaptor
     // sees a connection.
