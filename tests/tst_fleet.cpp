@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -17,8 +18,9 @@
 namespace {
 
 const QStringList kSites{QStringLiteral("depot-north"), QStringLiteral("depot-south")};
-// The task of the role that runs the batch.
+// The tasks of the role that run the batch and check it (check mode).
 const QString kBatchTask = QStringLiteral("Give each adaptor of the site its address");
+const QString kCheckTask = QStringLiteral("Check each adaptor of the site");
 // Where the role puts the package it installs, root's folder.
 const QString kDebFolder = QStringLiteral("/var/cache/netrika");
 
@@ -456,7 +458,7 @@ private slots:
         QVERIFY2(checked.exit == 0, qPrintable(checked.said()));
         for (const auto& site : sites) {
             QCOMPARE(checked.stats(site->name).value("failures").toInt(), 0);
-            const QJsonObject batch = checked.result(kBatchTask, site->name);
+            const QJsonObject batch = checked.result(kCheckTask, site->name);
             QVERIFY2(batch.value("changed").toBool(), qPrintable(checked.said()));
             QCOMPARE(batch.value("rows").toArray().size(), 2);
             for (int k = 0; k < int(site->adaptors.size()); ++k) {
@@ -464,6 +466,32 @@ private slots:
                 QCOMPARE(site->sims[k]->summary().value("datagrams").toArray().size(), 0);
             }
             QCOMPARE(site->connections(), 0);
+        }
+    }
+
+    // Catches a sheet read as text on the controller: in check mode the
+    // fleet's sheet goes to each site's netrika-cli as its bytes, so one
+    // saved in Windows-1252 or UTF-16 (a name with an e acute) is checked
+    // as a UTF-8 one is, each site's two rows.
+    void checkReadsSheetsInEveryEncoding_data() {
+        QTest::addColumn<int>("encoding");
+        QTest::newRow("ok_windows_1252") << int(QStringConverter::Latin1);
+        QTest::newRow("ok_utf16_with_bom") << int(QStringConverter::Utf16);
+    }
+    void checkReadsSheetsInEveryEncoding() {
+        QFETCH(int, encoding);
+        const QString sheet = QString::fromUtf8(readmeExample().value(QStringLiteral("adaptors.csv")))
+                                  .replace(QStringLiteral("Gate 1"), QStringLiteral("Entr\u00e9e 1"));
+        QStringEncoder encode(QStringConverter::Encoding(encoding), QStringConverter::Flag::WriteBom);
+        const QByteArray bytes = encode(sheet);
+        QVERIFY(!bytes.contains("\xc3\xa9")); // not UTF-8
+        QVERIFY(write(QStringLiteral("play/sheet.csv"), bytes));
+        const Play checked = play({"--check", "-e", "netrika_inventory_csv=sheet.csv"});
+        QVERIFY2(checked.exit == 0, qPrintable(checked.said()));
+        for (const auto& site : sites) {
+            const QJsonObject batch = checked.result(kCheckTask, site->name);
+            QVERIFY2(!batch.value("failed").toBool(), qPrintable(batch.value("msg").toString()));
+            QCOMPARE(batch.value("rows").toArray().size(), 2);
         }
     }
 
@@ -612,7 +640,7 @@ private slots:
         const Play checked =
             play({"--check", "--limit", kSites[0], "-e", QStringLiteral("netrika_resume=") + given});
         QVERIFY2(checked.exit == 0, qPrintable(checked.said()));
-        const QJsonValue resume = checked.result(kBatchTask, kSites[0])
+        const QJsonValue resume = checked.result(kCheckTask, kSites[0])
                                       .value("invocation")
                                       .toObject()
                                       .value("module_args")

@@ -49,12 +49,16 @@ def json_events(text):
 def run_cli(module, argv, data=None):
     """Runs netrika-cli with argv (a list) and returns (rc, events, stderr).
 
+    data, text or bytes, goes to its standard input: bytes as they are (a
+    sheet in UTF-16 or Windows-1252), text with a newline after it.
+
     A UTF-8 locale is given so that Qt neither warns about nor changes the
     locale Ansible sets; netrika-cli reads no variable of its own.
     """
     rc, out, err = module.run_command(
         argv,
         data=data,
+        binary_data=isinstance(data, bytes),
         check_rc=False,
         environ_update=dict(LANG='C.UTF-8', LC_ALL='C.UTF-8'),
     )

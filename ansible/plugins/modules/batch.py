@@ -30,14 +30,22 @@ options:
         columns C(mac), C(ip), C(mask), C(gateway) and, optionally,
         C(sign_test), C(current_ip) and C(name). Other columns (a location
         ...) are carried into the report.
-      - Exactly one of I(src) and I(content) is given.
+      - Exactly one of I(src), I(content) and I(content_base64) is given.
     type: path
   content:
     description:
       - The batch file itself, given to the program on its standard input
         (C(batch -)), for example where the file is not on the site host yet
         in check mode.
-      - Exactly one of I(src) and I(content) is given.
+      - Exactly one of I(src), I(content) and I(content_base64) is given.
+    type: str
+  content_base64:
+    description:
+      - The batch file's bytes, base64-encoded, given to the program on its
+        standard input as they are (C(batch -)). For a sheet that is not
+        UTF-8 (UTF-16, Windows-1252), which the program reads as it reads
+        such a file but which cannot pass through I(content) as text.
+      - Exactly one of I(src), I(content) and I(content_base64) is given.
     type: str
   report:
     description:
@@ -189,6 +197,8 @@ problems:
   sample: ['line 8: ip "999.1.1.1": each octet one to three digits, 0 to 255']
 '''
 
+import base64
+
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.netrika.fleet.plugins.module_utils.netrika_cli import (
     CLI_OPTIONS,
@@ -219,6 +229,7 @@ def main():
     options = dict(
         src=dict(type='path'),
         content=dict(type='str'),
+        content_base64=dict(type='str'),
         report=dict(type='path'),
         log_dir=dict(type='path'),
         jobs=dict(type='int'),
@@ -229,8 +240,8 @@ def main():
     options.update(CLI_OPTIONS)
     module = AnsibleModule(
         argument_spec=options,
-        mutually_exclusive=[('src', 'content')],
-        required_one_of=[('src', 'content')],
+        mutually_exclusive=[('src', 'content', 'content_base64')],
+        required_one_of=[('src', 'content', 'content_base64')],
         supports_check_mode=True,
     )
     p = module.params
@@ -253,7 +264,13 @@ def main():
             argv += ['--log-dir', p['log_dir']]
     argv.append('--json')
 
-    rc, events, err = run_cli(module, argv, data=p['content'])
+    data = p['content']
+    if p['content_base64'] is not None:
+        try:
+            data = base64.b64decode(p['content_base64'], validate=True)
+        except (TypeError, ValueError) as e:
+            module.fail_json(msg='content_base64 is not base64: {0}'.format(e))
+    rc, events, err = run_cli(module, argv, data=data)
     rows = rows_of(events)
     problems = problem_texts(events)
     outcome = dict(rows=rows, counts={}, problems=problems)
