@@ -570,6 +570,14 @@ private slots:
     // brings each site's report and logs to the controller.
     void bothSitesAtOnce() {
         // Seen on both sites' hosts at one moment: a netrika-cli of each.
+        // A log an earlier run left readable by all, as the runs before the
+        // logs were kept the user's alone did.
+        for (const auto& site : sites) {
+            QVERIFY(QDir().mkpath(path(QStringLiteral("sites/%1/logs").arg(site->name))));
+            QVERIFY(write(QStringLiteral("sites/%1/logs/%2.log").arg(site->name, site->adaptors[0].mac),
+                          "an earlier run\n",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
         bool together = false;
         QElapsedTimer clock;
         qint64 first[2] = {-1, -1}, last[2] = {-1, -1};
@@ -618,7 +626,18 @@ private slots:
                 QFile log(reports + QStringLiteral("/logs/") + site->adaptors[k].mac +
                           QStringLiteral(".log"));
                 QVERIFY2(log.open(QIODevice::ReadOnly) && log.size() > 0, qPrintable(log.fileName()));
+                // A log holds the adaptor's password as sent: the user's
+                // alone, on the site host and on the controller.
+                QCOMPARE(ownedBy(log.fileName()).mode, 0600);
+                QCOMPARE(
+                    ownedBy(
+                        path(QStringLiteral("sites/%1/logs/%2.log").arg(site->name, site->adaptors[k].mac)))
+                        .mode,
+                    0600);
             }
+            QCOMPARE(ownedBy(path(QStringLiteral("sites/%1/logs").arg(site->name))).mode, 0700);
+            QCOMPARE(ownedBy(reports).mode, 0700);
+            QCOMPARE(ownedBy(reports + QStringLiteral("/logs")).mode, 0700);
         }
         qInfo("figure: one play for both sites: %.1f s; netrika-cli ran %.1f s on the first site, %.1f s on "
               "the second, at one time",

@@ -53,7 +53,10 @@ def run_cli(module, argv, data=None):
     sheet in UTF-16 or Windows-1252), text with a newline after it.
 
     A UTF-8 locale is given so that Qt neither warns about nor changes the
-    locale Ansible sets; netrika-cli reads no variable of its own.
+    locale Ansible sets; netrika-cli reads no variable of its own. What it
+    writes (the report, each adaptor's log with the password it was given)
+    is for the user running it alone: umask 077. The network helper sets
+    its own.
     """
     rc, out, err = module.run_command(
         argv,
@@ -61,6 +64,7 @@ def run_cli(module, argv, data=None):
         binary_data=isinstance(data, bytes),
         check_rc=False,
         environ_update=dict(LANG='C.UTF-8', LC_ALL='C.UTF-8'),
+        umask=0o077,
     )
     return rc, json_events(out), err
 
