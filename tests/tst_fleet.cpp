@@ -709,8 +709,11 @@ private slots:
         QCOMPARE(played.stats(north.name).value("failures").toInt(), 1);
         QCOMPARE(played.stats(south.name).value("failures").toInt(), 0);
         QVERIFY(played.result(kBatchTask, south.name).value("changed").toBool());
+        // The failed row by its line, MAC and address.
         const QString failed = played.result(kBatchTask, north.name).value("msg").toString();
-        QVERIFY2(failed.contains("00-80-a3-14-09-99"), qPrintable(failed));
+        QVERIFY2(failed.contains(
+                     QStringLiteral("line 3 (00-80-a3-14-09-99 at 10.77.%1.99): failed").arg(north.subnet)),
+                 qPrintable(failed));
         for (const Site* site : {&north, &south})
             QTRY_COMPARE(site->sims[2]->received(23),
                          SimulatorProcess::commandLineBytes(site->address(2), site->gateway()));

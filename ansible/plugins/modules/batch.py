@@ -162,7 +162,9 @@ rows:
       description: The address the adaptor was reached at, where the row names one.
       type: str
     name:
-      description: The row's name, where the program's events carry it.
+      description:
+        - The row's C(name) column, where the program's events carry it;
+          failure messages name the row by it.
       type: str
     result:
       description: C(succeeded), C(failed), C(interrupted) or C(done before).
@@ -288,9 +290,9 @@ def main():
     changed = any(e.get('result') == 'succeeded' for e in events_named(events, 'finished'))
     failed = failed_rows(rows)
     if failed or rc != 0:
-        said = ['line {0} ({1}): {2} ({3}): {4}'.format(r.get('line'), r.get('mac', '?'), r.get('result'),
-                                                       r.get('reason', ''), r.get('status', ''))
-                for r in failed]
+        said = ['line {0}{1} ({2} at {3}): {4} ({5}): {6}'.format(
+            r.get('line'), ' ' + r['name'] if r.get('name') else '', r.get('mac', '?'), r.get('ip', '?'),
+            r.get('result'), r.get('reason', ''), r.get('status', '')) for r in failed]
         not_run = outcome['counts'].get('not_run', 0)
         if not_run:
             said.append('{0} rows not run'.format(not_run))
