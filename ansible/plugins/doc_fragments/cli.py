@@ -1,7 +1,9 @@
 # -*- coding: utf-8 -*-
 # What every module of netrika.fleet documents alike: the program it runs on
 # the site host, and what that host needs.
-# MIT licence, as the rest of Netrika.
+# Copyright: (c) 2026, Netrika developers
+# MIT License (see LICENSE or https://opensource.org/licenses/MIT)
+# SPDX-License-Identifier: MIT
 
 from __future__ import absolute_import, division, print_function
 

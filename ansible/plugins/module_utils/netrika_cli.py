@@ -2,7 +2,9 @@
 # Shared by the netrika.fleet modules: running netrika-cli and reading its
 # JSON lines. All the logic is the program's own; this only starts it with an
 # argument vector (never a shell) and reads what it prints under --json.
-# MIT licence, as the rest of Netrika.
+# Copyright: (c) 2026, Netrika developers
+# MIT License (see LICENSE or https://opensource.org/licenses/MIT)
+# SPDX-License-Identifier: MIT
 
 from __future__ import absolute_import, division, print_function
 

@@ -1,6 +1,8 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
-# MIT licence, as the rest of Netrika.
+# Copyright: (c) 2026, Netrika developers
+# MIT License (see LICENSE or https://opensource.org/licenses/MIT)
+# SPDX-License-Identifier: MIT
 
 from __future__ import absolute_import, division, print_function
 
@@ -20,7 +22,7 @@ description:
     program's; this module only starts it and reads its JSON lines.
 version_added: 1.0.4
 author:
-  - Netrika developers
+  - Netrika developers (!UNKNOWN)
 extends_documentation_fragment:
   - netrika.fleet.cli
 options:
@@ -170,9 +172,19 @@ events:
   type: list
   elements: dict
   sample:
-    - {"event": "check", "time": 0.0, "state": "to-assign", "reason": "to-assign", "text": "10.1.2.16 is free: adaptor 00-80-a3-61-63-dd would be given it", "exit": 0}
+    - event: check
+      time: 0.0
+      state: to-assign
+      reason: to-assign
+      text: "10.1.2.16 is free: adaptor 00-80-a3-61-63-dd would be given it"
+      exit: 0
     - {"event": "started", "time": 0.0, "mac": "00-80-a3-61-63-dd", "ip": "10.1.2.16"}
-    - {"event": "finished", "time": 51.2, "result": "succeeded", "reason": "assigned", "status": "Setup IP address is successful, reboot adaptor to take effect.", "exit": 0}
+    - event: finished
+      time: 51.2
+      result: succeeded
+      reason: assigned
+      status: Setup IP address is successful, reboot adaptor to take effect.
+      exit: 0
 '''
 
 from ansible.module_utils.basic import AnsibleModule

@@ -1,6 +1,8 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
-# MIT licence, as the rest of Netrika.
+# Copyright: (c) 2026, Netrika developers
+# MIT License (see LICENSE or https://opensource.org/licenses/MIT)
+# SPDX-License-Identifier: MIT
 
 from __future__ import absolute_import, division, print_function
 
@@ -20,7 +22,7 @@ description:
     program's; this module only starts it and reads its JSON lines.
 version_added: 1.0.4
 author:
-  - Netrika developers
+  - Netrika developers (!UNKNOWN)
 extends_documentation_fragment:
   - netrika.fleet.cli
 options:
@@ -179,8 +181,22 @@ rows:
       description: The row's last status text.
       type: str
   sample:
-    - {"line": 2, "mac": "00-80-a3-61-63-dd", "ip": "10.1.2.16", "result": "succeeded", "reason": "assigned", "seconds": 51.2, "status": "Setup IP address is successful, reboot adaptor to take effect."}
-    - {"line": 3, "mac": "00-20-4a-12-34-56", "ip": "10.1.2.17", "result": "failed", "reason": "no-answer", "seconds": 40.3, "status": "Setup IP Address Failed."}
+    - line: 2
+      mac: 00-80-a3-61-63-dd
+      ip: 10.1.2.16
+      name: Platform 1
+      result: succeeded
+      reason: assigned
+      seconds: 51.2
+      status: Setup IP address is successful, reboot adaptor to take effect.
+    - line: 3
+      mac: 00-20-4a-12-34-56
+      ip: 10.1.2.17
+      name: Platform 2
+      result: failed
+      reason: no-answer
+      seconds: 40.3
+      status: Setup IP Address Failed.
 counts:
   description:
     - The numbers of rows by their result, and the batch's exit status, from

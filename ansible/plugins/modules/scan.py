@@ -1,6 +1,8 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
-# MIT licence, as the rest of Netrika.
+# Copyright: (c) 2026, Netrika developers
+# MIT License (see LICENSE or https://opensource.org/licenses/MIT)
+# SPDX-License-Identifier: MIT
 
 from __future__ import absolute_import, division, print_function
 
@@ -24,7 +26,7 @@ description:
     it does otherwise.
 version_added: 1.0.4
 author:
-  - Netrika developers
+  - Netrika developers (!UNKNOWN)
 extends_documentation_fragment:
   - netrika.fleet.cli
 options:

@@ -129,7 +129,7 @@ class AdaptorModule(unittest.TestCase):
         self.assertFalse(any(e.get('event') == 'dialogue' for e in result['events']))
 
     def test_refused_value_names_it(self):
-        failed, result, _ = run_module(adaptor, ADAPTOR, ['setup-check-refused'])
+        failed, result, unused_runs = run_module(adaptor, ADAPTOR, ['setup-check-refused'])
         self.assertTrue(failed)
         self.assertIn('10.77.100.0 is the network address of 10.77.100.0/24', result['msg'])
 
