@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -24,8 +25,10 @@ const QStringList kSites{QStringLiteral("depot-north"), QStringLiteral("depot-so
 const QString kBatchTask = QStringLiteral("Give each adaptor of the site its address");
 const QString kCheckTask = QStringLiteral("Check each adaptor of the site");
 const QString kRetryTask = QStringLiteral("Try again the rows the host's probe budget refused");
-// The probe budget of the helper that this build's netrika-cli starts.
-const char* const kProbeBudget = "/run/netrika/probes";
+// The sites' helpers' folder: the test's own, bound over the host's in the
+// sites' mount namespace, so that holding its probe budget refuses the
+// sites' probes and no other program's on the host.
+const char* const kSitesRunFolder = "run-netrika";
 // Where the role puts the package it installs, root's folder.
 const QString kDebFolder = QStringLiteral("/var/cache/netrika");
 
@@ -290,6 +293,23 @@ class TestFleet : public QObject {
             }
         }
         QFile::copy(path(QStringLiteral("client.pub")), path(QStringLiteral("authorized_keys")));
+        // The sites' helpers' folder, laid out as the package lays out the host's.
+        const group* members = ::getgrnam("netrika");
+        const QByteArray runFolder = path(QString::fromLatin1(kSitesRunFolder)).toLocal8Bit();
+        if (members == nullptr || !QDir().mkpath(QString::fromLocal8Bit(runFolder)) ||
+            ::chown(runFolder.constData(), 0, members->gr_gid) != 0 || ::chmod(runFolder.constData(), 03770) != 0 ||
+            !QFileInfo(QStringLiteral("/run/netrika")).isDir()) {
+            problem = QStringLiteral("the group netrika and /run/netrika are needed (tools/test.sh makes them)");
+            return false;
+        }
+        for (const char* name : {"probes", "sweep"}) {
+            const QByteArray file = runFolder + '/' + name;
+            QFile(QString::fromLocal8Bit(file)).open(QIODevice::WriteOnly);
+            if (::chown(file.constData(), 0, members->gr_gid) != 0 || ::chmod(file.constData(), 0660) != 0) {
+                problem = QStringLiteral("the sites' helpers' folder cannot be laid out");
+                return false;
+            }
+        }
         for (int k = 1; k <= int(kSites.size()); ++k) {
             auto site = std::make_unique<Site>();
             site->name = kSites[k - 1];
@@ -342,8 +362,12 @@ class TestFleet : public QObject {
                       .toUtf8());
             site->sshd.setStandardErrorFile(path(QStringLiteral("sshd-%1.log").arg(k)));
             site->sshd.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-            site->sshd.start(QStringLiteral("ip"), {"netns", "exec", site->lan->hostNs(), "/usr/sbin/sshd",
-                                                    "-D", "-e", "-f", path(config)});
+            // In a mount namespace of its own, where the helpers' folder is the test's.
+            site->sshd.start(QStringLiteral("unshare"),
+                             {"--mount", "--propagation", "private", "sh", "-c",
+                              "mount --bind \"$1\" /run/netrika && exec ip netns exec \"$2\" /usr/sbin/sshd "
+                              "-D -e -f \"$3\"",
+                              "sh", path(QString::fromLatin1(kSitesRunFolder)), site->lan->hostNs(), path(config)});
             // Its log is the test's own file: only a failing play looks at it.
             if (!site->sshd.waitForStarted(5000)) {
                 problem = QStringLiteral("sshd did not start");
@@ -733,8 +757,9 @@ private slots:
     // (A play without such a row skips the retry: bothSitesAtOnce.)
     void notCheckedRowTriedAgain() {
         QVERIFY(write(QStringLiteral("play/retry.csv"), rowsOf({3})));
-        const int budget = ::open(kProbeBudget, O_RDWR | O_CLOEXEC);
-        QVERIFY2(budget >= 0, kProbeBudget);
+        const QString budgetFile = path(QString::fromLatin1(kSitesRunFolder) + QStringLiteral("/probes"));
+        const int budget = ::open(budgetFile.toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY2(budget >= 0, qPrintable(budgetFile));
         QVERIFY(::flock(budget, LOCK_EX) == 0);
         const auto refusedEverywhere = [&] {
             return std::all_of(sites.begin(), sites.end(), [&](const auto& site) {
