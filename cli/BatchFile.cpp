@@ -12,6 +12,13 @@
 
 const QStringList BatchFile::kKnownColumns{"mac", "ip", "mask", "gateway", "sign_test", "current_ip"};
 const QString BatchFile::kWindows1252 = QStringLiteral("Windows-1252");
+
+QString BatchFile::shown(const QString& value) {
+    constexpr qsizetype kShown = 80;
+    if (value.size() <= kShown)
+        return value;
+    return value.left(kShown) + QStringLiteral("\u2026 (%1 characters)").arg(value.size());
+}
 const QStringList BatchFile::kReportColumns{"line", "result", "reason", "seconds", "status"};
 
 namespace {
@@ -139,14 +146,19 @@ public:
 
     // False when the parser ran out of memory.
     bool feed(int line, const QString& text) {
-        if (!inRecord() && skipped(text))
+        if (!inRecord() && skipped(text)) {
+            if (!text.trimmed().isEmpty())
+                m_comments.push_back(line);
             return true;
+        }
         if (!inRecord())
             m_line = line;
         const QByteArray bytes = text.toUtf8() + '\n';
         return csv_parse(&m_parser, bytes.constData(), std::size_t(bytes.size()), field, record, this) ==
                std::size_t(bytes.size());
     }
+    // The lines read as comments.
+    [[nodiscard]] const std::vector<int>& comments() const { return m_comments; }
     std::vector<Record> finish() {
         csv_fini(&m_parser, field, record, this);
         return std::move(m_records);
@@ -172,6 +184,7 @@ private:
     int m_line = 0;
     QStringList m_cells;
     std::vector<Record> m_records;
+    std::vector<int> m_comments;
 };
 
 // One spelling of an address the window's checks have passed, so that
@@ -230,6 +243,7 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
             return file;
         }
     std::vector<Record> records = reader.finish();
+    file.comments = reader.comments();
     if (records.empty()) {
         file.problem(0, QStringLiteral("no header line mac,ip,mask,gateway"));
         return file;
@@ -285,8 +299,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         ++ofSite;
         const auto problemAt = [&](const QString& column, const QString& value, const QString& why) {
             file.problem(record.line,
-                         QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, value, why),
-                         column, value);
+                         QStringLiteral("line %1: %2 \"%3\": %4").arg(record.line).arg(column, shown(value), why),
+                         column, shown(value));
         };
         if (record.cells.size() > header.cells.size()) {
             const QStringList beyond = record.cells.mid(header.cells.size());
@@ -305,8 +319,8 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
                          QStringLiteral("line %1: column %2 has the value \"%3\" but no name in the header")
                              .arg(record.line)
                              .arg(*c + 1)
-                             .arg(record.cells.value(*c)),
-                         QString::number(*c + 1), record.cells.value(*c));
+                             .arg(shown(record.cells.value(*c))),
+                         QString::number(*c + 1), shown(record.cells.value(*c)));
             continue;
         }
         QString absent;

@@ -65,6 +65,8 @@ struct BatchFile {
         QString column, value;
     };
     std::vector<Place> places;
+    // Lines that begin with '#', read as comments and not as rows.
+    std::vector<int> comments;
     void problem(int line, const QString& text, const QString& column = {}, const QString& value = {});
 
     [[nodiscard]] static BatchFile parse(const QByteArray& bytes, Options options);
@@ -77,6 +79,8 @@ struct BatchFile {
     static const QStringList kReportColumns;
     // The encoding of a file with no byte-order mark that is not UTF-8.
     static const QString kWindows1252;
+    // A value as problems quote it: long ones cut short, with their length.
+    [[nodiscard]] static QString shown(const QString& value);
 };
 
 // One CSV record, every field quoted (RFC 4180), with a CR LF line end.

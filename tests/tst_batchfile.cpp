@@ -125,6 +125,10 @@ private slots:
                                                     << "line 2: column 5 has the value \"lost\" but no name";
         QTest::newRow("error_more_values") << "mac,ip,mask,gateway\n" + row + ",extra\n"
                                            << "line 2: 5 values where the header has 4";
+        // A huge bad cell is quoted short, with its length, never whole.
+        QTest::newRow("error_huge_cell_cut_short")
+            << "mac,ip,mask,gateway\n00-80-a3-00-00-01," + QByteArray(3000000, '7') + ",255.255.255.0,0.0.0.0\n"
+            << "line 2: ip \"" + QString(80, '7') + "\u2026 (3000000 characters)\": ";
     }
     void unreadableFiles() {
         QFETCH(QByteArray, bytes);
@@ -132,7 +136,20 @@ private slots:
         const BatchFile file = BatchFile::parse(bytes);
         QVERIFY(file.rows.empty());
         QVERIFY2(file.problems.size() == 1 && file.problems.first().contains(problem),
-                 qPrintable(file.problems.join('\n')));
+                 qPrintable(file.problems.join('\n').left(2000)));
+        QVERIFY(file.problems.first().size() < 400);
+        QVERIFY(file.places.front().value.size() < 400);
+    }
+
+    // Catches a row a spreadsheet began with '#' lost without a word: the
+    // line is read as a comment, and named.
+    void commentLinesNamed() {
+        const BatchFile file = BatchFile::parse(
+            QByteArray("mac,ip,mask,gateway\n#00-80-a3-00-00-01,10.1.2.3,255.255.255.0,10.1.2.254\n\n"
+                       "00-80-a3-00-00-02,10.1.2.4,255.255.255.0,10.1.2.254\n  # note\n"));
+        QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
+        QCOMPARE(file.rows.size(), std::size_t(1));
+        QCOMPARE(file.comments, std::vector<int>({2, 5}));
     }
 
     // Catches an office file refused or misread: not UTF-8 and without a
