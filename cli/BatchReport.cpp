@@ -3,6 +3,19 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
+namespace {
+// What went wrong with a file, from the system's own word where the file's
+// says nothing ("Unknown error").
+QString failure(const QFileDevice& file, int error) {
+    if (error != 0)
+        return QString::fromLocal8Bit(std::strerror(error));
+    return file.errorString();
+}
+} // namespace
+
 QString BatchReport::unwritable(const QString& path) {
     const QFileInfo info(path);
     // /proc and /sys files say they may be written; a report is no such file.
@@ -68,8 +81,9 @@ bool BatchReport::write(const BatchRow& row, const QString& result, const QStrin
     fields << result << reason << QString::number(seconds, 'f', 1) << status;
     const QByteArray record = csvRecord(fields);
     m_records.insert(row.line, record);
-    if (m_file.write(record) < 0 || !m_file.flush()) {
-        m_error = m_file.errorString();
+    errno = 0;
+    if (m_file.write(record) != record.size() || !m_file.flush()) {
+        m_error = failure(m_file, errno);
         return false;
     }
     return true;
@@ -80,26 +94,46 @@ bool BatchReport::finish() {
         return false;
     m_file.close();
     // The rows were written as each ended; the whole report is written again
-    // in the order of the file, replacing the old one only once complete.
+    // in the order of the file, and replaces the old one only once every byte
+    // of it is written: a full disk leaves the report as written row by row.
     QSaveFile sorted(m_file.fileName());
+    errno = 0;
     if (!sorted.open(QIODevice::WriteOnly)) {
-        m_error = sorted.errorString();
+        m_error = failure(sorted, errno);
         return false;
     }
-    sorted.write(m_head);
-    for (const QByteArray& record : std::as_const(m_records))
-        sorted.write(record);
+    bool written = sorted.write(m_head) == m_head.size();
+    for (auto r = m_records.cbegin(); written && r != m_records.cend(); ++r)
+        written = sorted.write(*r) == r->size();
+    written = written && sorted.flush();
+    if (!written) {
+        m_error = QStringLiteral("the report could not be put in the order of the file (%1); it "
+                                 "stays as written row by row")
+                      .arg(failure(sorted, errno));
+        sorted.cancelWriting();
+        sorted.commit();
+        return false;
+    }
     if (!sorted.commit()) {
-        m_error = sorted.errorString();
+        m_error = failure(sorted, errno);
         return false;
     }
     return true;
 }
 
-QString BatchReport::key(const BatchRow& row) {
+QString BatchReport::placeKey(const BatchRow& row) {
     QStringList mac(row.request.mac.begin(), row.request.mac.end());
     QStringList ip(row.request.ip.begin(), row.request.ip.end());
     return mac.join(QString()).toLower() + QLatin1Char(' ') + ip.join(QLatin1Char('.'));
+}
+
+// Everything a run applies: an earlier run with other values did not do
+// what this row asks.
+QString BatchReport::key(const BatchRow& row) {
+    const auto quad = [](const std::array<QString, 4>& o) { return QStringList(o.begin(), o.end()).join('.'); };
+    return QStringList{placeKey(row), quad(row.request.mask), quad(row.request.gateway),
+                       row.request.signTest ? QStringLiteral("yes") : QStringLiteral("no")}
+        .join(QLatin1Char(' '));
 }
 
 BatchReport::Succeeded BatchReport::succeeded(const QByteArray& report) {
@@ -119,10 +153,14 @@ BatchReport::Succeeded BatchReport::succeeded(const QByteArray& report) {
     }
     const qsizetype seconds = column("seconds");
     const qsizetype status = column("status");
-    for (const BatchRow& row : file.rows)
-        if (row.cells.value(result) == QLatin1String("succeeded"))
-            out.rows.insert(key(row),
-                            {row.cells.value(result), seconds < 0 ? QString() : row.cells.value(seconds),
-                             status < 0 ? QString() : row.cells.value(status)});
+    for (const BatchRow& row : file.rows) {
+        const QString said = row.cells.value(result);
+        if (said != QLatin1String("not run"))
+            out.tried.insert(placeKey(row));
+        if (said != QLatin1String("succeeded") && said != QLatin1String("in place"))
+            continue;
+        out.rows.insert(key(row), {said, seconds < 0 ? QString() : row.cells.value(seconds),
+                                   status < 0 ? QString() : row.cells.value(status)});
+    }
     return out;
 }

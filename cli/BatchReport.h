@@ -29,14 +29,18 @@ public:
     bool finish();
     [[nodiscard]] const QString& error() const { return m_error; }
 
-    // The rows a report lists as succeeded, by MAC and address ("0080a36163dd
-    // 10.1.2.3"), with their report cells; the problems when it cannot be read.
+    // The rows a report lists as done (succeeded, or found in place), by the
+    // whole row ("0080a36163dd 10.1.2.3 255.255.255.0 10.1.2.254 no"), with
+    // their report cells; every row it lists, done or not, by MAC and address
+    // alone; the problems when it cannot be read.
     struct Succeeded {
         QHash<QString, QStringList> rows; // key -> result, seconds, status
+        QSet<QString> tried;              // placeKey of every row it lists
         QStringList problems;
     };
     [[nodiscard]] static Succeeded succeeded(const QByteArray& report);
     [[nodiscard]] static QString key(const BatchRow& row);
+    [[nodiscard]] static QString placeKey(const BatchRow& row);
 
 private:
     QFile m_file;

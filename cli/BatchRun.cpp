@@ -5,6 +5,7 @@
 #include "cli/JsonLine.h"
 
 #include "address/AddressRules.h"
+#include "cli/SetupCheck.h"
 #include "setup/SetupCommand.h"
 
 #include <QElapsedTimer>
@@ -55,14 +56,15 @@ BatchRun::~BatchRun() {
 }
 
 void BatchRun::doneBefore(int r, double seconds, const QString& status) {
-    m_outcomes[r] = {Result::DoneBefore, status, seconds, QStringLiteral("done-before"), {}};
+    m_outcomes[r] = {Result::DoneBefore, status, seconds, QStringLiteral("done-before"), {},
+                     QStringLiteral("done-before")};
     m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), r), m_waiting.end());
 }
 
 int BatchRun::run() {
     m_clock.start();
     for (int r = 0; r < int(m_rows.size()); ++r)
-        if (m_outcomes[r].result == Result::DoneBefore)
+        if (m_outcomes[r].result == Result::DoneBefore && !m_options.check)
             jsonEvent("skipped", r,
                       {{QStringLiteral("mac"), shownMac(r)},
                        {QStringLiteral("ip"), joined(m_rows[r].request.ip)},
@@ -74,8 +76,10 @@ int BatchRun::run() {
         m_loop.exec();
     if (m_summaryShown)
         m_out << "\r\033[K";
+    if (m_options.check)
+        return checked();
     const bool allSet = std::all_of(m_outcomes.begin(), m_outcomes.end(), [](const Outcome& o) {
-        return o.result == Result::Succeeded || o.result == Result::DoneBefore;
+        return o.result == Result::Succeeded || o.result == Result::DoneBefore || o.result == Result::InPlace;
     });
     // Every row is told how it ended, those never started too.
     for (int r = 0; r < int(m_outcomes.size()); ++r) {
@@ -102,6 +106,7 @@ int BatchRun::run() {
                            {QStringLiteral("interrupted"), count(Result::Interrupted)},
                            {QStringLiteral("not_run"), count(Result::Waiting)},
                            {QStringLiteral("done_before"), count(Result::DoneBefore)},
+                           {QStringLiteral("in_place"), count(Result::InPlace)},
                            {QStringLiteral("exit"), exit}})
               << Qt::endl;
     } else {
@@ -150,6 +155,13 @@ void BatchRun::started(int r) {
         arguments << QStringLiteral("--current-ip") << q.currentIp;
     if (q.signTest)
         arguments << QStringLiteral("--sign-test");
+    // Each row asks by ARP first whether its adaptor is in place already.
+    if (m_options.check)
+        arguments << QStringLiteral("--check");
+    else
+        arguments << QStringLiteral("--in-place")
+                  << (m_options.force || m_applyAgain.contains(r) ? QStringLiteral("apply")
+                                                                  : QStringLiteral("leave"));
     arguments << m_options.extraArguments;
     // A row's run tells the batch what happened as events: its status texts
     // and boxes for people, and how it ended for the report, never read back
@@ -161,7 +173,8 @@ void BatchRun::started(int r) {
     QJsonObject fields{{QStringLiteral("mac"), shownMac(r)}, {QStringLiteral("ip"), joined(q.ip)}};
     if (!q.currentIp.isEmpty())
         fields.insert(QStringLiteral("current_ip"), q.currentIp);
-    jsonEvent("started", r, fields);
+    if (!m_options.check)
+        jsonEvent("started", r, fields);
     Child& c = *m_children[r];
     m_running.push_back(r);
     m_outcomes[r].result = Result::Running;
@@ -224,6 +237,21 @@ void BatchRun::childEvent(int r, const QString& line) {
     }
     if (name == QLatin1String("started"))
         return;
+    if (name == QLatin1String("check")) {
+        Outcome& o = m_outcomes[r];
+        o.state = e.value(QStringLiteral("state")).toString();
+        if (o.state == QLatin1String("in-place") && (m_options.force || m_applyAgain.contains(r)))
+            o.state = QStringLiteral("to-apply");
+        o.reason = e.value(QStringLiteral("reason")).toString();
+        o.status = e.value(QStringLiteral("text")).toString();
+        jsonEvent("check", r,
+                  {{QStringLiteral("mac"), shownMac(r)},
+                   {QStringLiteral("ip"), joined(m_rows[r].request.ip)},
+                   {QStringLiteral("state"), o.state},
+                   {QStringLiteral("reason"), o.reason},
+                   {QStringLiteral("text"), o.status}});
+        return;
+    }
     const QString text = e.value(QStringLiteral("text")).toString();
     if (name == QLatin1String("status"))
         keepStatus(r, text);
@@ -255,7 +283,19 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
     const auto reasonOr = [&o](RunOutcome fallback) {
         return o.childReason.isEmpty() ? RunOutcomes::reason(fallback) : o.childReason;
     };
-    if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded) {
+    if (m_options.check) {
+        // A check that could not say: its adaptor cannot be told apart.
+        if (o.state.isEmpty()) {
+            o.state = SetupCheck::stateName(SetupCheck::State::Refused);
+            o.reason = RunOutcomes::reason(RunOutcome::Failed);
+        }
+        o.result = exitCode == CliRun::Succeeded && status == QProcess::NormalExit ? Result::Succeeded
+                                                                                    : Result::Failed;
+    } else if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded &&
+               o.childReason == RunOutcomes::reason(RunOutcome::InPlace)) {
+        o.result = Result::InPlace;
+        o.reason = o.childReason;
+    } else if (status == QProcess::NormalExit && exitCode == CliRun::Succeeded) {
         o.result = Result::Succeeded;
         o.reason = reasonOr(RunOutcome::Assigned);
     } else if (m_interrupted && (status == QProcess::CrashExit || exitCode == CliRun::Interrupted)) {
@@ -271,13 +311,18 @@ void BatchRun::finished(int r, int exitCode, QProcess::ExitStatus status) {
             o.status = o.status.isEmpty() ? why : o.status + QStringLiteral(" (") + why + QLatin1Char(')');
         }
     }
-    progress(
-        QStringLiteral("%1  %2 after %3 s").arg(shownMac(r), resultName(o.result)).arg(o.seconds, 0, 'f', 1));
-    jsonEvent("finished", r,
-              {{QStringLiteral("result"), resultName(o.result)},
-               {QStringLiteral("reason"), o.reason},
-               {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
-               {QStringLiteral("status"), o.status}});
+    if (m_options.check) {
+        progress(QStringLiteral("%1  %2: %3").arg(shownMac(r), o.state, o.status));
+    } else {
+        progress(QStringLiteral("%1  %2 after %3 s")
+                     .arg(shownMac(r), resultName(o.result))
+                     .arg(o.seconds, 0, 'f', 1));
+        jsonEvent("finished", r,
+                  {{QStringLiteral("result"), resultName(o.result)},
+                   {QStringLiteral("reason"), o.reason},
+                   {QStringLiteral("seconds"), qRound(o.seconds * 10) / 10.0},
+                   {QStringLiteral("status"), o.status}});
+    }
     if (m_options.onFinished)
         m_options.onFinished(r);
     if (!m_interrupted)
@@ -291,6 +336,11 @@ void BatchRun::jsonEvent(const char* name, int r, QJsonObject fields) {
     if (m_options.output != CliRun::Output::Json)
         return;
     fields.insert(QStringLiteral("line"), m_rows[r].line);
+    // Where the row names its sign, the events that introduce and close it do too.
+    static const QStringList named{QStringLiteral("started"), QStringLiteral("skipped"),
+                                   QStringLiteral("finished"), QStringLiteral("check")};
+    if (m_options.nameCell >= 0 && named.contains(QLatin1String(name)))
+        fields.insert(QStringLiteral("name"), m_rows[r].cells.value(m_options.nameCell));
     m_out << jsonLine(name, double(m_clock.elapsed()) / 1000.0, fields) << Qt::endl;
 }
 
@@ -337,6 +387,8 @@ QString BatchRun::resultName(Result r) {
         return QStringLiteral("running");
     case Result::DoneBefore:
         return QStringLiteral("done before");
+    case Result::InPlace:
+        return QStringLiteral("in place");
     case Result::Waiting:
         break;
     }
@@ -347,16 +399,21 @@ QString BatchRun::table() const {
     QStringList header{QStringLiteral("line"), QStringLiteral("mac"), QStringLiteral("ip")};
     if (m_options.nameCell >= 0)
         header << QStringLiteral("name");
-    header << QStringLiteral("result") << QStringLiteral("seconds") << QStringLiteral("status");
+    header << (m_options.check ? QStringLiteral("state") : QStringLiteral("result")) << QStringLiteral("seconds")
+           << QStringLiteral("status");
     const qsizetype seconds = header.size() - 2;
     std::vector<QStringList> cells{header};
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         const BatchRow& row = m_rows[r];
         QStringList cell{QString::number(row.line), shownMac(int(r)), joined(row.request.ip)};
-        if (m_options.nameCell >= 0)
-            cell << row.cells.value(m_options.nameCell);
-        cell << resultName(m_outcomes[r].result) << QString::number(m_outcomes[r].seconds, 'f', 1)
-             << m_outcomes[r].status;
+        if (m_options.nameCell >= 0) {
+            // A long name would pad every line of the table.
+            constexpr qsizetype kNameWidth = 32;
+            const QString name = row.cells.value(m_options.nameCell);
+            cell << (name.size() > kNameWidth ? name.left(kNameWidth - 1) + QChar(0x2026) : name);
+        }
+        cell << (m_options.check ? m_outcomes[r].state : resultName(m_outcomes[r].result))
+             << QString::number(m_outcomes[r].seconds, 'f', 1) << m_outcomes[r].status;
         cells.push_back(cell);
     }
     std::vector<qsizetype> width(std::size_t(header.size() - 1), 0);
@@ -374,6 +431,45 @@ QString BatchRun::table() const {
     return out;
 }
 
+int BatchRun::checked() {
+    // The states in the order a reader wants them, each with its count.
+    static const QStringList order{QStringLiteral("to-assign"),   QStringLiteral("to-apply"),
+                                   QStringLiteral("in-place"),    QStringLiteral("done-before"),
+                                   QStringLiteral("taken"),       QStringLiteral("not-found"),
+                                   QStringLiteral("refused")};
+    QStringList said;
+    QJsonObject counts;
+    bool changes = false;
+    for (const QString& state : order) {
+        const auto n = std::count_if(m_outcomes.begin(), m_outcomes.end(),
+                                     [&state](const Outcome& o) { return o.state == state; });
+        counts.insert(QString(state).replace(QLatin1Char('-'), QLatin1Char('_')), int(n));
+        if (n > 0) {
+            said << QStringLiteral("%1 %2").arg(n).arg(QString(state).replace(QLatin1Char('-'), QLatin1Char(' ')));
+            changes = changes || (state != QLatin1String("in-place") && state != QLatin1String("done-before"));
+        }
+    }
+    // 0: running the batch would change nothing; 1: it would run some row
+    // (to assign or apply), or some row would fail (taken, not found).
+    const int exit = changes ? CliRun::Failed : CliRun::Succeeded;
+    QString total = QStringLiteral("%1 %2: %3")
+                        .arg(m_rows.size())
+                        .arg(m_rows.size() == 1 ? QStringLiteral("row") : QStringLiteral("rows"))
+                        .arg(said.join(QStringLiteral(", ")));
+    if (!changes)
+        total += QStringLiteral("; nothing would change");
+    if (m_options.output == CliRun::Output::Json) {
+        m_err << "\n" << table() << total << Qt::endl;
+        counts.insert(QStringLiteral("exit"), exit);
+        counts.insert(QStringLiteral("text"), total);
+        m_out << jsonLine("checked", m_clock.isValid() ? double(m_clock.elapsed()) / 1000.0 : 0, counts)
+              << Qt::endl;
+    } else {
+        m_out << (m_options.output == CliRun::Output::Quiet ? "" : "\n") << table() << total << Qt::endl;
+    }
+    return exit;
+}
+
 QString BatchRun::counts() const {
     const auto count = [this](Result r) {
         return std::count_if(m_outcomes.begin(), m_outcomes.end(),
@@ -385,6 +481,8 @@ QString BatchRun::counts() const {
                       .arg(count(Result::Waiting) + count(Result::Running));
     if (const auto n = count(Result::Interrupted))
         out += QStringLiteral(", %1 interrupted").arg(n);
+    if (const auto n = count(Result::InPlace))
+        out += QStringLiteral(", %1 in place").arg(n);
     if (const auto n = count(Result::DoneBefore))
         out += QStringLiteral(", %1 done before").arg(n);
     return out;

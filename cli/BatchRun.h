@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QProcess>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -37,15 +38,25 @@ public:
         // Where the rows' cells hold a column "name" (the sign's), shown in
         // the final table; -1 for none.
         qsizetype nameCell = -1;
+        // Each row is only checked (setup --check: ARP alone), and its state
+        // kept instead of a run's result.
+        bool check = false;
+        // Adaptors already in place are given their values again.
+        bool force = false;
     };
-    // DoneBefore: a row an earlier run's report lists as succeeded, not run again.
-    enum class Result { Waiting, Running, Succeeded, Failed, Interrupted, DoneBefore };
+    // DoneBefore: a row an earlier run's report lists as done with the same
+    // values, not run again. InPlace: its adaptor already answered at its
+    // address with its own MAC, and was left alone.
+    enum class Result { Waiting, Running, Succeeded, Failed, Interrupted, DoneBefore, InPlace };
     struct Outcome {
         Result result = Result::Waiting;
         QString status; // the last status text the row's run showed
         double seconds = 0;
         QString reason;      // the row's run's own reason word, "not-run" or "done-before"
         QString childReason; // the reason the row's run gave in its finished event
+        // Checking only: what a run would find (to-assign, in-place, to-apply,
+        // taken, not-found, refused; done-before when it would not run).
+        QString state;
     };
     // 00-80-a3-61-63-dd: a row's MAC as the window writes it, whatever the file's spelling.
     [[nodiscard]] static QString dashedMac(const SetupRequest& request);
@@ -60,6 +71,9 @@ public:
     // A row the earlier run finished: it is not run, and is told as done
     // before, with what that run said of it. Before run().
     void doneBefore(int row, double seconds, const QString& status);
+    // A row whose adaptor, if in place, is given its values again (they
+    // changed since the earlier run). Before run().
+    void applyAgain(int row) { m_applyAgain.insert(row); }
     // Runs every row and waits until all have ended; answers the exit status.
     int run();
     // Ends every running row as closing the window does, and starts no more.
@@ -84,6 +98,8 @@ private:
     void keepStatus(int row, const QString& text);
     [[nodiscard]] QString shownMac(int row) const;
     [[nodiscard]] QString summary() const;
+    // The end of a checking batch: the table of states, their counts, the exit status.
+    int checked();
 
     std::vector<BatchRow> m_rows;
     Options m_options;
@@ -92,6 +108,7 @@ private:
     std::vector<Outcome> m_outcomes;
     std::vector<std::unique_ptr<Child>> m_children;
     std::vector<int> m_waiting, m_running;
+    QSet<int> m_applyAgain;
     bool m_interrupted = false;
     bool m_summaryShown = false;
     QElapsedTimer m_clock;

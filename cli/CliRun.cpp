@@ -1,5 +1,6 @@
 #include "cli/CliRun.h"
 
+#include "cli/SetupCheck.h"
 #include "setup/IdentityCheck.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
@@ -85,6 +86,7 @@ public:
 CliRun::CliRun(const SetupRequest& request, QTextStream& out, const QString& helperProgram)
     : m_request(request)
     , m_out(out)
+    , m_helperProgram(helperProgram)
     , m_host(helperProgram) {
     m_clock.start();
     m_wake.setSingleShot(true);
@@ -283,8 +285,19 @@ int CliRun::run() {
 }
 
 RunOutcome CliRun::outcome() {
-    const auto current =
-        m_request.currentIp.isEmpty() ? std::nullopt : AddressRules::readDotted(m_request.currentIp);
+    auto current = m_request.currentIp.isEmpty() ? std::nullopt : AddressRules::readDotted(m_request.currentIp);
+    if (m_request.inPlace != SetupRequest::InPlace::AsWindow) {
+        // An adaptor that answers at its address with its own MAC is in
+        // place, whatever address it was said to have.
+        const SetupCheck found = SetupCheck::of(m_request, m_helperProgram);
+        if (found.state == SetupCheck::State::InPlace) {
+            if (m_request.inPlace == SetupRequest::InPlace::Leave) {
+                m_status->showMessage(found.text + QStringLiteral(": left as it is"));
+                return RunOutcome::InPlace;
+            }
+            current = m_request.target.ip;
+        }
+    }
     m_controller->start(m_request.target, current);
     m_pump.waitUntil([this] { return ended(); });
     if (m_interrupted)

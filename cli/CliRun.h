@@ -92,6 +92,7 @@ private:
     std::unique_ptr<End> m_frame;
     std::unique_ptr<TickTimer> m_timer;
     EventLoopPump m_pump;
+    QString m_helperProgram;
     HostServices m_host;
     std::unique_ptr<SetupController> m_controller;
     Output m_output = Output::Text;

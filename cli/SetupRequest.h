@@ -18,6 +18,12 @@ struct SetupRequest {
     // An adaptor that already has an address: the address it has, as a
     // dotted quad in plain decimal; empty for the family's own route.
     QString currentIp;
+    // What to do with an adaptor that already answers at ip with its own MAC
+    // (asked by ARP before the run): AsWindow runs as the window does, whose
+    // check then finds the address in use; Leave leaves it as it is; Apply
+    // reaches it there and gives it the values again.
+    enum class InPlace { AsWindow, Leave, Apply };
+    InPlace inPlace = InPlace::AsWindow;
     // The sequencer's tick in milliseconds; 0 keeps the window's own. Tests
     // against the simulator shorten it.
     int tickMs = 0;

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 
 #include <algorithm>
 #include <optional>
@@ -128,6 +129,15 @@ int setupCommand(const QCommandLineParser& parser, int tickMs, QTextStream& out,
     if (parser.isSet(QStringLiteral("current-ip")) &&
         !request->setCurrentIp(parser.value(QStringLiteral("current-ip")), &why, &field))
         return refuse(why, field, valueOf(field), check, output, out, err);
+    if (parser.isSet(QStringLiteral("in-place"))) {
+        const QString what = parser.value(QStringLiteral("in-place"));
+        if (what == QLatin1String("leave"))
+            request->inPlace = SetupRequest::InPlace::Leave;
+        else if (what == QLatin1String("apply"))
+            request->inPlace = SetupRequest::InPlace::Apply;
+        else
+            return usage(err, QStringLiteral("--in-place %1: leave or apply").arg(what));
+    }
     if (check)
         return setupCheck(*request, output, out, err);
     request->tickMs = tickMs;
@@ -183,6 +193,9 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
                                {QStringLiteral("sign_test"), row.request.signTest}};
             if (!row.request.currentIp.isEmpty())
                 fields.insert(QStringLiteral("current_ip"), row.request.currentIp);
+            for (qsizetype i = 0; i < batch.columns.size(); ++i)
+                if (batch.columns[i].compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
+                    fields.insert(QStringLiteral("name"), row.cells.value(i));
             out << jsonLine("row", 0, fields) << Qt::endl;
         } else if (output == CliRun::Output::Text) {
             out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
@@ -232,26 +245,51 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     if (batch.encoding == BatchFile::kWindows1252)
         err << "netrika-cli: " << where << "not UTF-8: read as Windows-1252, as older spreadsheets save CSV"
             << Qt::endl;
-    if (!batch.otherColumns.isEmpty())
-        err << "netrika-cli: " << where
-            << "these columns are not used: " << batch.otherColumns.join(QStringLiteral(", "))
+    // A row a spreadsheet began with '#' is not lost without a word.
+    if (!batch.comments.empty()) {
+        QStringList lines;
+        QJsonArray numbers;
+        for (int line : batch.comments) {
+            lines << QString::number(line);
+            numbers.append(line);
+        }
+        const QString text =
+            batch.comments.size() == 1
+                ? QStringLiteral("line %1 begins with # and is read as a comment, not as a row").arg(lines[0])
+                : QStringLiteral("lines %1 begin with # and are read as comments, not as rows")
+                      .arg(lines.join(QStringLiteral(", ")));
+        err << "netrika-cli: " << where << text << Qt::endl;
+        if (output == CliRun::Output::Json)
+            out << jsonLine("comments", 0, {{QStringLiteral("lines"), numbers}, {QStringLiteral("text"), text}})
+                << Qt::endl;
+    }
+    // The sign's name is shown in the table; the other columns only travel.
+    QStringList unused = batch.otherColumns;
+    unused.removeIf([](const QString& c) { return c.compare(QLatin1String("name"), Qt::CaseInsensitive) == 0; });
+    if (!unused.isEmpty())
+        err << "netrika-cli: " << where << "these columns are not used: " << unused.join(QStringLiteral(", "))
             << "; they are carried into the report" << Qt::endl;
     const QString logDir = parser.value(QStringLiteral("log-dir"));
     if (!logDir.isEmpty() && (!QDir().mkpath(logDir) || !QFileInfo(logDir).isWritable()))
         return usage(err, QStringLiteral("--log-dir %1: cannot be made or written to").arg(logDir));
 
-    if (parser.isSet(QStringLiteral("check"))) {
+    const bool check = parser.isSet(QStringLiteral("check"));
+    if (check) {
         showRows(batch, output, out);
         const QStringList problems = hostProblems(batch, report, NetHelper::defaultProgram());
         tell(problems, QString(), output, out, err);
-        if (!problems.isEmpty())
+        if (!problems.isEmpty()) {
+            if (output == CliRun::Output::Json)
+                out << jsonLine("checked", 0,
+                                {{QStringLiteral("text"), QStringLiteral("the batch cannot start")},
+                                 {QStringLiteral("exit"), CliRun::BadValues}})
+                    << Qt::endl;
             return CliRun::BadValues;
-        if (output != CliRun::Output::Json)
-            out << QStringLiteral("%1 rows: the batch would start").arg(batch.rows.size()) << Qt::endl;
-        return CliRun::Succeeded;
+        }
     }
 
-    // Rows a report of an earlier run lists as succeeded are not run again.
+    // Rows a report of an earlier run lists as done with the same values are
+    // not run again.
     BatchReport::Succeeded earlier;
     if (parser.isSet(QStringLiteral("resume"))) {
         const QString from = parser.value(QStringLiteral("resume"));
@@ -265,7 +303,7 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         }
     }
     BatchReport csv;
-    if (!report.isEmpty()) {
+    if (!report.isEmpty() && !check) {
         QString why;
         if (!csv.open(report, batch, why))
             return usage(err, QStringLiteral("--report %1: %2; nothing was sent").arg(report, why));
@@ -279,6 +317,8 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
     options.logDir = logDir;
     options.output = output;
+    options.check = check;
+    options.force = parser.isSet(QStringLiteral("force"));
     for (qsizetype i = 0; i < batch.columns.size(); ++i)
         if (batch.columns[i].compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
             options.nameCell = i;
@@ -289,29 +329,35 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
         const BatchRun::Outcome& o = running->outcomes()[r];
         written = csv.write(rows[r], result, o.reason, o.seconds, o.status) && written;
     };
-    if (!report.isEmpty())
+    if (!report.isEmpty() && !check)
         options.onFinished = [&](int r) {
             writeRow(std::size_t(r), BatchRun::resultName(running->outcomes()[std::size_t(r)].result));
         };
     BatchRun run(rows, options, out, err);
     running = &run;
-    // Rows a report of an earlier run lists as succeeded, with the same MAC
-    // and address, are not run again; they stay succeeded in this report.
+    // Rows a report of an earlier run lists as done, with the same values,
+    // are not run again; they stay as they were in this report. An adaptor
+    // the earlier run reached, but which did not end done with these values
+    // (others, or a run that failed or was interrupted after it took its
+    // address), is given this row's values even where it is in place.
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const auto before = earlier.rows.constFind(BatchReport::key(rows[r]));
-        if (before == earlier.rows.cend())
+        if (before == earlier.rows.cend()) {
+            if (earlier.tried.contains(BatchReport::placeKey(rows[r])))
+                run.applyAgain(int(r));
             continue;
-        err << "netrika-cli: line " << rows[r].line << " (" << BatchRun::dashedMac(rows[r].request)
-            << "): succeeded in the earlier run, not run again" << Qt::endl;
+        }
+        err << "netrika-cli: line " << rows[r].line << " (" << BatchRun::dashedMac(rows[r].request) << "): "
+            << before->value(0) << " in the earlier run with the same values, not run again" << Qt::endl;
         run.doneBefore(int(r), before->value(1).toDouble(), before->value(2));
-        if (!report.isEmpty())
+        if (!report.isEmpty() && !check)
             writeRow(r, before->value(0));
     }
     // The same for every running row, whether the signal reached the rows too
     // (Ctrl-C to the terminal's process group) or the batch alone.
     const InterruptSignals interrupts([&run] { run.interrupt(); });
     int status = run.run();
-    if (!report.isEmpty()) {
+    if (!report.isEmpty() && !check) {
         for (std::size_t r = 0; r < rows.size(); ++r)
             if (run.outcomes()[r].result == BatchRun::Result::Waiting)
                 writeRow(r, BatchRun::resultName(BatchRun::Result::Waiting));
@@ -330,10 +376,11 @@ namespace {
 // The options each command takes, by their long names.
 const QHash<QString, QStringList> kCommandOptions{
     {QStringLiteral("setup"),
-     {"mac", "ip", "mask", "gateway", "current-ip", "sign-test", "check", "verbose", "log", "json", "quiet",
-      "tick-ms"}},
+     {"mac", "ip", "mask", "gateway", "current-ip", "in-place", "sign-test", "check", "verbose", "log", "json",
+      "quiet", "tick-ms"}},
     {QStringLiteral("batch"),
-     {"jobs", "report", "delimiter", "site", "check", "resume", "log-dir", "json", "quiet", "tick-ms"}},
+     {"jobs", "report", "delimiter", "site", "check", "resume", "force", "log-dir", "json", "quiet",
+      "tick-ms"}},
     {QStringLiteral("scan"), {"interface", "range", "all", "json"}},
 };
 
@@ -376,9 +423,11 @@ int main(int argc, char* argv[]) {
         AppInfo::kDescription +
         QStringLiteral(", from the command line.\n\n"
                        "  netrika-cli setup --mac M --ip A --mask A --gateway A [--current-ip A]\n"
-                       "                    [--sign-test] [--check] [-v] [--log FILE] [--json] [-q]\n"
+                       "                    [--in-place leave|apply] [--sign-test] [--check] [-v]\n"
+                       "                    [--log FILE] [--json] [-q]\n"
                        "  netrika-cli batch FILE.csv|- [--jobs N] [--report OUT.csv] [--delimiter D]\n"
-                       "                   [--check] [--resume REPORT.csv] [--log-dir DIR] [--json] [-q]\n"
+                       "                   [--site NAME] [--check] [--resume REPORT.csv] [--force]\n"
+                       "                   [--log-dir DIR] [--json] [-q]\n"
                        "  netrika-cli scan [--interface IF] [--range A.B.C.D/LEN]... [--all] [--json]\n\n"
                        "Exit status: 0 succeeded (--check: the run would start, or the adaptor is in\n"
                        "place; scan: an adaptor was found); 1 a run or a row failed (--check: the\n"
@@ -408,6 +457,12 @@ int main(int argc, char* argv[]) {
                         "checking that it answers ARP with --mac) and given --ip, with no datagram "
                         "and no neighbour entry; it takes on --ip when it is power cycled."),
          QStringLiteral("address")});
+    parser.addOption(
+        {QStringLiteral("in-place"),
+         QStringLiteral("setup: when the adaptor already answers ARP at --ip with --mac: leave it as it "
+                        "is (exit 0, reason in-place), or apply the values again there. Without it, "
+                        "the run's own check finds the address in use."),
+         QStringLiteral("leave|apply")});
     parser.addOption({QStringLiteral("sign-test"),
                       QStringLiteral("setup: answer Yes to the \"Test IP Address\" question: put the test "
                                      "message on the sign.")});
@@ -433,8 +488,13 @@ int main(int argc, char* argv[]) {
                         "address is on a segment of this host. setup: and who answers at --ip "
                         "(exit 0 to assign or in place, 1 taken). batch: and the report's path.")});
     parser.addOption({QStringLiteral("resume"),
-                      QStringLiteral("batch: skip the rows this earlier report lists as succeeded."),
+                      QStringLiteral("batch: skip the rows this earlier report lists as succeeded or in "
+                                     "place with the same values; a row whose mask, gateway or sign test "
+                                     "changed since is applied again."),
                       QStringLiteral("report")});
+    parser.addOption({QStringLiteral("force"),
+                      QStringLiteral("batch: apply the values again to adaptors already in place (each "
+                                     "row is asked by ARP first; in place rows are otherwise left alone).")});
     parser.addOption({QStringLiteral("delimiter"),
                       QStringLiteral("batch: the separator, one of , ; | or tab (found from the header "
                                      "otherwise)."),
@@ -466,8 +526,15 @@ int main(int argc, char* argv[]) {
         return usage(err, parser.errorText());
     // Qt's own help option would list --help-all, which shows Qt's options for
     // windows too; this program has none, so there is --help alone.
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Named as the user types it, not by the path it was started from.
+        QString help = parser.helpText();
+        const QString started = QCoreApplication::arguments().constFirst();
+        help.replace(help.indexOf(started), started.size(), QStringLiteral("netrika-cli"));
+        out << help;
+        out.flush();
+        return CliRun::Succeeded;
+    }
     if (parser.isSet(QStringLiteral("version"))) {
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
             << Qt::endl;
@@ -492,6 +559,15 @@ int main(int argc, char* argv[]) {
         return usage(err, QStringLiteral("-v goes with neither --json nor -q"));
     if (const QString wrong = misuse(parser); !wrong.isEmpty())
         return usage(err, wrong);
+    // An option given without its value takes the next option as one
+    // ("--report --check" would write a report named --check and run).
+    static const QStringList shortOptions{QStringLiteral("-v"), QStringLiteral("-q"), QStringLiteral("-h"),
+                                          QStringLiteral("-V")};
+    for (const QString& name : parser.optionNames())
+        for (const QString& value : parser.values(name))
+            if (value.startsWith(QLatin1String("--")) || shortOptions.contains(value))
+                return usage(err, QStringLiteral("--%1 needs a value of its own, not the option %2")
+                                      .arg(name, value));
     if (positional.first() == QLatin1String("setup"))
         return setupCommand(parser, tickMs, out, err);
     if (positional.first() == QLatin1String("batch"))

@@ -28,6 +28,8 @@ QString reason(RunOutcome outcome) {
         return QStringLiteral("failed");
     case RunOutcome::Interrupted:
         return QStringLiteral("interrupted");
+    case RunOutcome::InPlace:
+        return QStringLiteral("in-place");
     }
     return QStringLiteral("failed");
 }
@@ -35,6 +37,7 @@ QString reason(RunOutcome outcome) {
 int exitStatus(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::Assigned:
+    case RunOutcome::InPlace:
         return kSucceeded;
     case RunOutcome::Refused:
         return kRefused;

@@ -19,6 +19,8 @@ enum class RunOutcome {
     SignTestFailed, // the settings were saved, but the sign's messages did not go out
     Failed,         // an error ended the run (its status line says which)
     Interrupted,    // the run was ended from outside: the window closed, a signal
+    InPlace,        // the adaptor already answered at its address with its own MAC, and was
+                    // left as it was, as asked: nothing but ARP was sent
 };
 
 struct RunResult {
@@ -35,7 +37,7 @@ inline constexpr int kInterrupted = 130;
 
 // One word for programs to act on: assigned, refused, address-taken,
 // not-checked, no-answer, stalled, not-found, other-device, off-segment,
-// sign-test, failed, interrupted.
+// sign-test, failed, interrupted, in-place.
 [[nodiscard]] QString reason(RunOutcome outcome);
 [[nodiscard]] int exitStatus(RunOutcome outcome);
 } // namespace RunOutcomes

@@ -322,6 +322,56 @@ private slots:
         QCOMPARE(sim->summary().value("datagrams").toArray().size(), 0);
     }
 
+    // Catches an adaptor in place taken for another device, one reached at
+    // an address it no longer has, --in-place apply that does not give the
+    // values again, or --in-place that keeps a run from an adaptor not yet
+    // in place.
+    void inPlaceOption_data() {
+        QTest::addColumn<QString>("at"); // where the adaptor answers; empty: nowhere yet
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("connections");
+        QTest::newRow("ok_leave") << "10.77.88.50" << QStringList{"--in-place", "leave"} << "in-place" << 0;
+        QTest::newRow("ok_leave_whatever_the_current_ip_says")
+            << "10.77.88.50" << QStringList{"--in-place", "leave", "--current-ip", "10.77.88.40"} << "in-place"
+            << 0;
+        QTest::newRow("ok_apply_reached_where_it_answers")
+            << "10.77.88.50" << QStringList{"--in-place", "apply", "--current-ip", "10.77.88.40"} << "assigned"
+            << 1;
+        QTest::newRow("ok_leave_runs_when_not_in_place")
+            << "" << QStringList{"--in-place", "leave"} << "assigned" << 1;
+        QTest::newRow("ok_apply_from_the_current_ip")
+            << "10.77.88.40" << QStringList{"--in-place", "apply", "--current-ip", "10.77.88.40"} << "assigned"
+            << 1;
+    }
+    void inPlaceOption() {
+        QFETCH(QString, at);
+        QFETCH(QStringList, options);
+        QFETCH(QString, reason);
+        QFETCH(int, connections);
+        NetnsHarness h(88);
+        NETNS_REQUIRE(h);
+        h.ipIn(h.deviceNs(), {"addr", "flush", "dev", h.deviceInterface()});
+        SimulatorProcess sim(h.deviceNs(), h.deviceInterface(), dashed(kFamily2Mac), {},
+                             SimulatorProcess::TestsGroup,
+                             at.isEmpty() ? QStringList() : QStringList{"--address", at + "/24"});
+        QVERIFY2(sim.ready(), "the simulator did not start");
+        QVERIFY2(h.enterHost(), qPrintable(h.error()));
+        QProcess cli;
+        cli.start(QStringLiteral(NETRIKA_CLI),
+                  QStringList{"setup", "--json", "--mac", kFamily2Mac, "--ip", "10.77.88.50", "--mask",
+                              "255.255.255.0", "--gateway", "10.77.88.254", "--tick-ms", "150"} +
+                      options);
+        QString out, err;
+        QCOMPARE(finishProcess(cli, 60000, out, err), 0);
+        QVERIFY2(out.contains(QStringLiteral("\"reason\":\"%1\"").arg(reason)), qPrintable(out + err));
+        QTest::qWait(300); // a connection would have been recorded by now
+        QCOMPARE(sim.summary().value("connections").toArray().size(), connections);
+        if (connections > 0)
+            QCOMPARE(sim.config().value("ip").toString(), "10.77.88.50");
+        QCOMPARE(h.ipIn(h.hostNs(), {"-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
+    }
+
     // Catches a mask other than /8, /16 or /24 told to the adaptor as 8 host
     // bits (a /26 made a /24, reported as success): the real program, both
     // ends on the wire, the adaptor's own record of what it took.

@@ -728,6 +728,45 @@ private slots:
         QCOMPARE(after, before);
     }
 
+    // Idempotent from what the adaptors say, not from the report: catches a
+    // converged site changed (or failed) once its work folder is gone or with
+    // netrika_resume false, and a mask changed in the sheet left unapplied.
+    void convergedFromTheAdaptors() {
+        int before = 0;
+        for (const auto& site : sites)
+            before += site->connections();
+        const Play notResumed = play({"-e", "netrika_resume=false"});
+        QVERIFY2(notResumed.exit == 0, qPrintable(notResumed.said()));
+        for (const auto& site : sites)
+            QVERIFY(QDir(path(QStringLiteral("sites/") + site->name)).removeRecursively());
+        const Play freshFolder = play({});
+        QVERIFY2(freshFolder.exit == 0, qPrintable(freshFolder.said()));
+        int after = 0;
+        for (const auto& site : sites) {
+            QCOMPARE(notResumed.stats(site->name).value("changed").toInt(), 0);
+            // The new work folder, its rows and logs are the only changes.
+            QVERIFY2(!freshFolder.result(kBatchTask, site->name).value("changed").toBool(),
+                     qPrintable(freshFolder.said()));
+            QCOMPARE(freshFolder.stats(site->name).value("failures").toInt(), 0);
+            after += site->connections();
+        }
+        QTest::qWait(1000); // a connection would have been recorded by now
+        QCOMPARE(after, before);
+
+        // The sheet widens the second adaptor's mask: it is given it.
+        QByteArray wider = rowsOf({0, 1});
+        for (const auto& site : sites)
+            wider.replace(QStringLiteral("%1,255.255.255.0").arg(site->address(1)).toUtf8(),
+                          QStringLiteral("%1,255.255.0.0").arg(site->address(1)).toUtf8());
+        QVERIFY(write(QStringLiteral("play/wider.csv"), wider));
+        const Play widened = play({"-e", "netrika_inventory_csv=wider.csv"});
+        QVERIFY2(widened.exit == 0, qPrintable(widened.said()));
+        for (const auto& site : sites) {
+            QVERIFY2(widened.result(kBatchTask, site->name).value("changed").toBool(), qPrintable(widened.said()));
+            QTRY_COMPARE(site->sims[1]->config().value("subnetMask").toString(), QStringLiteral("255.255.0.0"));
+        }
+    }
+
     // Catches one site's failure stopping the others: a row whose adaptor
     // never answers fails its own site, while the other site sets up its
     // new adaptor; the recap says which.

@@ -69,11 +69,16 @@ options:
     type: int
   resume:
     description:
-      - An earlier report. The rows it lists as succeeded, matched by MAC and
-        IP address together, are not run again and are returned with the
-        result C(done before).
-      - Not used in check mode, where the program does not read it.
+      - An earlier report. The rows it lists as succeeded or in place with
+        the same MAC, IP address, mask, gateway and sign test are not run
+        again and are returned with the result C(done before).
     type: path
+  force:
+    description:
+      - Give adaptors already in place the row's values again, reached at
+        their address.
+    type: bool
+    default: false
   delimiter:
     description:
       - The separator of the batch file's fields, for a file whose header
@@ -92,18 +97,19 @@ options:
     type: str
 notes:
   - Supports check mode, which runs C(netrika-cli batch --check). It sends
-    nothing, reads and checks every row, checks that the network helper can
-    be started with what it needs, that each row's address (or current_ip)
-    is on a segment of this host, and that I(report) can be written.
-  - In check mode the task reports changed when the file has at least one
-    row, since a run would run each of them. The program does not ask the
-    adaptors in a batch check, so whether a row would be given its address,
-    or is in place already, is not known before the run; nor is I(resume)
-    read.
-  - A run is not idempotent by itself. A row whose adaptor already answers
-    at its address fails (address-taken); give the last report as I(resume)
-    so that the rows done are not run again (the C(netrika.fleet.site) role
-    does).
+    nothing but ARP, reads and checks every row, checks that the network
+    helper can be started with what it needs, that each row's address (or
+    current_ip) is on a segment of this host, and that I(report) can be
+    written, then predicts each row (C(state) in I(rows)).
+  - In check mode the task reports changed when some row would be given its
+    address or its values (state C(to-assign) or C(to-apply)); with C(--diff)
+    it lists those rows.
+  - Idempotent from what the adaptors say. Each row asks by ARP first, and an
+    adaptor that answers at its address with its own MAC is in place, left
+    alone and returned with the result C(in place), which is not a change
+    and not a failure. I(resume) only saves those questions, and a row whose
+    mask, gateway or sign test changed since is applied again.
+  - The task reports changed only for rows it gave an address or values.
   - The last rows of an interrupted batch are not run; the program counts
     them (I(counts.not_run)) but names no line for them.
 seealso:
@@ -169,7 +175,12 @@ rows:
           failure messages name the row by it.
       type: str
     result:
-      description: C(succeeded), C(failed), C(interrupted) or C(done before).
+      description: C(succeeded), C(failed), C(in place), C(interrupted) or C(done before).
+      type: str
+    state:
+      description:
+        - In check mode, what the row would find - C(to-assign), C(to-apply),
+          C(in-place), C(taken), C(not-found), C(refused) or C(done-before).
       type: str
     reason:
       description: The reason word, as for the I(reason) that M(netrika.fleet.adaptor) returns.
@@ -234,7 +245,7 @@ def rows_of(events):
     """One dict a row, by its line, from the events that name a line."""
     rows = {}
     for e in events:
-        if e.get('event') in ('started', 'finished', 'skipped', 'row') and 'line' in e:
+        if e.get('event') in ('started', 'finished', 'skipped', 'row', 'check') and 'line' in e:
             rows.setdefault(e['line'], {}).update(fields(e))
     return [rows[line] for line in sorted(rows)]
 
@@ -254,6 +265,7 @@ def main():
         resume=dict(type='path'),
         delimiter=dict(type='str', choices=[',', ';', '|', 'tab']),
         site=dict(type='str'),
+        force=dict(type='bool', default=False),
     )
     options.update(CLI_OPTIONS)
     module = AnsibleModule(
@@ -273,11 +285,13 @@ def main():
         argv += ['--delimiter', p['delimiter']]
     if p['site']:
         argv += ['--site', p['site']]
+    if p['resume']:
+        argv += ['--resume', p['resume']]
+    if p['force']:
+        argv.append('--force')
     if module.check_mode:
         argv.append('--check')
     else:
-        if p['resume']:
-            argv += ['--resume', p['resume']]
         if p['log_dir']:
             argv += ['--log-dir', p['log_dir']]
     argv.append('--json')
@@ -294,9 +308,15 @@ def main():
     outcome = dict(rows=rows, counts={}, problems=problems)
 
     if module.check_mode:
-        if rc != 0:
+        # 0: nothing would change; 1: some row would run or fail.
+        if rc not in (0, 1) or last_event(events, 'checked') is None:
             module.fail_json(msg='the batch would not start: ' + why_not(rc, events, err), rc=rc, **outcome)
-        module.exit_json(changed=bool(rows), **outcome)
+        to_assign = [r for r in rows if r.get('state') in ('to-assign', 'to-apply')]
+        if module._diff:
+            outcome['diff'] = dict(prepared=''.join(
+                'line {0}: {1} {2} -> {3}\n'.format(r.get('line'), r.get('state'), r.get('mac'), r.get('ip'))
+                for r in to_assign))
+        module.exit_json(changed=bool(to_assign), **outcome)
 
     summary = last_event(events, 'summary')
     if summary is None:

@@ -131,6 +131,24 @@ if wanted batch-resumed; then
     record batch-resumed batch "$work/both.csv" "${tick[@]}" --resume "$work/first-report.csv" \
         --report "$work/second-report.csv"
 fi
+# A batch's check: one adaptor in place already, one to be given its address.
+sheet='name,mac,ip,mask,gateway\nRamp 1,00-80-a3-15-00-01,10.77.150.50,255.255.255.0,10.77.150.254\nGate 4,00-80-a3-15-00-04,10.77.150.64,255.255.255.0,10.77.150.254\n'
+if wanted batch-check; then
+    printf "$sheet" >"$work/check.csv"
+    record batch-check batch "$work/check.csv" "${tick[@]}" --check
+fi
+# The same check when every adaptor is in place: nothing would change.
+if wanted batch-check-in-place; then
+    printf 'name,mac,ip,mask,gateway\nRamp 1,00-80-a3-15-00-01,10.77.150.50,255.255.255.0,10.77.150.254\n' \
+        >"$work/check-in-place.csv"
+    record batch-check-in-place batch "$work/check-in-place.csv" "${tick[@]}" --check
+fi
+# A batch whose adaptor is in place already: left alone, and told so.
+if wanted batch-in-place; then
+    printf 'name,mac,ip,mask,gateway\nRamp 1,00-80-a3-15-00-01,10.77.150.50,255.255.255.0,10.77.150.254\n' \
+        >"$work/in-place.csv"
+    record batch-in-place batch "$work/in-place.csv" "${tick[@]}" --report "$work/in-place-report.csv"
+fi
 # A sweep interrupted, and one that cannot run: a user outside the group
 # netrika, whose helper in the build tree holds no capability.
 wanted scan-cancelled && record_interrupted scan-cancelled 1 scan --range 10.77.150.0/24

@@ -209,9 +209,15 @@ class BatchModule(Runs):
          [(2, '00-80-a3-15-00-03', '10.77.150.53', 'done before', 'done-before'),
           (3, '00-80-a3-15-00-04', '10.77.150.54', 'succeeded', 'assigned')],
          {'done_before': 1, 'succeeded': 1, 'exit': 0}, []),
-        ('ok_check_rows_as_read', dict(src='/srv/rows.csv'), True, 'batch-check', False, True,
-         [(2, '00-80-a3-61-63-dd', '10.77.100.50', None, None),
-          (3, '00-80-a3-61-63-ee', '10.77.100.60', None, None)],
+        ('ok_in_place_left_alone', RUN_ARGS, False, 'batch-in-place', False, False,
+         [(2, '00-80-a3-15-00-01', '10.77.150.50', 'in place', 'in-place')],
+         {'in_place': 1, 'exit': 0}, []),
+        ('ok_check_predicts_each_row', dict(src='/srv/rows.csv'), True, 'batch-check', False, True,
+         [(2, '00-80-a3-15-00-01', '10.77.150.50', None, 'in-place'),
+          (3, '00-80-a3-15-00-04', '10.77.150.64', None, 'to-assign')],
+         {}, []),
+        ('ok_check_nothing_would_change', dict(src='/srv/rows.csv'), True, 'batch-check-in-place', False, False,
+         [(2, '00-80-a3-15-00-01', '10.77.150.50', None, 'in-place')],
          {}, []),
     ]
 
@@ -232,6 +238,14 @@ class BatchModule(Runs):
                         if r.get('result') not in ('failed', 'interrupted'):
                             self.assertNotIn(r['mac'], got['msg'])
 
+    # Catches --diff that lists rows already in place, or none to assign.
+    def test_check_diff_lists_rows_to_assign(self):
+        failed, got, _runs = run_module(batch, dict(src='/srv/rows.csv', _ansible_diff=True), ['batch-check'],
+                                        check_mode=True)
+        self.assertFalse(failed, got)
+        self.assertEqual(got['diff'], {'prepared': 'line 3: to-assign 00-80-a3-15-00-04 -> 10.77.150.64\n'})
+        self.assertEqual([r.get('name') for r in got['rows']], ['Ramp 1', 'Gate 4'])
+
     # Catches a failed row named without its sign: the row's name, as
     # netrika-cli's events would carry it beside the MAC (the recording has
     # none), comes back and names the row in the message.
@@ -245,17 +259,19 @@ class BatchModule(Runs):
         self.assertEqual(got['rows'][1]['name'], 'Gate 3')
         self.assertIn('line 3 Gate 3 (00-80-a3-61-63-ee at 10.77.100.60): failed (no-answer)', got['msg'])
 
-    # The argument vectors; catches an option lost, and --resume or
-    # --log-dir (which the check does not use) given to a check.
+    # The argument vectors; catches an option lost, or --log-dir (which the
+    # check does not use) given to a check.
     # name, args, check mode, argument vector
     ARGVS = [
         ('run_every_option', dict(RUN_ARGS, resume='/srv/old.csv', delimiter=';', site='depot-north'), False,
          [CLI, 'batch', '/srv/rows.csv', '--jobs', '4', '--report', '/srv/report.csv', '--delimiter', ';',
           '--site', 'depot-north', '--resume', '/srv/old.csv', '--log-dir', '/srv/logs', '--json']),
         ('run_file_only', dict(src='/srv/rows.csv'), False, [CLI, 'batch', '/srv/rows.csv', '--json']),
-        ('check_without_resume_and_logs', dict(RUN_ARGS, resume='/srv/old.csv', site='depot-north'), True,
+        ('check_with_resume_without_logs', dict(RUN_ARGS, resume='/srv/old.csv', site='depot-north'), True,
          [CLI, 'batch', '/srv/rows.csv', '--jobs', '4', '--report', '/srv/report.csv', '--site', 'depot-north',
-          '--check', '--json']),
+          '--resume', '/srv/old.csv', '--check', '--json']),
+        ('run_force', dict(src='/srv/rows.csv', force=True), False,
+         [CLI, 'batch', '/srv/rows.csv', '--force', '--json']),
     ]
 
     def test_argument_vectors(self):
