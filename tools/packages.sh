@@ -6,11 +6,15 @@
 # weston and qt6-wayland: and on a Wayland compositor, at output scales 1 and 2.
 # dbus-daemon: a session bus of the test's own, where the dock's progress signal is heard.
 netrika_packages=(cmake g++ make pkgconf qt6-base-dev libcsv-dev qt6-qpa-plugins libgl-dev iproute2 iputils-ping xvfb
-    weston qt6-wayland dbus-daemon ansible-core ansible openssh-server ansible-lint)
+    weston qt6-wayland dbus-daemon ansible-core ansible openssh-server ansible-lint
+    pylint python3-pycodestyle python3-voluptuous python3-venv yamllint)
 # ansible-core and openssh-server: the Ansible collection's test runs a real
 # playbook over SSH to sites that each run an sshd of their own, inside the
 # test's network namespaces; the package's own sshd is never started.
 # ansible-lint: the collection's role and example play, linted offline.
+# pylint, python3-pycodestyle, python3-voluptuous, python3-venv and yamllint:
+# ansible-test's sanity tests of the collection, run offline on Debian's own
+# tools (ansible/tests/sanity/offline_venvs.py).
 # ansible: the collections ansible-core leaves out, among them the json
 # stdout callback through which the fleet test reads each play's results.
 # Fuzzing only (tools/fuzz.sh): clang and libFuzzer's runtime, which is in
