@@ -58,9 +58,14 @@ void tell(const QStringList& problems, const QString& where, CliRun::Output outp
         }
         out << jsonLine("problem", 0, fields) << Qt::endl;
     }
-    if (problems.size() > kShownProblems)
-        err << "netrika-cli: " << where
-            << QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems) << Qt::endl;
+    if (problems.size() > kShownProblems) {
+        const QString more = QStringLiteral("\u2026 and %1 more").arg(problems.size() - kShownProblems);
+        err << "netrika-cli: " << where << more << Qt::endl;
+        if (output == CliRun::Output::Json)
+            out << jsonLine("problem", 0,
+                            {{QStringLiteral("text"), more}, {QStringLiteral("more"), problems.size() - kShownProblems}})
+                << Qt::endl;
+    }
 }
 
 // A value refused before anything is sent: the line on standard error, and
@@ -276,8 +281,9 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     const bool check = parser.isSet(QStringLiteral("check"));
     if (check) {
         showRows(batch, output, out);
-        const QStringList problems = hostProblems(batch, report, NetHelper::defaultProgram());
-        tell(problems, QString(), output, out, err);
+        std::vector<BatchFile::Place> places;
+        const QStringList problems = hostProblems(batch, report, NetHelper::defaultProgram(), &places);
+        tell(problems, QString(), output, out, err, places);
         if (!problems.isEmpty()) {
             if (output == CliRun::Output::Json)
                 out << jsonLine("checked", 0,

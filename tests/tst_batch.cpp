@@ -121,6 +121,7 @@ private slots:
         for (int i = 10; i < 35; ++i)
             many += QStringLiteral("00-80-a3-00-00-%1,10.77.89.300,255.255.255.0,10.77.89.254,no\n").arg(i);
         QTest::newRow("error_many_problems_cut_short") << many << QStringLiteral("\u2026 and 5 more");
+        QTest::newRow("error_many_problems_cut_short_json") << many << QStringLiteral("\u2026 and 5 more");
         QTest::newRow("error_unknown_family")
             << "00-11-22-00-00-02,10.77.89.12,255.255.255.0,10.77.89.254,no\n"
             << "line 5: mac \"00-11-22-00-00-02\": " + SetupCommand::kFamilyMessage;
@@ -142,7 +143,12 @@ private slots:
                                                                : QStringList{"--tick-ms", "150"});
         QCOMPARE(batch.finish(30000), 2);
         QVERIFY2(batch.err.contains(problem), qPrintable(batch.err));
-        if (json) {
+        if (json && QByteArray(QTest::currentDataTag()).contains("many")) {
+            // Twenty problems, then one that says how many more there are.
+            const QStringList events = batch.out.split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(events.size(), 21);
+            QCOMPARE(QJsonDocument::fromJson(events.last().toUtf8()).object().value("more").toInt(), 5);
+        } else if (json) {
             const QJsonObject e = QJsonDocument::fromJson(batch.out.toUtf8()).object();
             QCOMPARE(e.value("event").toString(), "problem");
             QCOMPARE(e.value("line").toInt(), 5);
@@ -409,27 +415,31 @@ private slots:
         QTest::addColumn<QString>("ip");
         QTest::addColumn<QString>("report");
         QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("column"); // where the problem event says it is
         QTest::newRow("error_off_segment") << "10.78.1.5"
                                            << "r.csv"
-                                           << "line 2: ip \"10.78.1.5\": not on a segment";
+                                           << "line 2: ip \"10.78.1.5\": not on a segment" << "ip";
         QTest::newRow("error_report_is_folder") << "10.77.89.11"
                                                 << "."
-                                                << "--report .*: not a regular file";
+                                                << "--report .*: not a regular file" << "report";
         QTest::newRow("error_report_in_proc") << "10.77.89.11"
                                               << "/proc/self/status"
-                                              << "--report /proc/self/status: not a place";
+                                              << "--report /proc/self/status: not a place" << "report";
         // Root may "write" anywhere by its permission bits; the run could not make this file.
         QTest::newRow("error_report_new_in_proc") << "10.77.89.11"
                                                   << "/proc/x.csv"
-                                                  << "--report /proc/x.csv: not a place";
+                                                  << "--report /proc/x.csv: not a place" << "report";
         QTest::newRow("error_report_folder_missing") << "10.77.89.11"
                                                      << "no/such/r.csv"
-                                                     << "--report no/such/r.csv: its folder";
+                                                     << "--report no/such/r.csv: its folder" << "report";
     }
+    // Catches a host problem a program cannot place (text alone), or a
+    // check under --json that never closes.
     void checkRefuses() {
         QFETCH(QString, ip);
         QFETCH(QString, report);
         QFETCH(QString, problem);
+        QFETCH(QString, column);
         LanHarness lan(89, 1);
         NETNS_REQUIRE(lan);
         QVERIFY(lan.enterHost());
@@ -442,11 +452,24 @@ private slots:
         f.close();
         QProcess check;
         check.setWorkingDirectory(dir.path());
-        check.start(QStringLiteral(NETRIKA_CLI), {"batch", "--check", f.fileName(), "--report", report});
+        check.start(QStringLiteral(NETRIKA_CLI), {"batch", "--check", "--json", f.fileName(), "--report", report});
         QVERIFY(check.waitForFinished(20000));
         const QString err = QString::fromUtf8(check.readAllStandardError());
+        const QString out = QString::fromUtf8(check.readAllStandardOutput());
         QCOMPARE(check.exitCode(), 2);
         QVERIFY2(err.contains(QRegularExpression(problem)), qPrintable(err));
+        QJsonObject found, closing;
+        for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e.value("event") == "problem")
+                found = e;
+            if (e.value("event") == "checked")
+                closing = e;
+        }
+        QCOMPARE(found.value("column").toString(), column);
+        QCOMPARE(found.value("value").toString(), column == "ip" ? ip : report);
+        QCOMPARE(found.value("line").toInt(), column == "ip" ? 2 : 0);
+        QCOMPARE(closing.value("exit").toInt(), 2);
     }
 
     // Catches a spreadsheet's file run differently from a plain one, other
