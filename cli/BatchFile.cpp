@@ -275,8 +275,13 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
     for (const char* name : {"mac", "ip", "mask", "gateway"})
         if (!at.contains(QLatin1String(name)))
             missing << QLatin1String(name);
-    if (!options.site.isEmpty() && !at.contains(QStringLiteral("site")))
-        missing << QStringLiteral("site (for --site)");
+    if (missing.isEmpty() && !options.site.isEmpty() && !at.contains(QStringLiteral("site"))) {
+        file.problem(header.line, QStringLiteral("line %1: --site %2 picks rows by their column site, and this "
+                                                 "file has none: run it without --site, or add the column")
+                                      .arg(header.line)
+                                      .arg(options.site));
+        return file;
+    }
     if (!missing.isEmpty()) {
         file.problem(header.line,
                      QStringLiteral("line %1: the header %2, read with the separator %3, has no column %4; "
@@ -287,6 +292,22 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         return file;
     }
 
+    // One adaptor is at one site: its MAC on another site's row is a mistake
+    // that running one site at a time would never show.
+    const bool sited = at.contains(QStringLiteral("site"));
+    QHash<QString, std::pair<int, QString>> macSites; // MAC -> first line and site
+    if (sited)
+        for (std::size_t r = 1; r < records.size(); ++r) {
+            QString mac = records[r].cells.value(at[QStringLiteral("mac")]).toLower();
+            mac.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
+            if (!macSites.contains(mac))
+                macSites.insert(mac, {records[r].line, records[r].cells.value(at[QStringLiteral("site")])});
+        }
+    // Without --site, a sheet of many sites repeats addresses from site to site.
+    const QString siteHint = sited && options.site.isEmpty()
+                                 ? QStringLiteral(" (the file has a column site: give --site NAME to run one "
+                                                  "site's rows)")
+                                 : QString();
     QHash<QString, int> macLines, ipLines, currentLines;
     int ofSite = 0;
     for (std::size_t r = 1; r < records.size(); ++r) {
@@ -369,12 +390,20 @@ BatchFile BatchFile::parse(const QByteArray& bytes, Options options) {
         const QString ip = canonical(request->ip);
         if (macLines.contains(target.mac)) {
             problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")),
-                      QStringLiteral("on line %1 already").arg(macLines[target.mac]));
+                      QStringLiteral("on line %1 already").arg(macLines[target.mac]) + siteHint);
+            continue;
+        }
+        if (const auto other = macSites.constFind(target.mac);
+            !options.site.isEmpty() && other != macSites.cend() && other->second != options.site) {
+            problemAt(QStringLiteral("mac"), cell(QStringLiteral("mac")),
+                      QStringLiteral("also on line %1, for the site %2: one adaptor is at one site")
+                          .arg(other->first)
+                          .arg(other->second));
             continue;
         }
         if (ipLines.contains(ip)) {
             problemAt(QStringLiteral("ip"), cell(QStringLiteral("ip")),
-                      QStringLiteral("on line %1 already").arg(ipLines[ip]));
+                      QStringLiteral("on line %1 already").arg(ipLines[ip]) + siteHint);
             continue;
         }
         if (!request->currentIp.isEmpty() && currentLines.contains(request->currentIp)) {

@@ -188,8 +188,12 @@ private slots:
             << "depot-south" << QList<int>{} << "line 5: ip \"10.1.2.300\": ";
         QTest::newRow("error_no_such_site")
             << "Depot-North" << QList<int>{} << "no row names the site Depot-North in its column site";
-        QTest::newRow("ok_no_site_every_row_checked")
-            << "" << QList<int>{} << "line 3: ip \"10.1.2.3\": on line 2";
+        QTest::newRow("error_no_site_told_to_give_one")
+            << "" << QList<int>{} << "line 3: ip \"10.1.2.3\": on line 2 already (the file has a column site: "
+                                     "give --site NAME";
+        QTest::newRow("error_one_mac_on_two_sites")
+            << "depot-east" << QList<int>{} << "line 6: mac \"00-80-A3-00-00-01\": also on line 2, for the site "
+                                               "depot-north: one adaptor is at one site";
     }
     void siteRows() {
         QFETCH(QString, site);
@@ -199,7 +203,8 @@ private slots:
                                  "00-80-a3-00-00-01;10.1.2.3;255.255.255.0;10.1.2.254;depot-north\n"
                                  "00-80-a3-00-00-02;10.1.2.3;255.255.255.0;10.1.2.254;depot-south\n"
                                  "00-80-a3-00-00-03;10.1.2.4;255.255.255.0;10.1.2.254;depot-north\n"
-                                 "00-80-a3-00-00-04;10.1.2.300;255.255.255.0;10.1.2.254;depot-south\n";
+                                 "00-80-a3-00-00-04;10.1.2.300;255.255.255.0;10.1.2.254;depot-south\n"
+                                 "00-80-A3-00-00-01;10.1.3.3;255.255.255.0;10.1.3.254;depot-east\n";
         BatchFile::Options options;
         options.site = site;
         const BatchFile file = BatchFile::parse(bytes, options);
@@ -217,8 +222,9 @@ private slots:
         }
         options.site = site.isEmpty() ? QStringLiteral("any") : site;
         const BatchFile without = BatchFile::parse(QByteArray("mac,ip,mask,gateway\n"), options);
-        QVERIFY2(without.problems.join('\n').contains("has no column site (for --site)"),
+        QVERIFY2(without.problems.join('\n').contains("picks rows by their column site, and this file has none"),
                  qPrintable(without.problems.join('\n')));
+        QVERIFY(!without.problems.join('\n').contains("needs mac, ip, mask and gateway"));
     }
 
     // Catches a current_ip misread, let through twice under two spellings,
