@@ -58,9 +58,16 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
         problem = QStringLiteral("the file is an old spreadsheet workbook (.xls), not CSV: save the sheet as "
                                  "\"CSV UTF-8\"");
         return {};
-    } else if (bytes.contains('\0')) {
-        problem = QStringLiteral("the file holds NUL bytes: UTF-16 without a byte-order mark is not read; "
-                                 "save it as \"CSV UTF-8\"");
+    } else if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0) {
+        // Text in UTF-16 holds a NUL in about every other byte; a stray one
+        // is a damaged file, told where it is.
+        if (bytes.count('\0') * 4 >= bytes.size())
+            problem = QStringLiteral("the file holds NUL bytes: UTF-16 without a byte-order mark is not read; "
+                                     "save it as \"CSV UTF-8\"");
+        else
+            problem = QStringLiteral("line %1: a NUL byte, which no CSV file holds: the file is damaged, or "
+                                     "not text")
+                          .arg(bytes.first(nul).count('\n') + 1);
         return {};
     }
     QStringDecoder decoder(e, QStringConverter::Flag::Stateless);

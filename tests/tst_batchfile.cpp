@@ -87,6 +87,9 @@ private slots:
         QTest::newRow("error_utf32") << QByteArray::fromHex("fffe00006d000000") << "the file is UTF-32";
         QTest::newRow("error_utf16_without_mark")
             << QByteArray::fromHex("6d0061006300") << "UTF-16 without a byte-order mark";
+        QTest::newRow("error_stray_nul_is_no_utf16")
+            << "mac,ip,mask,gateway\n" + row + "\n" + row.left(20) + QByteArray(1, '\0') + row.mid(20) + "\n"
+            << "line 3: a NUL byte, which no CSV file holds";
         QTest::newRow("error_mark_but_not_utf8")
             << "\xef\xbb\xbfmac,ip,mask,gateway,name\n" + row + ",\xe9t\xe9\n"
             << "not UTF-8 with a byte-order mark text";
