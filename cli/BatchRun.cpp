@@ -215,7 +215,21 @@ void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {
         // terminal or in a log they are shown from those.
         if (m_options.output != CliRun::Output::Json && timed.match(line).hasMatch())
             continue;
-        m_err << shownMac(r) << "  " << line << Qt::endl;
+        aside(shownMac(r) + QStringLiteral("  ") + line);
+    }
+}
+
+void BatchRun::aside(const QString& line) {
+    // On a terminal the summary line stays at the bottom: it is cleared
+    // first, so that the line does not run on from it, and shown again.
+    if (m_summaryShown) {
+        m_out << "\r\033[K";
+        m_out.flush();
+    }
+    m_err << line << Qt::endl;
+    if (m_summaryShown) {
+        m_out << summary();
+        m_out.flush();
     }
 }
 
@@ -228,7 +242,7 @@ void BatchRun::childEvent(int r, const QString& line) {
     QJsonObject e = QJsonDocument::fromJson(line.toUtf8(), &error).object();
     const QString name = e.value(QStringLiteral("event")).toString();
     if (error.error != QJsonParseError::NoError || name.isEmpty()) {
-        m_err << shownMac(r) << "  " << line << Qt::endl;
+        aside(shownMac(r) + QStringLiteral("  ") + line);
         return;
     }
     if (name == QLatin1String("finished")) {

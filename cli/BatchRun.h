@@ -96,6 +96,8 @@ private:
     void finished(int row, int exitCode, QProcess::ExitStatus status);
     void progress(const QString& line);
     void keepStatus(int row, const QString& text);
+    // A row's line on standard error, below the lines before it.
+    void aside(const QString& line);
     [[nodiscard]] QString shownMac(int row) const;
     [[nodiscard]] QString summary() const;
     // The end of a checking batch: the table of states, their counts, the exit status.

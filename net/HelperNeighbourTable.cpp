@@ -4,14 +4,21 @@
 #include "net/NetLog.h"
 
 void HelperNeighbourTable::bind(quint32 address, const AddressRules::MacOctets& mac) {
-    ask(true, address, mac);
+    if (const auto answer = ask(true, address, mac); answer && answer->startsWith(QLatin1String("ok")))
+        m_bound.insert(address);
 }
 
 void HelperNeighbourTable::release(quint32 address) {
+    if (!m_bound.remove(address)) {
+        qCInfo(lcNet).noquote() << QString::fromStdString(helper::formatRequest(
+                                       {helper::Request::NeighDel, address, {}}))
+                                << "not asked: no entry was made for it";
+        return;
+    }
     ask(false, address, {});
 }
 
-void HelperNeighbourTable::ask(bool add, quint32 address, const AddressRules::MacOctets& mac) {
+std::optional<QString> HelperNeighbourTable::ask(bool add, quint32 address, const AddressRules::MacOctets& mac) {
     const helper::Request request{add ? helper::Request::NeighAdd : helper::Request::NeighDel, address, mac};
     const auto answer = m_helper.ask(request);
     const QString action = QString::fromStdString(helper::formatRequest(request));
@@ -24,4 +31,5 @@ void HelperNeighbourTable::ask(bool add, quint32 address, const AddressRules::Ma
         qCWarning(lcNet).noquote() << action << answer->mid(7);
     else // refusals are written out by the helper itself
         qCInfo(lcNet).noquote() << action << *answer;
+    return answer;
 }

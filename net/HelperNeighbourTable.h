@@ -2,6 +2,11 @@
 
 #include "net/NeighbourTable.h"
 
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
 class NetHelper;
 
 // The neighbour table changed through the network helper: no shell and no
@@ -19,11 +24,16 @@ public:
         : m_helper(helper) {}
 
     // Each returns as soon as the helper has answered: at once for a removal,
-    // after its 500 ms ARP check for a new entry.
+    // after its 500 ms ARP check for a new entry. A removal of an address
+    // this table never bound (the datagram's route ends with one too) asks
+    // nothing: the helper would only refuse it, in a line that tells the
+    // user nothing.
     void bind(quint32 address, const AddressRules::MacOctets& mac) override;
     void release(quint32 address) override;
 
 private:
-    void ask(bool add, quint32 address, const AddressRules::MacOctets& mac);
+    // The helper's answer, if it gave one.
+    std::optional<QString> ask(bool add, quint32 address, const AddressRules::MacOctets& mac);
     NetHelper& m_helper;
+    QSet<quint32> m_bound; // addresses the helper made an entry for
 };
