@@ -45,6 +45,7 @@ int ScanCommand::run() {
             m_ticker.start(1000);
         }
     }
+    m_finder.onHeard([this](const FoundAdaptor& a) { heard(a); });
     m_finder.start(
         m_request, [this](const FoundAdaptor& a) { found(a); }, [this](const ScanEnd& end) { done(end); });
     m_loop.exec();
@@ -53,6 +54,26 @@ int ScanCommand::run() {
 
 void ScanCommand::interrupt() {
     m_finder.cancel();
+}
+
+// Told as soon as the sweep hears it: a wide range takes a while.
+void ScanCommand::heard(const FoundAdaptor& a) {
+    ++m_heard;
+    const QString mac = AddressRules::dashedMac(a.mac);
+    if (m_output == CliRun::Output::Json) {
+        m_out << jsonLine("heard", m_clock.elapsed() / 1000.0,
+                          {{QStringLiteral("mac"), mac},
+                           {QStringLiteral("family"), a.family},
+                           {QStringLiteral("address"), a.address},
+                           {QStringLiteral("interface"), a.interfaceName}})
+              << Qt::endl;
+        return;
+    }
+    if (m_ticker.isActive())
+        m_err << "\r\033[K";
+    m_err << QStringLiteral("netrika-cli: heard %1 at %2 on %3").arg(mac, a.address, a.interfaceName) << Qt::endl;
+    if (m_ticker.isActive())
+        showProgress();
 }
 
 void ScanCommand::found(const FoundAdaptor& a) {
@@ -102,10 +123,10 @@ void ScanCommand::printTable() {
 void ScanCommand::showProgress() {
     const qint64 seconds = m_clock.elapsed() / 1000;
     m_err << "\r\033[K"
-          << QStringLiteral("sweeping: %1 s of at most %2 s, %3 found")
+          << QStringLiteral("sweeping: %1 s of at most %2 s, %3 heard")
                  .arg(seconds)
                  .arg((m_expectedMs + 999) / 1000)
-                 .arg(m_found.size())
+                 .arg(m_heard)
           << Qt::flush;
 }
 

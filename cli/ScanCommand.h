@@ -27,6 +27,7 @@ public:
     void interrupt();
 
 private:
+    void heard(const FoundAdaptor& a);
     void found(const FoundAdaptor& a);
     void done(const ScanEnd& end);
     void printTable();
@@ -40,6 +41,7 @@ private:
     QEventLoop m_loop;
     QElapsedTimer m_clock;
     QList<FoundAdaptor> m_found;
+    int m_heard = 0; // adaptors the sweep has heard so far
     QStringList m_ranges;
     int m_expectedMs = 0;
     bool m_terminal = false;

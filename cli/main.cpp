@@ -4,6 +4,7 @@
 #include "cli/JsonLine.h"
 #include "cli/ScanCommand.h"
 #include "cli/SetupCheck.h"
+#include "net/HostNetworks.h"
 #include "setup/AdaptorScan.h"
 #include "setup/AppInfo.h"
 #include "setup/InterruptSignals.h"
@@ -162,6 +163,12 @@ int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream&
     request.interfaceName = parser.value(QStringLiteral("interface"));
     request.ranges = parser.values(QStringLiteral("range"));
     request.all = parser.isSet(QStringLiteral("all"));
+    // A bridge's port is up, yet its adaptors answer on the bridge.
+    for (const HostNetwork& n : HostNetworks::read())
+        if (n.name == request.interfaceName && n.bridgePort && n.up)
+            return usage(err, QStringLiteral("--interface %1: a port of the bridge %2, which carries its "
+                                             "traffic: sweep with --interface %2")
+                                  .arg(n.name, n.bridge));
     const AdaptorScan::Plan plan = AdaptorScan::plan(request, AdaptorScan::hostInterfaces());
     if (!plan.error.isEmpty())
         return usage(err, plan.error);

@@ -38,6 +38,9 @@ std::vector<HostNetwork> read() {
         n.name = name;
         n.index = ::if_nametoindex(name.toLocal8Bit().constData());
         n.bridgePort = QFileInfo::exists(QStringLiteral("/sys/class/net/%1/brport").arg(name));
+        if (n.bridgePort)
+            n.bridge = QFileInfo(QFileInfo(QStringLiteral("/sys/class/net/%1/master").arg(name)).symLinkTarget())
+                           .fileName();
         found.push_back(std::move(n));
         return found.back();
     };

@@ -18,6 +18,7 @@ struct HostNetwork {
     bool arp = false;                               // resolves addresses by ARP
     bool ethernet = false;                          // its link is Ethernet
     bool bridgePort = false;                        // a port of a bridge: it carries the bridge's traffic
+    QString bridge;                                 // that bridge's name
     std::vector<std::pair<quint32, int>> addresses; // address (host byte order) and prefix length
 
     // The address lies in one of its subnets.

@@ -48,4 +48,13 @@ public:
     // Ends a search under way soon; done is called with cancelled set. Nothing
     // happens for a search that has ended.
     virtual void cancel() = 0;
+
+    // Each adaptor as soon as the sweep hears it, before its ports are tried
+    // (found comes later), for a front end that shows finds as they come; on
+    // the caller's thread. A finder may never call it.
+    using Heard = std::function<void(const FoundAdaptor&)>;
+    void onHeard(Heard heard) { m_heard = std::move(heard); }
+
+protected:
+    Heard m_heard;
 };

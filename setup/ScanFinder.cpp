@@ -75,8 +75,13 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
                 a.family = AddressRules::macFamily(a.mac);
                 a.address = address;
                 a.interfaceName = range.interfaceName;
-                if (a.family != 0 || request.all)
+                if (a.family != 0 || request.all) {
                     heard.append(a);
+                    deliver([this, a, cancelled] {
+                        if (!*cancelled && m_heard)
+                            m_heard(a);
+                    });
+                }
             },
             stop);
         if (*cancelled)

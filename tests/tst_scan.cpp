@@ -1,3 +1,4 @@
+#include "FinishProcess.h"
 #include "LanHarness.h"
 #include "SimulatorProcess.h"
 #include "setup/AdaptorScan.h"
@@ -199,6 +200,7 @@ private slots:
             << QStringList{"--range", "10.62.0.0/19"} << 2 << QStringList{};
         QTest::newRow("error_unknown_interface")
             << QStringList{"--interface", "nosuch0"} << 2 << QStringList{};
+
     }
     void scanFinds() {
         QFETCH(QStringList, args);
@@ -208,8 +210,41 @@ private slots:
         QVERIFY2(o.status == status, o.out + o.err);
         adaptors.sort();
         QCOMPARE(o.adaptors, adaptors);
+        // Each told as the sweep heard it, well before the sweep's end.
+        QMap<QString, double> heardAt;
+        double end = -1;
+        for (const QByteArray& line : o.out.split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            if (e.value("event") == "heard")
+                heardAt.insert(e.value("mac").toString(), e.value("time").toDouble());
+            if (e.value("event") == "end")
+                end = e.value("time").toDouble();
+        }
+        for (const QString& a : std::as_const(adaptors)) {
+            const QString mac = a.section(' ', 0, 0);
+            QVERIFY2(heardAt.contains(mac), o.out);
+            QVERIFY2(heardAt.value(mac) + 1.0 < end, o.out);
+        }
         if (status == 1)
             QVERIFY2(o.err.contains("cannot answer ARP"), o.err);
+
+    }
+
+    // Catches a bridge's port, which is up, refused as if it were not: the
+    // bridge that carries its traffic is named instead. Run as ip netns exec
+    // runs it, so that /sys tells this namespace's links.
+    void bridgePortNamesItsBridge() {
+        const QString port = "nkl0h" + QString::number(::getpid());
+        QProcess p;
+        p.start(QStringLiteral("ip"),
+                {"netns", "exec", lan->hostNs(), QStringLiteral(NETRIKA_CLI), "scan", "--interface", port});
+        QString out, err;
+        QCOMPARE(finishProcess(p, 20000, out, err), 2);
+        QVERIFY2(err.contains(QStringLiteral("--interface %1: a port of the bridge nkbr%2, which carries its "
+                                             "traffic: sweep with --interface nkbr%2")
+                                  .arg(port)
+                                  .arg(::getpid())),
+                 qPrintable(err));
     }
 
     // Catches a sweep that floods the cable, asks an address once only or
