@@ -242,8 +242,9 @@ def main():
     if module.check_mode:
         module.exit_json(changed=True, **outcome)
 
-    # An adaptor in place answers at ip and nowhere else.
-    if state == 'in-place' and not current:
+    # An adaptor in place answers at ip, whatever current_ip says: once it has
+    # moved, the old address is nobody's.
+    if state == 'in-place':
         current = ['--current-ip', p['ip']]
     argv = [program, 'setup'] + values + current
     if p['sign_test']:
