@@ -59,15 +59,11 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
                                  "\"CSV UTF-8\"");
         return {};
     } else if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0) {
-        // Text in UTF-16 holds a NUL in about every other byte; a stray one
-        // is a damaged file, told where it is.
-        if (bytes.count('\0') * 4 >= bytes.size())
-            problem = QStringLiteral("the file holds NUL bytes: UTF-16 without a byte-order mark is not read; "
-                                     "save it as \"CSV UTF-8\"");
-        else
-            problem = QStringLiteral("line %1: a NUL byte, which no CSV file holds: the file is damaged, or "
-                                     "not text")
-                          .arg(bytes.first(nul).count('\n') + 1);
+        // No CSV file holds one: the line tells where a damaged file is
+        // damaged; a file in UTF-16 without a mark has one in every other byte.
+        problem = QStringLiteral("line %1: a NUL byte, which no CSV file holds: the file is damaged, or not "
+                                 "text, or UTF-16 without a byte-order mark; save it as \"CSV UTF-8\"")
+                      .arg(bytes.first(nul).count('\n') + 1);
         return {};
     }
     QStringDecoder decoder(e, QStringConverter::Flag::Stateless);

@@ -86,7 +86,8 @@ private slots:
             << "line 1: the header MAC;Address;Mask;Gateway, read with the separator ';', has no column ip";
         QTest::newRow("error_utf32") << QByteArray::fromHex("fffe00006d000000") << "the file is UTF-32";
         QTest::newRow("error_utf16_without_mark")
-            << QByteArray::fromHex("6d0061006300") << "UTF-16 without a byte-order mark";
+            << QByteArray::fromHex("6d0061006300") << "line 1: a NUL byte, which no CSV file holds: the file is "
+                                                      "damaged, or not text, or UTF-16 without a byte-order mark";
         QTest::newRow("error_stray_nul_is_no_utf16")
             << "mac,ip,mask,gateway\n" + row + "\n" + row.left(20) + QByteArray(1, '\0') + row.mid(20) + "\n"
             << "line 3: a NUL byte, which no CSV file holds";
