@@ -5,6 +5,24 @@
 #
 #   tests/package/check_package.sh build/netrika_1.0.4_amd64.deb
 set -euo pipefail
+
+# The installation makes, replaces and at the end removes the helpers'
+# folder in /run, which the helpers of any other run on this host share (a
+# second checkout's test suite, say). As root the check therefore runs in a
+# mount namespace of its own, over a /run whose changes stay in it (the layer
+# lives on a tmpfs over /mnt, which only this namespace sees); its network
+# namespaces go with it however the check ends.
+if [ "$(id -u)" -eq 0 ] && [ -z "${NETRIKA_PACKAGE_RUN_ISOLATED:-}" ]; then
+    script="$(readlink -f "$0")"
+    exec unshare --mount --propagation private env NETRIKA_PACKAGE_RUN_ISOLATED=1 bash -c '
+        set -e
+        layer=/mnt
+        mount -t tmpfs netrika-run "$layer"
+        mkdir "$layer/upper" "$layer/work"
+        mount -t overlay netrika-run -o "lowerdir=/run,upperdir=$layer/upper,workdir=$layer/work" /run
+        exec bash "$0" "$@"' "$script" "$@"
+fi
+
 deb="$1"
 source "$(dirname "$0")/checking.sh"
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -172,6 +190,8 @@ if [ "$(id -u)" -ne 0 ]; then
     [ "$failures" -eq 0 ]
     exit
 fi
+
+check "the host's /run is not touched by this check" grep -q "^netrika-run /run overlay" /proc/self/mounts
 
 # --- installed, and used by a normal user ---
 tag="$$"
