@@ -3,6 +3,7 @@
 #include "SimulatorProcess.h"
 #include "TranscriptReading.h"
 #include "cli/BatchRun.h"
+#include "net/helper/ProbeBudget.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
 #include "signtest/SignMessages.h"
@@ -13,8 +14,18 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 const QString kMask = QStringLiteral("255.255.255.0");
@@ -260,6 +271,107 @@ private slots:
             QVERIFY(s.sims[k]->received(3001).isEmpty());
         QVERIFY(s.sims[5]->summary().value("connections").toArray().isEmpty());
         QVERIFY(s.sims[5]->summary().value("adoptedIp").isNull());
+        QCOMPARE(s.lan.ip({"-n", s.lan.hostNs(), "-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
+    }
+
+    // Catches a probe the helper refused counted as silence: two batches on
+    // one segment at once, first while a third prober keeps their network's
+    // probe budget spent (every probe refused), then with the budget theirs.
+    // Neither ever gives an adaptor an address another host answers at.
+    void twoBatchesNeverAssignATakenAddress() {
+        const std::vector<Adaptor> adaptors{
+            {"00-80-a3-00-01-01", 21, {}, "no"}, {"00-80-a3-00-01-02", 22, {}, "no"},
+            {"00-20-4a-00-01-03", 23, {}, "no"}, {"00-20-4a-00-01-04", 24, {}, "no"},
+            {"00-80-a3-00-01-05", 70, {}, "no"}, // 10.77.89.70 is the first adaptor's host's
+            {"00-20-4a-00-01-06", 71, {}, "no"}, // 10.77.89.71 the second's
+        };
+        Segment s(adaptors);
+        NETNS_REQUIRE(s.lan);
+        QVERIFY2(s.ready(), "a simulator did not start");
+        for (int k : {0, 1})
+            QVERIFY(!s.lan
+                         .ip({"-n", s.lan.deviceNs(k), "addr", "add", s.lan.address(70 + k) + "/24", "dev",
+                              s.lan.deviceInterface(k)})
+                         .isNull());
+        struct stat network {};
+        QVERIFY(::stat(qPrintable("/run/netns/" + s.lan.hostNs()), &network) == 0);
+        QVERIFY(s.lan.enterHost());
+        const auto csvOfRows = [&](std::initializer_list<int> rows) {
+            std::vector<Adaptor> these;
+            for (int k : rows)
+                these.push_back(adaptors[std::size_t(k)]);
+            return csvOf(s.lan, these);
+        };
+        const auto bothAtOnce = [&](const QMap<QString, QStringList>& expected) {
+            BatchCommand first(csvOfRows({0, 2, 4}), {"--tick-ms", "150"});
+            BatchCommand second(csvOfRows({1, 3, 5}), {"--tick-ms", "150"});
+            QCOMPARE(first.finish(240000), 1);
+            QCOMPARE(second.finish(240000), 1);
+            QMap<QString, QStringList> got = first.reportRows();
+            got.insert(second.reportRows());
+            QCOMPARE(got, expected);
+        };
+
+        // The third prober: this network's slot of the host's budget file
+        // filled with sends of this moment, again and again, as the helper
+        // itself would fill it (under the file's lock, the other networks'
+        // slots left as they are).
+        std::atomic<bool> flooding{true};
+        std::thread prober([&flooding, &network] {
+            const int fd = ::open("/run/netrika/probes", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
+            while (fd >= 0 && flooding) {
+                if (::flock(fd, LOCK_EX) == 0) {
+                    std::array<helper::BudgetSlot, helper::kBudgetSlots> table{};
+                    (void)!::pread(fd, table.data(), sizeof table, 0);
+                    timespec t{};
+                    ::clock_gettime(CLOCK_MONOTONIC, &t);
+                    const std::int64_t now = std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+                    auto slot = std::find_if(table.begin(), table.end(), [&](const helper::BudgetSlot& b) {
+                        return b.device == network.st_dev && b.inode == network.st_ino;
+                    });
+                    if (slot == table.end())
+                        slot = std::find_if(table.begin(), table.end(), [now](const helper::BudgetSlot& b) {
+                            return now - *std::max_element(std::begin(b.sent), std::end(b.sent)) >= 1000000000;
+                        });
+                    if (slot != table.end()) {
+                        std::fill(std::begin(slot->sent), std::end(slot->sent), now);
+                        slot->device = network.st_dev;
+                        slot->inode = network.st_ino;
+                        (void)!::pwrite(fd, &*slot, sizeof *slot, off_t(slot - table.begin()) * off_t(sizeof *slot));
+                    }
+                    ::flock(fd, LOCK_UN);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+        const auto stopped = qScopeGuard([&] {
+            flooding = false;
+            if (prober.joinable())
+                prober.join();
+        });
+        QMap<QString, QStringList> notChecked;
+        for (const Adaptor& a : adaptors)
+            notChecked.insert(a.mac, {"failed", Sequencer::kNotChecked, "not-checked"});
+        bothAtOnce(notChecked);
+        QVERIFY(s.nothingSent());
+        flooding = false;
+        prober.join();
+        QTest::qWait(1100); // the spent budget's second has passed
+
+        bothAtOnce({
+            {"00-80-a3-00-01-01", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-80-a3-00-01-02", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-20-4a-00-01-03", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-20-4a-00-01-04", {"succeeded", Sequencer::kSetupSucceeded, "assigned"}},
+            {"00-80-a3-00-01-05", {"failed", Sequencer::kAddressExists, "address-taken"}},
+            {"00-20-4a-00-01-06", {"failed", Sequencer::kAddressExists, "address-taken"}},
+        });
+        for (int k : {4, 5}) {
+            QVERIFY(s.sims[std::size_t(k)]->summary().value("connections").toArray().isEmpty());
+            QVERIFY(s.sims[std::size_t(k)]->summary().value("adoptedIp").isNull());
+        }
         QCOMPARE(s.lan.ip({"-n", s.lan.hostNs(), "-4", "neigh", "show", "nud", "permanent"}), QByteArray(""));
     }
 
