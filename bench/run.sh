@@ -5,10 +5,15 @@
 # adaptor family against the simulator, and ten runs in one batch beside one
 # of each family (needs root for the namespaces).
 #
-#   bench/run.sh [runs] [start]     "start": the start-up figures only
+#   bench/run.sh [runs] [start|helper]  "start": the start-up figures only;
+#                                       "helper": the helper's start alone
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 source "$top/tools/packages.sh"
+if [ "${2:-}" = helper ]; then
+    netrika_build "$top" bench_helper_start
+    exec "$top/build/bench/bench_helper_start"
+fi
 netrika_install_packages xvfb
 runs="${1:-31}"
 only="${2:-}"
@@ -83,6 +88,8 @@ echo "Whole setup runs at the 3000 ms tick:"
 if [ "$(id -u)" -eq 0 ]; then
     QT_QPA_PLATFORM=offscreen "$bin/bench_setup_run"
     "$bin/bench_batch_run"
+    netrika_build "$top" bench_helper_start
+    "$bin/bench_helper_start"
 else
     echo "  (needs root for its network namespaces: sudo bench/run.sh)"
 fi

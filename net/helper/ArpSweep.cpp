@@ -81,9 +81,13 @@ std::string ArpSweep::run(const Request& r, const Say& say, const Stop& stop) {
     if (!ensureRuntimeFolder(why))
         return "failed " + why;
     const std::string lockPath = std::string(kRuntimeFolder) + "/sweep";
-    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660));
+    // Root's fixed file, never made here: one a member's helper made would be
+    // that member's, to remove or to lock others out of. Not blocking: a
+    // member's lease on it must not hold the sweep.
+    Fd lock(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (lock.fd < 0)
-        return "failed the sweep lock " + lockPath + " cannot be opened: " + std::strerror(errno);
+        return "failed the sweep lock " + lockPath + " cannot be opened: " + std::strerror(errno) +
+               fixedFileAdvice();
     // One sweep at a time on each network namespace's wire: a lock on the one
     // byte of the file at this namespace's inode, so that sweeps in other
     // namespaces (other tests' runs, containers) neither wait nor are refused.

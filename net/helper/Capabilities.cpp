@@ -39,6 +39,15 @@ bool dropAllButNetwork(std::string& why) {
     Caps c;
     if (!c.get())
         return failed(why, "cannot read the capabilities");
+    // Started by root: the bounding set goes down to the two as well, while
+    // CAP_SETPCAP, which that needs, is still in force. A member's helper
+    // never holds more than the two, and gains nothing at an exec it never
+    // makes (no new privileges).
+    if (c.data[CAP_TO_INDEX(CAP_SETPCAP)].effective & CAP_TO_MASK(CAP_SETPCAP)) {
+        for (int cap = 0; ::prctl(PR_CAPBSET_READ, cap, 0, 0, 0) >= 0; ++cap)
+            if (cap != CAP_NET_RAW && cap != CAP_NET_ADMIN && ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+                return failed(why, "cannot narrow the bounding set");
+    }
     Caps kept;
     kept.data[0].permitted = c.data[0].permitted & kNetwork;
     if (!kept.set())

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -22,6 +23,14 @@ namespace helper {
 namespace {
 
 constexpr std::size_t kRecordLimit = 65536;
+// More than the kernel's tick and its rounding of an entry's age.
+constexpr std::int64_t kEntryAgeSlackMs = 20;
+
+std::int64_t monotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 std::string networkNamespace() {
     struct stat s {};
@@ -94,12 +103,23 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
     std::string why;
     if (!ensureRuntimeFolder(why))
         return;
+    // The living helpers' claims are read once, below. A helper writes its
+    // record before it makes an entry, so an entry a living helper made
+    // before its record was read is claimed there; one made after was made
+    // after this clean-up began, and is left alone for that (the kernel
+    // keeps when each entry was last changed).
+    const std::int64_t began = monotonicMs();
     const std::string prefix = networkNamespace() + ".";
     std::vector<std::pair<std::string, int>> ended; // base, its lock held
     std::set<Entry> claimed;
-    std::size_t living = 0;
+    std::size_t living = 0, names = 0;
+    bool overfull = false;
     if (DIR* folder = ::opendir(kRuntimeFolder)) {
         while (const dirent* d = ::readdir(folder)) {
+            if (++names > kReadFolderNames) {
+                overfull = true;
+                break;
+            }
             const std::string name = d->d_name;
             const std::size_t dot = name.rfind(".lock");
             if (name.rfind(prefix, 0) != 0 || dot == std::string::npos || dot + 5 != name.size())
@@ -136,12 +156,16 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
         }
         ::closedir(folder);
     }
-    // With more living records than are read, what the others claim is not
-    // known: nothing is removed, so that no living helper's entry goes.
-    if (living > kReadRecords) {
+    // With more living records than are read, or more names in the folder,
+    // what the others claim is not known: nothing is removed, so that no
+    // living helper's entry goes.
+    if (living > kReadRecords || overfull) {
         for (const auto& [base, fd] : ended)
             ::close(fd);
-        if (!ended.empty())
+        if (overfull)
+            log("the folder " + std::string(kRuntimeFolder) + " holds more than " +
+                std::to_string(kReadFolderNames) + " files: what ended helpers left is not removed now");
+        else if (!ended.empty())
             log(std::to_string(living) + " helpers of this network namespace hold records, more than the " +
                 std::to_string(kReadRecords) + " read: what ended helpers left is not removed now");
         return;
@@ -155,6 +179,12 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
             firstFailure = formatRequest({Request::NeighDel, e.address, {}}) + " on " +
                            interfaceName(e.interface) + ": " + std::strerror(error);
     };
+#ifdef NETRIKA_HELPER_TEST_HOOKS
+    // Test builds only: held here while the folder holds "hold-in-clean-up",
+    // so that a test can make an entry after the claims were read.
+    if (::access((std::string(kRuntimeFolder) + "/hold-in-clean-up").c_str(), F_OK) == 0)
+        ::raise(SIGSTOP);
+#endif
     std::set<int> gone; // interfaces found missing: not asked about again
     for (const auto& [base, fd] : ended) {
         const auto listed = readEntries(base);
@@ -179,6 +209,8 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
             }
             if (!n.present || !n.marked() || !(n.state & NUD_PERMANENT) || n.mac != e.mac)
                 continue; // gone, or another entry by now
+            if (n.changedMsAgo < 0 || n.changedMsAgo <= monotonicMs() - began + kEntryAgeSlackMs)
+                continue; // made since the claims were read: a living helper's, maybe
             Raised admin(CAP_NET_ADMIN);
             const int error = admin.ok() ? deleteEntry(nl, e.interface, e.address) : EPERM;
             if (error != 0 && error != ENOENT) {

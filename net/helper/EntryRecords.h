@@ -38,6 +38,10 @@ struct Entry {
 // that, a clean-up removes nothing.
 inline constexpr std::size_t kHeldEntries = 256;
 inline constexpr std::size_t kReadRecords = 64;
+// And a clean-up reads at most this many names of the folder, whatever it
+// holds, so that a helper's start takes no longer for a folder a member has
+// filled. With more there, a clean-up removes nothing either.
+inline constexpr std::size_t kReadFolderNames = 1024;
 
 class EntryRecords {
 public:

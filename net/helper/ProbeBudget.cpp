@@ -48,9 +48,12 @@ bool ProbeBudget::take(std::chrono::milliseconds wait, std::string& why) {
         if (!ensureRuntimeFolder(why))
             return false;
         const std::string path = std::string(kRuntimeFolder) + "/probes";
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
+        // Root's fixed file, never made here (one a member's helper made would
+        // be that member's), and opened without blocking: a member's lease
+        // on it must not hold a probe past its deadline.
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (m_fd < 0) {
-            why = "the probe budget " + path + " cannot be opened: " + std::strerror(errno);
+            why = "the probe budget " + path + " cannot be opened: " + std::strerror(errno) + fixedFileAdvice();
             return false;
         }
     }

@@ -238,6 +238,14 @@ Neighbour lookUp(Netlink& nl, int interface, std::uint32_t address) {
             n.protocol = std::uint8_t(*p);
         if (type == NDA_FLAGS_EXT && size == sizeof n.extFlags)
             std::memcpy(&n.extFlags, p, size);
+        if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+            nda_cacheinfo times{};
+            std::memcpy(&times, p, sizeof times);
+            // In the kernel's clock ticks for user space, counted down from jiffies.
+            const long ticks = ::sysconf(_SC_CLK_TCK);
+            if (ticks > 0)
+                n.changedMsAgo = std::int64_t(times.ndm_updated) * 1000 / ticks;
+        }
     });
     return n;
 }

@@ -57,6 +57,9 @@ struct Neighbour {
     std::uint8_t flags = 0;     // ndm_flags
     std::uint32_t extFlags = 0; // NDA_FLAGS_EXT
     Mac mac{};
+    // How long ago the entry was made or last changed (NDA_CACHEINFO), in
+    // milliseconds, to within the kernel's tick; -1 when not said.
+    std::int64_t changedMsAgo = -1;
     [[nodiscard]] bool marked() const { return protocol == kEntryProtocol; }
     // Kept by someone else, whatever its state: learned from outside (a
     // bridge, a routing daemon), managed by the kernel on another's behalf,

@@ -41,8 +41,12 @@ bool ensureRuntimeFolder(std::string& why) {
         return true;
     why = std::string("the folder ") + kRuntimeFolder +
           " shared by the helpers of this host cannot be used (" + std::strerror(errno) +
-          "); the package makes it at boot, or as root: install -d -m 3770 -g netrika " + kRuntimeFolder;
+          ")" + fixedFileAdvice();
     return false;
+}
+
+std::string fixedFileAdvice() {
+    return "; the package lays the folder out at boot, or as root: systemd-tmpfiles --create netrika.conf";
 }
 
 const NetworkNamespace& thisNetworkNamespace() {

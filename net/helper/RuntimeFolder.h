@@ -26,6 +26,9 @@ void layOutRuntimeFolderAsRoot();
 // True when the folder can be used; false with why set (naming the folder and
 // the way to make it) otherwise.
 bool ensureRuntimeFolder(std::string& why);
+// How the folder and its fixed files are laid out again, the one way the
+// package lays them out: for an error text, after the error itself.
+std::string fixedFileAdvice();
 
 // The network namespace this helper runs in, as the kernel names it: the
 // device and inode of /proc/self/ns/net, read once (the helper never changes
