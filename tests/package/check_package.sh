@@ -246,17 +246,22 @@ id "$outsider" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr
 usermod -a -G netrika "$user"
 
 # A member of the group swaps the probe budget between a file and a link to a
-# file of root's while the install script runs again and again: the file of
-# root's keeps its owner and mode, as the script never changes a file through
-# a path a member can write.
+# file of root's while the install script runs again and again, each time
+# into an empty /run/netrika (as after a reboot without tmpfiles, or a
+# removal), so that the member's swapper is there first: the file of root's
+# keeps its owner and mode, as the script never changes a file through a
+# path a member can write.
 racer="$(mktemp -d)"
 chmod 755 "$racer"
 cc -O2 -o "$racer/swap_race" "$(dirname "$0")/swap_race.c"
 secret="$racer/root-only"
 install -m 0600 /dev/null "$secret"
-setpriv --reuid="$user" --regid="$user" --init-groups "$racer/swap_race" /run/netrika/probes "$secret" &
+setpriv --reuid="$user" --regid="$user" --init-groups "$racer/swap_race" /run/netrika/probes "$secret" 2>/dev/null &
 racer_pid=$!
-for _ in $(seq 300); do "$work/control/postinst" configure >/dev/null 2>&1 || true; done
+for _ in $(seq 300); do
+    rm -rf /run/netrika
+    "$work/control/postinst" configure >/dev/null 2>&1 || true
+done
 kill "$racer_pid" 2>/dev/null || true
 wait "$racer_pid" 2>/dev/null || true
 check "install script raced by a member: a file of root's keeps root:root 0600" \
@@ -277,6 +282,35 @@ member_replaces_budget() {
 }
 check "a member cannot remove the sweep lock" bash -c "$(declare -f as_member_here member_removes_sweep_lock); user=$user; ! member_removes_sweep_lock"
 check "a member cannot replace the probe budget" bash -c "$(declare -f as_member_here member_replaces_budget); user=$user; ! member_replaces_budget"
+
+# What a member leaves at the fixed files' names, as a race with an
+# installation after a removal left it (directories of theirs): the install
+# script replaces it as root, without following it. Fixed files that are
+# right are left as they are (a sweep in progress keeps its lock), and what
+# cannot be laid out fails the script aloud.
+fixed_files_right() {
+    for fixed in probes sweep; do
+        [[ "$(stat -c '%U %G %a %F' "/run/netrika/$fixed")" == "root netrika 660 regular"*file ]] || return 1
+    done
+}
+rm -f /run/netrika/probes /run/netrika/sweep
+as_member_here mkdir /run/netrika/probes /run/netrika/sweep
+check "a member's directories at the fixed files' names: the install script succeeds" \
+    "$work/control/postinst" configure
+check "... and lays the fixed files out as root's" fixed_files_right
+before="$(stat -c %i /run/netrika/probes /run/netrika/sweep)"
+"$work/control/postinst" configure >/dev/null
+check "fixed files that are right are left as they are by the install script" \
+    test "$(stat -c %i /run/netrika/probes /run/netrika/sweep)" = "$before"
+rm -f /run/netrika/probes
+mkdir /run/netrika/probes
+mount -t tmpfs netrika-busy /run/netrika/probes
+check "a fixed file that cannot be laid out fails the install script" \
+    bash -c '! "$1" configure >/dev/null 2>&1' _ "$work/control/postinst"
+umount /run/netrika/probes
+rmdir /run/netrika/probes
+"$work/control/postinst" configure >/dev/null
+check "... and the next run of it lays it out" fixed_files_right
 
 # A second member turns the folder against the first, root and the host, in
 # a mount namespace and network namespaces of its own.

@@ -167,5 +167,31 @@ check "a helper that cannot remove them says so in one line" \
 asks "$second" >/dev/null
 check "the next helper that can removes them" bash -c '! ip -n "$1" neigh show | grep -q PERMANENT' _ "$host"
 
+# A member's helper never makes a fixed file (one it made would be the
+# member's, to lock root and the others out of, or to remove): with the
+# budget missing, as a folder made by hand without it leaves it, a member's
+# probe is refused with the way to lay the folder out.
+rm -f "$folder/probes"
+check "without the budget a member's probe fails, saying how to lay the folder out" \
+    answers "^failed .*probe budget .*systemd-tmpfiles --create netrika.conf" "$first" "echo 10.77.121.2"
+check "... and the member's helper has not made it" test ! -e "$folder/probes"
+install -m 0660 -o root -g netrika /dev/null "$folder/probes"
+# A lease on the budget (taken here by its owner, root) holds no probe for
+# the 45 s the kernel gives a lease's holder: the file is opened without
+# blocking, and the probe fails at once.
+python3 -c 'import fcntl, os, signal, sys, time
+signal.signal(signal.SIGIO, signal.SIG_IGN)
+fd = os.open(sys.argv[1], os.O_RDONLY)
+fcntl.fcntl(fd, fcntl.F_SETLEASE, fcntl.F_RDLCK)
+time.sleep(60)' "$folder/probes" &
+lease_pid=$!
+sleep 0.5
+start=$EPOCHREALTIME
+check "a lease on the budget: a member's probe is answered at once" \
+    answers "^failed .*probe budget .*(temporarily unavailable|would block)" "$first" "echo 10.77.121.2"
+echo "  figure: a probe beside a lease on the budget answered in $(((${EPOCHREALTIME/./} - ${start/./}) / 1000)) ms"
+kill "$lease_pid" 2>/dev/null || true
+wait "$lease_pid" 2>/dev/null || true
+
 echo "member attacks: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
