@@ -68,6 +68,14 @@ struct BatchFile {
     // Lines that begin with '#', read as comments and not as rows.
     std::vector<int> comments;
     void problem(int line, const QString& text, const QString& column = {}, const QString& value = {});
+    // Where the column of that name (in any case) stands in columns and in
+    // each row's cells; -1 where the file has none.
+    [[nodiscard]] qsizetype column(QLatin1StringView name) const {
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            if (columns[i].compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    }
 
     [[nodiscard]] static BatchFile parse(const QByteArray& bytes, Options options);
     [[nodiscard]] static BatchFile parse(const QByteArray& bytes) { return parse(bytes, Options{}); }

@@ -1,5 +1,7 @@
 #include "cli/BatchReport.h"
 
+#include "cli/WritableFile.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -28,11 +30,13 @@ QString BatchReport::unwritable(const QString& path) {
         return QStringLiteral("its folder %1 does not exist").arg(info.absolutePath());
     // Opened as the run opens it, but without emptying it; a file made for
     // the trial is removed again.
-    QFile file(path);
+    QFile file;
     const bool made = !info.exists();
-    if (!file.open(made ? QIODevice::WriteOnly | QIODevice::NewOnly
-                        : QIODevice::WriteOnly | QIODevice::Append))
-        return QStringLiteral("it cannot be written: %1").arg(file.errorString());
+    QString no;
+    if (!openWritable(file, path,
+                      made ? QIODevice::WriteOnly | QIODevice::NewOnly : QIODevice::WriteOnly | QIODevice::Append,
+                      no))
+        return QStringLiteral("it cannot be written: %1").arg(no);
     file.close();
     if (made)
         file.remove();
@@ -51,11 +55,8 @@ bool BatchReport::open(const QString& path, const BatchFile& file, QString& why)
             m_inputColumns << file.columns[i];
             m_inputIndex << i;
         }
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        why = m_file.errorString();
+    if (!openWritable(m_file, path, QIODevice::WriteOnly | QIODevice::Truncate, why))
         return false;
-    }
     QStringList header{QStringLiteral("line")};
     header << m_inputColumns << QStringLiteral("result") << QStringLiteral("reason")
            << QStringLiteral("seconds") << QStringLiteral("status");

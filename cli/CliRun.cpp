@@ -1,6 +1,7 @@
 #include "cli/CliRun.h"
 
 #include "cli/SetupCheck.h"
+#include "cli/WritableFile.h"
 #include "setup/IdentityCheck.h"
 #include "setup/Sequencer.h"
 #include "setup/SetupCommand.h"
@@ -164,10 +165,11 @@ void CliRun::print(const QString& text, const char* event, const QString& answer
 }
 
 bool CliRun::setLog(const QString& path, QString* why) {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    auto file = std::make_unique<QFile>();
+    QString no;
+    if (!openWritable(*file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text, no)) {
         if (why)
-            *why = QStringLiteral("--log %1: %2").arg(path, file->errorString());
+            *why = QStringLiteral("--log %1: %2").arg(path, no);
         return false;
     }
     m_log = std::move(file);

@@ -205,9 +205,8 @@ void showRows(const BatchFile& batch, CliRun::Output output, QTextStream& out) {
                                {QStringLiteral("sign_test"), row.request.signTest}};
             if (!row.request.currentIp.isEmpty())
                 fields.insert(QStringLiteral("current_ip"), row.request.currentIp);
-            for (qsizetype i = 0; i < batch.columns.size(); ++i)
-                if (batch.columns[i].compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
-                    fields.insert(QStringLiteral("name"), row.cells.value(i));
+            if (const qsizetype name = batch.column(QLatin1StringView("name")); name >= 0)
+                fields.insert(QStringLiteral("name"), row.cells.value(name));
             out << jsonLine("row", 0, fields) << Qt::endl;
         } else if (output == CliRun::Output::Text) {
             out << QStringLiteral("line %1  %2  %3  %4  %5  sign test %6")
@@ -332,9 +331,7 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     options.output = output;
     options.check = check;
     options.force = parser.isSet(QStringLiteral("force"));
-    for (qsizetype i = 0; i < batch.columns.size(); ++i)
-        if (batch.columns[i].compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
-            options.nameCell = i;
+    options.nameCell = batch.column(QLatin1StringView("name"));
     const std::vector<BatchRow>& rows = batch.rows;
     BatchRun* running = nullptr;
     bool written = true;

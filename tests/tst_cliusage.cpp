@@ -394,6 +394,115 @@ private slots:
         if (accepted)
             QCOMPARE(check.value("reason").toString(), "off-segment");
     }
+
+    // Catches a file the command line writes through a link another user put
+    // where it writes (/tmp, a shared log folder): --log, --report and a row's
+    // log under --log-dir each refuse it, and the file it points to, the
+    // user's own, keeps its bytes. A link of the user's own is followed.
+    void writtenFilesRefuseOthersLinks_data() {
+        QTest::addColumn<QStringList>("args"); // "%1": the path written; "%2": the folder
+        QTest::addColumn<QString>("file");     // what is at the path: "theirs" or "own" link
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        const QStringList setup{"setup", "--mac", "00-80-a3-61-63-dd", "--ip", "10.1.2.3", "--mask",
+                                "255.255.255.0", "--gateway", "10.1.2.254", "--tick-ms", "50"};
+        QTest::newRow("--log, another's link") << setup + QStringList{"--log", "%1"} << "theirs" << 2
+                                              << "--log %1: a link of another user's, which is not followed";
+        QTest::newRow("--report, another's link")
+            << QStringList{"batch", "%2/rows.csv", "--report", "%1"} << "theirs" << 2
+            << "--report %1: it cannot be written: a link of another user's, which is not followed";
+        QTest::newRow("--log-dir, another's link at a row's log")
+            << QStringList{"batch", "%2/rows.csv", "--log-dir", "%2", "--tick-ms", "50"} << "theirs" << 1
+            << "--log %1: a link of another user's, which is not followed";
+        QTest::newRow("--log, the user's own link") << setup + QStringList{"--log", "%1"} << "own" << 1
+                                                   << "";
+    }
+    void writtenFilesRefuseOthersLinks() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, file);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        QFile rows(dir.filePath("rows.csv"));
+        QVERIFY(rows.open(QIODevice::WriteOnly));
+        rows.write("mac,ip,mask,gateway\n00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254\n");
+        rows.close();
+        QFile mine(dir.filePath("mine"));
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("the user's own\n");
+        mine.close();
+        // At the path the run writes: a row's log is named after its MAC.
+        const QString path = dir.filePath(args.contains("--log-dir") ? "00-80-a3-61-63-dd.log" : "written");
+        QVERIFY(QFile::link(mine.fileName(), path));
+        if (file == QLatin1String("theirs"))
+            QVERIFY(::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+        for (QString& a : args)
+            a = a.replace("%1", path).replace("%2", dir.path());
+        const Run r = cli(args);
+        REQUIRE_OWN_NAMESPACE(r);
+        QCOMPARE(r.status, status);
+        QFile after(mine.fileName());
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        if (file == QLatin1String("theirs")) {
+            QVERIFY2(r.err.contains(QString(text).replace("%1", path)) ||
+                         r.out.contains(QString(text).replace("%1", path)),
+                     qPrintable(r.out + r.err));
+            QCOMPARE(after.readAll(), QByteArray("the user's own\n"));
+        } else {
+            QVERIFY2(after.readAll() != QByteArray("the user's own\n"), qPrintable(r.err)); // followed
+        }
+    }
+
+    // Catches, on a terminal, a row's line for people written into the
+    // batch's summary line (which stays at the bottom: it is cleared first
+    // and drawn again), and a long sign name padding every line of the
+    // final table (it is cut to 32 characters). Run under script(1), whose
+    // pseudo-terminal the batch takes for the technician's.
+    void onATerminal() {
+        QTemporaryDir dir;
+        const QString longName = QStringLiteral("Gate 3, north ramp, ") + QString(3000, QLatin1Char('x'));
+        QFile rows(dir.filePath("rows.csv"));
+        QVERIFY(rows.open(QIODevice::WriteOnly));
+        rows.write("mac,ip,mask,gateway,name\n"
+                   "00-80-a3-61-63-dd,10.1.2.3,255.255.255.0,10.1.2.254,Gate 1\n"
+                   "00-20-4a-61-63-de,10.1.2.4,255.255.255.0,10.1.2.254,\"" +
+                   longName.toUtf8() + "\"\n");
+        rows.close();
+        QProcess p;
+        p.setChildProcessModifier([] {
+            if (::unshare(CLONE_NEWNET) != 0)
+                ::_exit(kNoNamespace);
+        });
+        // A segment of the namespace's own for the rows: a veth pair whose
+        // far end nothing answers on, so each row's run fails.
+        p.start(QStringLiteral("script"),
+                {"-qec",
+                 QStringLiteral("ip link add nkt0 type veth peer name nkt1 && ip link set nkt1 up && "
+                                "ip addr add 10.1.2.1/24 dev nkt0 && ip link set nkt0 up && "
+                                "%1 batch %2 --tick-ms 50")
+                     .arg(QStringLiteral(NETRIKA_CLI), rows.fileName()),
+                 "/dev/null"});
+        Run r;
+        r.status = finishProcess(p, 60000, r.out, r.err);
+        REQUIRE_OWN_NAMESPACE(r);
+        QCOMPARE(r.status, 1);
+        const QString shown = r.out;
+        // Lines for people came (the rows' runs fail in an empty network) ...
+        QVERIFY2(shown.contains(QRegularExpression(QStringLiteral("\r\\e\\[K00-80-a3-61-63-dd  "))),
+                 qPrintable(shown));
+        // ... and none ran on from the summary.
+        static const QRegularExpression runOn(
+            QStringLiteral("\\[\\d+ of \\d+ done, \\d+ running, \\d+ failed\\][^\\r\\n\\e]"));
+        QVERIFY2(!runOn.match(shown).hasMatch(), qPrintable(shown.mid(runOn.match(shown).capturedStart(), 120)));
+        // The table: the name cut, no line longer than the cut allows.
+        const qsizetype tableAt = shown.lastIndexOf(QStringLiteral("\nline  mac"));
+        QVERIFY2(tableAt >= 0, qPrintable(shown));
+        const QStringList table = shown.mid(tableAt + 1).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
+        QVERIFY2(table.value(2).contains(longName.left(31) + QChar(0x2026) + QLatin1Char(' ')),
+                 qPrintable(table.join('\n')));
+        for (const QString& line : table)
+            QVERIFY2(line.size() < 160, qPrintable(line));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliUsage)
