@@ -209,8 +209,10 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
             }
             if (!n.present || !n.marked() || !(n.state & NUD_PERMANENT) || n.mac != e.mac)
                 continue; // gone, or another entry by now
-            if (n.changedMsAgo < 0 || n.changedMsAgo <= monotonicMs() - began + kEntryAgeSlackMs)
-                continue; // made since the claims were read: a living helper's, maybe
+            if (n.changedMsAgo < 0 || n.changedMsAgo <= monotonicMs() - began + kEntryAgeSlackMs) {
+                left.push_back(e); // made since the claims were read: a living helper's, maybe;
+                continue;          // a later clean-up looks again
+            }
             Raised admin(CAP_NET_ADMIN);
             const int error = admin.ok() ? deleteEntry(nl, e.interface, e.address) : EPERM;
             if (error != 0 && error != ENOENT) {
