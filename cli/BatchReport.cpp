@@ -39,7 +39,7 @@ QString BatchReport::unwritable(const QString& path) {
         return QStringLiteral("it cannot be written: %1").arg(no);
     file.close();
     if (made)
-        file.remove();
+        QFile::remove(path);
     return {};
 }
 
@@ -57,6 +57,7 @@ bool BatchReport::open(const QString& path, const BatchFile& file, QString& why)
         }
     if (!openWritable(m_file, path, QIODevice::WriteOnly | QIODevice::Truncate, why))
         return false;
+    m_path = path;
     QStringList header{QStringLiteral("line")};
     header << m_inputColumns << QStringLiteral("result") << QStringLiteral("reason")
            << QStringLiteral("seconds") << QStringLiteral("status");
@@ -97,7 +98,7 @@ bool BatchReport::finish() {
     // The rows were written as each ended; the whole report is written again
     // in the order of the file, and replaces the old one only once every byte
     // of it is written: a full disk leaves the report as written row by row.
-    QSaveFile sorted(m_file.fileName());
+    QSaveFile sorted(m_path);
     errno = 0;
     if (!sorted.open(QIODevice::WriteOnly)) {
         m_error = failure(sorted, errno);

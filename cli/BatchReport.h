@@ -44,6 +44,7 @@ public:
 
 private:
     QFile m_file;
+    QString m_path; // the file opened on a descriptor keeps no name
     QStringList m_inputColumns;    // the input's columns, the report's own left out
     QList<qsizetype> m_inputIndex; // where each is in the file's columns
     QString m_error;
