@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -180,10 +179,8 @@ void EntryRecords::clearEnded(Netlink& nl, const std::function<void(const std::s
                            interfaceName(e.interface) + ": " + std::strerror(error);
     };
 #ifdef NETRIKA_HELPER_TEST_HOOKS
-    // Test builds only: held here while the folder holds "hold-in-clean-up",
-    // so that a test can make an entry after the claims were read.
-    if (::access((std::string(kRuntimeFolder) + "/hold-in-clean-up").c_str(), F_OK) == 0)
-        ::raise(SIGSTOP);
+    // A test makes an entry here, after the claims were read.
+    holdWhileFlagged("hold-in-clean-up");
 #endif
     std::set<int> gone; // interfaces found missing: not asked about again
     for (const auto& [base, fd] : ended) {

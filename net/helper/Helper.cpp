@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <linux/capability.h>
 #include <linux/neighbour.h>
@@ -110,10 +109,8 @@ std::string Helper::add(Netlink& nl, int interface, const Request& r) {
     if (owner != "ok silent")
         return owner;
 #ifdef NETRIKA_HELPER_TEST_HOOKS
-    // Test builds only: held here while the folder holds "hold-before-add",
-    // so that a test can change the table between the check and the add.
-    if (::access((std::string(kRuntimeFolder) + "/hold-before-add").c_str(), F_OK) == 0)
-        ::raise(SIGSTOP);
+    // A test changes the table here, between the check and the add.
+    holdWhileFlagged("hold-before-add");
 #endif
     // Again, just before the change: the table may have changed meanwhile.
     const Neighbour now = lookUp(nl, interface, r.address);

@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef NETRIKA_HELPER_TEST_HOOKS
+#include <csignal>
+#endif
+
 namespace helper {
 
 void layOutRuntimeFolderAsRoot() {
@@ -98,5 +102,12 @@ bool replaceFile(const std::string& path, const std::string& content) {
     ::unlink(fresh.c_str());
     return false;
 }
+
+#ifdef NETRIKA_HELPER_TEST_HOOKS
+void holdWhileFlagged(const char* name) {
+    if (::access((std::string(kRuntimeFolder) + "/" + name).c_str(), F_OK) == 0)
+        ::raise(SIGSTOP);
+}
+#endif
 
 } // namespace helper

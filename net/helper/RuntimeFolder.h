@@ -46,4 +46,11 @@ bool readSmallFile(const std::string& path, std::size_t limit, std::string& cont
 // old content or the new, never a part. The file is writable by its owner only.
 bool replaceFile(const std::string& path, const std::string& content);
 
+#ifdef NETRIKA_HELPER_TEST_HOOKS
+// Test builds only: stops this helper (SIGSTOP) while the folder holds a file
+// of that name, so that a test can change the host at that point and then let
+// the helper go on (SIGCONT).
+void holdWhileFlagged(const char* name);
+#endif
+
 } // namespace helper
