@@ -11,7 +11,6 @@
 #endif
 
 bool openWritable(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& why) {
-    file.setFileName(path);
 #ifdef Q_OS_UNIX
     const QByteArray name = QFile::encodeName(path);
     const QString othersLink = QStringLiteral("a link of another user's, which is not followed");
@@ -43,6 +42,7 @@ bool openWritable(QFile& file, const QString& path, QIODevice::OpenMode mode, QS
     }
     return true;
 #else
+    file.setFileName(path);
     if (!file.open(mode)) {
         why = file.errorString();
         return false;
