@@ -1,7 +1,7 @@
 // The program's own window as it would start if its four sockets were Qt
 // Network's: the same window, with three TCP sockets and a UDP socket made
 // before it is shown. Measured beside the real window, the difference is what
-// the host's own sockets (net/PosixSocketControl) save at every start.
+// the host's own sockets (net/HostSocketControl) save at every start.
 #include "FirstPaint.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"

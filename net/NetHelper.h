@@ -5,8 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
-#include <sys/types.h>
+#include <string>
 
 // The front end's side of the network helper, the one small program that holds
 // the capabilities for echo probes, ARP probes and neighbour entries. It is
@@ -50,7 +51,7 @@ public:
     void stop();
 
     [[nodiscard]] const QString& program() const { return m_program; }
-    [[nodiscard]] pid_t pid() const { return m_pid; }
+    [[nodiscard]] qint64 pid() const { return m_pid; }
 
     // Beside the running program (a build tree), else in the installed
     // location relative to it (/usr/bin/netrika: /usr/libexec/netrika/).
@@ -62,13 +63,27 @@ public:
     [[nodiscard]] QString capabilityAdvice() const;
 
 private:
+    // The platform's part: how the helper is reached, and its bytes moved.
+    enum class Waited { Readable, TimedOut, Interrupted, Failed };
+    static constexpr qintptr kNoChannel = -1;
+    // Starts (or reaches) the helper; false, said once, when it cannot.
+    bool openChannel();
+    Waited waitReadable(int timeoutMs);
+    // Bytes read, -1 for none yet, 0 once the helper has gone.
+    qint64 receiveSome(char* buffer, qint64 size);
+    bool sendLine(const std::string& line);
+
     [[nodiscard]] std::optional<QByteArray> readLine(int timeoutMs,
                                                      const std::function<bool()>& cancelled = {});
     void warnOnce(const QString& text);
 
     QString m_program;
-    int m_fd = -1;
-    pid_t m_pid = -1;
+    qintptr m_channel = kNoChannel; // a socket, or a pipe's handle on Windows
+    qint64 m_pid = -1;
+#ifdef Q_OS_WIN
+    struct PipeRead; // the read under way on the pipe
+    std::unique_ptr<PipeRead> m_read;
+#endif
     QStringList m_abilities;
     QByteArray m_pending;
     bool m_warned = false;

@@ -2,24 +2,15 @@
 
 #include "address/AddressRules.h"
 #include "net/HostNetworks.h"
+#include "net/SocketCalls.h"
 #include "net/helper/HelperProtocol.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
-#include <arpa/inet.h>
 #include <bit>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <netinet/in.h>
-#include <netpacket/packet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -164,7 +155,7 @@ QList<QList<int>> AdaptorScan::openPorts(const QList<quint32>& addresses, const 
     struct Attempt {
         qsizetype adaptor = 0;
         int port = 0;
-        int fd = -1;
+        SocketCalls::Handle fd = SocketCalls::kNoSocket;
         Clock::time_point until;
     };
     QList<QList<int>> open(addresses.size());
@@ -177,51 +168,44 @@ QList<QList<int>> AdaptorScan::openPorts(const QList<quint32>& addresses, const 
     const auto finish = [&](Attempt& t, bool accepted) {
         if (accepted)
             open[t.adaptor].append(t.port);
-        ::close(t.fd); // nothing was sent: the adaptor's dialogue never starts
-        t.fd = -1;
+        SocketCalls::close(t.fd); // nothing was sent: the adaptor's dialogue never starts
+        t.fd = SocketCalls::kNoSocket;
     };
     while (next < waiting.size() || !running.empty()) {
         while (next < waiting.size() && int(running.size()) < atOnce) {
             const auto [adaptor, port] = waiting[next++];
-            Attempt t{adaptor, port, ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
-                      Clock::now() + std::chrono::milliseconds(waitMs)};
-            if (t.fd < 0)
+            Attempt t{adaptor, port, SocketCalls::openStream(), Clock::now() + std::chrono::milliseconds(waitMs)};
+            if (t.fd == SocketCalls::kNoSocket)
                 continue;
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(quint16(port));
-            to.sin_addr.s_addr = htonl(addresses[adaptor]);
-            const int r = ::connect(t.fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (r == 0 || errno == EINPROGRESS)
+            const int r = SocketCalls::connect(t.fd, addresses[adaptor], quint16(port));
+            if (r == 0 || SocketCalls::kindOf(r) == SocketCalls::Kind::InProgress)
                 running.push_back(t);
             else
                 finish(t, false);
             if (r == 0)
                 finish(running.back(), true);
         }
-        std::vector<pollfd> polled;
+        std::vector<SocketCalls::Handle> attempts;
         for (const Attempt& t : running)
-            polled.push_back({t.fd, POLLOUT, 0});
+            attempts.push_back(t.fd);
         const auto now = Clock::now();
         auto soonest = now + std::chrono::milliseconds(waitMs);
         for (const Attempt& t : running)
             soonest = std::min(soonest, t.until);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(soonest - now).count();
-        ::poll(polled.data(), polled.size(), int(std::max<qint64>(left, 0)));
+        std::vector<bool> ended;
+        SocketCalls::waitForAttempts(attempts, int(std::max<qint64>(left, 0)), ended);
         for (std::size_t i = 0; i < running.size(); ++i) {
             Attempt& t = running[i];
-            if (t.fd < 0)
+            if (t.fd == SocketCalls::kNoSocket)
                 continue;
-            if (polled[i].revents) {
-                int error = 0;
-                socklen_t size = sizeof error;
-                ::getsockopt(t.fd, SOL_SOCKET, SO_ERROR, &error, &size);
-                finish(t, error == 0);
+            if (ended[i]) {
+                finish(t, SocketCalls::pendingError(t.fd) == 0);
             } else if (Clock::now() >= t.until) {
                 finish(t, false);
             }
         }
-        std::erase_if(running, [](const Attempt& t) { return t.fd < 0; });
+        std::erase_if(running, [](const Attempt& t) { return t.fd == SocketCalls::kNoSocket; });
     }
     for (QList<int>& list : open) {
         QList<int> ordered;

@@ -3,7 +3,7 @@
 #include "net/HelperNeighbourTable.h"
 #include "net/HelperProbe.h"
 #include "net/NetHelper.h"
-#include "net/PosixSocketControl.h"
+#include "net/HostSocketControl.h"
 #include "setup/SetupController.h"
 
 #include <utility>
@@ -30,10 +30,10 @@ struct HostServices {
             ports.neighbours = &neighbours;
     }
 
-    PosixSocketControl commandLineSocket{SocketControl::Tcp};
-    PosixSocketControl setupMenuSocket{SocketControl::Tcp};
-    PosixSocketControl datagramSocket{SocketControl::Udp};
-    PosixSocketControl signSocket{SocketControl::Tcp};
+    HostSocketControl commandLineSocket{SocketControl::Tcp};
+    HostSocketControl setupMenuSocket{SocketControl::Tcp};
+    HostSocketControl datagramSocket{SocketControl::Udp};
+    HostSocketControl signSocket{SocketControl::Tcp};
     NetHelper helper;
     HelperProbe probe{helper};
     HelperNeighbourTable neighbours{helper};

@@ -1,6 +1,6 @@
 #include "NetnsHarness.h"
 #include "address/AddressRules.h"
-#include "net/PosixSocketControl.h"
+#include "net/HostSocketControl.h"
 
 #include <QNetworkDatagram>
 #include <QSocketNotifier>
@@ -52,7 +52,7 @@ class TestSocketControl : public QObject {
 
     // Connects the control to the listener in the device namespace and hands
     // back the listener's end.
-    void connectPair(PosixSocketControl& ws, std::unique_ptr<QTcpSocket>& peer) {
+    void connectPair(HostSocketControl& ws, std::unique_ptr<QTcpSocket>& peer) {
         ws.setRemoteAddress(at(h->deviceAddress()));
         ws.setRemotePort(23);
         ws.connect();
@@ -91,7 +91,7 @@ private slots:
     // Catches bytes above 127 or NUL mangled by a text conversion, data split
     // into several arrivals, or a missing send-complete event.
     void tcpRoundTripLatin1() {
-        PosixSocketControl ws;
+        HostSocketControl ws;
         QCOMPARE(ws.state(), int(SocketControl::Closed));
         ws.setRemoteAddress(at(h->deviceAddress()));
         ws.setRemotePort(23);
@@ -131,7 +131,7 @@ private slots:
     // Catches an arrival that hands over an unbounded amount at once, or data
     // left behind when the reader keeps up chunk by chunk.
     void floodArrivesInBoundedChunks() {
-        PosixSocketControl ws;
+        HostSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -146,7 +146,7 @@ private slots:
         const QByteArray flood(1024 * 1024, '\0');
         peer->write(flood);
         QTRY_COMPARE_WITH_TIMEOUT(total, flood.size(), 10000);
-        QVERIFY(largest <= PosixSocketControl::kMaxChunk);
+        QVERIFY(largest <= HostSocketControl::kMaxChunk);
         ws.close();
     }
 
@@ -161,7 +161,7 @@ private slots:
     }
     void heldBackBothWays() {
         QFETCH(bool, inbound);
-        PosixSocketControl ws;
+        HostSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -177,7 +177,7 @@ private slots:
             QList<Long> arrivals;
             ws.onDataArrival = [&](Long n) { arrivals << n; };
             peer->write(pattern);
-            QTRY_VERIFY(!arrivals.isEmpty() && arrivals.last() == PosixSocketControl::kMaxChunk);
+            QTRY_VERIFY(!arrivals.isEmpty() && arrivals.last() == HostSocketControl::kMaxChunk);
         } else {
             peer->setReadBufferSize(64 * 1024);
             ws.onSendComplete = [&] { ++completes; };
@@ -203,7 +203,7 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(got.size(), pattern.size(), 60000);
         QVERIFY(got == pattern);
-        QVERIFY(largest <= PosixSocketControl::kMaxChunk);
+        QVERIFY(largest <= HostSocketControl::kMaxChunk);
         if (!inbound)
             QTRY_COMPARE(completes, 1);
         ws.close();
@@ -212,7 +212,7 @@ private slots:
     // Catches a close that waits, raises the peer-close event, or loses a
     // logout sent just before it.
     void closeRightAfterSend() {
-        PosixSocketControl ws;
+        HostSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -239,7 +239,7 @@ private slots:
     }
     void closedFromItsOwnEvent() {
         QFETCH(QString, event);
-        PosixSocketControl ws;
+        HostSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -278,7 +278,7 @@ private slots:
     // for the peer's close: the readable event is fed again by hand once its
     // data has been taken, as a spurious wake-up would.
     void readableWithNothingToRead() {
-        PosixSocketControl ws;
+        HostSocketControl ws;
         std::unique_ptr<QTcpSocket> peer;
         connectPair(ws, peer);
         if (QTest::currentTestFailed())
@@ -333,7 +333,7 @@ private slots:
         QFETCH(int, port);
         QFETCH(int, timeoutMs);
         QFETCH(int, error);
-        PosixSocketControl ws;
+        HostSocketControl ws;
         ws.setConnectTimeout(timeoutMs);
         ws.setRemoteAddress(at(host == "device"   ? h->deviceAddress()
                                : host == "silent" ? h->silentAddress()
@@ -350,7 +350,7 @@ private slots:
     // Catches a connection that is taken and closed at once reported with
     // the cause of the attempt before it.
     void everyAttemptHasItsOwnCause() {
-        PosixSocketControl ws;
+        HostSocketControl ws;
         ws.setRemoteAddress(at(h->deviceAddress()));
         ws.setRemotePort(3001);
         ws.connect();
@@ -377,7 +377,7 @@ private slots:
     }
     void wrongState() {
         QFETCH(int, action);
-        PosixSocketControl ws;
+        HostSocketControl ws;
         ws.setRemoteAddress(action == 3 ? 0 : at(h->deviceAddress()));
         ws.setRemotePort(23);
         try {
@@ -414,7 +414,7 @@ private slots:
         QVERIFY(h->ipIn(h->hostNs(), {"route", "show", "default"}).trimmed().isEmpty());
         while (listener->hasPendingDatagrams())
             listener->receiveDatagram();
-        PosixSocketControl ws(SocketControl::Udp);
+        HostSocketControl ws(SocketControl::Udp);
         if (!scope.isEmpty())
             ws.setBroadcastScope(at(scope));
         ws.setRemoteAddress(0xffffffff);

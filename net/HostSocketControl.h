@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/SocketCalls.h"
 #include "net/SocketControl.h"
 
 #include <QTimer>
@@ -10,7 +11,7 @@
 // sender whose datagrams to the limited broadcast address leave by every
 // interface that can carry them. Non-blocking descriptors watched by the event
 // loop, so the window links nothing beyond Qt Core for four plain sockets.
-class PosixSocketControl : public SocketControl {
+class HostSocketControl : public SocketControl {
 public:
     // How long a connection attempt may take before it counts as failed.
     static constexpr int kConnectTimeoutMs = 10000;
@@ -18,10 +19,10 @@ public:
     // peer is slowed down) until it has been taken.
     static constexpr qint64 kMaxChunk = 64 * 1024;
 
-    explicit PosixSocketControl(Protocol protocol = Tcp);
-    ~PosixSocketControl() override;
-    PosixSocketControl(const PosixSocketControl&) = delete;
-    PosixSocketControl& operator=(const PosixSocketControl&) = delete;
+    explicit HostSocketControl(Protocol protocol = Tcp);
+    ~HostSocketControl() override;
+    HostSocketControl(const HostSocketControl&) = delete;
+    HostSocketControl& operator=(const HostSocketControl&) = delete;
 
     void setProtocol(Protocol protocol) override;
     void setRemoteAddress(quint32 address) override { m_address = address; }
@@ -55,7 +56,7 @@ private:
     quint32 m_address = 0; // 0.0.0.0: none
     Long m_port = 0;
     std::unique_ptr<Link> m_tcp;
-    int m_udp = -1;
+    SocketCalls::Handle m_udp = SocketCalls::kNoSocket;
     QTimer m_connectTimer;
     bool m_failed = false;     // the latest attempt or connection failed
     bool m_peerClosed = false; // the peer ended the connection

@@ -1,22 +1,16 @@
-#include "net/PosixSocketControl.h"
+#include "net/HostSocketControl.h"
 
 #include "net/HostNetworks.h"
 
 #include "net/NetLog.h"
+#include "net/SocketCalls.h"
 
 #include "address/AddressRules.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <map>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -24,18 +18,18 @@
 // what it holds in either direction. A link dropped while one of its own
 // handlers runs (a window procedure may close the socket from inside any of
 // its events) stays until the event loop is back; otherwise it goes at once.
-struct PosixSocketControl::Link : QObject {
-    int fd = -1;
+struct HostSocketControl::Link : QObject {
+    SocketCalls::Handle fd = SocketCalls::kNoSocket;
     QSocketNotifier* readable = nullptr; // children of the link
     QSocketNotifier* writable = nullptr;
-    sockaddr_in peer{};
+    QSocketNotifier* failed = nullptr; // where a failed attempt shows as an exception
     QByteArray in;         // received and not yet taken; at most kMaxChunk
     QByteArray out;        // handed to sendData and not yet taken by the kernel
     qsizetype outDone = 0; // how much of out the kernel has taken
     bool connecting = true;
     bool announcing = false;             // an arrival's handler is running
     int busy = 0;                        // this link's handlers under way
-    PosixSocketControl* owner = nullptr; // null once dropped: no more events
+    HostSocketControl* owner = nullptr; // null once dropped: no more events
 
     ~Link() override { closeDescriptor(); }
 
@@ -44,11 +38,11 @@ struct PosixSocketControl::Link : QObject {
             readable->setEnabled(false);
         if (writable)
             writable->setEnabled(false);
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
+        if (failed)
+            failed->setEnabled(false);
+        SocketCalls::close(std::exchange(fd, SocketCalls::kNoSocket));
     }
-    [[nodiscard]] bool open() const { return fd >= 0 && !connecting; }
+    [[nodiscard]] bool open() const { return fd != SocketCalls::kNoSocket && !connecting; }
     // Reads on while there is room for more and nobody is being told of the last.
     void resumeReading() {
         if (readable)
@@ -58,15 +52,16 @@ struct PosixSocketControl::Link : QObject {
     // connection is broken.
     bool writeSome() {
         while (outDone < out.size()) {
-            const ssize_t n =
-                ::send(fd, out.constData() + outDone, size_t(out.size() - outDone), MSG_NOSIGNAL);
+            int error = 0;
+            const qint64 n = SocketCalls::send(fd, out.constData() + outDone, out.size() - outDone, error);
             if (n >= 0) {
                 outDone += n;
                 continue;
             }
-            if (errno == EINTR)
+            const SocketCalls::Kind kind = SocketCalls::kindOf(error);
+            if (kind == SocketCalls::Kind::Interrupted)
                 continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            return kind == SocketCalls::Kind::WouldBlock;
         }
         return true;
     }
@@ -83,56 +78,21 @@ struct PosixSocketControl::Link : QObject {
 };
 
 namespace {
-// How a failed connection attempt is reported, by the system's error code:
-// refused only when the peer refused it, unreachable only when no route or
-// neighbour reaches it; anything of this host's own (no local port left, a
-// bad argument) is a failure of the socket.
-RunTimeError fromErrno(int error) {
-    switch (error) {
-    case ECONNREFUSED:
+constexpr quint32 kLimitedBroadcast = 0xffffffffu;
+
+// How a failed connection attempt is reported, by the kind of the system's
+// error: refused only when the peer refused it, unreachable only when no
+// route or neighbour reaches it; anything of this host's own (no local port
+// left, a bad argument) is a failure of the socket.
+RunTimeError fromError(int error) {
+    switch (SocketCalls::kindOf(error)) {
+    case SocketCalls::Kind::Refused:
         return RunTimeError(RunTimeError::ConnectionRefused);
-    case ETIMEDOUT:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
+    case SocketCalls::Kind::Unreachable:
         return RunTimeError(RunTimeError::HostUnreachable);
     default:
         return RunTimeError(RunTimeError::SocketFailure);
     }
-}
-
-sockaddr_in socketAddress(quint32 address, Long port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<quint16>(port));
-    a.sin_addr.s_addr = htonl(address);
-    return a;
-}
-
-// One datagram, out of the given interface when index is not 0.
-ssize_t sendDatagramOn(int fd, const QByteArray& bytes, const sockaddr_in& to, unsigned index) {
-    iovec data{const_cast<char*>(bytes.constData()), size_t(bytes.size())};
-    msghdr message{};
-    message.msg_name = const_cast<sockaddr_in*>(&to);
-    message.msg_namelen = sizeof to;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    if (index != 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = int(index);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    }
-    ssize_t n = 0;
-    do
-        n = ::sendmsg(fd, &message, 0);
-    while (n < 0 && errno == EINTR);
-    return n;
 }
 
 // The interfaces of the host's that are up, can broadcast, are not the
@@ -146,32 +106,31 @@ std::map<unsigned, HostNetwork> broadcastSegments() {
 }
 } // namespace
 
-PosixSocketControl::PosixSocketControl(Protocol protocol)
+HostSocketControl::HostSocketControl(Protocol protocol)
     : m_protocol(protocol) {
     m_connectTimer.setSingleShot(true);
     QObject::connect(&m_connectTimer, &QTimer::timeout, &m_connectTimer,
                      [this] { failAttempt(RunTimeError(RunTimeError::ConnectionTimedOut)); });
 }
 
-PosixSocketControl::~PosixSocketControl() {
+HostSocketControl::~HostSocketControl() {
     dropTcp();
-    if (m_udp >= 0)
-        ::close(m_udp);
+    SocketCalls::close(m_udp);
 }
 
-std::optional<quint32> PosixSocketControl::remoteAddress() const {
+std::optional<quint32> HostSocketControl::remoteAddress() const {
     if (m_port <= 0 || m_port > 65535 || m_address == 0)
         return std::nullopt;
     return m_address;
 }
 
-void PosixSocketControl::setProtocol(Protocol protocol) {
+void HostSocketControl::setProtocol(Protocol protocol) {
     if (state() != Closed)
         throw RunTimeError(RunTimeError::SocketWrongState);
     m_protocol = protocol;
 }
 
-int PosixSocketControl::state() const {
+int HostSocketControl::state() const {
     if (m_protocol == Udp)
         return m_udp >= 0 ? Open : Closed;
     if (!m_tcp)
@@ -183,7 +142,7 @@ int PosixSocketControl::state() const {
     return m_tcp->connecting ? Connecting : Connected;
 }
 
-void PosixSocketControl::connect() {
+void HostSocketControl::connect() {
     if (m_protocol != Tcp || state() != Closed)
         throw RunTimeError(RunTimeError::SocketWrongState);
     const auto address = remoteAddress();
@@ -198,69 +157,80 @@ void PosixSocketControl::connect() {
     m_tcp = std::make_unique<Link>();
     Link* link = m_tcp.get();
     link->owner = this;
-    link->peer = socketAddress(*address, m_port);
     m_connectTimer.start(m_connectTimeoutMs);
 
-    link->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (link->fd < 0) {
+    link->fd = SocketCalls::openStream();
+    if (link->fd == SocketCalls::kNoSocket) {
         failAttempt(RunTimeError(RunTimeError::SocketFailure));
         return;
     }
     link->readable = new QSocketNotifier(link->fd, QSocketNotifier::Read, link);
     link->readable->setEnabled(false);
     QObject::connect(link->readable, &QSocketNotifier::activated, link, [link] {
-        link->handle([link](PosixSocketControl* owner) { owner->linkReadable(link); });
+        link->handle([link](HostSocketControl* owner) { owner->linkReadable(link); });
     });
     // Writable: first the attempt's outcome, then room for what is queued.
     link->writable = new QSocketNotifier(link->fd, QSocketNotifier::Write, link);
     QObject::connect(link->writable, &QSocketNotifier::activated, link, [link] {
-        link->handle([link](PosixSocketControl* owner) { owner->linkWritable(link); });
+        link->handle([link](HostSocketControl* owner) { owner->linkWritable(link); });
     });
+    if (SocketCalls::kFailedConnectIsException) {
+        link->failed = new QSocketNotifier(link->fd, QSocketNotifier::Exception, link);
+        QObject::connect(link->failed, &QSocketNotifier::activated, link, [link] {
+            link->handle([link](HostSocketControl* owner) {
+                if (link->connecting)
+                    owner->finishConnect(link);
+            });
+        });
+    }
 
-    if (::connect(link->fd, reinterpret_cast<const sockaddr*>(&link->peer), sizeof link->peer) == 0) {
+    const int error = SocketCalls::connect(link->fd, *address, quint16(m_port));
+    switch (SocketCalls::kindOf(error)) {
+    case SocketCalls::Kind::None:
         established(link);
         return;
+    case SocketCalls::Kind::InProgress:
+    case SocketCalls::Kind::Interrupted:
+        return;
+    default:
+        failAttempt(fromError(error));
     }
-    if (errno != EINPROGRESS && errno != EINTR)
-        failAttempt(fromErrno(errno));
 }
 
-void PosixSocketControl::finishConnect(Link* link) {
+void HostSocketControl::finishConnect(Link* link) {
     // Writable once the attempt has ended; the socket's pending error tells how.
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(link->fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-        error = errno;
-    switch (error) {
-    case 0:
+    const int error = SocketCalls::pendingError(link->fd);
+    switch (SocketCalls::kindOf(error)) {
+    case SocketCalls::Kind::None:
         established(link);
         return;
-    case EINPROGRESS:
-    case EINTR:
+    case SocketCalls::Kind::InProgress:
+    case SocketCalls::Kind::Interrupted:
+    case SocketCalls::Kind::WouldBlock:
         return; // still under way
-    case ECONNRESET:
-    case ECONNABORTED:
-    case EPIPE:
+    case SocketCalls::Kind::Reset:
         // Connected, and ended by the peer before this side looked.
         established(link);
         peerEnded(link, false);
         return;
     default:
-        failAttempt(fromErrno(error));
+        failAttempt(fromError(error));
     }
 }
 
-void PosixSocketControl::established(Link* link) {
+void HostSocketControl::established(Link* link) {
     m_connectTimer.stop();
     link->connecting = false;
     link->writable->setEnabled(false);
+    if (link->failed)
+        link->failed->setEnabled(false);
     link->resumeReading();
     announceSettled();
 }
 
 // From the event loop, never from inside connect(): whoever started the
 // attempt has returned before it hears how it went.
-void PosixSocketControl::announceSettled() {
+void HostSocketControl::announceSettled() {
     QMetaObject::invokeMethod(
         &m_connectTimer,
         [this] {
@@ -270,7 +240,7 @@ void PosixSocketControl::announceSettled() {
         Qt::QueuedConnection);
 }
 
-void PosixSocketControl::failAttempt(RunTimeError error) {
+void HostSocketControl::failAttempt(RunTimeError error) {
     m_connectTimer.stop();
     if (m_failed || !m_tcp)
         return;
@@ -286,7 +256,7 @@ void PosixSocketControl::failAttempt(RunTimeError error) {
     announceSettled();
 }
 
-void PosixSocketControl::linkReadable(Link* link) {
+void HostSocketControl::linkReadable(Link* link) {
     const qsizetype had = link->in.size();
     const qsizetype room = kMaxChunk - had;
     if (!link->open() || room <= 0) {
@@ -294,13 +264,13 @@ void PosixSocketControl::linkReadable(Link* link) {
         return;
     }
     link->in.resize(had + room);
-    ssize_t n = 0;
+    qint64 n = 0;
+    int error = 0;
     do
-        n = ::recv(link->fd, link->in.data() + had, size_t(room), 0);
-    while (n < 0 && errno == EINTR);
-    const int error = errno;
+        n = SocketCalls::receive(link->fd, link->in.data() + had, room, error);
+    while (n < 0 && SocketCalls::kindOf(error) == SocketCalls::Kind::Interrupted);
     link->in.resize(had + std::max<qsizetype>(n, 0));
-    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
+    if (n < 0 && SocketCalls::kindOf(error) == SocketCalls::Kind::WouldBlock)
         return;
     if (n <= 0) {
         // The peer's close, or a reset: either way the peer has ended it.
@@ -316,7 +286,7 @@ void PosixSocketControl::linkReadable(Link* link) {
     link->resumeReading();
 }
 
-void PosixSocketControl::linkWritable(Link* link) {
+void HostSocketControl::linkWritable(Link* link) {
     if (link->connecting) {
         finishConnect(link);
         return;
@@ -338,7 +308,7 @@ void PosixSocketControl::linkWritable(Link* link) {
         onSendComplete();
 }
 
-void PosixSocketControl::peerEnded(Link* link, bool discard) {
+void HostSocketControl::peerEnded(Link* link, bool discard) {
     link->closeDescriptor();
     link->out.clear();
     link->outDone = 0;
@@ -351,7 +321,7 @@ void PosixSocketControl::peerEnded(Link* link, bool discard) {
         onClose();
 }
 
-void PosixSocketControl::dropTcp() {
+void HostSocketControl::dropTcp() {
     m_connectTimer.stop();
     if (!m_tcp)
         return;
@@ -368,15 +338,14 @@ void PosixSocketControl::dropTcp() {
         delete link;
 }
 
-void PosixSocketControl::close() {
+void HostSocketControl::close() {
     dropTcp();
-    if (m_udp >= 0)
-        ::close(std::exchange(m_udp, -1));
+    SocketCalls::close(std::exchange(m_udp, SocketCalls::kNoSocket));
     m_failed = false;
     m_peerClosed = false;
 }
 
-void PosixSocketControl::sendData(const QString& data) {
+void HostSocketControl::sendData(const QString& data) {
     const QByteArray bytes = data.toLatin1();
     if (m_protocol == Udp) {
         const auto to = remoteAddress();
@@ -395,29 +364,22 @@ void PosixSocketControl::sendData(const QString& data) {
     m_tcp->writable->setEnabled(true);
 }
 
-void PosixSocketControl::sendDatagram(const QByteArray& bytes, quint32 to) {
-    if (m_udp < 0) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+void HostSocketControl::sendDatagram(const QByteArray& bytes, quint32 to) {
+    if (m_udp == SocketCalls::kNoSocket) {
+        m_udp = SocketCalls::openDatagram();
+        if (m_udp == SocketCalls::kNoSocket)
             throw RunTimeError(RunTimeError::SocketFailure);
-        const int on = 1;
-        const sockaddr_in any = socketAddress(INADDR_ANY, 0);
-        if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-            ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
-            ::close(fd);
-            throw RunTimeError(RunTimeError::SocketFailure);
-        }
-        m_udp = fd;
     }
 
-    const sockaddr_in destination = socketAddress(to, m_port);
-    if (to != INADDR_BROADCAST) {
-        if (sendDatagramOn(m_udp, bytes, destination, 0) != bytes.size())
+    const quint16 port = quint16(m_port);
+    int error = 0;
+    if (to != kLimitedBroadcast) {
+        if (!SocketCalls::sendDatagram(m_udp, bytes, to, port, nullptr, error))
             throw RunTimeError(RunTimeError::SocketFailure);
         return;
     }
-    // The limited broadcast follows the routing table on Linux: with no default
-    // route it would fail, and with several interfaces leave by one only. It
+    // The limited broadcast follows the routing table: with no default route
+    // it would fail, and with several interfaces leave by one only. It
     // goes out of each segment whose subnet holds the address being assigned:
     // the datagram names the adaptor by two MAC octets only, so a stranger's
     // adaptor on another network (Wi-Fi, a VPN) could take it too. Where no
@@ -439,12 +401,11 @@ void PosixSocketControl::sendDatagram(const QByteArray& bytes, quint32 to) {
     }
     int sent = 0;
     for (const unsigned index : targets) {
-        if (sendDatagramOn(m_udp, bytes, destination, index) == bytes.size()) {
+        const HostNetwork& segment = candidates.at(index);
+        if (SocketCalls::sendDatagram(m_udp, bytes, to, port, &segment, error))
             ++sent;
-        } else {
-            const QString why = QString::fromLocal8Bit(std::strerror(errno));
-            qCWarning(lcNet) << "broadcast not sent on" << candidates.at(index).name << ":" << why;
-        }
+        else
+            qCWarning(lcNet) << "broadcast not sent on" << segment.name << ":" << SocketCalls::describe(error);
     }
     if (sent == 0) {
         qCWarning(lcNet)
@@ -453,7 +414,7 @@ void PosixSocketControl::sendDatagram(const QByteArray& bytes, quint32 to) {
     }
 }
 
-QString PosixSocketControl::getData() {
+QString HostSocketControl::getData() {
     if (m_protocol != Tcp || !m_tcp)
         throw RunTimeError(RunTimeError::SocketWrongState);
     // Never more than one chunk is held, so this is all of it.
