@@ -297,7 +297,7 @@ private slots:
         QString why;
         QVERIFY(details->saveTo(dir.filePath(QStringLiteral("run.log")), &why));
         QFile saved(dir.filePath(QStringLiteral("run.log")));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text)); // as the platform ends lines
         QCOMPARE(QString::fromUtf8(saved.readAll()), transcript.text());
         QVERIFY(!details->saveTo(dir.filePath(QStringLiteral("no/such/folder/run.log")), &why));
         QVERIFY(!why.isEmpty());

@@ -28,8 +28,9 @@ netrika_fuzz_packages=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 netrika_package_test_packages=(xvfb xdotool libcap2-bin dpkg-dev file lintian appstream desktop-file-utils ansible-core)
 # The Windows build: the MinGW-w64 cross compiler (Qt needs its POSIX thread
 # model), wine to run what it builds, wixl and msitools for the installer,
-# dpkg-dev to unpack Qt's source package, ninja to build it.
-netrika_windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools dpkg-dev ninja-build)
+# dpkg-dev to unpack Qt's source package, ninja to build it, icoutils for
+# the program's .ico.
+netrika_windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools dpkg-dev ninja-build icoutils)
 # Rendering the icon's PNG sizes from its drawing (tools/render-icons.sh).
 netrika_icon_packages=(librsvg2-bin)
 netrika_icon_sizes=(16 24 32 48 64 128 256)
