@@ -28,6 +28,26 @@ struct Record {
     QStringList cells;
 };
 
+} // namespace
+
+// Latin-1 but for 0x80 to 0x9F. Written out here since Qt reads other
+// encodings than the Unicode ones and Latin-1 only through ICU, which a
+// Windows build of Qt may not have.
+QString BatchFile::fromWindows1252(const QByteArray& bytes) {
+    static constexpr char16_t kFrom0x80[32] = {
+        0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+        0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes.at(i));
+        text[i] = b >= 0x80 && b < 0xa0 ? QChar(kFrom0x80[b - 0x80]) : QChar(b);
+    }
+    return text;
+}
+
+namespace {
+
 // The text of the file, whatever its encoding; a problem naming the
 // encoding where it cannot be read.
 QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
@@ -71,13 +91,11 @@ QString decode(const QByteArray& bytes, QString& encoding, QString& problem) {
     if (decoder.hasError()) {
         // No mark and not UTF-8: what older spreadsheets save as "CSV" on an
         // office computer, one byte a character.
-        QStringDecoder office("windows-1252", QStringConverter::Flag::Stateless);
-        if (skip == 0 && office.isValid())
-            text = office(bytes);
-        if (skip != 0 || !office.isValid() || office.hasError()) {
+        if (skip != 0) {
             problem = QStringLiteral("the file is not %1 text: save it as \"CSV UTF-8\"").arg(encoding);
             return {};
         }
+        text = BatchFile::fromWindows1252(bytes);
         encoding = kWindows1252;
     }
     if (text.contains(QChar(0))) {

@@ -87,6 +87,9 @@ struct BatchFile {
     static const QStringList kReportColumns;
     // The encoding of a file with no byte-order mark that is not UTF-8.
     static const QString kWindows1252;
+    // Bytes in Windows-1252, as Windows itself reads them: every byte is a
+    // character, where it defines none the C1 control of that number.
+    [[nodiscard]] static QString fromWindows1252(const QByteArray& bytes);
     // A value as problems quote it: long ones cut short, with their length.
     [[nodiscard]] static QString shown(const QString& value);
 };

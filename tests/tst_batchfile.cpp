@@ -1,6 +1,7 @@
 #include "cli/BatchFile.h"
 #include "cli/BatchSchedule.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 #include <numeric>
@@ -154,6 +155,18 @@ private slots:
         QVERIFY2(file.problems.isEmpty(), qPrintable(file.problems.join('\n')));
         QCOMPARE(file.rows.size(), std::size_t(1));
         QCOMPARE(file.comments, std::vector<int>({2, 5}));
+    }
+
+    // Catches a byte of an office file read as another character than the
+    // host's own converter reads it, where Qt has one (with ICU): all 256.
+    void windows1252AsTheHostReadsIt() {
+        QStringDecoder host("windows-1252", QStringConverter::Flag::Stateless);
+        if (!host.isValid())
+            QSKIP("this Qt has no converter of its own for Windows-1252");
+        QByteArray every(256, '\0');
+        for (int b = 0; b < 256; ++b)
+            every[b] = char(b);
+        QCOMPARE(BatchFile::fromWindows1252(every), host(every));
     }
 
     // Catches an office file refused or misread: not UTF-8 and without a
