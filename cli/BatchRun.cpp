@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "cli/JsonLine.h"
+#include "cli/RowProcess.h"
 
 #include "address/AddressRules.h"
 #include "cli/SetupCheck.h"
@@ -14,9 +15,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -122,7 +120,7 @@ void BatchRun::interrupt() {
     m_waiting.clear(); // left as they are: not run
     progress(QStringLiteral("interrupted: ending %1 running").arg(m_running.size()));
     for (int r : m_running)
-        m_children[r]->process.terminate();
+        RowProcess::askToEnd(m_children[r]->process);
     m_killTimer.start(kStopWaitMs);
 }
 
@@ -188,17 +186,11 @@ void BatchRun::started(int r) {
         if (error == QProcess::FailedToStart)
             finished(r, -1, QProcess::CrashExit);
     });
-    const pid_t parent = ::getpid();
-    c.process.setChildProcessModifier([parent] {
-        // A batch that is killed outright still ends its runs as closing the
-        // window does.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            ::_exit(CliRun::Interrupted);
-    });
+    RowProcess::prepare(c.process);
     c.clock.start();
-    // The program and its arguments go to execve as they are: no shell.
+    // The program and its arguments go to the system as they are: no shell.
     c.process.start(m_options.program, arguments);
+    RowProcess::adopt(c.process);
 }
 
 void BatchRun::readLines(int r, QProcess::ProcessChannel channel) {

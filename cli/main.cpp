@@ -19,10 +19,23 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
+// Whether a person reads the stream: a terminal (a console on Windows), not a file or pipe.
+bool onTerminal(FILE* stream) {
+#ifdef Q_OS_WIN
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) == 1;
+#endif
+}
 constexpr int kDefaultJobs = 16;
 constexpr int kMaxJobs = 256;
 int usage(QTextStream& err, const QString& text) {
@@ -174,7 +187,7 @@ int scanCommand(const QCommandLineParser& parser, QTextStream& out, QTextStream&
         return usage(err, plan.error);
     ScanFinder finder;
     ScanCommand scan(request, finder, outputOf(parser), out, err);
-    scan.announce(plan.ranges, ::isatty(STDERR_FILENO) == 1);
+    scan.announce(plan.ranges, onTerminal(stderr));
     const InterruptSignals interrupts([&scan] { scan.interrupt(); });
     return scan.run();
 }
@@ -326,7 +339,7 @@ int batchCommand(const QCommandLineParser& parser, const QString& path, int tick
     options.program = QCoreApplication::applicationFilePath();
     if (tickMs > 0)
         options.extraArguments << QStringLiteral("--tick-ms") << QString::number(tickMs);
-    options.terminal = ::isatty(STDOUT_FILENO) == 1;
+    options.terminal = onTerminal(stdout);
     options.logDir = logDir;
     options.output = output;
     options.check = check;

@@ -33,7 +33,8 @@ private slots:
                     f.fileName() == launcher ? QStringList{"posix_spawn("} : QStringList{};
                 // A batch starts netrika-cli itself for each row, with QProcess's
                 // program and argument vector: no shell.
-                if (f.fileName().startsWith(QStringLiteral(NETRIKA_SOURCE_DIR "/cli/BatchRun.")))
+                if (f.fileName().startsWith(QStringLiteral(NETRIKA_SOURCE_DIR "/cli/BatchRun.")) ||
+                    f.fileName().startsWith(QStringLiteral(NETRIKA_SOURCE_DIR "/cli/RowProcess")))
                     found.removeAll(QStringLiteral("QProcess"));
                 QCOMPARE(found, allowed);
                 ++files;

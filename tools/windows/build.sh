@@ -8,6 +8,7 @@ set -euo pipefail
 
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 qt="$(bash "$top/tools/windows/cross-qt.sh" | tail -n 1)"
+csv="$(bash "$top/tools/windows/cross-csv.sh" | tail -n 1)"
 build="$top/build-win"
 
 # What a Windows program of this build loads, found by wine: Qt's DLLs and
@@ -22,6 +23,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
         -DNETRIKA_WINE_PREFIX="$build/wine" \
+        -DLIBCSV_INCLUDE_DIR="$csv/include" -DLIBCSV_LIBRARY="$csv/lib/libcsv.a" \
         -DNETRIKA_WINE_PATH="$runtime"
 fi
 cmake --build "$build" --parallel "$(nproc)"
