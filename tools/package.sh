@@ -11,3 +11,8 @@ netrika_build "$top" netrika netrika-cli netrika-net-helper netrika_man_pages
 deb="$(ls "$top"/build/netrika_*.deb | head -n 1)"
 echo "package: $deb"
 bash "$top/tests/package/check_package.sh" "$deb"
+# The Windows installer, built with the Windows programs; installing,
+# starting and uninstalling it under wine is the Windows suite's test
+# "installer" (tools/windows/build.sh test).
+bash "$top/tools/windows/build.sh"
+echo "package: $(ls "$top"/build-win/netrika-*-x64.msi)"
