@@ -184,22 +184,15 @@ void HostSocketControl::connect() {
         });
     }
 
-    const int error = SocketCalls::connect(link->fd, *address, quint16(m_port));
-    switch (SocketCalls::kindOf(error)) {
-    case SocketCalls::Kind::None:
-        established(link);
-        return;
-    case SocketCalls::Kind::InProgress:
-    case SocketCalls::Kind::Interrupted:
-        return;
-    default:
-        failAttempt(fromError(error));
-    }
+    settleAttempt(link, SocketCalls::connect(link->fd, *address, quint16(m_port)));
 }
 
 void HostSocketControl::finishConnect(Link* link) {
     // Writable once the attempt has ended; the socket's pending error tells how.
-    const int error = SocketCalls::pendingError(link->fd);
+    settleAttempt(link, SocketCalls::pendingError(link->fd));
+}
+
+void HostSocketControl::settleAttempt(Link* link, int error) {
     switch (SocketCalls::kindOf(error)) {
     case SocketCalls::Kind::None:
         established(link);

@@ -48,6 +48,9 @@ private:
     void linkWritable(Link* link);
     void linkReadable(Link* link);
     void finishConnect(Link* link);
+    // How a connection attempt stands, by the error of connect or the one it
+    // ended with: connected, still under way, or failed.
+    void settleAttempt(Link* link, int error);
     void established(Link* link);
     void announceSettled();
     void peerEnded(Link* link, bool discard);

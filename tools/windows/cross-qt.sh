@@ -11,13 +11,14 @@
 # Prints the prefix on its last line. Usage: tools/windows/cross-qt.sh
 set -euo pipefail
 
-cache_root="${NETRIKA_CROSS_CACHE:-/var/cache/netrika-cross}"
 cross_cxx=x86_64-w64-mingw32-g++-posix
 cross_cc=x86_64-w64-mingw32-gcc-posix
 
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=../packages.sh
 source "$here/../packages.sh"
+# shellcheck source=cross-common.sh
+source "$here/cross-common.sh"
 netrika_install_packages "${netrika_windows_packages[@]}" >&2
 
 qt_version="$(dpkg-query -W -f='${Version}' qt6-base-dev | sed 's/[-+].*//')"
@@ -55,34 +56,14 @@ flags=(
     -DFEATURE_sql=OFF
 )
 key="$(printf '%s\n' "${flags[@]}" "$gcc_version" "$qt_version" | sha256sum | cut -c1-12)"
-prefix="$cache_root/qt-$qt_version-mingw-$gcc_version-$key"
+prefix="$netrika_cross_cache/qt-$qt_version-mingw-$gcc_version-$key"
 
-# One build at a time on the machine: a second clone's run waits for it.
-mkdir -p "$cache_root"
-exec 9>"$cache_root/.lock"
-flock 9
-if [ -f "$prefix/.complete" ]; then
-    echo "$prefix"
+if netrika_cross_done "$prefix"; then
     exit 0
 fi
-
-# apt-get source needs a deb-src entry for the release the machine runs.
-if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-    cat > /etc/apt/sources.list.d/netrika-deb-src.sources <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    apt-get update -qq >&2
-fi
-
-work="$cache_root/work-$key"
-rm -rf "$work"
-mkdir -p "$work"
+work="$netrika_cross_cache/work-$key"
 started=$(date +%s)
-( cd "$work" && apt-get source -qq --download-only qt6-base >&2 && dpkg-source -x ./*.dsc src >&2 )
+netrika_debian_source qt6-base "$work"
 
 toolchain="$work/toolchain.cmake"
 cat > "$toolchain" <<TC
