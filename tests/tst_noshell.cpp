@@ -43,6 +43,27 @@ private slots:
         QVERIFY(files > 20);
     }
 
+    // Catches a neighbour entry made on Windows with the older IP Helper
+    // calls, which can report success and do nothing (and which wine cannot
+    // run either, so no test there would notice): only the calls ending in 2.
+    void olderNeighbourCallsNeverUsed() {
+        static const QRegularExpression older(QStringLiteral(
+            R"(\b(CreateIpNetEntry|SetIpNetEntry|DeleteIpNetEntry|FlushIpNetTable|GetIpNetTable)\s*\()"));
+        int files = 0;
+        for (const char* folder : {"app", "setup", "address", "net", "signtest", "cli", "base", "tools"}) {
+            QDirIterator it(QStringLiteral(NETRIKA_SOURCE_DIR "/") + QLatin1String(folder), {"*.cpp", "*.h"},
+                            QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                QFile f(it.next());
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const auto m = older.match(QString::fromUtf8(f.readAll()));
+                QVERIFY2(!m.hasMatch(), qPrintable(f.fileName() + QStringLiteral(": ") + m.captured(0)));
+                ++files;
+            }
+        }
+        QVERIFY(files > 20);
+    }
+
     // Catches field texts with shell metacharacters getting past the checks
     // into a host command line.
     void metacharactersNeverLaunched_data() {
