@@ -26,6 +26,11 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
         -DLIBCSV_INCLUDE_DIR="$csv/include" -DLIBCSV_LIBRARY="$csv/lib/libcsv.a" \
         -DNETRIKA_WINE_PATH="$runtime"
 fi
+# The Linux build beside it holds the test that drives the Windows programs
+# in network namespaces (tests/tst_winee2e.cpp).
+if ! grep -qx "NETRIKA_LINUX_BUILD:PATH=$top/build" "$build/CMakeCache.txt"; then
+    cmake "$build" -DNETRIKA_LINUX_BUILD:PATH="$top/build" >/dev/null
+fi
 cmake --build "$build" --parallel "$(nproc)"
 
 if [ "${1:-}" = test ]; then
