@@ -35,16 +35,23 @@ entry_there() { test -f "${entries[0]}" || test -f "${entries[1]}"; }
 environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 on_path() { "$wine" reg query "$environment" /v PATH 2>/dev/null | tr -d '\r' | grep -qi 'Program Files\\Netrika'; }
 registered() { "$wine" reg query 'HKLM\Software\Netrika' >/dev/null 2>&1; }
+service='HKLM\System\CurrentControlSet\Services\NetrikaNetService'
+service_installed() { "$wine" reg query "$service" /v ImagePath 2>/dev/null | tr -d '\r' | grep -qi 'Program Files\\Netrika\\netrika-net-service.exe'; }
+service_starts_with_windows() { "$wine" reg query "$service" /v Start 2>/dev/null | tr -d '\r' | grep -q '0x2'; }
 
 "$wine" wineboot --init >/dev/null 2>&1 || true
 
-# Installed as most users do, with no choices.
-check "installs" "$wine" msiexec /i "$msi" /qn
-for f in netrika.exe netrika-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+# Installed as most users do, with no choices but one: wine's service
+# manager cannot start a service that an installer has just made, so the
+# feature StartNow is left out (docs/windows.md: the check on Windows).
+check "installs" "$wine" msiexec /i "$msi" /qn ADDLOCAL=Netrika
+for f in netrika.exe netrika-cli.exe netrika-net-service.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
     libwinpthread-1.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
     check "installs $f under Program Files" test -f "$folder/$f"
 done
 check "makes the Start-menu entry" entry_there
+check "installs the network service" service_installed
+check "starts the network service with Windows" service_starts_with_windows
 check "leaves PATH alone unless asked" not on_path
 said="$(cd / && "$wine" "$folder/netrika-cli.exe" --version 2>/dev/null | tr -d '\r')"
 check "netrika-cli starts from where it was put, with what was installed beside it" \
@@ -61,9 +68,10 @@ check "uninstalls" "$wine" msiexec /x "$msi" /qn
 check "removes the program's folder" test ! -e "$folder"
 check "removes the Start-menu entry" not entry_there
 check "removes its registry key" not registered
+check "removes the network service" not service_installed
 
 # Asked for: netrika-cli's folder on PATH, and off it again on uninstall.
-check "installs with the command line on PATH" "$wine" msiexec /i "$msi" /qn ADDLOCAL=ALL
+check "installs with the command line on PATH" "$wine" msiexec /i "$msi" /qn ADDLOCAL=Netrika,CommandLineOnPath
 check "puts the folder on PATH" on_path
 check "uninstalls" "$wine" msiexec /x "$msi" /qn
 check "takes the folder off PATH" not on_path

@@ -8,7 +8,7 @@ get_filename_component(netrika_qt_prefix "${Qt6_DIR}/../../.." ABSOLUTE)
 set(netrika_dll_path "${netrika_qt_prefix}/bin" ${NETRIKA_WINE_PATH})
 set(netrika_stage ${CMAKE_BINARY_DIR}/msi-stage)
 
-set(netrika_msi_parts FILES PLATFORMS STYLES)
+set(netrika_msi_parts FILES SERVICE PLATFORMS STYLES)
 foreach(part IN LISTS netrika_msi_parts)
   set(NETRIKA_MSI_${part} "")
 endforeach()
@@ -33,6 +33,26 @@ endfunction()
 
 netrika_msi_file(FILES netrika "" "$<TARGET_FILE:netrika>")
 netrika_msi_file(FILES netrika-cli "" "$<TARGET_FILE:netrika-cli>")
+# The network service: installed, started with Windows and at once, and
+# stopped and removed before its file on uninstall. It runs as the system,
+# idle until a front end connects to its pipe. The start at install is a
+# feature of its own (StartNow), which ADDLOCAL can leave out: wine's
+# installer cannot start a service it has just installed.
+netrika_msi_file(SERVICE netrika-net-service "" "$<TARGET_FILE:netrika-net-service>")
+string(REPLACE "</Component>" "
+              <ServiceInstall Id=\"NetrikaNetService\" Name=\"NetrikaNetService\"
+                              DisplayName=\"Netrika network service\" Type=\"ownProcess\" Start=\"auto\"
+                              ErrorControl=\"normal\"
+                              Description=\"Probes and neighbour entries for the members of the local group Netrika\"/>
+              <ServiceControl Id=\"NetrikaNetServiceStop\" Name=\"NetrikaNetService\" Stop=\"both\"
+                              Remove=\"uninstall\" Wait=\"yes\"/>
+            </Component>
+            <Component Id=\"NetrikaNetServiceStart\" Guid=\"3f0f8c56-55c8-4c0e-9a43-5c1f0e3f6b7a\" Win64=\"yes\">
+              <RegistryValue Root=\"HKLM\" Key=\"Software\\Netrika\" Name=\"ServiceStarted\" Type=\"integer\"
+                             Value=\"1\" KeyPath=\"yes\"/>
+              <ServiceControl Id=\"NetrikaNetServiceStart\" Name=\"NetrikaNetService\" Start=\"install\"
+                              Wait=\"yes\"/>
+            </Component>" NETRIKA_MSI_SERVICE "${NETRIKA_MSI_SERVICE}")
 foreach(dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   unset(netrika_dll CACHE)
   find_file(netrika_dll ${dll} PATHS ${netrika_dll_path} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
@@ -57,7 +77,8 @@ add_custom_command(OUTPUT ${NETRIKA_MSI}
                    # wixl writes no Environment table: the PATH part is added after.
                    COMMAND ${CMAKE_COMMAND} -DMSIBUILD=${NETRIKA_MSIBUILD} -DMSI=${NETRIKA_MSI}
                            -P ${CMAKE_SOURCE_DIR}/app/windows/AddPathEntry.cmake
-                   DEPENDS ${CMAKE_BINARY_DIR}/netrika.wxs ${netrika_stage_depends} netrika netrika-cli netrika_ico
+                   DEPENDS ${CMAKE_BINARY_DIR}/netrika.wxs ${netrika_stage_depends} netrika netrika-cli netrika-net-service
+                           netrika_ico
                            ${CMAKE_SOURCE_DIR}/app/windows/AddPathEntry.cmake
                    VERBATIM)
 add_custom_target(netrika_msi ALL DEPENDS ${NETRIKA_MSI})
