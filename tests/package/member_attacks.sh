@@ -194,5 +194,50 @@ echo "  figure: a probe beside a lease on the budget answered in $(((${EPOCHREAL
 kill "$lease_pid" 2>/dev/null || true
 wait "$lease_pid" 2>/dev/null || true
 
+# A living helper's entry against the clean-up of ended helpers, raced as a
+# member would race it: the second member keeps 64 ended records of 256
+# entries in the folder, each naming the first member's address and MAC
+# last, and starts helpers in a loop, each of which clears them; the first
+# member starts a helper, makes the entry and holds it. The clean-up reads
+# the living helpers' claims first and looks up every listed entry before it
+# removes one, so an entry made in between is not among the claims: it must
+# stay all the same, in every round.
+victim=10.77.121.70
+as "$second" bash -c '
+    for j in $(seq 255); do printf "%s neigh-add 10.77.%d.%d 02:00:00:00:02:02\n" "$3" $((j / 200 + 130)) $((j % 200 + 1)); done >/tmp/race.$$
+    printf "%s neigh-add %s %s\n" "$3" "$4" "$5" >>/tmp/race.$$
+    while :; do
+        for i in $(seq 64); do cp /tmp/race.$$ "$1/$2.$((30000 + i)).1.entries" && : >"$1/$2.$((30000 + i)).1.lock"; done
+        timeout 10 "$6" </dev/null >/dev/null 2>&1
+    done' _ "$folder" "$namespace" "$index" "$victim" "$mac" "$helper" 2>/dev/null &
+disown
+sleep 1
+rounds=40
+lost=0
+for round in $(seq "$rounds"); do
+    coproc holder { as "$first" "$helper" 2>/dev/null; }
+    holder_pid=$holder_PID
+    read -r -t 10 _ <&"${holder[0]}"
+    echo "neigh-add $victim $mac" >&"${holder[1]}"
+    read -r -t 10 answer <&"${holder[0]}" || answer=""
+    if [ "${answer#ok added}" != "$answer" ]; then
+        for _ in $(seq 20); do
+            if ! permanent "$victim"; then
+                lost=$((lost + 1))
+                break
+            fi
+            sleep 0.02
+        done
+    else
+        echo "  round $round: $answer"
+    fi
+    eval "exec ${holder[1]}>&-"
+    wait "$holder_pid" 2>/dev/null || true
+done
+let_go
+echo "  figure: a living helper's entry lost to another member's clean-ups in $lost of $rounds rounds"
+check "a living helper's entry stays through another member's clean-ups, raced" test "$lost" -eq 0
+check "... and goes with its helper" gone "$victim"
+
 echo "member attacks: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
