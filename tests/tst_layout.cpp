@@ -29,7 +29,25 @@
 #include <memory>
 #include <optional>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
+
+// Wine draws the window's texts with a bitmap stand-in for "MS Sans Serif"
+// that Qt measures otherwise, and its entry fields grab as blank white,
+// without the window's colour or their text: the checks of drawn pixels are
+// left to a real Windows machine there
+// (docs/windows.md), and every check of sizes and places runs.
+bool drawnByWine() {
+#ifdef Q_OS_WIN
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 // The scale the desktop runs at (QT_SCALE_FACTOR): CTest runs this suite
 // again under a real X server at 100 % and at 200 %.
@@ -498,6 +516,8 @@ void TestLayout::textsFit_data() {
 // with the same text drawn with room to spare.
 void TestLayout::textsFit() {
     QFETCH(QString, name);
+    if (drawnByWine())
+        QSKIP("wine draws these texts with a stand-in font: checked on Windows");
     QFETCH(QString, text);
     QWidget* widget = control(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
@@ -822,6 +842,8 @@ void TestLayout::background() {
 
     QWidget* widget = name == QLatin1String("mainWindow") ? m_window.get() : control(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
+    if (drawnByWine() && qobject_cast<QLineEdit*>(widget))
+        QSKIP("wine's entry fields grab as blank white: checked on Windows");
     const QColor actual = name == QLatin1String("mainWindow") ? widget->grab().toImage().pixelColor(5, 5)
                                                               : sampledBackground(widget);
     QCOMPARE(actual, QColor(192, 192, 255));
