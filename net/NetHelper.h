@@ -61,6 +61,9 @@ public:
     // the tree could change a program that does), so for it the advice is to
     // run the build as root or to install the package.
     [[nodiscard]] QString capabilityAdvice() const;
+    // Why a running helper lacks an ability ("echo", "arp", "neigh",
+    // "sweep") and what helps, to follow "the network helper cannot ...: ".
+    [[nodiscard]] QString lacking(const QString& ability) const;
 
 private:
     // The platform's part: how the helper is reached, and its bytes moved.

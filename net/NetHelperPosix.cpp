@@ -32,6 +32,13 @@ QString NetHelper::defaultProgram() {
     return QDir::cleanPath(dir + QStringLiteral("/../" NETRIKA_HELPER_DIR "/netrika-net-helper"));
 }
 
+QString NetHelper::lacking(const QString& ability) const {
+    return QStringLiteral("it lacks %1. %2")
+        .arg(ability == QLatin1String("neigh") ? QLatin1String("CAP_NET_ADMIN")
+                                               : QLatin1String("CAP_NET_RAW"),
+             capabilityAdvice());
+}
+
 QString NetHelper::capabilityAdvice() const {
     const QString path = QFileInfo(m_program).absoluteFilePath();
     const QString build = QFileInfo(QStringLiteral(NETRIKA_BUILD_DIR)).absoluteFilePath() + QLatin1Char('/');
@@ -68,7 +75,8 @@ bool NetHelper::openChannel() {
     posix_spawnattr_setsigdefault(&attributes, &all);
     // A session of its own from the start: a terminal's Ctrl-C to our process
     // group must not end it before it has removed its entries.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     const QByteArray path = QFile::encodeName(m_program);
     char* argv[] = {const_cast<char*>(path.constData()), nullptr};
     char* environment[] = {nullptr};

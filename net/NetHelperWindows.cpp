@@ -50,12 +50,22 @@ QString NetHelper::capabilityAdvice() const {
                           "administrator, to set it up.");
 }
 
+QString NetHelper::lacking(const QString& ability) const {
+    // The service sweeps no range: the Linux helper's sweep sends raw frames.
+    if (ability == QLatin1String("sweep"))
+        return QStringLiteral("the network service of Netrika does not scan ranges on Windows; give each "
+                              "adaptor's MAC and address instead");
+    return capabilityAdvice();
+}
+
 bool NetHelper::openChannel() {
     const std::wstring name = m_program.toStdWString();
     HANDLE pipe = INVALID_HANDLE_VALUE;
     for (int tries = 0; tries < 2 && pipe == INVALID_HANDLE_VALUE; ++tries) {
-        // Identification only: the service may learn who asks, never act as them.
-        pipe = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        // Identification only: the service may learn who asks, never act as
+        // them. Writing asks for FILE_WRITE_DATA alone: the pipe gives its
+        // clients nothing more (GENERIC_WRITE would ask to make instances too).
+        pipe = ::CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PIPE_BUSY)
             ::WaitNamedPipeW(name.c_str(), kAnswerTimeMs);

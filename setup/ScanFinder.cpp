@@ -58,8 +58,8 @@ void ScanFinder::search(const ScanRequest& request, const std::shared_ptr<std::a
         return finish();
     }
     if (!helper.can(QStringLiteral("sweep"))) {
-        end.error = QStringLiteral("the network helper cannot sweep: it lacks CAP_NET_RAW. %1")
-                        .arg(helper.capabilityAdvice());
+        end.error = QStringLiteral("the network helper cannot sweep: %1")
+                        .arg(helper.lacking(QStringLiteral("sweep")));
         return finish();
     }
     const auto stop = [&cancelled] { return bool(*cancelled); };

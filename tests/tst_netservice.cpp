@@ -78,35 +78,45 @@ private slots:
         QTest::addColumn<int>("macLast");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<bool>("probed"); // an ARP probe went out
-        QTest::newRow("nothing there") << "" << "10.0.0.50" << 7 << "ok added seg0" << true;
-        QTest::newRow("an unresolved entry") << "unresolved" << "10.0.0.50" << 7 << "ok added seg0" << true;
+        QTest::newRow("nothing there") << ""
+                                       << "10.0.0.50" << 7 << "ok added seg0" << true;
+        QTest::newRow("an unresolved entry") << "unresolved"
+                                             << "10.0.0.50" << 7 << "ok added seg0" << true;
         QTest::newRow("a reachable entry")
-            << "reachable" << "10.0.0.50" << 7 << "refused 10.0.0.50 is in use: the host has a reachable entry for it"
+            << "reachable"
+            << "10.0.0.50" << 7 << "refused 10.0.0.50 is in use: the host has a reachable entry for it"
             << false;
         QTest::newRow("someone's permanent entry")
-            << "permanent" << "10.0.0.50" << 7
+            << "permanent"
+            << "10.0.0.50" << 7
             << "refused 10.0.0.50 is bound already by an entry that this helper did not make" << false;
         QTest::newRow("a host answers ARP")
-            << "answers" << "10.0.0.50" << 7 << "refused 10.0.0.50 is in use: 02:00:00:00:00:09 answers ARP for it"
+            << "answers"
+            << "10.0.0.50" << 7 << "refused 10.0.0.50 is in use: 02:00:00:00:00:09 answers ARP for it"
             << true;
         QTest::newRow("behind a gateway")
-            << "" << "10.9.0.5" << 7 << "refused 10.9.0.5 is reached only through a gateway, not on a segment of this host"
-            << false;
+            << ""
+            << "10.9.0.5" << 7
+            << "refused 10.9.0.5 is reached only through a gateway, not on a segment of this host" << false;
         QTest::newRow("the host's own address")
-            << "" << "10.0.0.1" << 7 << "refused 10.0.0.1 is an address of this host itself" << false;
+            << ""
+            << "10.0.0.1" << 7 << "refused 10.0.0.1 is an address of this host itself" << false;
         QTest::newRow("the subnet's broadcast")
-            << "" << "10.0.0.255" << 7
+            << ""
+            << "10.0.0.255" << 7
             << "refused 10.0.0.255 is the network or broadcast address of a subnet of this host" << false;
         QTest::newRow("a multicast MAC")
-            << "" << "10.0.0.50" << 1 << "refused 10.0.0.50 is a multicast or broadcast MAC" << false;
+            << ""
+            << "10.0.0.50" << 1 << "refused 10.0.0.50 is a multicast or broadcast MAC" << false;
         QTest::newRow("an unreadable table")
-            << "unreadable" << "10.0.0.50" << 7 << "failed the neighbour table cannot be read: Access is denied"
-            << false;
+            << "unreadable"
+            << "10.0.0.50" << 7 << "failed the neighbour table cannot be read: Access is denied" << false;
         QTest::newRow("a table that refuses the change")
-            << "unchangeable" << "10.0.0.50" << 7 << "failed Access is denied" << true;
+            << "unchangeable"
+            << "10.0.0.50" << 7 << "failed Access is denied" << true;
         QTest::newRow("an entry made meanwhile")
-            << "meanwhile" << "10.0.0.50" << 7 << "refused 10.0.0.50 is bound already by an entry made meanwhile"
-            << true;
+            << "meanwhile"
+            << "10.0.0.50" << 7 << "refused 10.0.0.50 is bound already by an entry made meanwhile" << true;
     }
     void addingAnEntry() {
         QFETCH(QString, situation);
@@ -132,14 +142,16 @@ private slots:
             };
         const std::uint8_t macByte = macLast == 1 ? 1 : std::uint8_t(macLast);
         Session s(*b.service);
-        const std::string sent = "neigh-add " + address.toStdString() + " " +
-                                 (macLast == 1 ? std::string("01:00:5e:00:00:01") : helper::macText(mac(macByte)));
+        const std::string sent =
+            "neigh-add " + address.toStdString() + " " +
+            (macLast == 1 ? std::string("01:00:5e:00:00:01") : helper::macText(mac(macByte)));
         QCOMPARE(QString::fromStdString(s.answer(sent)), answer);
         QCOMPARE(b.host.arpAsked() > 0, probed);
         const HostEntry now = b.host.entry(3, a);
         if (answer.startsWith("ok")) {
             QVERIFY(now.present && now.permanent && now.mac == mac(macByte));
-            QCOMPARE(b.recorded(), QStringList{"3 " + address + " " + QString::fromStdString(helper::macText(mac(macByte)))});
+            QCOMPARE(b.recorded(), QStringList{"3 " + address + " " +
+                                               QString::fromStdString(helper::macText(mac(macByte)))});
         } else {
             // Whatever stood there stands as it was, and nothing is recorded.
             if (situation == "meanwhile" || situation == "unresolved" || situation == "reachable" ||
@@ -207,8 +219,9 @@ private slots:
         QVERIFY(!b.host.entry(3, ip("10.0.0.51")).present);
         QVERIFY(b.host.entry(3, ip("10.0.0.52")).mac == mac(9));
         QCOMPARE(b.recorded(), QStringList());
-        QVERIFY(std::any_of(b.logged.begin(), b.logged.end(),
-                            [](const std::string& l) { return l.find("not an entry") != std::string::npos; }));
+        QVERIFY(std::any_of(b.logged.begin(), b.logged.end(), [](const std::string& l) {
+            return l.find("not an entry") != std::string::npos;
+        }));
     }
 
     // Catches a budget that lets more than 20 probes a second out of the
@@ -253,13 +266,16 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("answer");
         QTest::newRow("an echo nobody answers") << QByteArray("echo 10.0.0.9") << "ok silent";
-        QTest::newRow("an echo answered") << QByteArray("echo 10.0.0.7") << "ok answered 1 4563686f2054686973";
+        QTest::newRow("an echo answered")
+            << QByteArray("echo 10.0.0.7") << "ok answered 1 4563686f2054686973";
         QTest::newRow("an ARP probe") << QByteArray("arp-probe 10.0.0.9") << "ok silent";
-        QTest::newRow("loopback") << QByteArray("echo 127.0.0.1") << "refused 127.0.0.1 is a loopback address";
+        QTest::newRow("loopback") << QByteArray("echo 127.0.0.1")
+                                  << "refused 127.0.0.1 is a loopback address";
         QTest::newRow("a sweep") << QByteArray("arp-sweep seg0 10.0.0.0/24")
                                  << "refused sweeps are not offered by this host's network service";
         QTest::newRow("a removal of nothing")
-            << QByteArray("neigh-del 10.0.0.9") << "refused 10.0.0.9 is bound by no entry that this helper made";
+            << QByteArray("neigh-del 10.0.0.9")
+            << "refused 10.0.0.9 is bound by no entry that this helper made";
         QTest::newRow("too long") << QByteArray(65, 'e') << "refused request too long";
         QTest::newRow("no such request") << QByteArray("shell ls") << "refused ";
     }

@@ -66,10 +66,12 @@ private slots:
         QVERIFY(helper.start());
         QVERIFY(helper.can("echo") && helper.can("neigh"));
         QVERIFY(!helper.can("arp") && !helper.can("sweep"));
-        QCOMPARE(helper.ask({helper::Request::Echo, at("10.77.98.2"), {}}), std::optional<QString>("ok silent"));
-        QCOMPARE(helper.ask({helper::Request::Echo, at("10.9.0.1"), {}}),
-                 std::optional<QString>("refused 10.9.0.1 is reached only through a gateway, not on a segment of "
-                                        "this host"));
+        QCOMPARE(helper.ask({helper::Request::Echo, at("10.77.98.2"), {}}),
+                 std::optional<QString>("ok silent"));
+        QCOMPARE(
+            helper.ask({helper::Request::Echo, at("10.9.0.1"), {}}),
+            std::optional<QString>("refused 10.9.0.1 is reached only through a gateway, not on a segment of "
+                                   "this host"));
     }
 
     // Catches a front end that takes over or removes another's entry, and an
@@ -89,7 +91,8 @@ private slots:
         QVERIFY(holder.waitForFinished(10000));
         // Its connection closed with it: the service removed its entry.
         QTRY_VERIFY_WITH_TIMEOUT(other.ask(addition(8)).value_or(QString()).startsWith("ok added "), 10000);
-        QCOMPARE(other.ask({helper::Request::NeighDel, at("10.77.98.50"), {}}), std::optional<QString>("ok removed"));
+        QCOMPARE(other.ask({helper::Request::NeighDel, at("10.77.98.50"), {}}),
+                 std::optional<QString>("ok removed"));
     }
 };
 

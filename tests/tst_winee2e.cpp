@@ -27,7 +27,8 @@ struct Wine {
     Wine() {
         environment.insert(QStringLiteral("WINEPREFIX"), prefix.path());
         environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
-        environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml=;winemenubuilder.exe=d"));
+        environment.insert(QStringLiteral("WINEDLLOVERRIDES"),
+                           QStringLiteral("mscoree,mshtml=;winemenubuilder.exe=d"));
         QProcess boot;
         boot.setProcessEnvironment(environment);
         boot.start(QStringLiteral(WINE), {QStringLiteral("wineboot"), QStringLiteral("--init")});
@@ -94,8 +95,8 @@ private slots:
             tail += QStringLiteral("%1").arg(octet.toInt(), 2, 16, QLatin1Char('0'));
         QCOMPARE(datagram.value("hex").toString().right(12), tail);
         QTRY_COMPARE_WITH_TIMEOUT(sim.received(9999), SimulatorProcess::setupMenuBytes(gateway), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.received(3001), (SignMessages::first() + SignMessages::second()).toLatin1(),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.received(3001),
+                                  (SignMessages::first() + SignMessages::second()).toLatin1(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(sim.config().value("saved").toBool(), 10000);
         const QJsonObject config = sim.config();
         QCOMPARE(config.value("ip").toString(), ip);

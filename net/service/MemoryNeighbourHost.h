@@ -28,19 +28,35 @@ public:
     void putEntry(int ifIndex, std::uint32_t address, HostEntry entry);
     [[nodiscard]] HostEntry entry(int ifIndex, std::uint32_t address);
     [[nodiscard]] std::size_t entryCount();
-    void answersArp(std::uint32_t address, const Mac& mac) { std::lock_guard l(m_lock); m_arp[address] = mac; }
-    void answersEcho(std::uint32_t address) { std::lock_guard l(m_lock); m_echo[address] = true; }
+    void answersArp(std::uint32_t address, const Mac& mac) {
+        std::lock_guard l(m_lock);
+        m_arp[address] = mac;
+    }
+    void answersEcho(std::uint32_t address) {
+        std::lock_guard l(m_lock);
+        m_echo[address] = true;
+    }
     // Called after the last look before a change: a test changes the table there.
     std::function<void(std::uint32_t address)> beforeChange;
     // A table that cannot be read, or changed.
-    void failReads(std::string why) { std::lock_guard l(m_lock); m_readFailure = std::move(why); }
-    void failChanges(std::string why) { std::lock_guard l(m_lock); m_changeFailure = std::move(why); }
-    [[nodiscard]] int arpAsked() { std::lock_guard l(m_lock); return m_arpAsked; }
+    void failReads(std::string why) {
+        std::lock_guard l(m_lock);
+        m_readFailure = std::move(why);
+    }
+    void failChanges(std::string why) {
+        std::lock_guard l(m_lock);
+        m_changeFailure = std::move(why);
+    }
+    [[nodiscard]] int arpAsked() {
+        std::lock_guard l(m_lock);
+        return m_arpAsked;
+    }
 
     int directInterface(std::uint32_t address, std::string& why) override;
     std::string interfaceName(int ifIndex) override;
     HostEntry lookUp(int ifIndex, std::uint32_t address) override;
-    Change addEntry(int ifIndex, std::uint32_t address, const Mac& mac, bool replace, std::string& why) override;
+    Change addEntry(int ifIndex, std::uint32_t address, const Mac& mac, bool replace,
+                    std::string& why) override;
     Change deleteEntry(int ifIndex, std::uint32_t address, std::string& why) override;
     std::string echo(std::uint32_t address, std::uint16_t sequence) override;
     std::string arpProbe(int ifIndex, std::uint32_t address) override;

@@ -340,8 +340,9 @@ void Session::removeAll() {
 // A session's pace is a token bucket: a short burst, then kSessionProbesPerSecond.
 std::string Session::takeProbe(const Request& r) {
     const auto now = m_service.m_clock.now();
-    m_tokens = std::min(kSessionProbesPerSecond,
-                        m_tokens + kSessionProbesPerSecond * std::chrono::duration<double>(now - m_filled).count());
+    m_tokens =
+        std::min(kSessionProbesPerSecond,
+                 m_tokens + kSessionProbesPerSecond * std::chrono::duration<double>(now - m_filled).count());
     m_filled = now;
     if (m_tokens < 1)
         return refusal(r, "too many probes: at most 4 a second");

@@ -33,7 +33,8 @@ bool writeLine(HANDLE pipe, HANDLE stop, const std::string& text) {
     OVERLAPPED o{};
     o.hEvent = done.handle;
     DWORD sent = 0;
-    if (!::WriteFile(pipe, line.data(), DWORD(line.size()), nullptr, &o) && ::GetLastError() != ERROR_IO_PENDING)
+    if (!::WriteFile(pipe, line.data(), DWORD(line.size()), nullptr, &o) &&
+        ::GetLastError() != ERROR_IO_PENDING)
         return false;
     return finish(pipe, o, stop, sent) && sent == line.size();
 }
@@ -52,8 +53,8 @@ void serveConnection(NetService& service, HANDLE pipe, HANDLE stop) {
             o.hEvent = readable.handle;
             ::ResetEvent(readable.handle);
             DWORD got = 0;
-            if (!::ReadFile(pipe, buffer, sizeof buffer, nullptr, &o) && ::GetLastError() != ERROR_IO_PENDING &&
-                ::GetLastError() != ERROR_MORE_DATA)
+            if (!::ReadFile(pipe, buffer, sizeof buffer, nullptr, &o) &&
+                ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA)
                 break;
             if (!finish(pipe, o, stop, got) && ::GetLastError() != ERROR_MORE_DATA)
                 break; // closed by the front end, or the service stops
@@ -104,11 +105,11 @@ bool servePipe(NetService& service, SECURITY_ATTRIBUTES& security, HANDLE stop, 
         }
         // The first instance claims the name: if another program made it
         // first, the service does not start rather than answer beside it.
-        const HANDLE pipe =
-            ::CreateNamedPipeW(kPipeName,
-                               PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               kMostConnections, 4096, 4096, 0, &security);
+        const HANDLE pipe = ::CreateNamedPipeW(
+            kPipeName,
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, kMostConnections,
+            4096, 4096, 0, &security);
         if (pipe == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             if (first || error != ERROR_PIPE_BUSY) {
@@ -129,7 +130,8 @@ bool servePipe(NetService& service, SECURITY_ATTRIBUTES& security, HANDLE stop, 
         if (!ready) {
             const DWORD error = ::GetLastError();
             DWORD ignored = 0;
-            ready = error == ERROR_PIPE_CONNECTED || (error == ERROR_IO_PENDING && finish(pipe, o, stop, ignored));
+            ready = error == ERROR_PIPE_CONNECTED ||
+                    (error == ERROR_IO_PENDING && finish(pipe, o, stop, ignored));
         }
         if (!ready) {
             ::CloseHandle(pipe);

@@ -4,9 +4,10 @@
 #include <ws2tcpip.h>
 
 #include <iphlpapi.h>
-#include <icmpapi.h>
 #include <netioapi.h>
 #include <windows.h>
+// After the IP Helper's types, which it uses.
+#include <icmpapi.h>
 
 #include <chrono>
 #include <cstring>
@@ -50,14 +51,14 @@ MIB_IPNET_ROW2 rowFor(int ifIndex, std::uint32_t address) {
 
 std::string systemErrorText(unsigned long error) {
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                     reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out = n && text ? utf8(text) : std::string();
     if (text)
         ::LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+    while (!out.empty() &&
+           (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
         out.pop_back();
     return out.empty() ? "error " + std::to_string(error) : out + " (error " + std::to_string(error) + ")";
 }
@@ -80,9 +81,9 @@ int WindowsNeighbourHost::directInterface(std::uint32_t address, std::string& wh
     ULONG status = ERROR_BUFFER_OVERFLOW;
     for (int tries = 0; tries < 4 && status == ERROR_BUFFER_OVERFLOW; ++tries) {
         buffer.resize(size);
-        status = ::GetAdaptersAddresses(AF_INET,
-                                        GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                                        nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+        status = ::GetAdaptersAddresses(
+            AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, nullptr,
+            reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     }
     if (status != NO_ERROR) {
         why = "not reached by any route of this host (its adapters cannot be listed: " +
@@ -201,9 +202,9 @@ std::string WindowsNeighbourHost::echo(std::uint32_t address, std::uint16_t) {
     std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof kData + 8 + 64);
     IPAddr to = htonl(address);
     const auto start = std::chrono::steady_clock::now();
-    const DWORD count = ::IcmpSendEcho2(icmp, nullptr, nullptr, nullptr, to, const_cast<char*>(kData),
-                                        WORD(sizeof kData - 1), nullptr, reply.data(), DWORD(reply.size()),
-                                        kProbeWaitMs);
+    const DWORD count =
+        ::IcmpSendEcho2(icmp, nullptr, nullptr, nullptr, to, const_cast<char*>(kData), WORD(sizeof kData - 1),
+                        nullptr, reply.data(), DWORD(reply.size()), kProbeWaitMs);
     const DWORD error = count == 0 ? ::GetLastError() : NO_ERROR;
     ::IcmpCloseHandle(icmp);
     if (count == 0)
@@ -215,7 +216,8 @@ std::string WindowsNeighbourHost::echo(std::uint32_t address, std::uint16_t) {
         if (from != address)
             return "ok silent";
         const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         const auto* data = static_cast<const unsigned char*>(r->Data);
         const std::size_t size = std::min<std::size_t>(r->DataSize, reply.size() - sizeof(ICMP_ECHO_REPLY));
         return "ok answered " + std::to_string(ms) + " " + (data ? hex(data, size) : std::string());

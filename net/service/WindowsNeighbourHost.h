@@ -26,7 +26,8 @@ public:
     int directInterface(std::uint32_t address, std::string& why) override;
     std::string interfaceName(int ifIndex) override;
     HostEntry lookUp(int ifIndex, std::uint32_t address) override;
-    Change addEntry(int ifIndex, std::uint32_t address, const Mac& mac, bool replace, std::string& why) override;
+    Change addEntry(int ifIndex, std::uint32_t address, const Mac& mac, bool replace,
+                    std::string& why) override;
     Change deleteEntry(int ifIndex, std::uint32_t address, std::string& why) override;
     std::string echo(std::uint32_t address, std::uint16_t sequence) override;
     std::string arpProbe(int ifIndex, std::uint32_t address) override;

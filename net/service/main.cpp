@@ -112,7 +112,8 @@ bool pipeSecurity(const std::wstring& clients, SECURITY_ATTRIBUTES& sa, std::str
     // FILE_GENERIC_READ | FILE_WRITE_DATA: no FILE_CREATE_PIPE_INSTANCE.
     const std::wstring sddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x0012008b;;;" + clients + L")";
     PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd,
+                                                                nullptr)) {
         why = "cannot describe the pipe's security: " + systemErrorText(::GetLastError());
         return false;
     }
@@ -183,7 +184,8 @@ int run(bool tableInMemory) {
     service.setAbilities(host.abilities());
     service.clearRecorded();
     if (console)
-        writeLog("serving \\\\.\\pipe\\netrika-net-helper" + std::string(tableInMemory ? ", the table in memory" : ""));
+        writeLog("serving \\\\.\\pipe\\netrika-net-helper" +
+                 std::string(tableInMemory ? ", the table in memory" : ""));
     const bool served = servePipe(service, security, stopEvent, why);
     ::LocalFree(security.lpSecurityDescriptor);
     if (!served) {
@@ -251,7 +253,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!console) {
-        SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), serviceMain}, {nullptr, nullptr}};
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), serviceMain},
+                                        {nullptr, nullptr}};
         if (::StartServiceCtrlDispatcherW(table))
             return 0;
         std::fputs("netrika-net-service: the service control manager starts this program; "
