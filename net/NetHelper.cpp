@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <utility>
 
-
 void NetHelper::warnOnce(const QString& text) {
     if (std::exchange(m_warned, true))
         return;
@@ -47,7 +46,8 @@ std::optional<QByteArray> NetHelper::readLine(int timeoutMs, const std::function
         }
         if (deadline.hasExpired() || m_pending.size() > 4096 || (cancelled && cancelled()))
             return std::nullopt;
-        const int wait = cancelled ? int(std::min<qint64>(deadline.remainingTime(), 50)) : int(deadline.remainingTime());
+        const int wait =
+            cancelled ? int(std::min<qint64>(deadline.remainingTime(), 50)) : int(deadline.remainingTime());
         const Waited waited = waitReadable(wait);
         if (waited == Waited::Interrupted || (waited == Waited::TimedOut && cancelled))
             continue;
@@ -77,6 +77,10 @@ std::optional<QString> NetHelper::ask(const helper::Request& request) {
         stop();
         return std::nullopt;
     }
+    if (!kHelperSaysRefusals && answer->startsWith("refused "))
+        qCWarning(lcNet).noquote() << QStringLiteral("the network service refused \"%1\": %2")
+                                          .arg(QString::fromStdString(line).trimmed(),
+                                               QString::fromLatin1(answer->mid(8)));
     return QString::fromLatin1(*answer);
 }
 

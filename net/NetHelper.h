@@ -66,6 +66,10 @@ public:
     [[nodiscard]] QString lacking(const QString& ability) const;
 
 private:
+    // Whether the helper writes its refusals where the user reads ours (its
+    // standard error is ours on Linux); the Windows service logs to the
+    // event log, so there the front end says them itself.
+    static const bool kHelperSaysRefusals;
     // The platform's part: how the helper is reached, and its bytes moved.
     enum class Waited { Readable, TimedOut, Interrupted, Failed };
     static constexpr qintptr kNoChannel = -1;

@@ -32,6 +32,8 @@ QString NetHelper::defaultProgram() {
     return QDir::cleanPath(dir + QStringLiteral("/../" NETRIKA_HELPER_DIR "/netrika-net-helper"));
 }
 
+const bool NetHelper::kHelperSaysRefusals = true;
+
 QString NetHelper::lacking(const QString& ability) const {
     return QStringLiteral("it lacks %1. %2")
         .arg(ability == QLatin1String("neigh") ? QLatin1String("CAP_NET_ADMIN")

@@ -50,6 +50,8 @@ QString NetHelper::capabilityAdvice() const {
                           "administrator, to set it up.");
 }
 
+const bool NetHelper::kHelperSaysRefusals = false;
+
 QString NetHelper::lacking(const QString& ability) const {
     // The service sweeps no range: the Linux helper's sweep sends raw frames.
     if (ability == QLatin1String("sweep"))
