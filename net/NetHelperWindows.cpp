@@ -79,8 +79,9 @@ bool NetHelper::openChannel() {
         if (error == ERROR_ACCESS_DENIED)
             warnOnce(QStringLiteral("cannot reach the network service of Netrika (%1): only members of the "
                                     "local group \"%2\" may use it. An administrator adds you with: net "
-                                    "localgroup %2 %USERNAME% /add; then sign out and in again.")
-                         .arg(m_program, QLatin1String(kGroup)));
+                                    "localgroup %2 \"%3\" /add; then sign out and in again.")
+                         .arg(m_program, QLatin1String(kGroup),
+                              qEnvironmentVariable("USERNAME", QStringLiteral("<your user name>"))));
         else if (error == ERROR_FILE_NOT_FOUND)
             warnOnce(QStringLiteral("the network service of Netrika is not running (%1). Echo probes and "
                                     "neighbour entries go through it: start it, or install Netrika again.")
