@@ -196,12 +196,14 @@ private slots:
     // when their removal failed.
     void anEndedServicesEntriesAreRemovedAtStart() {
         Bench b;
-        // The service ends with its sessions still open: nothing of it runs again.
-        auto* lost = new Session(*b.service);
+        // The service ends with its sessions still open: nothing of it runs
+        // again until the test's end, when its objects go, the session first.
+        std::unique_ptr<NetService> ended;
+        const auto lost = std::make_unique<Session>(*b.service);
         QCOMPARE(Bench::add(*lost, "10.0.0.50", 7), std::string("ok added seg0"));
         QCOMPARE(Bench::add(*lost, "10.0.0.51", 7), std::string("ok added seg0"));
         QCOMPARE(Bench::add(*lost, "10.0.0.52", 7), std::string("ok added seg0"));
-        (void)b.service.release();
+        ended = std::move(b.service);
         b.host.putEntry(3, ip("10.0.0.52"), {{}, true, true, false, mac(9)});
         QFile garbage(b.records());
         QVERIFY(garbage.open(QIODevice::Append));
